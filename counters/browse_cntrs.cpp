@@ -1,0 +1,164 @@
+// tBrowseCntrs: the system's counter-browse dialog, and the chosen counter's
+// full path or current value.
+#include <string.h>
+
+#include "pdh_status.h"
+
+namespace vek {
+
+namespace {
+
+constexpr DWORD kBrowsePathCapacity = 1024;
+constexpr char kBrowseCaption[] = "Select a counter to monitor.";
+
+// Removes the counter and closes the query, closing even after a failed
+// removal so nothing is left open. Returns the status that the saved code
+// takes, 0 when both succeeded: the removal's, or with closeWins the close's
+// when both failed.
+PDH_STATUS Release(PDH_HQUERY query, PDH_HCOUNTER counter, bool closeWins) {
+    PDH_STATUS removed = apiTable.PdhRemoveCounter(counter);
+    PDH_STATUS closed = apiTable.PdhCloseQuery(query);
+    if (removed != ERROR_SUCCESS && !(closeWins && closed != ERROR_SUCCESS)) return removed;
+    return closed;
+}
+
+int ReleaseAfterFailure(PDH_HQUERY query, PDH_HCOUNTER counter) {
+    PDH_STATUS status = Release(query, counter, false);
+    if (status != ERROR_SUCCESS) savedErrorCode = static_cast<uint32_t>(status);
+    return kMsgBrowseFailed;
+}
+
+int ChosenPath(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter) {
+    DWORD size = 0;
+    PDH_STATUS status = apiTable.PdhGetCounterInfoA(counter, TRUE, &size, nullptr);
+    HGLOBAL block = size >= sizeof(PDH_COUNTER_INFO_A) ? GlobalAlloc(GPTR, size) : nullptr;
+    if (block == nullptr) {
+        savedErrorCode = size >= sizeof(PDH_COUNTER_INFO_A) ? PDH_MEMORY_ALLOCATION_FAILURE
+                                                            : static_cast<uint32_t>(status);
+        return ReleaseAfterFailure(query, counter);
+    }
+    PDH_COUNTER_INFO_A* info = static_cast<PDH_COUNTER_INFO_A*>(block);
+    status = apiTable.PdhGetCounterInfoA(counter, TRUE, &size, info);
+    if (status != ERROR_SUCCESS) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        ReleaseAfterFailure(query, counter);
+        GlobalFree(block);
+        return kMsgBrowseFailed;
+    }
+    status = Release(query, counter, false);
+    if (status != ERROR_SUCCESS) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        GlobalFree(block);
+        return kMsgBrowseFailed;
+    }
+    // The record holds the text: it lives until the host has copied it.
+    SetString(call, info->szFullPath ? info->szFullPath : "");
+    call.callbackValue = call.callback(kStatusSuccess, call.hostTag, call.hostContext, call.result);
+    GlobalFree(block);
+    return kCalledBackItself;
+}
+
+int ChosenValue(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter, int32_t format) {
+    // One collection only: the dialog's value is a snapshot.
+    PDH_STATUS status = apiTable.PdhCollectQueryData(query);
+    if (status != ERROR_SUCCESS) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        return ReleaseAfterFailure(query, counter);
+    }
+    PDH_FMT_COUNTERVALUE value;
+    memset(&value, 0, sizeof value);
+    status = apiTable.PdhGetFormattedCounterValue(
+        counter, format == 0 ? PDH_FMT_LONG : PDH_FMT_DOUBLE, nullptr, &value);
+    if (status != ERROR_SUCCESS) {
+        apiTable.PdhRemoveCounter(counter);
+        apiTable.PdhCloseQuery(query);
+        if (value.CStatus != 0) {
+            LogLastError("PdhGetFormattedCounterValue");
+            return value.CStatus == PDH_CSTATUS_NO_INSTANCE ? kMsgBrowseInstanceMissing
+                                                             : kMsgBrowseFailed;
+        }
+        if (Is(status, PDH_INVALID_ARGUMENT)) return kMsgBadArgument;
+        if (Is(status, PDH_INVALID_DATA)) return kMsgInvalidData;
+        if (Is(status, PDH_INVALID_HANDLE)) return kMsgBadCounterHandle;
+        return kMsgBrowseFailed;
+    }
+    // Only valid data counts here; new data is a failure too.
+    if (value.CStatus != PDH_CSTATUS_VALID_DATA) {
+        savedErrorCode = 0;
+        return ReleaseAfterFailure(query, counter);
+    }
+    status = Release(query, counter, true);
+    if (status != ERROR_SUCCESS) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        return kMsgBrowseFailed;
+    }
+    if (format == 0) {
+        SetInteger(call, value.longValue);
+    } else {
+        FormatDouble(value.doubleValue, call.numberText);
+        SetString(call, call.numberText);
+    }
+    return kSucceeded;
+}
+
+}  // namespace
+
+int tBrowseCntrs(KeywordCall& call) {
+    if (int failure = CheckPdh()) return failure;
+    const int32_t mode = TextToInt32(ArgText(call, 0));
+    const int32_t format = TextToInt32(ArgText(call, 1));
+    if ((mode != 0 && mode != 1) || (format != 0 && format != 1)) return kMsgInvalidFlags;
+    // Outside the loader's all-present test: never call a missing entry.
+    if (mode == 0 && apiTable.PdhGetCounterInfoA == nullptr) return kMsgOldPdh;
+
+    PDH_HQUERY query = nullptr;
+    PDH_STATUS status = apiTable.PdhOpenQuery(nullptr, 0, &query);
+    if (status != ERROR_SUCCESS) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        return kMsgBrowseFailed;
+    }
+
+    char path[kBrowsePathCapacity] = "";
+    char caption[sizeof kBrowseCaption];
+    memcpy(caption, kBrowseCaption, sizeof caption);
+    PDH_BROWSE_DLG_CONFIG_A config;
+    memset(&config, 0, sizeof config);
+    config.bIncludeInstanceIndex = 1;
+    config.bSingleCounterPerAdd = 1;
+    config.bSingleCounterPerDialog = 1;
+    config.bLocalCountersOnly = 0;
+    config.bWildCardInstances = 1;
+    config.bHideDetailBox = 1;
+    config.hWndOwner = call.hostWindow;
+    config.szDataSource = nullptr;
+    config.szReturnPathBuffer = path;
+    config.cchReturnPathLength = kBrowsePathCapacity;
+    config.dwDefaultDetailLevel = PERF_DETAIL_WIZARD;
+    config.szDialogBoxCaption = caption;
+
+    status = apiTable.PdhBrowseCountersA(&config);
+    if (Is(status, PDH_DIALOG_CANCELLED)) {
+        status = apiTable.PdhCloseQuery(query);
+        if (status == ERROR_SUCCESS) return kCancelledWithoutCallback;
+        savedErrorCode = static_cast<uint32_t>(status);
+        return kMsgBrowseFailed;
+    }
+    if (status != ERROR_SUCCESS) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        apiTable.PdhCloseQuery(query);
+        return kMsgBrowseFailed;
+    }
+    // The dialog writes at most the length it was given; terminate anyway.
+    path[kBrowsePathCapacity - 1] = '\0';
+
+    PDH_HCOUNTER counter = nullptr;
+    status = apiTable.PdhAddCounterA(query, path, 0, &counter);
+    if (status != ERROR_SUCCESS) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        apiTable.PdhCloseQuery(query);
+        return kMsgInvalidCounterName;
+    }
+    return mode == 0 ? ChosenPath(call, query, counter) : ChosenValue(call, query, counter, format);
+}
+
+}  // namespace vek

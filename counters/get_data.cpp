@@ -1,0 +1,158 @@
+// tGetData: one sample of one performance counter, through a query of its
+// own that never outlives the call.
+#include <string.h>
+
+#include "pdh_status.h"
+
+namespace vek {
+
+namespace {
+
+constexpr DWORD_PTR kQueryUserData = 1;
+constexpr DWORD kSampleIntervalMs = 300;
+int AddCounterMessage(PDH_STATUS status) {
+    if (Is(status, PDH_CSTATUS_NO_OBJECT)) return kMsgObjectNotFound;
+    if (Is(status, PDH_CSTATUS_BAD_COUNTERNAME)) return kMsgInvalidCounterName;
+    if (Is(status, PDH_CSTATUS_NO_COUNTER)) return kMsgCounterNotFound;
+    return kMsgGetDataFailed;
+}
+
+int FormatMessageFor(PDH_STATUS status, int otherMessage) {
+    if (Is(status, PDH_INVALID_ARGUMENT)) return kMsgBadArgument;
+    if (Is(status, PDH_INVALID_DATA)) return kMsgInvalidData;
+    if (Is(status, PDH_INVALID_HANDLE)) return kMsgBadCounterHandle;
+    return otherMessage;
+}
+
+// The query and counter of one call, and the counter-information block.
+struct Sample {
+    PDH_HQUERY query;
+    PDH_HCOUNTER counter;
+    HGLOBAL info;
+};
+
+// Clean-up after a failure: free, remove, close; the results change neither
+// the message nor the saved code.
+int CleanUp(Sample& sample, int message) {
+    if (sample.info) GlobalFree(sample.info);
+    apiTable.PdhRemoveCounter(sample.counter);
+    apiTable.PdhCloseQuery(sample.query);
+    return message;
+}
+
+}  // namespace
+
+int tGetData(KeywordCall& call) {
+    if (int failure = CheckPdh()) return failure;
+    // Outside the loader's all-present test: never call a missing entry.
+    if (apiTable.PdhGetCounterInfoA == nullptr) return kMsgOldPdh;
+
+    const char* pathArg = ArgText(call, 0);
+    const size_t pathLength = strnlen(pathArg, kCounterPathCapacity);
+    if (pathLength >= kCounterPathCapacity) {
+        savedErrorCode = PDH_CSTATUS_BAD_COUNTERNAME;
+        return kMsgInvalidCounterName;
+    }
+
+    Sample sample = {};
+    PDH_STATUS status = apiTable.PdhOpenQuery(nullptr, kQueryUserData, &sample.query);
+    if (status != ERROR_SUCCESS) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        return kMsgGetDataFailed;
+    }
+
+    char path[kCounterPathCapacity];
+    memcpy(path, pathArg, pathLength + 1);
+    status = apiTable.PdhAddCounterA(sample.query, path, kQueryUserData, &sample.counter);
+    if (status != ERROR_SUCCESS) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        apiTable.PdhCloseQuery(sample.query);
+        return AddCounterMessage(status);
+    }
+
+    DWORD infoSize = 0;
+    status = apiTable.PdhGetCounterInfoA(sample.counter, TRUE, &infoSize, nullptr);
+    if (infoSize < sizeof(PDH_COUNTER_INFO_A)) {
+        // No size to read the record in: its status cannot be looked at.
+        savedErrorCode = static_cast<uint32_t>(status);
+        return CleanUp(sample, kMsgGetDataFailed);
+    }
+    sample.info = GlobalAlloc(GPTR, infoSize);
+    if (sample.info == nullptr) {
+        savedErrorCode = PDH_MEMORY_ALLOCATION_FAILURE;
+        return CleanUp(sample, kMsgGetDataFailed);
+    }
+    PDH_COUNTER_INFO_A* info = static_cast<PDH_COUNTER_INFO_A*>(sample.info);
+    status = apiTable.PdhGetCounterInfoA(sample.counter, TRUE, &infoSize, info);
+    if (status != ERROR_SUCCESS) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        if (info->CStatus == PDH_CSTATUS_NO_INSTANCE) return CleanUp(sample, kMsgInstanceMissing);
+        LogLastError(static_cast<int32_t>(info->CStatus), "Status of PdhGetCounterInfo");
+        return CleanUp(sample, kMsgGetDataFailed);
+    }
+    if (info->CStatus != PDH_CSTATUS_VALID_DATA && info->CStatus != PDH_CSTATUS_NEW_DATA) {
+        LogLastError(static_cast<int32_t>(info->CStatus), "Status of PdhGetCounterInfo");
+        return CleanUp(sample, kMsgInstanceMissing);
+    }
+
+    // The flag is looked at only once the path has proved good.
+    const char* flagText = ArgText(call, 1);
+    const int32_t flag = TextToInt32(flagText);
+    if (flag != 0 && flag != 1) return CleanUp(sample, kMsgInvalidFlags);
+    if (!IsIntegerText(flagText)) return CleanUp(sample, kMsgInvalidParameter);
+
+    status = apiTable.PdhCollectQueryData(sample.query);
+    if (status == ERROR_SUCCESS) {
+        // Rate counters need two samples; every counter gets them.
+        Sleep(kSampleIntervalMs);
+        status = apiTable.PdhCollectQueryData(sample.query);
+    }
+    if (status != ERROR_SUCCESS) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        return CleanUp(sample, kMsgCollectFailed);
+    }
+
+    // PDH leaves the record alone when it rejects the handle or an argument;
+    // cleared, it cannot pass stale bytes off as a value.
+    PDH_FMT_COUNTERVALUE value;
+    memset(&value, 0, sizeof value);
+    DWORD type = info->dwType;
+    status = apiTable.PdhGetFormattedCounterValue(sample.counter,
+                                                  flag == 0 ? PDH_FMT_LONG : PDH_FMT_DOUBLE,
+                                                  &type, &value);
+    if (status != ERROR_SUCCESS) {
+        // A failing status is a failure even when the record's own status
+        // reads 0: the value was never filled.
+        if (value.CStatus != 0) {
+            LogLastError(static_cast<int32_t>(value.CStatus),
+                         "Status of PdhGetFormattedCounterValue");
+        }
+        savedErrorCode = static_cast<uint32_t>(status);
+        return CleanUp(sample, FormatMessageFor(status, kMsgGetDataFailed));
+    }
+
+    if (flag == 0) {
+        SetInteger(call, value.longValue);
+    } else {
+        FormatDouble(value.doubleValue, call.numberText);
+        SetString(call, call.numberText);
+    }
+
+    status = apiTable.PdhRemoveCounter(sample.counter);
+    if (status != ERROR_SUCCESS) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        GlobalFree(sample.info);
+        apiTable.PdhCloseQuery(sample.query);
+        return kMsgRemoveCounterFailed;
+    }
+    status = apiTable.PdhCloseQuery(sample.query);
+    if (status != ERROR_SUCCESS) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        GlobalFree(sample.info);
+        return Is(status, PDH_INVALID_HANDLE) ? kMsgInvalidHandle : kMsgCloseQueryFailed;
+    }
+    GlobalFree(sample.info);
+    return kSucceeded;
+}
+
+}  // namespace vek

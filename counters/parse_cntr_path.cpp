@@ -1,0 +1,82 @@
+// tParseCntrPath: a counter path split into its six elements, one line.
+#include <string.h>
+
+#include "pdh_status.h"
+
+namespace vek {
+
+namespace {
+
+int ParseFailureMessage(PDH_STATUS status) {
+    if (Is(status, PDH_INVALID_ARGUMENT)) return kMsgInvalidParameter;
+    if (Is(status, PDH_INVALID_PATH)) return kMsgInvalidCounterName;
+    if (Is(status, PDH_MEMORY_ALLOCATION_FAILURE)) return kMsgOutOfMemory;
+    return kMsgParsePathFailed;
+}
+
+// A null element adds nothing, but its tab still follows: six fields always.
+void AppendField(TextBuffer& out, const char* text, bool last) {
+    if (text) out.Append(text);
+    if (!last) out.AppendChar('\t');
+}
+
+}  // namespace
+
+int tParseCntrPath(KeywordCall& call) {
+    if (int failure = CheckPdh()) return failure;
+    // Outside the loader's all-present test: never call a missing entry.
+    if (apiTable.PdhParseCounterPathA == nullptr) return kMsgOldPdh;
+
+    const char* pathArg = ArgText(call, 0);
+    const size_t pathLength = strnlen(pathArg, kCounterPathCapacity);
+    if (pathLength >= kCounterPathCapacity) {
+        savedErrorCode = PDH_INVALID_PATH;
+        return kMsgInvalidCounterName;
+    }
+    char path[kCounterPathCapacity];
+    memcpy(path, pathArg, pathLength + 1);
+
+    DWORD size = 0;
+    PDH_STATUS status = apiTable.PdhParseCounterPathA(path, nullptr, &size, 0);
+    if (status == ERROR_SUCCESS) {
+        // Success without a block leaves nothing to read the elements from.
+        savedErrorCode = 0;
+        return kMsgParsePathFailed;
+    }
+    if (!Is(status, PDH_MORE_DATA)) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        return ParseFailureMessage(status);
+    }
+    if (size < sizeof(PDH_COUNTER_PATH_ELEMENTS_A)) {
+        savedErrorCode = static_cast<uint32_t>(status);
+        return kMsgParsePathFailed;
+    }
+    HGLOBAL block = GlobalAlloc(GPTR, size);
+    if (block == nullptr) {
+        savedErrorCode = PDH_MEMORY_ALLOCATION_FAILURE;
+        return kMsgParsePathFailed;
+    }
+    PDH_COUNTER_PATH_ELEMENTS_A* elements = static_cast<PDH_COUNTER_PATH_ELEMENTS_A*>(block);
+    status = apiTable.PdhParseCounterPathA(path, elements, &size, 0);
+    if (status != ERROR_SUCCESS) {
+        GlobalFree(block);
+        savedErrorCode = static_cast<uint32_t>(status);
+        return ParseFailureMessage(status);
+    }
+
+    // Every append is bounded by the result buffer.
+    TextBuffer out = ResultBuffer(call);
+    char index[kUInt64TextCapacity];
+    UInt64ToText(elements->dwInstanceIndex, index);
+    AppendField(out, elements->szMachineName, false);
+    AppendField(out, elements->szObjectName, false);
+    AppendField(out, elements->szInstanceName, false);
+    AppendField(out, elements->szParentInstance, false);
+    AppendField(out, index, false);
+    AppendField(out, elements->szCounterName, true);
+    GlobalFree(block);
+    SetString(call, call.resultText);
+    return kSucceeded;
+}
+
+}  // namespace vek

@@ -1,0 +1,117 @@
+// Failure messages from our own string table, and the "LastError" line that
+// some failures leave in the host's per-user settings file.
+#include <string.h>
+
+#include "extender.h"
+
+#include <shlobj.h>
+
+namespace vek {
+
+namespace {
+
+typedef HRESULT(WINAPI* SHGetFolderPathAFn)(HWND, int, HANDLE, DWORD, LPSTR);
+
+constexpr int kSettingsPathCapacity = MAX_PATH;
+constexpr char kSettingsFileName[] = "\\QUENDRAL.INI";
+// The folders are only created when the file's full path will fit, so a
+// path too long to log leaves nothing behind on disk.
+constexpr int kSettingsFileReserve = sizeof kSettingsFileName - 1;
+
+bool AppendBounded(char* buffer, int capacity, const char* piece) {
+    size_t used = strlen(buffer);
+    size_t add = strlen(piece);
+    if (used + add + 1 > static_cast<size_t>(capacity)) return false;
+    memcpy(buffer + used, piece, add + 1);
+    return true;
+}
+
+bool CreateFolder(const char* path) {
+    return CreateDirectoryA(path, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+}  // namespace
+
+void LoadMessage(int id, char* buffer, int capacity) {
+    // LoadStringA leaves the buffer alone when the id has no text (901).
+    buffer[0] = '\0';
+    LoadStringA(moduleInstance, static_cast<UINT>(id), buffer, capacity);
+}
+
+int OpenProcessFailure(int otherMessage) {
+    savedErrorCode = GetLastError();
+    return savedErrorCode == ERROR_ACCESS_DENIED ? kMsgAccessDenied : otherMessage;
+}
+
+// Any failure to build or create the path returns 0, and nothing is written:
+// logging never fails the call that logs.
+int GetSettingsFolder(char* buffer, int size) {
+    buffer[0] = '\0';
+    bool found = false;
+
+    HMODULE shell32 = LoadLibraryA("SHELL32.DLL");
+    HMODULE shfolder = nullptr;
+    SHGetFolderPathAFn getFolderPath = nullptr;
+    if (shell32) {
+        getFolderPath = reinterpret_cast<SHGetFolderPathAFn>(
+            reinterpret_cast<void*>(GetProcAddress(shell32, "SHGetFolderPathA")));
+    }
+    if (!getFolderPath) {
+        shfolder = LoadLibraryA("SHFOLDER.DLL");
+        if (shfolder) {
+            getFolderPath = reinterpret_cast<SHGetFolderPathAFn>(
+                reinterpret_cast<void*>(GetProcAddress(shfolder, "SHGetFolderPathA")));
+        }
+    }
+    // SHGetFolderPathA writes up to MAX_PATH characters; a smaller buffer
+    // gets no shell folder at all rather than an overrun.
+    if (getFolderPath && size >= MAX_PATH) {
+        found = getFolderPath(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) >= 0;
+    }
+    if (shell32) FreeLibrary(shell32);
+    if (shfolder) FreeLibrary(shfolder);
+
+    if (!found || buffer[0] == '\0') {
+        UINT length = GetWindowsDirectoryA(buffer, static_cast<UINT>(size));
+        if (length >= static_cast<UINT>(size)) buffer[0] = '\0';
+    }
+
+    if (buffer[0] != '\0') {
+        // Walk by characters, so the trail byte of a double-byte character
+        // is never taken for a backslash.
+        char* end = buffer;
+        while (*end) end = CharNextA(end);
+        char* last = CharPrevA(buffer, end);
+        if (*last != '\\' && !AppendBounded(buffer, size, "\\")) return 0;
+    }
+
+    const int folderCapacity = size - kSettingsFileReserve;
+    if (!AppendBounded(buffer, folderCapacity, "Dravolin\\Settings")) return 0;
+    char* settings = buffer + strlen(buffer) - strlen("\\Settings");
+    *settings = '\0';
+    if (!CreateFolder(buffer)) return 0;
+    *settings = '\\';
+    return CreateFolder(buffer) ? 1 : 0;
+}
+
+BOOL WriteSettingsValue(const char* section, const char* key, const char* value) {
+    char path[kSettingsPathCapacity];
+    if (!GetSettingsFolder(path, kSettingsPathCapacity)) return 0;
+    if (!AppendBounded(path, kSettingsPathCapacity, kSettingsFileName)) return 0;
+    return WritePrivateProfileStringA(section, key, value, path);
+}
+
+void LogLastError(int32_t code, const char* context) {
+    // "%d (%s)" with a context of our own fits errorText with room to spare;
+    // wsprintfA stops at 1024 characters in any case.
+    wsprintfA(errorText, "%d (%s)", code, context);
+    WriteSettingsValue("KAVRENT1", "LastError", errorText);
+}
+
+void LogLastError(const char* context) {
+    DWORD code = GetLastError();
+    savedErrorCode = code;
+    LogLastError(static_cast<int32_t>(code), context);
+}
+
+}  // namespace vek

@@ -1,0 +1,165 @@
+// The two exports, the dispatch of a keyword call and its common endings.
+#include <string.h>
+
+#include "extender.h"
+
+namespace vek {
+
+char errorText[kErrorTextCapacity];
+uint32_t savedErrorCode;
+
+namespace {
+
+constexpr int kQueryTextCapacity = 256;
+char queryText[kQueryTextCapacity];
+
+// Argument n's text pointer lies at byte 56 * n + 40 of the slot array.
+constexpr int kMaxArgs = 3;
+
+// Ids -3 to 26; null where no keyword answers to the id.
+KeywordFunction DispatchEntry(int id) {
+    switch (id) {
+        case 1: return tVersion;
+        case 2: return tListProc;
+        case 3: return tOpenProc;
+        case 4: return tListMod;
+        case 5: return tGetProcInfo;
+        case 6: return tCountProc;
+        case 7: return tGetModInfo;
+        case 8: return tBrowseCntrs;
+        case 9: return tKillProc;
+        case 12: return tCloseProc;
+        case 13: return tCompatible;
+        case 14: return tGetLastError;
+        case 22: return tGetData;
+        case 23: return tRemoteConn;
+        case 24: return tSetPriority;
+        case 25: return tGetPriority;
+        case 26: return tParseCntrPath;
+        default: return nullptr;  // 0, the constants 10 and 11, 15 to 21
+    }
+}
+
+int32_t Initialise(const HostContext* context, void* refusalBuffer) {
+    if (context->hostVersion >= kMinimumHostVersion) {
+        ApiLoader();
+        return kKeywordCount;
+    }
+    // The host's buffer holds at least 30 characters.
+    memcpy(refusalBuffer, kRefusalText, sizeof kRefusalText);
+    return -1;
+}
+
+int32_t RunKeyword(KeywordCall& call, int id) {
+    KeywordFunction function = (id >= 0 && id <= 26) ? DispatchEntry(id) : nullptr;
+    int outcome = function ? function(call) : kMsgNoSuchFunction;
+
+    if (outcome == kCancelledWithoutCallback) return kReturnDialogCancelled;
+    if (outcome == kCalledBackItself) return call.callbackValue;
+
+    int32_t status = kStatusSuccess;
+    if (outcome != kSucceeded) {
+        call.result->type = kResultString;
+        call.result->text = errorText;
+        LoadMessage(outcome, errorText, kErrorTextCapacity);
+        status = kStatusFailure;
+    }
+    return call.callback(status, call.hostTag, call.hostContext, call.result);
+}
+
+}  // namespace
+
+const char* ArgText(const KeywordCall& call, int index) {
+    if (index < 0 || index >= kMaxArgs) return "";
+    const char* text;
+    memcpy(&text, call.slots + sizeof(ArgSlot) * index + offsetof(ArgSlot, text), sizeof text);
+    return text ? text : "";
+}
+
+void SetInteger(KeywordCall& call, int32_t value) {
+    call.result->value = value;
+    call.result->type = kResultInteger;
+}
+
+void SetString(KeywordCall& call, const char* text) {
+    call.result->type = kResultString;
+    call.result->text = text;
+}
+
+TextBuffer ResultBuffer(KeywordCall& call) {
+    TextBuffer buffer = {call.resultText, kResultTextCapacity, 0};
+    buffer.Clear();
+    return buffer;
+}
+
+int tVersion(KeywordCall& call) {
+    SetInteger(call, kExtenderVersion);
+    return kSucceeded;
+}
+
+int tCompatible(KeywordCall& call) {
+    SetInteger(call, platformInfo.unsupportedPlatform ? 0 : 1);
+    return kSucceeded;
+}
+
+int tGetLastError(KeywordCall& call) {
+    SetInteger(call, static_cast<int32_t>(savedErrorCode));
+    savedErrorCode = 0;
+    return kSucceeded;
+}
+
+}  // namespace vek
+
+using namespace vek;
+
+extern "C" int32_t VEKExtenderQuery(int32_t queryCode, void* buffer, int32_t length) {
+    switch (static_cast<int16_t>(queryCode)) {
+        case kQueryDescription:
+            if (buffer != nullptr && length > 0) {
+                LoadMessage(kMsgDescription, queryText, kQueryTextCapacity);
+                size_t copy = strlen(queryText);
+                if (copy > static_cast<size_t>(length - 1)) copy = length - 1;
+                memcpy(buffer, queryText, copy);
+                static_cast<char*>(buffer)[copy] = '\0';
+            }
+            return kExtenderVersion;
+        case kQueryOfferedCodes: {
+            const int32_t* codes = static_cast<const int32_t*>(buffer);
+            for (int32_t i = 0; i < length; ++i) {
+                if (codes[i] == kAcceptedCode) return kAcceptedCode;
+            }
+            return -1;
+        }
+        default:
+            return 0;
+    }
+}
+
+extern "C" int32_t VEKExtender2(HWND hostWindow, uint64_t, uint32_t hostTag, int32_t callCode,
+                                HostCallback callback, HostContext* hostContext, uint64_t,
+                                void* slots, uint32_t keywordIndex, ResultSlot* result) {
+    const int id = static_cast<int16_t>(callCode);
+    switch (id) {
+        case kCallInitialise:
+            return Initialise(hostContext, slots);
+        case kCallEnumerate:
+            return EnumerateKeyword(keywordIndex, static_cast<KeywordEntry*>(slots));
+        case kCallTerminate:
+            ApiRelease();
+            return 1;
+        default:
+            break;
+    }
+
+    KeywordCall call;
+    call.hostWindow = hostWindow;
+    call.slots = id >= 0 ? static_cast<const uint8_t*>(slots) : nullptr;
+    call.result = result;
+    call.callback = callback;
+    call.hostTag = hostTag;
+    call.hostContext = hostContext;
+    call.callbackValue = 0;
+    call.numberText[0] = '\0';
+    call.resultText[0] = '\0';
+    return RunKeyword(call, id);
+}

@@ -1,0 +1,276 @@
+// tListProc and tCountProc: the running processes from the registry's
+// performance data (NT) or a Toolhelp snapshot (95/98/Me).
+#include <string.h>
+
+#include "extender.h"
+
+namespace vek {
+
+namespace {
+
+constexpr int kIndexTextCapacity = 256;
+constexpr int kInstanceNameCapacity = 260;
+constexpr DWORD kFirstBufferSize = 12000;
+constexpr DWORD kGrowthStep = 1000;
+// A process object larger than this is not data we asked for.
+constexpr DWORD kLargestBufferSize = 64u * 1024 * 1024;
+constexpr DWORD kProcessEntrySize = 304;
+constexpr DWORD kProcessIdCapacity = 1024;
+
+static_assert(sizeof(PROCESSENTRY32) == kProcessEntrySize, "PROCESSENTRY32");
+
+// The block is bounded by the bytes the read returned; every record is
+// checked to lie inside it before a field of it is read.
+struct Block {
+    const BYTE* data;
+    uint64_t size;
+
+    bool Holds(uint64_t offset, uint64_t length) const {
+        return offset <= size && length <= size - offset;
+    }
+    template <typename Record>
+    const Record* At(uint64_t offset) const {
+        return Holds(offset, sizeof(Record)) ? reinterpret_cast<const Record*>(data + offset)
+                                             : nullptr;
+    }
+};
+
+// UTF-16 instance name to ANSI, cut at a character boundary when it is too
+// long for the name buffer.
+void InstanceName(const Block& block, uint64_t instance, const PERF_INSTANCE_DEFINITION& def,
+                  char* name) {
+    memset(name, 0, kInstanceNameCapacity);
+    if (def.NameLength == 0) return;
+    int units = static_cast<int>(def.NameLength / 2);
+    if (units > kInstanceNameCapacity - 1) units = kInstanceNameCapacity - 1;
+    const WCHAR* wide = reinterpret_cast<const WCHAR*>(block.data + instance + def.NameOffset);
+    // Three bytes a unit covers every ANSI code page, UTF-8 included.
+    char converted[kInstanceNameCapacity * 3];
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide, units, converted, sizeof converted,
+                                    nullptr, nullptr);
+    converted[bytes > 0 ? bytes : 0] = '\0';
+    // The name counts its terminator; stop at the first NUL in any case.
+    size_t length = strlen(converted);
+    if (length > static_cast<size_t>(kInstanceNameCapacity - 1)) {
+        const char* cut = converted;
+        for (const char* next = CharNextA(cut);
+             next != cut && next - converted <= kInstanceNameCapacity - 1;
+             next = CharNextA(cut)) {
+            cut = next;
+        }
+        length = static_cast<size_t>(cut - converted);
+    }
+    memcpy(name, converted, length);
+    name[length] = '\0';
+}
+
+// Appends "name|id", with a tab before every item but the first; an item
+// that does not fit is left out whole and ends the list.
+bool AppendProcessItem(TextBuffer& out, bool first, const char* name, int32_t id) {
+    char idText[kInt32TextCapacity];
+    Int32ToText(id, idText);
+    const size_t mark = out.length;
+    if ((first || out.AppendChar('\t')) && out.Append(name) && out.AppendChar('|') &&
+        out.Append(idText)) {
+        return true;
+    }
+    out.Truncate(mark);
+    return false;
+}
+
+// Reads the performance data of one object into a heap buffer that grows
+// until the object fits. 0, or a message id (the buffer is then freed).
+int ReadPerfData(const char* indexText, BYTE** buffer, DWORD* returned) {
+    DWORD size = kFirstBufferSize;
+    LONG status = RegQueryValueExA(HKEY_PERFORMANCE_DATA, indexText, nullptr, nullptr, nullptr,
+                                   &size);
+    if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return kMsgRegistryProblem;
+
+    HANDLE heap = GetProcessHeap();
+    DWORD capacity = kFirstBufferSize;
+    BYTE* data = static_cast<BYTE*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, capacity));
+    if (data == nullptr) {
+        // HeapAlloc does not set a last-error code of its own.
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        LogLastError("HeapAlloc - dwBytes (1)");
+        return kMsgListProcFailed;
+    }
+    for (;;) {
+        size = capacity;
+        status = RegQueryValueExA(HKEY_PERFORMANCE_DATA, indexText, nullptr, nullptr, data, &size);
+        if (status != ERROR_MORE_DATA) break;
+        // The size the call leaves on ERROR_MORE_DATA is undefined (Wine sets
+        // it to 0), so growth goes from the buffer's own size, doubling to
+        // keep the re-reads few.
+        DWORD grown = capacity > kLargestBufferSize / 2 ? kLargestBufferSize + 1 : capacity * 2;
+        if (grown < capacity + kGrowthStep) grown = capacity + kGrowthStep;
+        BYTE* larger = grown > kLargestBufferSize
+                           ? nullptr
+                           : static_cast<BYTE*>(HeapReAlloc(heap, HEAP_ZERO_MEMORY, data, grown));
+        if (larger == nullptr) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            LogLastError("HeapAlloc - dwBytes (2)");
+            HeapFree(heap, 0, data);
+            return kMsgListProcFailed;
+        }
+        data = larger;
+        capacity = grown;
+    }
+    if (status != ERROR_SUCCESS) {
+        HeapFree(heap, 0, data);
+        return kMsgRegistryProblem;
+    }
+    *buffer = data;
+    *returned = size <= capacity ? size : capacity;
+    return 0;
+}
+
+int ListProcNt(KeywordCall& call) {
+    TextBuffer out = ResultBuffer(call);
+    char indexText[kIndexTextCapacity] = "";
+    if (!CounterIndexLookup("Process", indexText, kIndexTextCapacity) || indexText[0] == '\0') {
+        return kMsgNoCounterIndex;
+    }
+    BYTE* data = nullptr;
+    DWORD size = 0;
+    int failure = ReadPerfData(indexText, &data, &size);
+    // Closing the key lets the system unload the performance providers.
+    RegCloseKey(HKEY_PERFORMANCE_DATA);
+    if (failure) return failure;
+
+    indexText[0] = '\0';
+    if (!CounterIndexLookup("ID Process", indexText, kIndexTextCapacity) ||
+        indexText[0] == '\0') {
+        failure = kMsgNoCounterIndex;
+    } else {
+        failure = ProcessListFromPerfData(data, size, ParseInteger(indexText), out);
+    }
+    HeapFree(GetProcessHeap(), 0, data);
+    if (failure) return failure;
+    SetString(call, call.resultText);
+    return kSucceeded;
+}
+
+int ListProcToolhelp(KeywordCall& call) {
+    HANDLE snapshot = apiTable.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    savedErrorCode = GetLastError();
+    if (snapshot == INVALID_HANDLE_VALUE) return kMsgSnapshotFailed;
+    HandleGuard guard(snapshot);
+
+    PROCESSENTRY32 entry;
+    entry.dwSize = kProcessEntrySize;
+    BOOL more = apiTable.Process32First(snapshot, &entry);
+    TextBuffer out = ResultBuffer(call);
+    savedErrorCode = GetLastError();
+
+    for (bool first = true; more; first = false) {
+        char fullPath[MAX_PATH];
+        char* filePart = nullptr;
+        DWORD length = GetFullPathNameA(entry.szExeFile, MAX_PATH, fullPath, &filePart);
+        // An entry without a file part is listed as the snapshot gave it.
+        const char* name =
+            (length == 0 || length >= MAX_PATH || filePart == nullptr) ? entry.szExeFile : filePart;
+        if (!AppendProcessItem(out, first, name, static_cast<int32_t>(entry.th32ProcessID))) break;
+        entry.dwSize = kProcessEntrySize;
+        more = apiTable.Process32Next(snapshot, &entry);
+    }
+    SetString(call, call.resultText);
+    return kSucceeded;
+}
+
+}  // namespace
+
+int ProcessListFromPerfData(const BYTE* data, DWORD size, int32_t idCounterIndex,
+                            TextBuffer& out) {
+    const Block block = {data, size};
+    const PERF_DATA_BLOCK* header = block.At<PERF_DATA_BLOCK>(0);
+    if (header == nullptr) return kMsgRegistryProblem;
+    // No object at all: the process counter is not there to be found.
+    if (header->NumObjectTypes == 0) return kMsgNoIdProcessCounter;
+
+    const uint64_t object = header->HeaderLength;
+    const PERF_OBJECT_TYPE* type = block.At<PERF_OBJECT_TYPE>(object);
+    if (type == nullptr) return kMsgRegistryProblem;
+
+    uint64_t counter = object + type->HeaderLength;
+    const PERF_COUNTER_DEFINITION* idCounter = nullptr;
+    for (DWORD i = 0; i < type->NumCounters; ++i) {
+        const PERF_COUNTER_DEFINITION* def = block.At<PERF_COUNTER_DEFINITION>(counter);
+        if (def == nullptr || def->ByteLength < sizeof(PERF_COUNTER_DEFINITION)) {
+            return kMsgRegistryProblem;
+        }
+        if (static_cast<int32_t>(def->CounterNameTitleIndex) == idCounterIndex) {
+            idCounter = def;
+            break;
+        }
+        counter += def->ByteLength;
+    }
+    if (idCounter == nullptr || idCounter->CounterOffset == 0xFFFFFFFFu) {
+        return kMsgNoIdProcessCounter;
+    }
+    if (type->NumInstances <= 0) return 0;
+
+    uint64_t instance = object + type->DefinitionLength;
+    bool first = true;
+    for (LONG i = 0; i < type->NumInstances; ++i) {
+        const PERF_INSTANCE_DEFINITION* def = block.At<PERF_INSTANCE_DEFINITION>(instance);
+        if (def == nullptr || def->ByteLength < sizeof(PERF_INSTANCE_DEFINITION) ||
+            !block.Holds(instance + def->NameOffset, def->NameLength)) {
+            return kMsgRegistryProblem;
+        }
+        const uint64_t counters = instance + def->ByteLength;
+        const PERF_COUNTER_BLOCK* values = block.At<PERF_COUNTER_BLOCK>(counters);
+        if (values == nullptr || values->ByteLength < sizeof(PERF_COUNTER_BLOCK) ||
+            !block.Holds(counters + idCounter->CounterOffset, sizeof(int32_t))) {
+            return kMsgRegistryProblem;
+        }
+        int32_t id;
+        memcpy(&id, data + counters + idCounter->CounterOffset, sizeof id);
+
+        char name[kInstanceNameCapacity];
+        InstanceName(block, instance, *def, name);
+        if (!(id == 0 && lstrcmpA(name, "_Total") == 0)) {
+            // A full result ends at its last whole item.
+            if (!AppendProcessItem(out, first, name, id)) return 0;
+            first = false;
+        }
+        instance = counters + values->ByteLength;
+    }
+    return 0;
+}
+
+int tListProc(KeywordCall& call) {
+    if (int failure = CheckListProc()) return failure;
+    if (OnNtPath()) return ListProcNt(call);
+    if (platformInfo.isWin9x) return ListProcToolhelp(call);
+    return kMsgWrongPlatform;
+}
+
+int tCountProc(KeywordCall& call) {
+    if (int failure = CheckProcessApi()) return failure;
+    if (OnNtPath()) {
+        DWORD ids[kProcessIdCapacity];
+        DWORD bytes = 0;
+        if (!apiTable.EnumProcesses(ids, sizeof ids, &bytes)) return kMsgSnapshotFailed;
+        SetInteger(call, static_cast<int32_t>(bytes / sizeof(DWORD)));
+        return kSucceeded;
+    }
+    if (platformInfo.isWin9x) {
+        HANDLE snapshot = apiTable.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) return kMsgSnapshotFailed;
+        HandleGuard guard(snapshot);
+        PROCESSENTRY32 entry;
+        entry.dwSize = kProcessEntrySize;
+        int32_t count = 0;
+        for (BOOL more = apiTable.Process32First(snapshot, &entry); more;
+             more = apiTable.Process32Next(snapshot, &entry)) {
+            ++count;
+            entry.dwSize = kProcessEntrySize;
+        }
+        SetInteger(call, count);
+        return kSucceeded;
+    }
+    return kMsgWrongPlatform;
+}
+
+}  // namespace vek

@@ -1,0 +1,167 @@
+// tGetProcInfo, tListMod and tGetModInfo: memory figures and loaded modules
+// of one process, named by its id.
+#include "extender.h"
+
+namespace vek {
+
+namespace {
+
+constexpr DWORD kModuleCapacity = 1024;
+constexpr DWORD kModuleEntrySize = 568;
+constexpr DWORD kProcessInfoAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+
+static_assert(sizeof(MODULEENTRY32) == kModuleEntrySize, "MODULEENTRY32");
+static_assert(sizeof(PROCESS_MEMORY_COUNTERS) == 72, "PROCESS_MEMORY_COUNTERS");
+static_assert(sizeof(MODULEINFO) == 24, "MODULEINFO");
+
+bool ValidListMode(int32_t mode) { return mode >= 0 && mode <= 2; }
+
+// One module entry in the form the list mode gives: "path|number", "path"
+// or "number". Refused whole when it does not fit.
+bool AppendModule(TextBuffer& out, bool first, int32_t mode, const char* path,
+                  const char* number) {
+    const size_t mark = out.length;
+    bool fits = first || out.AppendChar('\t');
+    if (fits && mode != 2) fits = out.Append(path);
+    if (fits && mode == 0) fits = out.AppendChar('|');
+    if (fits && mode != 1) fits = out.Append(number);
+    if (!fits) out.Truncate(mark);
+    return fits;
+}
+
+int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
+    HANDLE process = OpenProcess(kProcessInfoAccess, FALSE, processId);
+    if (process == nullptr) return OpenProcessFailure(kMsgOpenProcessFailed);
+    HandleGuard guard(process);
+
+    TextBuffer out = ResultBuffer(call);
+    HMODULE modules[kModuleCapacity];
+    DWORD needed = 0;
+    if (apiTable.EnumProcessModules(process, modules, sizeof modules, &needed) &&
+        needed >= sizeof(HMODULE)) {
+        // The system reports what all modules need; only the first 1,024
+        // are in the array.
+        DWORD count = needed / sizeof(HMODULE);
+        if (count > kModuleCapacity) count = kModuleCapacity;
+        bool first = true;
+        for (DWORD i = 0; i < count; ++i) {
+            char path[MAX_PATH];
+            if (apiTable.GetModuleFileNameExA(process, modules[i], path, MAX_PATH) == 0) continue;
+            if (!ValidListMode(mode)) return kMsgInvalidFlags;
+            char number[kUInt64TextCapacity];
+            UInt64ToText(reinterpret_cast<uintptr_t>(modules[i]), number);
+            if (!AppendModule(out, first, mode, path, number)) break;
+            first = false;
+        }
+    }
+    SetString(call, call.resultText);
+    return kSucceeded;
+}
+
+int ListModToolhelp(KeywordCall& call, DWORD processId, int32_t mode) {
+    HANDLE snapshot = apiTable.CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+    savedErrorCode = GetLastError();
+    if (snapshot == INVALID_HANDLE_VALUE) return kMsgSnapshotFailed;
+    HandleGuard guard(snapshot);
+
+    TextBuffer out = ResultBuffer(call);
+    MODULEENTRY32 entry;
+    entry.dwSize = kModuleEntrySize;
+    // An invalid mode writes nothing for the first module and is refused at
+    // the second.
+    bool more = apiTable.Module32First(snapshot, &entry) != FALSE;
+    bool full = false;
+    if (more && ValidListMode(mode)) {
+        char number[kInt32TextCapacity];
+        Int32ToText(static_cast<int32_t>(entry.th32ModuleID), number);
+        full = !AppendModule(out, true, mode, entry.szExePath, number);
+    }
+    while (more && !full) {
+        entry.dwSize = kModuleEntrySize;
+        if (!apiTable.Module32Next(snapshot, &entry)) break;
+        if (!ValidListMode(mode)) return kMsgInvalidFlags;
+        char number[kInt32TextCapacity];
+        Int32ToText(static_cast<int32_t>(entry.th32ModuleID), number);
+        full = !AppendModule(out, false, mode, entry.szExePath, number);
+    }
+    SetString(call, call.resultText);
+    return kSucceeded;
+}
+
+}  // namespace
+
+int tGetProcInfo(KeywordCall& call) {
+    if (int failure = CheckProcInfo()) return failure;
+    const char* idText = ArgText(call, 0);
+    if (!IsIntegerText(idText)) return kMsgInvalidParameter;
+    if (!OnNtPath()) return kMsgWrongPlatform;
+
+    HANDLE process = OpenProcess(kProcessInfoAccess, FALSE, static_cast<DWORD>(TextToInt32(idText)));
+    if (process == nullptr) return OpenProcessFailure(kMsgProcInfoFailed);
+    HandleGuard guard(process);
+
+    TextBuffer out = ResultBuffer(call);
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (apiTable.GetProcessMemoryInfo(process, &counters, sizeof counters)) {
+        const uint64_t figures[] = {
+            counters.PageFaultCount,          counters.PeakWorkingSetSize,
+            counters.WorkingSetSize,          counters.QuotaPeakPagedPoolUsage,
+            counters.QuotaPagedPoolUsage,     counters.QuotaPeakNonPagedPoolUsage,
+            counters.QuotaNonPagedPoolUsage,  counters.PagefileUsage,
+            counters.PeakPagefileUsage,
+        };
+        for (size_t i = 0; i < sizeof figures / sizeof figures[0]; ++i) {
+            char number[kUInt64TextCapacity];
+            UInt64ToText(figures[i], number);
+            if (i > 0) out.AppendChar('\t');
+            out.Append(number);
+        }
+    }
+    SetString(call, call.resultText);
+    return kSucceeded;
+}
+
+int tListMod(KeywordCall& call) {
+    if (int failure = CheckProcessApi()) return failure;
+    const char* idText = ArgText(call, 0);
+    const char* modeText = ArgText(call, 1);
+    if (!IsIntegerText(idText) || !IsIntegerText(modeText)) return kMsgInvalidParameter;
+    const DWORD processId = static_cast<DWORD>(TextToInt32(idText));
+    const int32_t mode = TextToInt32(modeText);
+    if (OnNtPath()) return ListModNt(call, processId, mode);
+    if (platformInfo.isWin9x) return ListModToolhelp(call, processId, mode);
+    return kMsgWrongPlatform;
+}
+
+int tGetModInfo(KeywordCall& call) {
+    if (int failure = CheckModInfo()) return failure;
+    const char* idText = ArgText(call, 0);
+    if (!IsIntegerText(idText)) return kMsgInvalidParameter;
+    if (!OnNtPath()) return kMsgWrongPlatform;
+
+    const DWORD processId = static_cast<DWORD>(TextToInt32(idText));
+    HMODULE module = reinterpret_cast<HMODULE>(static_cast<intptr_t>(TextToInt64(ArgText(call, 1))));
+    // A failed open shows as a failed module query: the null handle is refused.
+    HANDLE process = OpenProcess(kProcessInfoAccess, FALSE, processId);
+    HandleGuard guard(process);
+    MODULEINFO info = {};
+    if (!apiTable.GetModuleInformation(process, module, &info, sizeof info)) {
+        savedErrorCode = GetLastError();
+        return kMsgModInfoFailed;
+    }
+    char number[kUInt64TextCapacity];
+    TextBuffer out = ResultBuffer(call);
+    UInt64ToText(reinterpret_cast<uintptr_t>(info.lpBaseOfDll), number);
+    out.Append(number);
+    out.AppendChar('\t');
+    Int32ToText(static_cast<int32_t>(info.SizeOfImage), number);
+    out.Append(number);
+    out.AppendChar('\t');
+    UInt64ToText(reinterpret_cast<uintptr_t>(info.EntryPoint), number);
+    out.Append(number);
+    SetString(call, call.resultText);
+    return kSucceeded;
+}
+
+}  // namespace vek

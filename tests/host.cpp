@@ -1,0 +1,229 @@
+#include "host.h"
+
+#include <shlobj.h>
+#include <string.h>
+
+using namespace vek;
+
+namespace test {
+
+namespace {
+
+Outcome* receiving = nullptr;
+int32_t callbackReturn = 0x5151;
+
+int32_t Copy(int32_t status, uint32_t hostTag, HostContext* context, ResultSlot* result) {
+    Outcome& o = *receiving;
+    ++o.calls;
+    o.status = status;
+    o.type = result->type;
+    o.value = result->value;
+    o.text = (result->type == kResultString && result->text) ? result->text : "";
+    o.hostTag = hostTag;
+    o.context = context;
+    o.result = result;
+    return ++callbackReturn;
+}
+
+template <typename Fn>
+Fn Export(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+}  // namespace
+
+Host::Host(const std::string& path) {
+    memset(&slot, 0, sizeof slot);
+    memset(&context, 0, sizeof context);
+    module_ = LoadLibraryA((path.empty() ? Directory() + "vekproc.dll" : path).c_str());
+    loadError_ = module_ ? 0 : GetLastError();
+    if (module_) {
+        call_ = Export<VEKExtender2Proc>(module_, "VEKExtender2");
+        query_ = Export<VEKExtenderQueryProc>(module_, "VEKExtenderQuery");
+    }
+}
+
+Host::~Host() {
+    if (module_) FreeLibrary(module_);
+}
+
+int32_t Host::Initialise(uint32_t hostVersion, char* refusal) {
+    char buffer[64] = "";
+    context.hostVersion = hostVersion;
+    return call_(nullptr, 0, 0, kCallInitialise, Copy, &context, 0, refusal ? refusal : buffer, 0,
+                 nullptr);
+}
+
+int32_t Host::Enumerate(uint32_t index, KeywordEntry* entry) {
+    return call_(nullptr, 0, 0, kCallEnumerate, Copy, &context, 0, entry, index, nullptr);
+}
+
+int32_t Host::Terminate() {
+    return call_(nullptr, 0, 0, kCallTerminate, Copy, &context, 0, nullptr, 0, nullptr);
+}
+
+int32_t Host::Query(int32_t code, void* buffer, int32_t length) {
+    return query_(code, buffer, length);
+}
+
+Outcome Host::Call(int32_t callCode, const std::vector<std::string>& args, void* hostWindow) {
+    std::vector<ArgSlot> slots(args.size() ? args.size() : 1);
+    for (size_t i = 0; i < slots.size(); ++i) {
+        memset(&slots[i], 0xA5, sizeof slots[i]);
+        slots[i].text = i < args.size() ? args[i].c_str() : nullptr;
+    }
+    Outcome outcome;
+    receiving = &outcome;
+    static uint32_t tag = 0x7A600000;
+    const uint32_t thisTag = ++tag;
+    outcome.returned = call_(hostWindow, 0x1111, thisTag, callCode, Copy, &context, 0x2222,
+                             args.empty() ? nullptr : slots.data(), 0, &slot);
+    receiving = nullptr;
+    outcome.sentTag = thisTag;
+    return outcome;
+}
+
+int32_t LastCallbackReturn() { return callbackReturn; }
+
+std::string Directory() {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string self(path, length);
+    return self.substr(0, self.find_last_of('\\') + 1);
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t at = text.find(separator, start);
+        parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        if (at == std::string::npos) return parts;
+        start = at + 1;
+    }
+}
+
+bool IsUnsignedNumber(const std::string& text) {
+    if (text.empty()) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return text.size() == 1 || text[0] != '0';
+}
+
+namespace {
+
+void Drain(HANDLE pipe, std::string* into) {
+    char buffer[4096];
+    DWORD got;
+    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got) {
+        if (into) into->append(buffer, got);
+    }
+}
+
+struct Drainer {
+    HANDLE pipe;
+    std::string* into;
+};
+
+DWORD WINAPI DrainThread(void* p) {
+    Drainer* d = static_cast<Drainer*>(p);
+    Drain(d->pipe, d->into);
+    return 0;
+}
+
+}  // namespace
+
+DWORD Run(const std::string& commandLine, std::string* out, std::string* err) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite;
+    CreatePipe(&outRead, &outWrite, &inherit, 0);
+    CreatePipe(&errRead, &errWrite, &inherit, 0);
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    PROCESS_INFORMATION info = {};
+    std::string line = commandLine;
+    BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &startup, &info);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    DWORD code = 0xFFFFFFFF;
+    if (started) {
+        Drainer errDrain = {errRead, err};
+        HANDLE thread = CreateThread(nullptr, 0, DrainThread, &errDrain, 0, nullptr);
+        Drain(outRead, out);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        WaitForSingleObject(info.hProcess, INFINITE);
+        GetExitCodeProcess(info.hProcess, &code);
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    return code;
+}
+
+std::string SettingsFolder() {
+    char path[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
+    return std::string(path) + "\\Dravolin\\Settings";
+}
+
+std::string LastErrorLine() {
+    char value[512] = "";
+    GetPrivateProfileStringA("KAVRENT1", "LastError", "", value, sizeof value,
+                             (SettingsFolder() + "\\QUENDRAL.INI").c_str());
+    return value;
+}
+
+void ClearLastErrorLine() {
+    WritePrivateProfileStringA("KAVRENT1", "LastError", nullptr,
+                               (SettingsFolder() + "\\QUENDRAL.INI").c_str());
+}
+
+WineVersion::WineVersion(const std::string& program, const std::string& version)
+    : key_("Software\\Wine\\AppDefaults\\" + program) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS) {
+        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+                       static_cast<DWORD>(version.size() + 1));
+        RegCloseKey(key);
+    }
+}
+
+WineVersion::~WineVersion() { RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str()); }
+
+Sleeper::Sleeper() {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    std::string line = "\"" + Directory() + "sleeper.exe\"";
+    CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                   &info_);
+    if (info_.hProcess) WaitForInputIdle(info_.hProcess, 2000);
+}
+
+Sleeper::~Sleeper() {
+    if (info_.hProcess) {
+        TerminateProcess(info_.hProcess, 99);
+        WaitForSingleObject(info_.hProcess, 5000);
+        CloseHandle(info_.hProcess);
+        CloseHandle(info_.hThread);
+    }
+}
+
+DWORD Sleeper::ExitCode() const {
+    DWORD code = 0;
+    WaitForSingleObject(info_.hProcess, 5000);
+    GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+}
+
+}  // namespace test

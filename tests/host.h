@@ -1,0 +1,111 @@
+// Drives the built extender the way the interpreter does: LoadLibrary, the
+// two exports, the host's records and a callback that copies the result.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "vek_host.h"
+
+namespace test {
+
+// What one keyword call delivered.
+struct Outcome {
+    int32_t returned = 0;  // what VEKExtender2 returned
+    int calls = 0;         // how often the callback ran
+    int32_t status = 0;
+    int32_t type = 0;
+    int32_t value = 0;
+    std::string text;
+    uint32_t hostTag = 0;  // as the callback received it
+    uint32_t sentTag = 0;  // as the call passed it
+    vek::HostContext* context = nullptr;
+    vek::ResultSlot* result = nullptr;
+};
+
+class Host {
+public:
+    // Loads the extender beside the running test program (or `path`).
+    explicit Host(const std::string& path = std::string());
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    bool Loaded() const { return module_ != nullptr; }
+    DWORD LoadError() const { return loadError_; }
+
+    int32_t Initialise(uint32_t hostVersion = vek::kMinimumHostVersion, char* refusal = nullptr);
+    int32_t Enumerate(uint32_t index, vek::KeywordEntry* entry);
+    int32_t Terminate();
+    int32_t Query(int32_t code, void* buffer, int32_t length);
+
+    // A keyword call with the given argument texts, one slot each.
+    Outcome Call(int32_t callCode, const std::vector<std::string>& args = {},
+                 void* hostWindow = nullptr);
+
+    // The call's message or result text, status checked by the caller.
+    std::string Text(int32_t callCode, const std::vector<std::string>& args = {}) {
+        return Call(callCode, args).text;
+    }
+    uint32_t LastError() { return static_cast<uint32_t>(Call(14).value); }
+
+    vek::ResultSlot slot;  // the record a keyword call writes to
+    vek::HostContext context;
+
+private:
+    HMODULE module_ = nullptr;
+    DWORD loadError_ = 0;
+    vek::VEKExtender2Proc call_ = nullptr;
+    vek::VEKExtenderQueryProc query_ = nullptr;
+};
+
+// Keyword ids.
+enum Id {
+    kVersion = 1, kListProc = 2, kOpenProc = 3, kListMod = 4, kGetProcInfo = 5, kCountProc = 6,
+    kGetModInfo = 7, kBrowseCntrs = 8, kKillProc = 9, kCloseProc = 12, kCompatible = 13,
+    kGetLastError = 14, kGetData = 22, kRemoteConn = 23, kSetPriority = 24, kGetPriority = 25,
+    kParseCntrPath = 26,
+};
+
+int32_t LastCallbackReturn();  // what the callback returned last
+std::string Directory();  // of the running test program, with a trailing backslash
+std::vector<std::string> Split(const std::string& text, char separator);
+bool IsUnsignedNumber(const std::string& text);
+
+// Runs a command line, returns its exit code, with stdout and stderr.
+DWORD Run(const std::string& commandLine, std::string* out = nullptr, std::string* err = nullptr);
+
+// The host's settings file and its "LastError" line.
+std::string SettingsFolder();  // ...\Dravolin\Settings under the application-data folder
+std::string LastErrorLine();
+void ClearLastErrorLine();
+
+// Wine's per-program Windows version, set for one program name and removed
+// when the scope ends.
+class WineVersion {
+public:
+    WineVersion(const std::string& program, const std::string& version);
+    ~WineVersion();
+
+private:
+    std::string key_;
+};
+
+// A child program of the tests that sleeps until it is ended; it is always
+// terminated when the scope ends.
+class Sleeper {
+public:
+    Sleeper();
+    ~Sleeper();
+    DWORD Id() const { return info_.dwProcessId; }
+    HANDLE Handle() const { return info_.hProcess; }
+    bool Running() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+    DWORD ExitCode() const;
+
+private:
+    PROCESS_INFORMATION info_ = {};
+};
+
+}  // namespace test

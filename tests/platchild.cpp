@@ -1,0 +1,74 @@
+// Loads the extender in a process of its own, so that Wine's per-program
+// Windows version applies to it, and reports what the host sees:
+//   platchild DLL [ID[:ARG[:ARG]]]...
+// prints "load <0|1>", then after initialise "init <n>", "psapi <0|1>" and
+// "pdh <0|1>" (whether those modules are loaded), then one line
+// "<id> <status> <text or value>" per call.
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "vek_host.h"
+
+using namespace vek;
+
+namespace {
+
+int32_t lastStatus, lastType, lastValue;
+std::string lastText;
+
+int32_t Copy(int32_t status, uint32_t, HostContext*, ResultSlot* result) {
+    lastStatus = status;
+    lastType = result->type;
+    lastValue = result->value;
+    lastText = result->type == kResultString && result->text ? result->text : "";
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return 64;
+    HMODULE module = LoadLibraryA(argv[1]);
+    printf("load %d\n", module != nullptr);
+    if (!module) return 0;
+    auto call = reinterpret_cast<VEKExtender2Proc>(
+        reinterpret_cast<void*>(GetProcAddress(module, "VEKExtender2")));
+    HostContext context = {};
+    context.hostVersion = kMinimumHostVersion;
+    char refusal[64];
+    printf("init %d\n", call(nullptr, 0, 0, kCallInitialise, Copy, &context, 0, refusal, 0, nullptr));
+    printf("psapi %d\n", GetModuleHandleA("psapi.dll") != nullptr);
+    printf("pdh %d\n", GetModuleHandleA("pdh.dll") != nullptr);
+    for (int i = 2; i < argc; ++i) {
+        std::vector<std::string> parts;
+        std::string spec = argv[i];
+        size_t start = 0;
+        for (;;) {
+            size_t colon = spec.find(':', start);
+            parts.push_back(spec.substr(start, colon == std::string::npos ? colon : colon - start));
+            if (colon == std::string::npos) break;
+            start = colon + 1;
+        }
+        std::vector<ArgSlot> slots(3);
+        memset(slots.data(), 0, sizeof(ArgSlot) * 3);
+        for (size_t a = 1; a < parts.size() && a <= 3; ++a) slots[a - 1].text = parts[a].c_str();
+        for (size_t a = parts.size(); a <= 3; ++a) slots[a - 1].text = "";
+        ResultSlot result = {};
+        call(nullptr, 0, 0, atoi(parts[0].c_str()), Copy, &context, 0, slots.data(), 0, &result);
+        if (lastType == kResultInteger) {
+            printf("%s %d %d\n", parts[0].c_str(), lastStatus, lastValue);
+        } else {
+            printf("%s %d %s\n", parts[0].c_str(), lastStatus, lastText.c_str());
+        }
+    }
+    call(nullptr, 0, 0, kCallTerminate, Copy, &context, 0, nullptr, 0, nullptr);
+    printf("after %d %d\n", GetModuleHandleA("psapi.dll") != nullptr,
+           GetModuleHandleA("pdh.dll") != nullptr);
+    FreeLibrary(module);
+    return 0;
+}

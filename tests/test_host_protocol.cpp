@@ -1,0 +1,185 @@
+// The host's side of the boundary: queries, the control calls, enumeration,
+// dispatch and the endings of a keyword call.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include "host.h"
+
+using namespace test;
+using vek::KeywordEntry;
+
+namespace {
+
+struct Row {
+    int32_t id, kind, count;
+    const char* name;
+};
+const Row kTable[] = {
+    {1, 2, 0, "tversion"},       {2, 2, 0, "tlistproc"},    {3, 2, 2, "topenproc"},
+    {4, 2, 2, "tlistmod"},       {5, 2, 1, "tgetprocinfo"}, {6, 2, 0, "tcountproc"},
+    {7, 2, 2, "tgetmodinfo"},    {8, 2, 5, "tbrowsecntrs"}, {9, 2, 1, "tkillproc"},
+    {10, 3, 1, "@true"},         {11, 3, 0, "@false"},      {12, 2, 1, "tcloseproc"},
+    {13, 2, 0, "tcompatible"},   {14, 2, 0, "tgetlasterror"}, {22, 2, 2, "tgetdata"},
+    {23, 2, 1, "tremoteconn"},   {24, 2, 2, "tsetpriority"}, {25, 2, 1, "tgetpriority"},
+    {26, 2, 1, "tparsecntrpath"},
+};
+
+class Protocol : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(host.Loaded()) << host.LoadError();
+        ASSERT_EQ(host.Initialise(), 19);
+    }
+    void TearDown() override { host.Terminate(); }
+    Host host;
+};
+
+}  // namespace
+
+TEST(Query, DescriptionIsCopiedWithinTheGivenLength) {
+    Host host;
+    ASSERT_TRUE(host.Loaded());
+    char buffer[64];
+    memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(host.Query(1, buffer, sizeof buffer), 44017);
+    EXPECT_STREQ(buffer, "Process VEK Extender");
+
+    memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(host.Query(1, buffer, 5), 44017);
+    EXPECT_STREQ(buffer, "Proc");
+    EXPECT_EQ(buffer[5], 'x');
+
+    EXPECT_EQ(host.Query(1, nullptr, 0), 44017);
+    memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(host.Query(1, buffer, 0), 44017);
+    EXPECT_EQ(buffer[0], 'x');
+    // Only the low 16 bits of the code count.
+    EXPECT_EQ(host.Query(0x10001, buffer, sizeof buffer), 44017);
+}
+
+TEST(Query, OfferedCodesAcceptFourOnly) {
+    Host host;
+    ASSERT_TRUE(host.Loaded());
+    int32_t none[] = {1, 2, 3};
+    int32_t withFour[] = {3, 4};
+    EXPECT_EQ(host.Query(2, none, 3), -1);
+    EXPECT_EQ(host.Query(2, withFour, 2), 4);
+    EXPECT_EQ(host.Query(2, withFour, 1), -1);
+    EXPECT_EQ(host.Query(2, withFour, 0), -1);
+    EXPECT_EQ(host.Query(2, withFour, -3), -1);
+    EXPECT_EQ(host.Query(3, withFour, 2), 0);
+    EXPECT_EQ(host.Query(0, withFour, 2), 0);
+}
+
+TEST(Initialise, RefusesAnOldHostAndAcceptsVersion1004) {
+    Host host;
+    ASSERT_TRUE(host.Loaded());
+    char refusal[64];
+    memset(refusal, 'x', sizeof refusal);
+    EXPECT_EQ(host.Initialise(1003, refusal), -1);
+    EXPECT_STREQ(refusal, "Need newer version of VEK DLL");
+    EXPECT_EQ(GetModuleHandleA("psapi.dll"), nullptr) << "an old host loads nothing";
+
+    EXPECT_EQ(host.Initialise(1004, refusal), 19);
+    EXPECT_NE(GetModuleHandleA("psapi.dll"), nullptr);
+    EXPECT_NE(GetModuleHandleA("pdh.dll"), nullptr);
+    EXPECT_EQ(host.Initialise(0xFFFFFFFFu, refusal), 19) << "compared as unsigned";
+    EXPECT_EQ(host.Terminate(), 1);
+}
+
+TEST(Initialise, RepeatedInitialiseAndTerminateLeaveNoModuleBehind) {
+    Host host;
+    ASSERT_TRUE(host.Loaded());
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(host.Initialise(), 19);
+    EXPECT_EQ(host.Terminate(), 1);
+    EXPECT_EQ(GetModuleHandleA("psapi.dll"), nullptr);
+    EXPECT_EQ(GetModuleHandleA("pdh.dll"), nullptr);
+    EXPECT_EQ(host.Terminate(), 1) << "a second terminate releases nothing twice";
+    // After terminate the optional functions report their module missing.
+    EXPECT_EQ(host.Text(kCountProc), "207: Could not load PSAPI.DLL");
+    EXPECT_EQ(host.Text(kGetData, {"\\System\\System Up Time", "0"}), "230:  Could not load PDH.DLL");
+}
+
+TEST_F(Protocol, EnumerationGivesTheTableTwiceAlike) {
+    for (int round = 0; round < 2; ++round) {
+        for (uint32_t i = 0; i < 19; ++i) {
+            KeywordEntry entry;
+            memset(&entry, 0xEE, sizeof entry);
+            ASSERT_EQ(host.Enumerate(i, &entry), 1);
+            const Row& row = kTable[i];
+            EXPECT_EQ(entry.id, row.id);
+            EXPECT_EQ(entry.kind, row.kind);
+            EXPECT_EQ(entry.countOrValue, row.count);
+            EXPECT_STREQ(entry.name, row.name);
+            EXPECT_EQ(entry.nameLength, strlen(row.name));
+            const uint8_t function[8] = {0x11, 0x11, 0x01, 0, 0, 0, 0, 0};
+            const uint8_t constant[8] = {};
+            EXPECT_EQ(memcmp(entry.argTypes, row.kind == 2 ? function : constant, 8), 0) << row.name;
+        }
+        KeywordEntry entry;
+        memset(&entry, 0xEE, sizeof entry);
+        EXPECT_EQ(host.Enumerate(19, &entry), 0);
+        EXPECT_EQ(entry.id, static_cast<int32_t>(0xEEEEEEEE)) << "the terminator writes nothing";
+        EXPECT_EQ(host.Enumerate(20, &entry), 0);
+        EXPECT_EQ(host.Enumerate(0xFFFFFFFFu, &entry), 0);
+    }
+    EXPECT_EQ(host.Enumerate(0, nullptr), 1);
+}
+
+TEST_F(Protocol, EveryKeywordCallsBackOnceAndReturnsWhatTheCallbackReturned) {
+    for (int32_t id = -10; id <= 30; ++id) {
+        if (id >= -3 && id <= -1) continue;
+        if (id == 8 || id == 23 || id == 26) continue;  // Wine's PDH has only stubs there
+        std::vector<std::string> args = {"0", "0", "0"};
+        Outcome o = host.Call(id, args);
+        EXPECT_EQ(o.calls, 1) << id;
+        EXPECT_EQ(o.returned, LastCallbackReturn()) << id;
+        EXPECT_EQ(o.hostTag, o.sentTag) << id;
+        EXPECT_EQ(o.context, &host.context) << id;
+        EXPECT_EQ(o.result, &host.slot) << id;
+    }
+}
+
+TEST_F(Protocol, IdsThatNameNothingFailWithAnEmptyText) {
+    for (int32_t id : {0, 10, 11, 15, 16, 17, 18, 19, 20, 21, 27, 100, -4, -32768, 32767}) {
+        Outcome o = host.Call(id, {"1"});
+        EXPECT_EQ(o.status, -1) << id;
+        EXPECT_EQ(o.type, 2) << id;
+        EXPECT_EQ(o.text, "") << id;
+    }
+}
+
+TEST_F(Protocol, TheLow16BitsOfTheCallCodeSelect) {
+    Outcome o = host.Call(65537);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.value, 44017);
+    EXPECT_EQ(host.Call(0x7FFF000D).value, 1) << "tCompatible";
+}
+
+TEST_F(Protocol, IntegerResultsLeaveTheHostsFieldsAlone) {
+    memset(&host.slot, 0x3C, sizeof host.slot);
+    const char* hostText = reinterpret_cast<const char*>(host.slot.text);
+    Outcome o = host.Call(kVersion);
+    EXPECT_EQ(o.value, 44017);
+    EXPECT_EQ(o.type, 1);
+    EXPECT_EQ(host.slot.text, hostText);
+    for (uint8_t b : host.slot.hostReserved) EXPECT_EQ(b, 0x3C);
+
+    o = host.Call(kCompatible);
+    EXPECT_EQ(o.value, 1);
+    EXPECT_EQ(host.slot.text, hostText);
+}
+
+TEST_F(Protocol, StringResultsLeaveTheValueAlone) {
+    host.slot.value = 0x0BADF00D;
+    Outcome o = host.Call(0);
+    EXPECT_EQ(o.type, 2);
+    EXPECT_EQ(host.slot.value, 0x0BADF00D);
+}
+
+TEST_F(Protocol, GetLastErrorReturnsTheSavedCodeOnceThenZero) {
+    Outcome close = host.Call(kCloseProc, {"abc"});
+    EXPECT_EQ(close.text, "229: tCloseProc failed.");
+    EXPECT_EQ(host.LastError(), 6u);
+    EXPECT_EQ(host.LastError(), 0u);
+}

@@ -1,0 +1,152 @@
+// The message table as the script sees it, and the "LastError" line.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include "host.h"
+
+using namespace test;
+
+namespace {
+
+struct Message {
+    int id;
+    const char* text;
+};
+
+const Message kMessages[] = {
+    {200, "200: tListProc Failed."},
+    {201, "201: Open Process Failed"},
+    {202, "202: Could not open process. Access denied."},
+    {203, "203: Invalid flag(s) specified."},
+    {204, "204: tGetProcInfo failed. Maybe invalid process handle."},
+    {205, "205: Invalid parameter type. "},
+    {206, "206: tGetModInfo failed."},
+    {207, "207: Could not load PSAPI.DLL"},
+    {208, "208: May need newer version of PSAPI.DLL"},
+    {209, "209 : Not designed to run on this platform."},
+    {210, "210 : tBrowseCntrs function failed."},
+    {211, "211: May need newer version of PDH.DLL"},
+    {212, "212: Terminate Process Failed"},
+    {213, "213: Cannot retrieve counter index."},
+    {214, "214:  Problem accessing registry"},
+    {215, "215: tListProc failed."},
+    {216, "216: tOpenQuery failed."},
+    {217, "217: tCloseQuery failed."},
+    {218, "218: Invalid handle."},
+    {219, "219: tAddCounter failed"},
+    {220, "220: tCollectData failed"},
+    {221, "221: tCloseCounter failed. Possibly an invalid handle"},
+    {222, "222: Invalid Counter Name."},
+    {223, "223: The specified counter was not found."},
+    {224, "224: An argument is not correct or is incorrectly formatted."},
+    {225, "225: Specified counter does not contain valid data or a successful status code."},
+    {226, "226: The counter handle is not valid."},
+    {227, "227: The specified instance is not present."},
+    {228, "228: tGetData function failed."},
+    {229, "229: tCloseProc failed."},
+    {230, "230:  Could not load PDH.DLL"},
+    {231, "231: The specified object is not found on the system."},
+    {232, "232: Counter string not available."},
+    {233, "233: The specified instance is not present."},
+    {234, "234: tRemoteConn failed."},
+    {235, "235: Unable to connect to specified machine."},
+    {236, "236: Unable to Set Priority."},
+    {237, "237: Unable to Get Priority."},
+    {238, "238: Could not load Kernel32.dll"},
+    {239, "239: Unable to locate 'ID process' counter."},
+    {240, "240: Unable to load WTSAPI32.DLL"},
+    {241, "241: WTS Functions not supported"},
+    {242, "242: Unable to access specified WTS server."},
+    {243, "243: Unable to enumerate processes"},
+    {244, "244: tOpenProc - Unable to set SeDebugPrivilege."},
+    {245, "245: Unable to allocate memory in order to complete the function.\n"},
+    {246, "246: tParseCntrPath failed"},
+    {1000, "Process VEK Extender"},
+};
+
+}  // namespace
+
+TEST(Messages, EveryTextIsStoredExactlyInTheDllsOwnResources) {
+    HMODULE dll = LoadLibraryExA((Directory() + "vekproc.dll").c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(dll, nullptr);
+    for (const Message& m : kMessages) {
+        char text[256];
+        memset(text, 'x', sizeof text);
+        int length = LoadStringA(dll, m.id, text, sizeof text);
+        EXPECT_EQ(length, static_cast<int>(strlen(m.text))) << m.id;
+        EXPECT_STREQ(text, m.text) << m.id;
+    }
+    char text[256] = "";
+    for (int id : {199, 247, 901, 999, 1001}) {
+        EXPECT_EQ(LoadStringA(dll, id, text, sizeof text), 0) << id;
+    }
+    FreeLibrary(dll);
+}
+
+TEST(Messages, TheVersionResourceCarries44017) {
+    const std::string path = Directory() + "vekproc.dll";
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::string block(size, '\0');
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, &block[0]));
+    struct Translation { WORD language, codePage; }* translation = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(&block[0], "\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translation), &length));
+    ASSERT_GE(length, sizeof(Translation));
+    EXPECT_EQ(translation->language, 1033);
+    char query[64];
+    for (const char* name : {"FileVersion", "ProductVersion"}) {
+        snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", translation->language,
+                 translation->codePage, name);
+        char* value = nullptr;
+        ASSERT_TRUE(VerQueryValueA(&block[0], query, reinterpret_cast<void**>(&value), &length));
+        EXPECT_STREQ(value, "44017") << name;
+    }
+}
+
+TEST(Messages, AFailureReachesTheScriptAsItsNumberedText) {
+    Host host;
+    ASSERT_EQ(host.Initialise(), 19);
+    Outcome o = host.Call(kCloseProc, {"0"});
+    EXPECT_EQ(o.status, -1);
+    EXPECT_EQ(o.type, 2);
+    EXPECT_EQ(o.text, "229: tCloseProc failed.");
+    EXPECT_EQ(host.Text(kGetModInfo, {"12a", "0"}), "205: Invalid parameter type. ");
+    EXPECT_EQ(host.Text(kGetData, {"\\System\\System Up Time", "2"}), "203: Invalid flag(s) specified.");
+    host.Terminate();
+}
+
+TEST(LastErrorLog, AFailedTerminationLeavesItsCodeInTheSettingsFile) {
+    // The folders are made on first use and found on the next.
+    const std::string folder = SettingsFolder();
+    DeleteFileA((folder + "\\QUENDRAL.INI").c_str());
+    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryA(folder.substr(0, folder.rfind('\\')).c_str());
+    ASSERT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    Host host;
+    ASSERT_EQ(host.Initialise(), 19);
+    Sleeper child;
+    Outcome open = host.Call(kOpenProc, {std::to_string(child.Id()), "2"});
+    ASSERT_EQ(open.status, 0) << open.text;
+    const std::string handle = std::to_string(open.value);
+
+    Outcome kill = host.Call(kKillProc, {handle});
+    EXPECT_EQ(kill.text, "212: Terminate Process Failed") << "the message, not the log line";
+    EXPECT_EQ(LastErrorLine(), "5 (tKillProc)");
+    EXPECT_NE(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // Found present the second time, and replaced.
+    Outcome pseudo = host.Call(kKillProc, {"-1"});
+    EXPECT_EQ(pseudo.text, "212: Terminate Process Failed");
+    EXPECT_EQ(LastErrorLine(), "6 (tKillProc)");
+    EXPECT_EQ(host.LastError(), 6u);
+    EXPECT_TRUE(child.Running());
+    host.Call(kCloseProc, {handle});
+    host.Terminate();
+}

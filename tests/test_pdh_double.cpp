@@ -1,0 +1,384 @@
+// The counter functions against a PDH.DLL that does what the test says:
+// failures Wine's PDH cannot produce, the browse dialog, path parsing and
+// remote connection (stubs that end the process in Wine's PDH).
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include "host.h"
+#include "script.h"
+
+using namespace test;
+using pdhdouble::CallNames;
+using pdhdouble::Script;
+
+namespace {
+
+const char kPath[] = "\\\\DOUBLE\\Widget(left)\\Turns";
+
+class WithDouble : public ::testing::Test {
+protected:
+    void Attach(const char* variant) {
+        ASSERT_TRUE(SetDllDirectoryA((Directory() + "pdh_" + variant).c_str()));
+        ASSERT_EQ(host.Initialise(), 19);
+        s = pdhdouble::Attached();
+        ASSERT_NE(s, nullptr) << "the double is not the PDH.DLL that was loaded";
+        host.LastError();
+        ClearLastErrorLine();
+    }
+    void SetUp() override { Attach("full"); }
+    void TearDown() override {
+        if (s) EXPECT_EQ(s->openQueries, 0) << "a query was left open: " << CallNames(*s);
+        host.Terminate();
+    }
+    Outcome GetData(const char* flag = "0") { return host.Call(kGetData, {kPath, flag}); }
+    Outcome Browse(const char* mode, const char* format = "0") {
+        return host.Call(kBrowseCntrs, {mode, format, "", "", ""}, reinterpret_cast<void*>(0x4242));
+    }
+
+    Host host;
+    Script* s = nullptr;
+};
+
+class WithoutEnum : public WithDouble {
+    void SetUp() override { Attach("noenum"); }
+};
+class WithoutInfo : public WithDouble {
+    void SetUp() override { Attach("noinfo"); }
+};
+class WithoutParse : public WithDouble {
+    void SetUp() override { Attach("noparse"); }
+};
+
+constexpr PDH_STATUS St(DWORD code) { return static_cast<PDH_STATUS>(code); }
+
+}  // namespace
+
+TEST_F(WithDouble, GetDataSamplesTwiceAndReleasesInOrder) {
+    Outcome o = GetData("0");
+    ASSERT_EQ(o.status, 0) << o.text;
+    EXPECT_EQ(o.value, 42);
+    EXPECT_EQ(CallNames(*s),
+              "PdhOpenQuery PdhAddCounterA PdhGetCounterInfoA PdhGetCounterInfoA "
+              "PdhCollectQueryData PdhCollectQueryData PdhGetFormattedCounterValue "
+              "PdhRemoveCounter PdhCloseQuery");
+    EXPECT_EQ(s->calls[0].value, 1u) << "query user data";
+    EXPECT_STREQ(s->calls[1].text, kPath);
+    EXPECT_EQ(s->calls[1].value, 1u) << "counter user data";
+    EXPECT_EQ(s->calls[6].value, static_cast<ULONG_PTR>(PDH_FMT_LONG));
+
+    pdhdouble::Forget(*s);
+    o = GetData("1");
+    EXPECT_EQ(o.text, "2.5");
+    EXPECT_EQ(s->calls[6].value, static_cast<ULONG_PTR>(PDH_FMT_DOUBLE));
+}
+
+TEST_F(WithDouble, NewDataInTheCounterInformationIsSampledLikeValidData) {
+    s->infoCStatus = PDH_CSTATUS_NEW_DATA;
+    EXPECT_EQ(GetData().value, 42);
+}
+
+TEST_F(WithDouble, GetDataOpenAndAddFailures) {
+    s->openQuery = St(PDH_MEMORY_ALLOCATION_FAILURE);
+    EXPECT_EQ(GetData().text, "228: tGetData function failed.");
+    EXPECT_EQ(host.LastError(), PDH_MEMORY_ALLOCATION_FAILURE);
+    s->openQuery = 0;
+
+    struct { DWORD status; const char* text; } rows[] = {
+        {PDH_CSTATUS_NO_OBJECT, "231: The specified object is not found on the system."},
+        {PDH_CSTATUS_BAD_COUNTERNAME, "222: Invalid Counter Name."},
+        {PDH_CSTATUS_NO_COUNTER, "223: The specified counter was not found."},
+        {PDH_INVALID_ARGUMENT, "228: tGetData function failed."},
+    };
+    for (const auto& row : rows) {
+        pdhdouble::Forget(*s);
+        s->addCounter = St(row.status);
+        EXPECT_EQ(GetData().text, row.text);
+        EXPECT_EQ(host.LastError(), row.status);
+        EXPECT_EQ(CallNames(*s), "PdhOpenQuery PdhAddCounterA PdhCloseQuery");
+    }
+    EXPECT_EQ(LastErrorLine(), "");
+}
+
+TEST_F(WithDouble, GetDataCounterInformationFailures) {
+    // The call fails and the record says the instance is missing: no log.
+    s->info = St(PDH_INVALID_ARGUMENT);
+    s->infoCStatus = PDH_CSTATUS_NO_INSTANCE;
+    EXPECT_EQ(GetData().text, "227: The specified instance is not present.");
+    EXPECT_EQ(host.LastError(), PDH_INVALID_ARGUMENT);
+    EXPECT_EQ(LastErrorLine(), "");
+
+    // The call fails otherwise: the record's status is logged, signed.
+    pdhdouble::Forget(*s);
+    s->infoCStatus = PDH_CSTATUS_NO_MACHINE;
+    EXPECT_EQ(GetData().text, "228: tGetData function failed.");
+    EXPECT_EQ(host.LastError(), PDH_INVALID_ARGUMENT);
+    EXPECT_EQ(LastErrorLine(), "-2147481648 (Status of PdhGetCounterInfo)");
+    EXPECT_EQ(CallNames(*s),
+              "PdhOpenQuery PdhAddCounterA PdhGetCounterInfoA PdhGetCounterInfoA "
+              "PdhRemoveCounter PdhCloseQuery");
+
+    // The call succeeds with a bad counter status: logged, code unchanged.
+    s->info = 0;
+    s->infoCStatus = PDH_CSTATUS_NO_INSTANCE;
+    EXPECT_EQ(GetData().text, "227: The specified instance is not present.");
+    EXPECT_EQ(host.LastError(), 0u);
+    EXPECT_EQ(LastErrorLine(), "-2147481647 (Status of PdhGetCounterInfo)");
+
+    // A size query that reports no usable size never reads the record.
+    s->infoCStatus = 0;
+    s->infoSize = 8;
+    pdhdouble::Forget(*s);
+    EXPECT_EQ(GetData().text, "228: tGetData function failed.");
+    EXPECT_EQ(CallNames(*s), "PdhOpenQuery PdhAddCounterA PdhGetCounterInfoA PdhRemoveCounter PdhCloseQuery");
+}
+
+TEST_F(WithDouble, GetDataFlagIsCheckedAfterThePath) {
+    EXPECT_EQ(GetData("2").text, "203: Invalid flag(s) specified.");
+    EXPECT_EQ(GetData("x").text, "205: Invalid parameter type. ");
+    s->addCounter = St(PDH_CSTATUS_BAD_COUNTERNAME);
+    EXPECT_EQ(GetData("2").text, "222: Invalid Counter Name.");
+}
+
+TEST_F(WithDouble, GetDataCollectionFailures) {
+    for (int which = 0; which < 2; ++which) {
+        s->collect[0] = s->collect[1] = 0;
+        s->collect[which] = St(PDH_NO_DATA);
+        pdhdouble::Forget(*s);
+        EXPECT_EQ(GetData().text, "220: tCollectData failed") << which;
+        EXPECT_EQ(host.LastError(), PDH_NO_DATA);
+        EXPECT_EQ(CallNames(*s).substr(CallNames(*s).size() - 31), "PdhRemoveCounter PdhCloseQuery");
+    }
+}
+
+TEST_F(WithDouble, GetDataFormattingFailures) {
+    struct { DWORD status; const char* text; } rows[] = {
+        {PDH_INVALID_ARGUMENT, "224: An argument is not correct or is incorrectly formatted."},
+        {PDH_INVALID_DATA, "225: Specified counter does not contain valid data or a successful status code."},
+        {PDH_INVALID_HANDLE, "226: The counter handle is not valid."},
+        {PDH_CALC_NEGATIVE_VALUE, "228: tGetData function failed."},
+    };
+    for (const auto& row : rows) {
+        s->format = St(row.status);
+        s->valueCStatus = PDH_CSTATUS_INVALID_DATA;
+        ClearLastErrorLine();
+        EXPECT_EQ(GetData().text, row.text);
+        EXPECT_EQ(host.LastError(), row.status);
+        EXPECT_EQ(LastErrorLine(), "-1073738822 (Status of PdhGetFormattedCounterValue)");
+    }
+    // A failing status with a clean record status is a failure too, and the
+    // value PDH never wrote is not passed off as a result.
+    s->format = St(PDH_INVALID_HANDLE);
+    s->formatFills = FALSE;
+    ClearLastErrorLine();
+    EXPECT_EQ(GetData().text, "226: The counter handle is not valid.");
+    EXPECT_EQ(host.LastError(), PDH_INVALID_HANDLE);
+    EXPECT_EQ(LastErrorLine(), "");
+}
+
+TEST_F(WithDouble, GetDataReleaseFailures) {
+    s->remove = St(PDH_INVALID_HANDLE);
+    pdhdouble::Forget(*s);
+    EXPECT_EQ(GetData().text, "221: tCloseCounter failed. Possibly an invalid handle");
+    EXPECT_EQ(host.LastError(), PDH_INVALID_HANDLE);
+    EXPECT_EQ(CallNames(*s).substr(CallNames(*s).size() - 13), "PdhCloseQuery");
+    s->remove = 0;
+
+    s->close = St(PDH_INVALID_HANDLE);
+    EXPECT_EQ(GetData().text, "218: Invalid handle.");
+    EXPECT_EQ(host.LastError(), PDH_INVALID_HANDLE);
+    s->close = St(PDH_INVALID_ARGUMENT);
+    EXPECT_EQ(GetData().text, "217: tCloseQuery failed.");
+    s->close = 0;
+    s->openQueries = 0;  // the double kept the queries it refused to close
+}
+
+TEST_F(WithoutInfo, GetDataNeverCallsAMissingEntry) {
+    EXPECT_EQ(GetData().text, "211: May need newer version of PDH.DLL");
+    EXPECT_EQ(s->callCount, 0);
+    EXPECT_EQ(Browse("0").text, "211: May need newer version of PDH.DLL");
+}
+
+TEST_F(WithoutEnum, AnEntryMissingFromTheAllPresentTestRaisesMissingApi) {
+    EXPECT_EQ(GetData().text, "211: May need newer version of PDH.DLL");
+    EXPECT_EQ(host.Text(kRemoteConn, {"x"}), "211: May need newer version of PDH.DLL");
+    EXPECT_EQ(host.Text(kCountProc), "208: May need newer version of PSAPI.DLL");
+    EXPECT_EQ(host.Text(kListProc), "208: May need newer version of PSAPI.DLL");
+    EXPECT_EQ(s->callCount, 0);
+}
+
+TEST_F(WithDouble, BrowseConfiguresTheDialogAsSpecified) {
+    Outcome o = Browse("0");
+    ASSERT_EQ(o.status, 0) << o.text;
+    const PDH_BROWSE_DLG_CONFIG_A& c = s->browseConfig;
+    DWORD flags;
+    memcpy(&flags, &c, sizeof flags);
+    EXPECT_EQ(flags, 0x37u);
+    EXPECT_EQ(c.hWndOwner, reinterpret_cast<HWND>(0x4242));
+    EXPECT_EQ(c.szDataSource, nullptr);
+    EXPECT_NE(c.szReturnPathBuffer, nullptr);
+    EXPECT_EQ(c.cchReturnPathLength, 1024u);
+    EXPECT_EQ(c.pCallBack, nullptr);
+    EXPECT_EQ(c.dwCallBackArg, 0u);
+    EXPECT_EQ(c.CallBackStatus, 0);
+    EXPECT_EQ(c.dwDefaultDetailLevel, 400u);
+    EXPECT_STREQ(s->browseCaption, "Select a counter to monitor.");
+    EXPECT_EQ(s->calls[0].value, 0u) << "query user data 0";
+}
+
+TEST_F(WithDouble, BrowseModeZeroReturnsTheReportedFullPath) {
+    Outcome o = Browse("abc");  // read as 0
+    ASSERT_EQ(o.status, 0) << o.text;
+    EXPECT_EQ(o.text, "\\\\DOUBLE\\Widget(left)\\Turns") << "not the dialog's text";
+    EXPECT_STREQ(s->calls[2].text, "\\\\DOUBLE\\Widget(browsed)\\Turns") << "added as chosen";
+    EXPECT_EQ(o.returned, LastCallbackReturn());
+    EXPECT_EQ(o.calls, 1);
+}
+
+TEST_F(WithDouble, BrowseRefusesBadFlagsBeforeAnyQuery) {
+    EXPECT_EQ(Browse("2").text, "203: Invalid flag(s) specified.");
+    EXPECT_EQ(Browse("0", "2").text, "203: Invalid flag(s) specified.");
+    EXPECT_EQ(Browse("-1", "0").text, "203: Invalid flag(s) specified.");
+    EXPECT_EQ(s->callCount, 0);
+}
+
+TEST_F(WithDouble, ACancelledDialogReturnsMinusFiveWithoutTheCallback) {
+    s->browse = St(PDH_DIALOG_CANCELLED);
+    host.Call(kCloseProc, {"0"});  // leaves a saved code
+    memset(&host.slot, 0x77, sizeof host.slot);
+    Outcome o = Browse("0");
+    EXPECT_EQ(o.returned, -5);
+    EXPECT_EQ(o.calls, 0);
+    for (size_t i = 0; i < sizeof host.slot; ++i) {
+        EXPECT_EQ(reinterpret_cast<uint8_t*>(&host.slot)[i], 0x77) << i;
+    }
+    EXPECT_EQ(host.LastError(), 6u) << "the saved code is untouched";
+
+    s->close = St(PDH_INVALID_HANDLE);
+    o = Browse("0");
+    EXPECT_EQ(o.text, "210 : tBrowseCntrs function failed.");
+    EXPECT_EQ(host.LastError(), PDH_INVALID_HANDLE);
+    s->close = 0;
+    s->openQueries = 0;
+}
+
+TEST_F(WithDouble, BrowseFailures) {
+    s->browse = St(PDH_INVALID_ARGUMENT);
+    EXPECT_EQ(Browse("0").text, "210 : tBrowseCntrs function failed.");
+    EXPECT_EQ(host.LastError(), PDH_INVALID_ARGUMENT);
+    s->browse = 0;
+
+    s->addCounter = St(PDH_CSTATUS_BAD_COUNTERNAME);
+    EXPECT_EQ(Browse("0").text, "222: Invalid Counter Name.");
+    EXPECT_EQ(host.LastError(), PDH_CSTATUS_BAD_COUNTERNAME);
+    s->addCounter = 0;
+
+    s->info = St(PDH_INVALID_ARGUMENT);
+    pdhdouble::Forget(*s);
+    EXPECT_EQ(Browse("0").text, "210 : tBrowseCntrs function failed.");
+    EXPECT_EQ(host.LastError(), PDH_INVALID_ARGUMENT);
+    EXPECT_NE(CallNames(*s).find("PdhRemoveCounter PdhCloseQuery"), std::string::npos);
+    s->info = 0;
+
+    s->collect[0] = St(PDH_NO_DATA);
+    EXPECT_EQ(Browse("1").text, "210 : tBrowseCntrs function failed.");
+    EXPECT_EQ(host.LastError(), PDH_NO_DATA);
+    s->collect[0] = 0;
+
+    s->remove = St(PDH_INVALID_HANDLE);
+    pdhdouble::Forget(*s);
+    EXPECT_EQ(Browse("0").text, "210 : tBrowseCntrs function failed.");
+    EXPECT_EQ(host.LastError(), PDH_INVALID_HANDLE);
+    EXPECT_EQ(CallNames(*s).substr(CallNames(*s).size() - 13), "PdhCloseQuery")
+        << "the query is closed after a failed removal";
+}
+
+TEST_F(WithDouble, BrowseModeOneTakesOneSample) {
+    pdhdouble::Forget(*s);
+    Outcome o = Browse("1", "0");
+    ASSERT_EQ(o.status, 0) << o.text;
+    EXPECT_EQ(o.value, 42);
+    EXPECT_EQ(CallNames(*s),
+              "PdhOpenQuery PdhBrowseCountersA PdhAddCounterA PdhCollectQueryData "
+              "PdhGetFormattedCounterValue PdhRemoveCounter PdhCloseQuery");
+    EXPECT_EQ(Browse("1", "1").text, "2.5");
+
+    s->valueCStatus = PDH_CSTATUS_NEW_DATA;
+    EXPECT_EQ(Browse("1", "0").text, "210 : tBrowseCntrs function failed.");
+    EXPECT_EQ(host.LastError(), 0u);
+}
+
+TEST_F(WithDouble, BrowseModeOneFormattingFailures) {
+    s->format = St(PDH_INVALID_DATA);
+    s->valueCStatus = PDH_CSTATUS_NO_INSTANCE;
+    EXPECT_EQ(Browse("1").text, "233: The specified instance is not present.");
+    EXPECT_NE(LastErrorLine().find("(PdhGetFormattedCounterValue)"), std::string::npos);
+    s->valueCStatus = PDH_CSTATUS_INVALID_DATA;
+    EXPECT_EQ(Browse("1").text, "210 : tBrowseCntrs function failed.");
+    s->formatFills = FALSE;
+    host.Call(kCloseProc, {"0"});
+    EXPECT_EQ(Browse("1").text, "225: Specified counter does not contain valid data or a successful status code.");
+    EXPECT_EQ(host.LastError(), 6u) << "the saved code is left as it was";
+    s->format = St(PDH_INVALID_ARGUMENT);
+    EXPECT_EQ(Browse("1").text, "224: An argument is not correct or is incorrectly formatted.");
+    s->format = St(PDH_INVALID_HANDLE);
+    EXPECT_EQ(Browse("1").text, "226: The counter handle is not valid.");
+    s->format = St(PDH_NO_DATA);
+    EXPECT_EQ(Browse("1").text, "210 : tBrowseCntrs function failed.");
+}
+
+TEST_F(WithDouble, ParseGivesSixFieldsInstanceBeforeParent) {
+    Outcome o = host.Call(kParseCntrPath, {kPath});
+    ASSERT_EQ(o.status, 0) << o.text;
+    EXPECT_EQ(o.text, "\\\\DOUBLE\tWidget\tleft\t\t0\tTurns");
+    strcpy(s->parent, "outer");
+    s->instanceIndex = 3;
+    strcpy(s->machine, "<null>");
+    strcpy(s->counter, "<null>");
+    EXPECT_EQ(host.Text(kParseCntrPath, {kPath}), "\tWidget\tleft\touter\t3\t");
+    EXPECT_EQ(s->calls[0].value, 0u) << "flags 0";
+}
+
+TEST_F(WithDouble, ParseFailures) {
+    struct { DWORD status; const char* text; } rows[] = {
+        {PDH_INVALID_ARGUMENT, "205: Invalid parameter type. "},
+        {PDH_INVALID_PATH, "222: Invalid Counter Name."},
+        {PDH_MEMORY_ALLOCATION_FAILURE, "245: Unable to allocate memory in order to complete the function.\n"},
+        {PDH_CSTATUS_NO_OBJECT, "246: tParseCntrPath failed"},
+    };
+    for (const auto& row : rows) {
+        s->parse = St(row.status);
+        EXPECT_EQ(host.Text(kParseCntrPath, {kPath}), row.text);
+        EXPECT_EQ(host.LastError(), row.status);
+        s->parse = 0;
+        s->parseSizeQuery = St(row.status);
+        EXPECT_EQ(host.Text(kParseCntrPath, {kPath}), row.text) << "size query";
+        s->parseSizeQuery = 0;
+    }
+    s->parseSizeQuery = 0;
+    s->parseSize = 4;
+    EXPECT_EQ(host.Text(kParseCntrPath, {kPath}), "246: tParseCntrPath failed");
+    pdhdouble::Forget(*s);
+    EXPECT_EQ(host.Text(kParseCntrPath, {std::string(5000, 'p')}), "222: Invalid Counter Name.");
+    EXPECT_EQ(s->callCount, 0) << "a path too long never reaches PDH";
+}
+
+TEST_F(WithoutParse, ParseNeverCallsAMissingEntry) {
+    EXPECT_EQ(host.Text(kParseCntrPath, {kPath}), "211: May need newer version of PDH.DLL");
+}
+
+TEST_F(WithDouble, RemoteConnPassesTheNameAndLogsFailures) {
+    Outcome o = host.Call(kRemoteConn, {"\\\\FARAWAY"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.value, 1);
+    EXPECT_STREQ(s->calls[0].text, "\\\\FARAWAY");
+
+    s->connect = St(PDH_CSTATUS_NO_MACHINE);
+    EXPECT_EQ(host.Text(kRemoteConn, {"\\\\FARAWAY"}), "235: Unable to connect to specified machine.");
+    EXPECT_EQ(host.LastError(), PDH_CSTATUS_NO_MACHINE);
+    EXPECT_EQ(LastErrorLine(), "-2147481648 (PdhConnectMachineA)");
+
+    s->connect = St(PDH_INVALID_ARGUMENT);
+    EXPECT_EQ(host.Text(kRemoteConn, {""}), "234: tRemoteConn failed.");
+    EXPECT_EQ(LastErrorLine(), "-1073738819 (PdhConnectMachineA)");
+}

@@ -1,0 +1,202 @@
+// The two walks over data the system hands us: the counter-name list and
+// the process object of the performance data, on crafted input and on the
+// data Wine serves through the registered process provider.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "extender.h"
+
+using namespace vek;
+
+namespace {
+
+std::string Pairs(std::initializer_list<const char*> strings, bool finalNul = true) {
+    std::string data;
+    for (const char* s : strings) {
+        data += s;
+        data += '\0';
+    }
+    if (finalNul) data += '\0';
+    return data;
+}
+
+// The data at the end of an inaccessible page, so a read past it faults.
+class Fenced {
+public:
+    explicit Fenced(const void* bytes, size_t size) : size_(size) {
+        const size_t pages = (size + 4095) / 4096 + 1;
+        base_ = static_cast<BYTE*>(VirtualAlloc(nullptr, pages * 4096, MEM_COMMIT | MEM_RESERVE,
+                                                PAGE_READWRITE));
+        DWORD old;
+        VirtualProtect(base_ + (pages - 1) * 4096, 4096, PAGE_NOACCESS, &old);
+        data_ = base_ + (pages - 1) * 4096 - size;
+        memcpy(data_, bytes, size);
+    }
+    ~Fenced() { VirtualFree(base_, 0, MEM_RELEASE); }
+    const BYTE* data() const { return data_; }
+    DWORD size() const { return static_cast<DWORD>(size_); }
+
+private:
+    BYTE* base_;
+    BYTE* data_;
+    size_t size_;
+};
+
+int Lookup(const std::string& list, const char* name, char* index, int capacity) {
+    Fenced fenced(list.data(), list.size());
+    return CounterIndexWalk(reinterpret_cast<const char*>(fenced.data()), fenced.size(), name,
+                            index, capacity);
+}
+
+// Reads the process object through the registry, as served by vekperf.
+std::vector<BYTE> PerfData(const char* scenario) {
+    SetEnvironmentVariableA("VEKPERF_SCENARIO", scenario);
+    std::vector<BYTE> data(1 << 16);
+    for (;;) {
+        DWORD size = static_cast<DWORD>(data.size());
+        LONG status = RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, nullptr, data.data(), &size);
+        if (status == ERROR_MORE_DATA) {
+            data.resize(data.size() * 2);
+            continue;
+        }
+        RegCloseKey(HKEY_PERFORMANCE_DATA);
+        SetEnvironmentVariableA("VEKPERF_SCENARIO", nullptr);
+        data.resize(status == ERROR_SUCCESS ? size : 0);
+        return data;
+    }
+}
+
+struct Listed {
+    int message;
+    std::string text;
+};
+
+Listed Walk(const std::vector<BYTE>& data, size_t capacity = kResultTextCapacity) {
+    Fenced fenced(data.data(), data.size());
+    std::vector<char> out(capacity);
+    TextBuffer buffer = {out.data(), capacity, 0};
+    buffer.Clear();
+    int message = ProcessListFromPerfData(fenced.data(), fenced.size(), 784, buffer);
+    return {message, out.data()};
+}
+
+}  // namespace
+
+TEST(CounterNames, TheFirstOfTwoEqualNamesWins) {
+    const std::string list = Pairs({"2", "System", "230", "Process", "999", "Process", "784", "ID Process"});
+    char index[256] = "junk";
+    EXPECT_EQ(Lookup(list, "Process", index, 256), 1);
+    EXPECT_STREQ(index, "230");
+    EXPECT_EQ(Lookup(list, "ID Process", index, 256), 1);
+    EXPECT_STREQ(index, "784");
+    EXPECT_EQ(Lookup(list, "process", index, 256), 0) << "letter case matters";
+    EXPECT_STREQ(index, "");
+    EXPECT_EQ(Lookup(list, "Prozess", index, 256), 0);
+}
+
+TEST(CounterNames, CapacityLimitsEndTheSearch) {
+    const std::string list = Pairs({"12345", "Memory", "230", "Process"});
+    char index[256];
+    EXPECT_EQ(Lookup(list, "Process", index, 5), 0) << "an index of capacity characters";
+    EXPECT_STREQ(index, "");
+    EXPECT_EQ(Lookup(list, "Process", index, 6), 1);
+    const std::string longName = Pairs({"1", std::string(256, 'n').c_str(), "230", "Process"});
+    EXPECT_EQ(Lookup(longName, "Process", index, 256), 0);
+}
+
+TEST(CounterNames, TruncatedListsAreWalkedToTheirEndAndNoFurther) {
+    char index[256];
+    EXPECT_EQ(Lookup(Pairs({"2", "System", "230", "Process"}, false), "Process", index, 256), 1);
+    std::string cut = Pairs({"2", "System", "230", "Proc"}, false);
+    cut.pop_back();  // no NUL at all after the last name
+    EXPECT_EQ(Lookup(cut, "Proc", index, 256), 1);
+    EXPECT_EQ(Lookup(std::string("23", 2), "Process", index, 256), 0);
+    EXPECT_EQ(Lookup(std::string(300, '7'), "Process", index, 256), 0);
+    EXPECT_EQ(Lookup(std::string(1, '\0'), "Process", index, 256), 0);
+}
+
+TEST(CounterNames, TheRegistryListIsReadWhole) {
+    char index[256] = "";
+    // Wine's fixed list: "1", "1847", "1846", "End Marker".
+    EXPECT_EQ(CounterIndexLookup("1847", index, 256), 1);
+    EXPECT_STREQ(index, "1");
+    EXPECT_EQ(CounterIndexLookup("End Marker", index, 256), 1);
+    EXPECT_STREQ(index, "1846");
+    EXPECT_EQ(CounterIndexLookup("Process", index, 256), 0);
+    EXPECT_STREQ(index, "");
+}
+
+TEST(ProcessWalk, TheRunningProcessesAsTheProviderServesThem) {
+    std::vector<BYTE> data = PerfData("");
+    ASSERT_FALSE(data.empty()) << "is the vekperf provider registered in the prefix?";
+    Listed listed = Walk(data);
+    ASSERT_EQ(listed.message, 0);
+    EXPECT_EQ(listed.text.rfind("Idle|0\t", 0), 0u) << listed.text;
+    EXPECT_EQ(listed.text.find("_Total"), std::string::npos) << listed.text;
+    EXPECT_NE(listed.text.find("core_tests|" + std::to_string(GetCurrentProcessId())),
+              std::string::npos)
+        << listed.text;
+    EXPECT_EQ(listed.text.find("\t\t"), std::string::npos);
+    EXPECT_NE(listed.text.back(), '\t');
+}
+
+TEST(ProcessWalk, CraftedListsGiveTheirExactText) {
+    struct { const char* scenario; const char* text; } rows[] = {
+        {"list:Idle=0,alpha=12,_Total=0", "Idle|0\talpha|12"},
+        {"list:_Total=5,beta=7", "_Total|5\tbeta|7"},
+        {"list:=77,gamma=3", "|77\tgamma|3"},
+        {"list:neg=4294967295", "neg|-1"},
+        {"list:solo=9", "solo|9"},
+        {"list:", ""},
+        {"list:_Total=0", ""},
+    };
+    for (const auto& r : rows) {
+        Listed listed = Walk(PerfData(r.scenario));
+        EXPECT_EQ(listed.message, 0) << r.scenario;
+        EXPECT_EQ(listed.text, r.text) << r.scenario;
+    }
+}
+
+TEST(ProcessWalk, AFullResultEndsAtItsLastWholeItem) {
+    std::vector<BYTE> data = PerfData("many:6000");
+    Listed listed = Walk(data);
+    ASSERT_EQ(listed.message, 0);
+    EXPECT_LT(listed.text.size(), kResultTextCapacity);
+    EXPECT_GT(listed.text.size(), kResultTextCapacity - 40);
+    const std::string last = listed.text.substr(listed.text.rfind('\t') + 1);
+    const size_t bar = last.find('|');
+    ASSERT_NE(bar, std::string::npos) << last;
+    EXPECT_EQ(std::stoi(last.substr(bar + 1)), 1000 + std::stoi(last.substr(7, bar - 7))) << last;
+
+    Listed small = Walk(PerfData("list:abc=1,def=2"), 12);
+    EXPECT_EQ(small.text, "abc|1") << "capacity 12 holds one item, never half a second";
+}
+
+TEST(ProcessWalk, MissingOrUnusableIdCounterGives239) {
+    EXPECT_EQ(Walk(PerfData("noid")).message, kMsgNoIdProcessCounter);
+    EXPECT_EQ(Walk(PerfData("nooffset")).message, kMsgNoIdProcessCounter);
+    EXPECT_EQ(Walk(PerfData("none")).message, kMsgNoIdProcessCounter);
+}
+
+TEST(ProcessWalk, LengthsPointingOutsideTheDataGive214) {
+    for (const char* kind : {"bad:header", "bad:counters", "bad:deflen", "bad:instlen",
+                             "bad:nameoff", "bad:cblen", "bad:count"}) {
+        std::vector<BYTE> data = PerfData(kind);
+        ASSERT_FALSE(data.empty()) << kind;
+        EXPECT_EQ(Walk(data).message, kMsgRegistryProblem) << kind;
+    }
+    // Every truncation of good data is refused or walked within its bytes.
+    std::vector<BYTE> data = PerfData("list:Idle=0,alpha=12,beta=13,_Total=0");
+    for (size_t size = 0; size < data.size(); ++size) {
+        std::vector<BYTE> cut(data.begin(), data.begin() + size);
+        if (cut.empty()) cut.push_back(0);
+        Listed listed = Walk(cut);
+        EXPECT_TRUE(listed.message == kMsgRegistryProblem || listed.message == 0 ||
+                    listed.message == kMsgNoIdProcessCounter)
+            << size;
+    }
+}
