@@ -147,7 +147,7 @@ TEST_F(WithDouble, GetDataCollectionFailures) {
         pdhdouble::Forget(*s);
         EXPECT_EQ(GetData().text, "220: tCollectData failed") << which;
         EXPECT_EQ(host.LastError(), PDH_NO_DATA);
-        EXPECT_EQ(CallNames(*s).substr(CallNames(*s).size() - 31), "PdhRemoveCounter PdhCloseQuery");
+        EXPECT_EQ(CallNames(*s).substr(CallNames(*s).size() - 30), "PdhRemoveCounter PdhCloseQuery");
     }
 }
 

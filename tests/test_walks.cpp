@@ -172,8 +172,8 @@ TEST(ProcessWalk, AFullResultEndsAtItsLastWholeItem) {
     ASSERT_NE(bar, std::string::npos) << last;
     EXPECT_EQ(std::stoi(last.substr(bar + 1)), 1000 + std::stoi(last.substr(7, bar - 7))) << last;
 
-    Listed small = Walk(PerfData("list:abc=1,def=2"), 12);
-    EXPECT_EQ(small.text, "abc|1") << "capacity 12 holds one item, never half a second";
+    Listed small = Walk(PerfData("list:abc=1,def=2"), 11);
+    EXPECT_EQ(small.text, "abc|1") << "eleven characters hold one item and its terminator, never half a second";
 }
 
 TEST(ProcessWalk, MissingOrUnusableIdCounterGives239) {

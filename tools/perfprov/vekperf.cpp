@@ -183,6 +183,21 @@ bool Wanted(LPWSTR query) {
     return false;
 }
 
+// Wine 8 hands the provider a pointer 88 bytes (one PERF_DATA_BLOCK) past
+// the place where it then expects the first object: at the block's
+// HeaderLength. Windows hands the right place. Find the block the pointer
+// lies in and write where the reader will look.
+BYTE* ObjectPlace(BYTE* given) {
+    for (BYTE* p = given - 8; p >= given - 4096; p -= 8) {
+        const PERF_DATA_BLOCK* block = reinterpret_cast<const PERF_DATA_BLOCK*>(p);
+        if (memcmp(block->Signature, L"PERF", 8) == 0) {
+            BYTE* expected = p + block->HeaderLength;
+            return expected < given ? expected : given;
+        }
+    }
+    return given;
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) DWORD WINAPI OpenPerfData(LPWSTR) { return ERROR_SUCCESS; }
@@ -214,8 +229,9 @@ extern "C" __declspec(dllexport) DWORD WINAPI CollectPerfData(LPWSTR query, LPVO
         *objects = 0;
         return ERROR_MORE_DATA;
     }
-    memcpy(*data, object.data(), object.size());
-    *data = static_cast<BYTE*>(*data) + object.size();
+    BYTE* place = ObjectPlace(static_cast<BYTE*>(*data));
+    memcpy(place, object.data(), object.size());
+    *data = place + object.size();
     *bytes = static_cast<DWORD>(object.size());
     *objects = 1;
     return ERROR_SUCCESS;
