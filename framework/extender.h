@@ -253,6 +253,11 @@ int CounterIndexLookup(const char* name, char* indexText, int capacity);
 int CounterIndexWalk(const char* data, DWORD size, const char* name, char* indexText,
                      int capacity);
 
+// Reads one object of the performance data into a process-heap buffer
+// that grows until it fits; 0 or a message id. `reads` (may be null) gets
+// the number of registry queries made. The caller frees the buffer.
+int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned, int* reads);
+
 // Walks a performance-data block of `size` bytes for the process list; 0 or
 // a message id. Bounded by size: nothing outside the block is read.
 int ProcessListFromPerfData(const BYTE* data, DWORD size, int32_t idCounterIndex,

@@ -78,9 +78,10 @@ bool AppendProcessItem(TextBuffer& out, bool first, const char* name, int32_t id
     return false;
 }
 
-// Reads the performance data of one object into a heap buffer that grows
-// until the object fits. 0, or a message id (the buffer is then freed).
-int ReadPerfData(const char* indexText, BYTE** buffer, DWORD* returned) {
+}  // namespace
+
+int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned, int* reads) {
+    int queries = 1;
     DWORD size = kFirstBufferSize;
     LONG status = RegQueryValueExA(HKEY_PERFORMANCE_DATA, indexText, nullptr, nullptr, nullptr,
                                    &size);
@@ -98,6 +99,7 @@ int ReadPerfData(const char* indexText, BYTE** buffer, DWORD* returned) {
     for (;;) {
         size = capacity;
         status = RegQueryValueExA(HKEY_PERFORMANCE_DATA, indexText, nullptr, nullptr, data, &size);
+        ++queries;
         if (status != ERROR_MORE_DATA) break;
         // The size the call leaves on ERROR_MORE_DATA is undefined (Wine sets
         // it to 0), so growth goes from the buffer's own size, doubling to
@@ -116,6 +118,7 @@ int ReadPerfData(const char* indexText, BYTE** buffer, DWORD* returned) {
         data = larger;
         capacity = grown;
     }
+    if (reads) *reads = queries;
     if (status != ERROR_SUCCESS) {
         HeapFree(heap, 0, data);
         return kMsgRegistryProblem;
@@ -125,6 +128,8 @@ int ReadPerfData(const char* indexText, BYTE** buffer, DWORD* returned) {
     return 0;
 }
 
+namespace {
+
 int ListProcNt(KeywordCall& call) {
     TextBuffer out = ResultBuffer(call);
     char indexText[kIndexTextCapacity] = "";
@@ -133,7 +138,7 @@ int ListProcNt(KeywordCall& call) {
     }
     BYTE* data = nullptr;
     DWORD size = 0;
-    int failure = ReadPerfData(indexText, &data, &size);
+    int failure = ReadPerformanceObject(indexText, &data, &size, nullptr);
     // Closing the key lets the system unload the performance providers.
     RegCloseKey(HKEY_PERFORMANCE_DATA);
     if (failure) return failure;

@@ -382,3 +382,22 @@ TEST_F(WithDouble, RemoteConnPassesTheNameAndLogsFailures) {
     EXPECT_EQ(host.Text(kRemoteConn, {""}), "234: tRemoteConn failed.");
     EXPECT_EQ(LastErrorLine(), "-1073738819 (PdhConnectMachineA)");
 }
+
+// vekrun beside the double, with the dialog cancelled in its process.
+TEST(VekrunWithDouble, ACancelledDialogExits2AndAChosenPathPrints) {
+    const std::string folder = Directory() + "pdh_full\\";
+    const std::string copy = folder + "vekrun.exe";
+    ASSERT_TRUE(CopyFileA((Directory() + "vekrun.exe").c_str(), copy.c_str(), FALSE));
+    const std::string line = "\"" + copy + "\" --dll \"" + Directory() + "vekproc.dll\" tBrowseCntrs 0 0";
+    std::string out, err;
+    EXPECT_EQ(test::Run(line, &out, &err), 0u) << err;
+    EXPECT_EQ(out, "\\\\DOUBLE\\Widget(left)\\Turns\r\n");
+    SetEnvironmentVariableA("PDH_DOUBLE_BROWSE_STATUS", "0x800007D9");
+    out.clear();
+    err.clear();
+    EXPECT_EQ(test::Run(line, &out, &err), 2u);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("cancelled"), std::string::npos) << err;
+    SetEnvironmentVariableA("PDH_DOUBLE_BROWSE_STATUS", nullptr);
+    DeleteFileA(copy.c_str());
+}

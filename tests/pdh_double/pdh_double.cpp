@@ -1,5 +1,6 @@
 // A PDH.DLL that does what its script says and records what it is asked.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "pdh_script.h"
@@ -24,6 +25,11 @@ Script script = [] {
     strcpy(s.instance, "left");
     strcpy(s.parent, "<null>");
     strcpy(s.counter, "Turns");
+    // For a host in another process, such as vekrun: the browse status.
+    char status[32];
+    if (GetEnvironmentVariableA("PDH_DOUBLE_BROWSE_STATUS", status, sizeof status)) {
+        s.browse = static_cast<PDH_STATUS>(strtoul(status, nullptr, 0));
+    }
     return s;
 }();
 
