@@ -3,6 +3,7 @@
 // data Wine serves through the registered process provider.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -224,4 +225,68 @@ TEST(ProcessObjectRead, GrowsUntilTheObjectFitsWhateverSizeTheCallLeaves) {
     EXPECT_EQ(ProcessListFromPerfData(data, size, 784, buffer), 0);
     EXPECT_EQ(std::string(out.data()).rfind("process0|1000\tprocess1|1001\t", 0), 0u);
     HeapFree(GetProcessHeap(), 0, data);
+}
+
+namespace {
+
+// A fixed-seed generator, so a failing mutation can be found again.
+struct Mutator {
+    uint32_t seed;
+    uint32_t Next() {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    }
+    uint32_t Value(uint32_t original) {
+        switch (Next() % 6) {
+            case 0: return Next();
+            case 1: return 0;
+            case 2: return 0xFFFFFFFFu;
+            case 3: return 0x7FFFFFFFu;
+            case 4: return original + (Next() % 64) - 32;
+            default: return original * 2;
+        }
+    }
+};
+
+}  // namespace
+
+TEST(Fuzz, AThousandMutatedPerformanceBlocksAreWalkedWithinTheirBytes) {
+    const std::vector<BYTE> good = PerfData("list:Idle=0,alpha=12,beta=13,gamma=14,_Total=0");
+    ASSERT_GT(good.size(), 200u);
+    Mutator random = {20261207};
+    int counts[3] = {};
+    for (int i = 0; i < 1000; ++i) {
+        std::vector<BYTE> block = good;
+        for (uint32_t edits = 1 + random.Next() % 4; edits > 0; --edits) {
+            const size_t at = (random.Next() % (block.size() / 4)) * 4;
+            uint32_t field;
+            memcpy(&field, &block[at], 4);
+            field = random.Value(field);
+            memcpy(&block[at], &field, 4);
+        }
+        if (random.Next() % 3 == 0) block.resize(1 + random.Next() % block.size());
+        const int message = Walk(block).message;
+        ASSERT_TRUE(message == 0 || message == kMsgRegistryProblem || message == kMsgNoIdProcessCounter)
+            << "mutation " << i << " gave " << message;
+        ++counts[message == 0 ? 0 : message == kMsgRegistryProblem ? 1 : 2];
+    }
+    printf("fuzz: 1000 blocks: %d listed, %d refused (214), %d without the id counter (239)\n",
+           counts[0], counts[1], counts[2]);
+}
+
+TEST(Fuzz, AThousandMutatedCounterListsAreWalkedWithinTheirBytes) {
+    const std::string good = Pairs({"2", "System", "4", "Memory", "230", "Process", "784", "ID Process"});
+    Mutator random = {7};
+    for (int i = 0; i < 1000; ++i) {
+        std::string list = good;
+        for (uint32_t edits = 1 + random.Next() % 6; edits > 0; --edits) {
+            list[random.Next() % list.size()] = static_cast<char>(random.Next() % 3 ? 'x' : '\0');
+        }
+        if (random.Next() % 3 == 0) list.resize(1 + random.Next() % list.size());
+        char index[8];
+        const int capacity = 1 + static_cast<int>(random.Next() % 8);
+        const int found = Lookup(list, "ID Process", index, capacity);
+        ASSERT_TRUE(found == 0 || found == 1) << i;
+        ASSERT_LT(strlen(index), static_cast<size_t>(capacity)) << i;
+    }
 }

@@ -1,0 +1,172 @@
+// Long use and hostile input through the built DLL: nothing may grow, leak,
+// crash or write outside a buffer.
+#include <gtest/gtest.h>
+
+#include <ctype.h>
+
+#include <set>
+
+#include "host.h"
+
+#include <psapi.h>
+
+using namespace test;
+
+namespace {
+
+struct Footprint {
+    DWORD handles;
+    SIZE_T privateBytes;
+    std::set<HMODULE> modules;
+};
+
+DWORD CountHandles() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) return count;
+    for (uintptr_t value = 4; value < 0x10000; value += 4) {
+        DWORD flags;
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    }
+    return count;
+}
+
+Footprint Measure() {
+    Footprint f;
+    f.handles = CountHandles();
+    PROCESS_MEMORY_COUNTERS_EX memory = {};
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                         sizeof memory);
+    // PagefileUsage is the private commit charge; Wine reports PrivateUsage as 0.
+    f.privateBytes = memory.PagefileUsage;
+    HMODULE modules[1024];
+    DWORD needed = 0;
+    EnumProcessModules(GetCurrentProcess(), modules, sizeof modules, &needed);
+    f.modules.insert(modules, modules + needed / sizeof(HMODULE));
+    return f;
+}
+
+// One round: every keyword Wine's libraries can serve, failing and
+// succeeding.
+int Round(Host& host, const std::string& child, bool withCounters) {
+    int calls = 0;
+    auto call = [&](int id, std::vector<std::string> args) {
+        Outcome o = host.Call(id, args);
+        EXPECT_EQ(o.calls, 1) << id;
+        ++calls;
+        return o;
+    };
+    call(kVersion, {});
+    call(kCompatible, {});
+    call(kCountProc, {});
+    call(kListProc, {});
+    Outcome open = call(kOpenProc, {child, "2"});
+    call(kKillProc, {std::to_string(open.value)});  // no terminate right: 212, logged
+    call(kCloseProc, {std::to_string(open.value)});
+    call(kCloseProc, {std::to_string(open.value)});  // 229
+    call(kOpenProc, {"99999999", "3"});
+    call(kGetPriority, {child});
+    call(kSetPriority, {child, "32"});
+    call(kSetPriority, {child, "7"});
+    call(kGetProcInfo, {child});
+    call(kGetProcInfo, {"x"});
+    // Wine reads each module path from the other process, milliseconds a
+    // module: the child has few.
+    Outcome numbers = call(kListMod, {child, "2"});
+    call(kListMod, {child, "x"});
+    call(kGetModInfo, {child, Split(numbers.text, '\t')[0]});
+    call(kGetModInfo, {child, "12"});
+    if (withCounters) {
+        call(kGetData, {"\\System\\System Up Time", "0"});
+        call(kGetData, {"\\Nothing\\Turns", "1"});
+    }
+    call(kGetLastError, {});
+    return calls;
+}
+
+}  // namespace
+
+TEST(Soak, ThousandsOfCallsLeaveHandlesMemoryAndModulesAsTheyWere) {
+    Host host;
+    ASSERT_EQ(host.Initialise(), 19);
+    Sleeper child;
+    const std::string id = std::to_string(child.Id());
+    int calls = Round(host, id, true);
+    const Footprint first = Measure();
+    for (int i = 0; i < 1000; ++i) calls += Round(host, id, i < 24);
+    const Footprint last = Measure();
+    EXPECT_EQ(last.handles, first.handles);
+    EXPECT_LE(last.privateBytes, first.privateBytes + 64 * 1024) << "grew by "
+        << (last.privateBytes - first.privateBytes) << " bytes over " << calls << " calls";
+    EXPECT_EQ(last.modules, first.modules);
+    EXPECT_TRUE(child.Running());
+    host.Terminate();
+    printf("soak: %d calls; handles %lu -> %lu; private bytes %zu -> %zu\n", calls,
+           first.handles, last.handles, first.privateBytes, last.privateBytes);
+}
+
+TEST(Soak, InitialiseAndTerminateAHundredTimesLeaveNoModuleBehind) {
+    Host host;
+    const Footprint before = Measure();
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(host.Initialise(), 19);
+        ASSERT_EQ(host.Initialise(), 19) << "initialise again before terminate";
+        ASSERT_EQ(host.Call(kCountProc).status, 0);
+        ASSERT_EQ(host.Terminate(), 1);
+        ASSERT_EQ(GetModuleHandleA("pdh.dll"), nullptr) << i;
+    }
+    const Footprint after = Measure();
+    EXPECT_EQ(after.modules, before.modules);
+    EXPECT_EQ(after.handles, before.handles);
+}
+
+TEST(Hostile, NoArgumentEndsAnywhereButInItsAnswerOrACleanRefusal) {
+    Host host;
+    ASSERT_EQ(host.Initialise(), 19);
+    const std::string self = std::to_string(GetCurrentProcessId());
+    std::string high(300, '\0');
+    for (size_t i = 0; i < high.size(); ++i) high[i] = static_cast<char>(0x80 + i % 0x7F);
+    std::string path(10000, 'x');
+    path[0] = '\\';
+    const std::vector<std::string> texts = {
+        std::string(100000, '9'), std::string(100000, 'x'), std::string(100000, '\xFF'),
+        "-" + std::string(100000, '9'), high, "", " ", "-", "+", "-0",
+        "99999999999999999999999", "-99999999999999999999999", "-2147483649", "4294967296",
+        "2147483648", "-9223372036854775809", path, "\\\\?\\" + std::string(5000, '\\'),
+    };
+    // None of these texts reads as a small positive number, so no id that
+    // takes a handle can reach one of ours; PDH's stubs (8, 23, 26) are for
+    // the double.
+    auto isMessage = [](const std::string& t) {
+        return t.empty() || (t.size() > 4 && t[0] == '2' && isdigit(t[1]) && isdigit(t[2]));
+    };
+    int tried = 0;
+    for (int id : {1, 2, 3, 4, 5, 6, 7, 9, 12, 13, 14, 22, 24, 25}) {
+        for (const std::string& a : texts) {
+            std::vector<std::vector<std::string>> calls = {{a, a}, {a, "1"}};
+            if (id != 9 && id != 12) calls.push_back({self, a});  // modes, classes, modules
+            for (const auto& args : calls) {
+                Outcome o = host.Call(id, args);
+                ++tried;
+                ASSERT_EQ(o.calls, 1) << id;
+                if (o.status != 0) EXPECT_TRUE(isMessage(o.text)) << id << ": " << o.text.substr(0, 80);
+                if (id == 3 && o.status == 0) host.Call(kCloseProc, {std::to_string(o.value)});
+                if (id == 22 && args[0].size() > 2048) EXPECT_EQ(o.text, "222: Invalid Counter Name.");
+            }
+        }
+    }
+    // Modes and flags of every sign on real processes.
+    for (const char* mode : {"-2147483648", "-3", "-1", "0", "3", "4", "2147483647"}) {
+        Outcome open = host.Call(kOpenProc, {self, mode});
+        ASSERT_EQ(open.status, 0) << mode;
+        host.Call(kCloseProc, {std::to_string(open.value)});
+        Outcome list = host.Call(kListMod, {self, mode});
+        EXPECT_TRUE(list.status == 0 || list.text == "203: Invalid flag(s) specified.") << mode;
+        Outcome data = host.Call(kGetData, {"\\System\\System Up Time", mode});
+        EXPECT_TRUE(data.status == 0 || data.text == "203: Invalid flag(s) specified.") << mode;
+        tried += 3;
+    }
+    EXPECT_EQ(host.Call(kGetPriority, {self}).value, 32) << "our own class never changed";
+    host.Terminate();
+    printf("hostile: %d calls\n", tried);
+}
