@@ -17,7 +17,7 @@ WINE_PREFIX_READY := $(BUILD)/wine/.vek-ready
 # output open.
 WINE_START := wineserver -p && wine cmd /c exit >/dev/null 2>&1 </dev/null
 
-.PHONY: all demo demo-process-list test build packages clean
+.PHONY: all demo demo-process-list test bench build packages clean
 
 all: build
 
@@ -71,6 +71,11 @@ demo-process-list:
 	@wine $(BUILD)/vekrun_win98.exe --dll $(BUILD)/vekproc.dll --list tListProc; \
 	rc=$$?; wine reg delete 'HKCU\Software\Wine\AppDefaults\vekrun_win98.exe' /f >/dev/null 2>&1; \
 	rm -f $(BUILD)/vekrun_win98.exe; exit $$rc
+
+# Each keyword against the system path it wraps; see the README's table.
+bench: build $(WINE_PREFIX_READY)
+	@$(WINE_START); \
+	wine $(BUILD)/vekbench.exe; rc=$$?; wineserver -k; exit $$rc
 
 clean:
 	rm -rf $(BUILD)

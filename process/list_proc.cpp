@@ -11,7 +11,7 @@ namespace {
 constexpr int kIndexTextCapacity = 256;
 constexpr int kInstanceNameCapacity = 260;
 constexpr DWORD kFirstBufferSize = 12000;
-constexpr DWORD kGrowthStep = 1000;
+constexpr DWORD kGrowthFactor = 4;
 // A process object larger than this is not data we asked for.
 constexpr DWORD kLargestBufferSize = 64u * 1024 * 1024;
 constexpr DWORD kProcessEntrySize = 304;
@@ -102,10 +102,10 @@ int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned,
         ++queries;
         if (status != ERROR_MORE_DATA) break;
         // The size the call leaves on ERROR_MORE_DATA is undefined (Wine sets
-        // it to 0), so growth goes from the buffer's own size, doubling to
-        // keep the re-reads few.
-        DWORD grown = capacity > kLargestBufferSize / 2 ? kLargestBufferSize + 1 : capacity * 2;
-        if (grown < capacity + kGrowthStep) grown = capacity + kGrowthStep;
+        // it to 0), so growth goes from the buffer's own size; fourfold, so
+        // that even thousands of processes take few re-reads.
+        DWORD grown = capacity > kLargestBufferSize / kGrowthFactor ? kLargestBufferSize + 1
+                                                                    : capacity * kGrowthFactor;
         BYTE* larger = grown > kLargestBufferSize
                            ? nullptr
                            : static_cast<BYTE*>(HeapReAlloc(heap, HEAP_ZERO_MEMORY, data, grown));

@@ -3,6 +3,7 @@
 // remote connection (stubs that end the process in Wine's PDH).
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "host.h"
@@ -51,6 +52,12 @@ class WithoutParse : public WithDouble {
 };
 
 constexpr PDH_STATUS St(DWORD code) { return static_cast<PDH_STATUS>(code); }
+
+// Whether a flag text reads as 0 or 1 the way the C library reads it.
+bool TextToIntCheck(const std::string& text) {
+    const long long value = strtoll(text.c_str(), nullptr, 10);
+    return value == 0 || value == 1;
+}
 
 }  // namespace
 
@@ -400,4 +407,30 @@ TEST(VekrunWithDouble, ACancelledDialogExits2AndAChosenPathPrints) {
     EXPECT_NE(err.find("cancelled"), std::string::npos) << err;
     SetEnvironmentVariableA("PDH_DOUBLE_BROWSE_STATUS", nullptr);
     DeleteFileA(copy.c_str());
+}
+
+TEST_F(WithDouble, DialogParseAndConnectHoldUpUnderLongUseAndBadInput) {
+    const std::vector<std::string> texts = {
+        std::string(100000, '9'), std::string(100000, '\xFF'), "", "-", "+1", "-1", "2",
+        "-2147483648", "99999999999999999999", std::string(10000, '\\'),
+    };
+    for (const std::string& a : texts) {
+        for (const std::string& b : texts) {
+            Outcome o = Browse(a.c_str(), b.c_str());
+            EXPECT_EQ(o.calls, 1);
+            const bool good = TextToIntCheck(a) && TextToIntCheck(b);
+            EXPECT_EQ(o.status == 0, good) << a.substr(0, 20) << " " << b.substr(0, 20) << ": " << o.text;
+        }
+        Outcome parse = host.Call(kParseCntrPath, {a});
+        EXPECT_EQ(parse.status == 0, a.size() <= PDH_MAX_COUNTER_PATH) << parse.text;
+        EXPECT_EQ(host.Call(kRemoteConn, {a}).value, 1);
+    }
+    for (int i = 0; i < 1000; ++i) {
+        pdhdouble::Forget(*s);
+        ASSERT_EQ(Browse("0").status, 0);
+        ASSERT_EQ(Browse("1", "1").status, 0);
+        ASSERT_EQ(host.Call(kParseCntrPath, {kPath}).status, 0);
+        ASSERT_EQ(host.Call(kRemoteConn, {"\\\\FARAWAY"}).status, 0);
+    }
+    EXPECT_EQ(s->openQueries, 0);
 }

@@ -215,10 +215,10 @@ TEST(ProcessObjectRead, GrowsUntilTheObjectFitsWhateverSizeTheCallLeaves) {
     const std::vector<BYTE> direct = PerfData("many:5000");
     ASSERT_GT(direct.size(), 12000u * 16);
     EXPECT_EQ(size, direct.size());
-    // The size probe, then one read per doubling from 12000 bytes.
-    int doublings = 0;
-    for (uint64_t capacity = 12000; capacity < size; capacity *= 2) ++doublings;
-    EXPECT_EQ(reads, 2 + doublings);
+    // The size probe, a read of 12000 bytes, then one per fourfold growth.
+    int growths = 0;
+    for (uint64_t capacity = 12000; capacity < size; capacity *= 4) ++growths;
+    EXPECT_EQ(reads, 2 + growths);
     std::vector<char> out(kResultTextCapacity);
     TextBuffer buffer = {out.data(), kResultTextCapacity, 0};
     buffer.Clear();
