@@ -38,8 +38,9 @@ const char kUsage[] =
     "Keyword names are case-insensitive. An integer result prints as a number,\n"
     "a text result as it stands. A failing call prints its message on stderr.\n"
     "In a script, arguments are separated by blanks; an argument holding blanks\n"
-    "is written in double quotes (\"\" is an empty argument); '#' starts a comment;\n"
-    "the word $PID stands for vekrun's own process id.\n"
+    "is written in double quotes (\"\" is an empty argument); '#' starts a comment.\n"
+    "An argument $PID, on the command line or in a script, stands for vekrun's own\n"
+    "process id.\n"
     "\n"
     "exit status: 0 success, 1 a call failed, 2 the counter dialog was cancelled,\n"
     "             3 the extender could not be loaded or initialised, 64 bad usage\n";
@@ -166,7 +167,10 @@ void PrintList(const std::string& text) {
     }
 }
 
-int Call(Extender& ext, const Options& options, const std::vector<std::string>& words) {
+int Call(Extender& ext, const Options& options, std::vector<std::string> words) {
+    for (std::string& word : words) {
+        if (word == "$PID") word = std::to_string(GetCurrentProcessId());
+    }
     const std::string name = Lower(words[0]);
     const KeywordEntry* keyword = nullptr;
     for (const KeywordEntry& entry : ext.keywords) {
@@ -242,7 +246,6 @@ bool SplitLine(const std::string& line, std::vector<std::string>& words) {
         } else {
             while (i < line.size() && line[i] != ' ' && line[i] != '\t') word += line[i++];
         }
-        if (word == "$PID") word = std::to_string(GetCurrentProcessId());
         words.push_back(word);
     }
     return true;
