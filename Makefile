@@ -4,7 +4,10 @@
 
 BUILD      := build
 PREFIX_DIR := $(CURDIR)/$(BUILD)/wine
-PACKAGES   := cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest
+PACKAGES   := cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest zip unzip
+DIST_ZIP   := $(BUILD)/dist/vekproc-44017-win64.zip
+# Every file in the archive carries this time, whenever it is built.
+DIST_TIME  := 202601010000
 
 export WINEPREFIX       := $(PREFIX_DIR)
 export WINEDEBUG        := -all
@@ -17,7 +20,7 @@ WINE_PREFIX_READY := $(BUILD)/wine/.vek-ready
 # output open.
 WINE_START := wineserver -p && wine cmd /c exit >/dev/null 2>&1 </dev/null
 
-.PHONY: all demo demo-process-list test bench build packages clean
+.PHONY: all demo demo-process-list test bench dist build packages clean
 
 all: build
 
@@ -48,7 +51,7 @@ $(WINE_PREFIX_READY): | build
 	wineserver -k || true
 	touch $@
 
-test: build $(WINE_PREFIX_READY)
+test: build dist $(WINE_PREFIX_READY)
 	@$(WINE_START); \
 	ctest --test-dir $(BUILD) -j2 --output-on-failure --timeout 300; rc=$$?; \
 	wineserver -k; exit $$rc
@@ -76,6 +79,22 @@ demo-process-list:
 bench: build $(WINE_PREFIX_READY)
 	@$(WINE_START); \
 	wine $(BUILD)/vekbench.exe; rc=$$?; wineserver -k; exit $$rc
+
+# The release archive, from a clean Release configure, stripped and
+# reproducible: fixed file times and order, no PE time stamps.
+dist: packages
+	@rm -rf $(BUILD)/release $(BUILD)/dist && mkdir -p $(BUILD)/dist/vekproc-44017-win64
+	@cmake -S . -B $(BUILD)/release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build $(BUILD)/release -j2 --target vekproc vekrun >/dev/null
+	@d=$(BUILD)/dist/vekproc-44017-win64; \
+	cp $(BUILD)/release/vekproc.dll $(BUILD)/release/vekrun.exe docs/keywords.md README.md $$d/ && \
+	(cd $$d && sha256sum vekproc.dll vekrun.exe keywords.md README.md > SHA256SUMS) && \
+	touch -t $(DIST_TIME) $$d $$d/* && \
+	(cd $(BUILD)/dist && TZ=UTC zip -q -X -D -r $(CURDIR)/$(DIST_ZIP) vekproc-44017-win64/vekproc.dll \
+	  vekproc-44017-win64/vekrun.exe vekproc-44017-win64/keywords.md vekproc-44017-win64/README.md \
+	  vekproc-44017-win64/SHA256SUMS) && \
+	echo "$(DIST_ZIP)"
 
 clean:
 	rm -rf $(BUILD)
