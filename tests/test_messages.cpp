@@ -150,3 +150,77 @@ TEST(LastErrorLog, AFailedTerminationLeavesItsCodeInTheSettingsFile) {
     host.Call(kCloseProc, {handle});
     host.Terminate();
 }
+
+namespace {
+
+const char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+// Points the user's application-data folder elsewhere for one scope.
+class AppDataFolder {
+public:
+    explicit AppDataFolder(const std::string& path) {
+        RegOpenKeyExA(HKEY_CURRENT_USER, kShellFolders, 0, KEY_READ | KEY_WRITE, &key_);
+        DWORD size = sizeof saved_;
+        RegQueryValueExA(key_, "AppData", nullptr, &type_, reinterpret_cast<BYTE*>(saved_), &size);
+        RegSetValueExA(key_, "AppData", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                       static_cast<DWORD>(path.size() + 1));
+    }
+    ~AppDataFolder() {
+        RegSetValueExA(key_, "AppData", 0, type_, reinterpret_cast<const BYTE*>(saved_),
+                       static_cast<DWORD>(strlen(saved_) + 1));
+        RegCloseKey(key_);
+    }
+
+private:
+    HKEY key_ = nullptr;
+    DWORD type_ = REG_EXPAND_SZ;
+    char saved_[MAX_PATH] = "";
+};
+
+std::string IniLine(const std::string& folder) {
+    char value[256] = "";
+    GetPrivateProfileStringA("KAVRENT1", "LastError", "", value, sizeof value,
+                             (folder + "\\Dravolin\\Settings\\QUENDRAL.INI").c_str());
+    return value;
+}
+
+}  // namespace
+
+void RemoveSettings(const std::string& root) {
+    DeleteFileA((root + "\\Dravolin\\Settings\\QUENDRAL.INI").c_str());
+    RemoveDirectoryA((root + "\\Dravolin\\Settings").c_str());
+    RemoveDirectoryA((root + "\\Dravolin").c_str());
+}
+
+// ...\Dravolin\Settings\QUENDRAL.INI adds 31 characters to the folder; the
+// whole path and its terminator must fit in 260.
+TEST(LastErrorLog, TheSettingsPathIsBoundedAndATrailingBackslashIsNotDoubled) {
+    const std::string fits = "C:\\" + std::string(225, 'p');      // 228 characters
+    const std::string tooLong = "C:\\" + std::string(226, 'q');    // 229 characters
+    CreateDirectoryA(fits.c_str(), nullptr);
+    CreateDirectoryA(tooLong.c_str(), nullptr);
+    Host host;
+    ASSERT_EQ(host.Initialise(), 19);
+    struct { std::string folder, root; const char* handle; bool written; } rows[] = {
+        {fits, fits, "-1", true},
+        {fits + "\\", fits, "-2", true},  // 229 with the backslash: fits only if not doubled
+        {tooLong, tooLong, "-1", false},
+    };
+    for (const auto& row : rows) {
+        RemoveSettings(row.root);
+        {
+            AppDataFolder elsewhere(row.folder);
+            EXPECT_EQ(host.Text(kKillProc, {row.handle}), "212: Terminate Process Failed");
+            EXPECT_EQ(host.LastError(), 6u);
+        }
+        EXPECT_EQ(IniLine(row.root), row.written ? "6 (tKillProc)" : "") << row.folder.size();
+        if (!row.written) {
+            EXPECT_EQ(GetFileAttributesA((row.root + "\\Dravolin").c_str()), INVALID_FILE_ATTRIBUTES)
+                << "no folder is made for a file that cannot be written";
+        }
+        RemoveSettings(row.root);
+    }
+    RemoveDirectoryA(fits.c_str());
+    RemoveDirectoryA(tooLong.c_str());
+    host.Terminate();
+}

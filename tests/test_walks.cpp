@@ -6,10 +6,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
 #include "extender.h"
+
+#include <tlhelp32.h>
 
 using namespace vek;
 
@@ -69,6 +72,16 @@ std::vector<BYTE> PerfData(const char* scenario) {
         data.resize(status == ERROR_SUCCESS ? size : 0);
         return data;
     }
+}
+
+std::vector<std::string> test_split(const std::string& text) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    for (size_t tab; (tab = text.find('\t', start)) != std::string::npos; start = tab + 1) {
+        items.push_back(text.substr(start, tab - start));
+    }
+    items.push_back(text.substr(start));
+    return items;
 }
 
 struct Listed {
@@ -289,4 +302,48 @@ TEST(Fuzz, AThousandMutatedCounterListsAreWalkedWithinTheirBytes) {
         ASSERT_TRUE(found == 0 || found == 1) << i;
         ASSERT_LT(strlen(index), static_cast<size_t>(capacity)) << i;
     }
+}
+
+TEST(ProcessWalk, EveryProcessOfASnapshotTakenBesideItIsListed) {
+    std::set<DWORD> before, after;
+    auto snapshot = [](std::set<DWORD>& ids) {
+        HANDLE s = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 e;
+        e.dwSize = sizeof e;
+        for (BOOL more = Process32First(s, &e); more; more = Process32Next(s, &e)) ids.insert(e.th32ProcessID);
+        CloseHandle(s);
+    };
+    snapshot(before);
+    Listed listed = Walk(PerfData(""));
+    snapshot(after);
+    ASSERT_EQ(listed.message, 0);
+    std::set<DWORD> listedIds;
+    for (const std::string& item : test_split(listed.text)) {
+        listedIds.insert(static_cast<DWORD>(std::stoul(item.substr(item.rfind('|') + 1))));
+    }
+    for (DWORD id : before) {
+        if (after.count(id)) EXPECT_TRUE(listedIds.count(id)) << id;
+    }
+}
+
+TEST(Platform, AThreadAttachLeavesEveryFlagAsItWas) {
+    PlatformProbe(GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH);
+    const PlatformInfo first = platformInfo;
+    EXPECT_EQ(first.isNT, 1);
+    EXPECT_EQ(first.isVersion4Plus, 1);
+    EXPECT_EQ(first.isVersion5Plus, 1);
+    EXPECT_EQ(first.isWin9x, 0);
+    EXPECT_EQ(first.isNT3, 0);
+    EXPECT_TRUE(PlatformProbe(GetModuleHandleA(nullptr), DLL_THREAD_ATTACH));
+    EXPECT_TRUE(PlatformProbe(nullptr, DLL_THREAD_DETACH));
+    EXPECT_EQ(memcmp(&first, &platformInfo, sizeof first), 0);
+    EXPECT_EQ(ApiLoader(), 1);
+    EXPECT_NE(apiTable.psapiModule, nullptr);
+    EXPECT_NE(apiTable.pdhModule, nullptr);
+    EXPECT_EQ(apiTable.toolhelpModule, nullptr) << "Toolhelp is only for Windows 9x";
+    EXPECT_EQ(apiTable.PdhGetCounterInfoA != nullptr, true);
+    EXPECT_EQ(platformInfo.missingApi, 0);
+    ApiRelease();
+    EXPECT_EQ(apiTable.psapiModule, nullptr);
+    EXPECT_EQ(apiTable.EnumProcesses, nullptr) << "no entry of a released module stays callable";
 }
