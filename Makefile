@@ -49,6 +49,7 @@ $(WINE_PREFIX_READY): | build
 	wineboot -i >/dev/null 2>&1 </dev/null || true
 	wine $(BUILD)/vekperf_install.exe </dev/null
 	wineserver -k || true
+	wineserver -w || true
 	touch $@
 
 test: build dist $(WINE_PREFIX_READY)
