@@ -34,18 +34,6 @@ protected:
     HMODULE psapi = nullptr;
 };
 
-// Wine's GetProcessHandleCount reports 0; counting the handle values that
-// GetHandleInformation accepts gives the same figure on both.
-DWORD HandleCount() {
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) return count;
-    for (uintptr_t value = 4; value < 0x10000; value += 4) {
-        DWORD flags;
-        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
-    }
-    return count;
-}
-
 }  // namespace
 
 // Wine's fixed English counter-name list has no "Process": the NT path ends
@@ -149,7 +137,7 @@ TEST_F(Processes, NoHandleStaysOpenApartFromTheScriptsOwn) {
     Sleeper child;
     const std::string id = std::to_string(child.Id());
     host.Call(kGetPriority, {id});  // first-use allocations out of the way
-    const DWORD before = HandleCount();
+    const DWORD before = CountHandles();
     for (int i = 0; i < 20; ++i) {
         host.Call(kGetPriority, {id});
         host.Call(kSetPriority, {id, "32"});
@@ -166,9 +154,9 @@ TEST_F(Processes, NoHandleStaysOpenApartFromTheScriptsOwn) {
     }
     Outcome open = host.Call(kOpenProc, {id, "2"});
     ASSERT_EQ(open.status, 0);
-    EXPECT_EQ(HandleCount(), before + 1) << "only the handle the script holds";
+    EXPECT_EQ(CountHandles(), before + 1) << "only the handle the script holds";
     host.Call(kCloseProc, {std::to_string(open.value)});
-    EXPECT_EQ(HandleCount(), before);
+    EXPECT_EQ(CountHandles(), before);
 }
 
 TEST_F(Processes, ProcInfoGivesNineFiguresMatchingTheSystems) {

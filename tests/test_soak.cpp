@@ -20,16 +20,6 @@ struct Footprint {
     std::set<HMODULE> modules;
 };
 
-DWORD CountHandles() {
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) return count;
-    for (uintptr_t value = 4; value < 0x10000; value += 4) {
-        DWORD flags;
-        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
-    }
-    return count;
-}
-
 Footprint Measure() {
     Footprint f;
     f.handles = CountHandles();
