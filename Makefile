@@ -41,7 +41,7 @@ $(BUILD)/CMakeCache.txt: | packages
 	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 
 build: packages $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j2
+	@cmake --build $(BUILD) -j2 -- --no-print-directory
 
 # A quiet prefix of our own, with the process performance provider
 # registered from where the build leaves it.

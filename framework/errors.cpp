@@ -72,8 +72,9 @@ int GetSettingsFolder(char* buffer, int size) {
     if (shfolder) FreeLibrary(shfolder);
 
     if (!found || buffer[0] == '\0') {
+        buffer[0] = '\0';  // a failed shell call may have left anything there
         UINT length = GetWindowsDirectoryA(buffer, static_cast<UINT>(size));
-        if (length >= static_cast<UINT>(size)) buffer[0] = '\0';
+        if (length == 0 || length >= static_cast<UINT>(size)) buffer[0] = '\0';
     }
 
     if (buffer[0] != '\0') {
