@@ -16,7 +16,7 @@ char queryText[kQueryTextCapacity];
 // Argument n's text pointer lies at byte 56 * n + 40 of the slot array.
 constexpr int kMaxArgs = 3;
 
-// Ids -3 to 26; null where no keyword answers to the id.
+// Null where no keyword answers to the id.
 KeywordFunction DispatchEntry(int id) {
     switch (id) {
         case 1: return tVersion;
@@ -36,7 +36,7 @@ KeywordFunction DispatchEntry(int id) {
         case 24: return tSetPriority;
         case 25: return tGetPriority;
         case 26: return tParseCntrPath;
-        default: return nullptr;  // 0, the constants 10 and 11, 15 to 21
+        default: return nullptr;  // 0, the constants 10 and 11, 15 to 21, out of range
     }
 }
 
@@ -51,7 +51,7 @@ int32_t Initialise(const HostContext* context, void* refusalBuffer) {
 }
 
 int32_t RunKeyword(KeywordCall& call, int id) {
-    KeywordFunction function = (id >= 0 && id <= 26) ? DispatchEntry(id) : nullptr;
+    KeywordFunction function = DispatchEntry(id);
     int outcome = function ? function(call) : kMsgNoSuchFunction;
 
     if (outcome == kCancelledWithoutCallback) return kReturnDialogCancelled;

@@ -45,8 +45,8 @@ void InstanceName(const Block& block, uint64_t instance, const PERF_INSTANCE_DEF
     if (units > kInstanceNameCapacity - 1) units = kInstanceNameCapacity - 1;
     const WCHAR* wide = reinterpret_cast<const WCHAR*>(block.data + instance + def.NameOffset);
     // Three bytes a unit covers every ANSI code page, UTF-8 included.
-    char converted[kInstanceNameCapacity * 3];
-    int bytes = WideCharToMultiByte(CP_ACP, 0, wide, units, converted, sizeof converted,
+    char converted[kInstanceNameCapacity * 3 + 1];
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide, units, converted, sizeof converted - 1,
                                     nullptr, nullptr);
     converted[bytes > 0 ? bytes : 0] = '\0';
     // The name counts its terminator; stop at the first NUL in any case.

@@ -46,11 +46,11 @@ int main(int argc, char** argv) {
     printf("pdh %d\n", GetModuleHandleA("pdh.dll") != nullptr);
     for (int i = 2; i < argc; ++i) {
         std::vector<std::string> parts;
-        std::string spec = argv[i];
+        std::string request = argv[i];
         size_t start = 0;
         for (;;) {
-            size_t colon = spec.find(':', start);
-            parts.push_back(spec.substr(start, colon == std::string::npos ? colon : colon - start));
+            size_t colon = request.find(':', start);
+            parts.push_back(request.substr(start, colon == std::string::npos ? colon : colon - start));
             if (colon == std::string::npos) break;
             start = colon + 1;
         }

@@ -70,12 +70,12 @@ std::vector<Instance> RunningProcesses() {
     return list;
 }
 
-std::vector<Instance> ListedProcesses(const std::string& spec) {
+std::vector<Instance> ListedProcesses(const std::string& items) {
     std::vector<Instance> list;
     size_t start = 0;
-    while (start < spec.size()) {
-        size_t comma = spec.find(',', start);
-        std::string item = spec.substr(start, comma == std::string::npos ? std::string::npos
+    while (start < items.size()) {
+        size_t comma = items.find(',', start);
+        std::string item = items.substr(start, comma == std::string::npos ? std::string::npos
                                                                          : comma - start);
         size_t eq = item.rfind('=');
         if (eq != std::string::npos) {
