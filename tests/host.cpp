@@ -212,12 +212,20 @@ WineVersion::WineVersion(const std::string& program, const std::string& version)
 WineVersion::~WineVersion() { RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str()); }
 
 Sleeper::Sleeper() {
+    // The child's start-up is over once it says so: its figures hold still.
+    static int count = 0;
+    const std::string name =
+        "vek-sleeper-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    std::string line = "\"" + Directory() + "sleeper.exe\"";
-    CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                   &info_);
-    if (info_.hProcess) WaitForInputIdle(info_.hProcess, 2000);
+    std::string line = "\"" + Directory() + "sleeper.exe\" " + name;
+    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &info_)) {
+        HANDLE either[2] = {ready, info_.hProcess};
+        WaitForMultipleObjects(2, either, FALSE, INFINITE);
+    }
+    CloseHandle(ready);
 }
 
 Sleeper::~Sleeper() {
