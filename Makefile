@@ -6,6 +6,8 @@ BUILD      := build
 PREFIX_DIR := $(CURDIR)/$(BUILD)/wine
 PACKAGES   := cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest zip unzip
 DIST_ZIP   := $(BUILD)/dist/vekproc-44017-win64.zip
+# In this order in the archive, so that it is the same every time.
+DIST_FILES := vekproc.dll vekrun.exe keywords.md README.md
 # Every file in the archive carries this time, whenever it is built.
 DIST_TIME  := 202601010000
 
@@ -90,11 +92,10 @@ dist: packages
 	@cmake --build $(BUILD)/release -j2 --target vekproc vekrun >/dev/null
 	@d=$(BUILD)/dist/vekproc-44017-win64; \
 	cp $(BUILD)/release/vekproc.dll $(BUILD)/release/vekrun.exe docs/keywords.md README.md $$d/ && \
-	(cd $$d && sha256sum vekproc.dll vekrun.exe keywords.md README.md > SHA256SUMS) && \
+	(cd $$d && sha256sum $(DIST_FILES) > SHA256SUMS) && \
 	touch -t $(DIST_TIME) $$d $$d/* && \
-	(cd $(BUILD)/dist && TZ=UTC zip -q -X -D -r $(CURDIR)/$(DIST_ZIP) vekproc-44017-win64/vekproc.dll \
-	  vekproc-44017-win64/vekrun.exe vekproc-44017-win64/keywords.md vekproc-44017-win64/README.md \
-	  vekproc-44017-win64/SHA256SUMS) && \
+	(cd $(BUILD)/dist && TZ=UTC zip -q -X -D $(CURDIR)/$(DIST_ZIP) \
+	  $(addprefix vekproc-44017-win64/,$(DIST_FILES) SHA256SUMS)) && \
 	echo "$(DIST_ZIP)"
 
 clean:
