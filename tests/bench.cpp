@@ -79,7 +79,7 @@ int32_t Bare(int32_t status, uint32_t, vek::HostContext*, vek::ResultSlot* resul
 }  // namespace
 
 int main() {
-    Host host;
+    Host host(std::string(), false);
     if (!host.Loaded() || host.Initialise() != vek::kKeywordCount) {
         fprintf(stderr, "vekbench: cannot load and initialise vekproc.dll\n");
         return 1;

@@ -1,7 +1,11 @@
 #include "host.h"
 
+#include <gtest/gtest.h>
+
 #include <shlobj.h>
 #include <string.h>
+
+#include "rig.h"
 
 using namespace vek;
 
@@ -32,12 +36,13 @@ Fn Export(HMODULE module, const char* name) {
 
 }  // namespace
 
-Host::Host(const std::string& path) {
+Host::Host(const std::string& path, bool accounting) : accounting_(accounting) {
     memset(&slot, 0, sizeof slot);
     memset(&context, 0, sizeof context);
     module_ = LoadLibraryA((path.empty() ? Directory() + "vekproc.dll" : path).c_str());
     loadError_ = module_ ? 0 : GetLastError();
     if (module_) {
+        if (accounting_) rig::Install(module_);
         call_ = Export<VEKExtender2Proc>(module_, "VEKExtender2");
         query_ = Export<VEKExtenderQueryProc>(module_, "VEKExtenderQuery");
     }
@@ -76,8 +81,17 @@ Outcome Host::Call(int32_t callCode, const std::vector<std::string>& args, void*
     receiving = &outcome;
     static uint32_t tag = 0x7A600000;
     const uint32_t thisTag = ++tag;
+    rig::OpenBooks();
     outcome.returned = call_(hostWindow, 0x1111, thisTag, callCode, Copy, &context, 0x2222,
                              args.empty() ? nullptr : slots.data(), 0, &slot);
+    // The handle tOpenProc hands out belongs to the script.
+    const bool handsOut = static_cast<int16_t>(callCode) == kOpenProc && outcome.status == 0 &&
+                          outcome.calls == 1;
+    const std::string left = rig::CloseBooks(
+        handsOut ? reinterpret_cast<HANDLE>(static_cast<intptr_t>(outcome.value)) : nullptr);
+    if (accounting_ && !left.empty()) {
+        ADD_FAILURE() << "keyword " << static_cast<int16_t>(callCode) << " left " << left;
+    }
     receiving = nullptr;
     outcome.sentTag = thisTag;
     return outcome;

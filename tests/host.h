@@ -28,12 +28,16 @@ struct Outcome {
 class Host {
 public:
     // Loads the extender beside the running test program (or `path`).
-    explicit Host(const std::string& path = std::string());
+    // Unless `accounting` is false (the benchmark), every keyword call fails
+    // the running test when it leaves a block, handle, key, library or PDH
+    // query behind.
+    explicit Host(const std::string& path = std::string(), bool accounting = true);
     ~Host();
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
     bool Loaded() const { return module_ != nullptr; }
+    HMODULE Module() const { return module_; }
     DWORD LoadError() const { return loadError_; }
 
     int32_t Initialise(uint32_t hostVersion = vek::kMinimumHostVersion, char* refusal = nullptr);
@@ -57,6 +61,7 @@ public:
 private:
     HMODULE module_ = nullptr;
     DWORD loadError_ = 0;
+    bool accounting_;
     vek::VEKExtender2Proc call_ = nullptr;
     vek::VEKExtenderQueryProc query_ = nullptr;
 };

@@ -1,0 +1,277 @@
+#include "rig.h"
+
+#include <pdh.h>
+#include <string.h>
+#include <tlhelp32.h>
+
+#include <map>
+#include <set>
+#include <vector>
+
+namespace rig {
+
+namespace {
+
+void** FindSlot(HMODULE module, const char* dll, const char* function) {
+    BYTE* base = reinterpret_cast<BYTE*>(module);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (dir.VirtualAddress == 0) return nullptr;
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
+        if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), dll) != 0) continue;
+        // The name table stays as linked; the address table is what the loader filled.
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<char*>(byName->Name), function) == 0) {
+                return reinterpret_cast<void**>(&slots->u1.Function);
+            }
+        }
+    }
+    return nullptr;
+}
+
+void* Exchange(void** slot, void* value) {
+    DWORD old;
+    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
+    void* previous = *slot;
+    *slot = value;
+    VirtualProtect(slot, sizeof *slot, old, &old);
+    return previous;
+}
+
+struct Served {
+    const char* function;
+    void* fake;
+    void** original;
+};
+std::vector<Served> served;
+
+// What the extender holds that it acquired inside the open call.
+struct Books {
+    bool open;
+    std::set<void*> heap, global, handles, keys, queries;
+    std::multiset<HMODULE> libraries;
+} books;
+
+template <typename Set, typename Value>
+void Acquired(Set& set, Value value) {
+    if (books.open && value) set.insert(value);
+}
+template <typename Set, typename Value>
+void Released(Set& set, Value value) {
+    auto at = set.find(value);
+    if (at != set.end()) set.erase(at);
+}
+
+#define REAL(fn) decltype(&::fn) real##fn
+
+REAL(HeapAlloc);
+REAL(HeapReAlloc);
+REAL(HeapFree);
+REAL(GlobalAlloc);
+REAL(GlobalFree);
+REAL(OpenProcess);
+REAL(CloseHandle);
+REAL(OpenProcessToken);
+REAL(OpenThreadToken);
+REAL(RegOpenKeyExA);
+REAL(RegQueryValueExA);
+REAL(RegCloseKey);
+REAL(LoadLibraryA);
+REAL(FreeLibrary);
+REAL(GetProcAddress);
+decltype(&::CreateToolhelp32Snapshot) realSnapshot;
+PDH_STATUS(WINAPI* realPdhOpenQuery)(LPCWSTR, DWORD_PTR, PDH_HQUERY*);
+PDH_STATUS(WINAPI* realPdhCloseQuery)(PDH_HQUERY);
+
+LPVOID WINAPI CountHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+    void* block = realHeapAlloc(heap, flags, bytes);
+    Acquired(books.heap, block);
+    return block;
+}
+LPVOID WINAPI CountHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) {
+    void* moved = realHeapReAlloc(heap, flags, block, bytes);
+    if (moved && books.heap.count(block)) {
+        books.heap.erase(block);
+        books.heap.insert(moved);
+    }
+    return moved;
+}
+BOOL WINAPI CountHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
+    Released(books.heap, block);
+    return realHeapFree(heap, flags, block);
+}
+HGLOBAL WINAPI CountGlobalAlloc(UINT flags, SIZE_T bytes) {
+    HGLOBAL block = realGlobalAlloc(flags, bytes);
+    Acquired(books.global, block);
+    return block;
+}
+// A text read from a block after it was freed reads as this fill.
+HGLOBAL WINAPI CountGlobalFree(HGLOBAL block) {
+    Released(books.global, block);
+    if (void* bytes = GlobalLock(block)) {
+        memset(bytes, kFreedFill, GlobalSize(block));
+        GlobalUnlock(block);
+    }
+    return realGlobalFree(block);
+}
+HANDLE WINAPI CountOpenProcess(DWORD access, BOOL inherit, DWORD id) {
+    HANDLE process = realOpenProcess(access, inherit, id);
+    Acquired(books.handles, process);
+    return process;
+}
+BOOL WINAPI CountCloseHandle(HANDLE handle) {
+    Released(books.handles, handle);
+    return realCloseHandle(handle);
+}
+BOOL WINAPI CountOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
+    BOOL opened = realOpenProcessToken(process, access, token);
+    if (opened) Acquired(books.handles, *token);
+    return opened;
+}
+BOOL WINAPI CountOpenThreadToken(HANDLE thread, DWORD access, BOOL self, PHANDLE token) {
+    BOOL opened = realOpenThreadToken(thread, access, self, token);
+    if (opened) Acquired(books.handles, *token);
+    return opened;
+}
+HANDLE WINAPI CountSnapshot(DWORD flags, DWORD id) {
+    HANDLE snapshot = realSnapshot(flags, id);
+    if (snapshot != INVALID_HANDLE_VALUE) Acquired(books.handles, snapshot);
+    return snapshot;
+}
+LSTATUS WINAPI CountRegOpenKeyExA(HKEY key, LPCSTR sub, DWORD options, REGSAM sam, PHKEY out) {
+    LSTATUS status = realRegOpenKeyExA(key, sub, options, sam, out);
+    if (status == ERROR_SUCCESS) Acquired(books.keys, *out);
+    return status;
+}
+// A read of the performance data opens that key until RegCloseKey, which
+// lets the system unload its providers.
+LSTATUS WINAPI CountRegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type,
+                                     LPBYTE data, LPDWORD size) {
+    if (key == HKEY_PERFORMANCE_DATA) Acquired(books.keys, key);
+    return realRegQueryValueExA(key, name, reserved, type, data, size);
+}
+LSTATUS WINAPI CountRegCloseKey(HKEY key) {
+    Released(books.keys, key);
+    return realRegCloseKey(key);
+}
+HMODULE WINAPI CountLoadLibraryA(LPCSTR name) {
+    HMODULE module = realLoadLibraryA(name);
+    Acquired(books.libraries, module);
+    return module;
+}
+BOOL WINAPI CountFreeLibrary(HMODULE module) {
+    Released(books.libraries, module);
+    return realFreeLibrary(module);
+}
+PDH_STATUS WINAPI CountPdhOpenQuery(LPCWSTR source, DWORD_PTR user, PDH_HQUERY* query) {
+    PDH_STATUS status = realPdhOpenQuery(source, user, query);
+    if (status == ERROR_SUCCESS) Acquired(books.queries, *query);
+    return status;
+}
+PDH_STATUS WINAPI CountPdhCloseQuery(PDH_HQUERY query) {
+    Released(books.queries, query);
+    return realPdhCloseQuery(query);
+}
+
+// Accounting wrappers of resolved functions, then the fakes a test serves.
+FARPROC WINAPI Resolve(HMODULE module, LPCSTR name) {
+    FARPROC entry = realGetProcAddress(module, name);
+    if (IS_INTRESOURCE(name)) return entry;
+    const Served counting[] = {
+        {"CreateToolhelp32Snapshot", reinterpret_cast<void*>(CountSnapshot), reinterpret_cast<void**>(&realSnapshot)},
+        {"PdhOpenQuery", reinterpret_cast<void*>(CountPdhOpenQuery), reinterpret_cast<void**>(&realPdhOpenQuery)},
+        {"PdhCloseQuery", reinterpret_cast<void*>(CountPdhCloseQuery), reinterpret_cast<void**>(&realPdhCloseQuery)},
+    };
+    for (const Served& c : counting) {
+        if (entry && strcmp(c.function, name) == 0) {
+            *c.original = reinterpret_cast<void*>(entry);
+            entry = reinterpret_cast<FARPROC>(c.fake);
+        }
+    }
+    for (const Served& s : served) {
+        if (strcmp(s.function, name) != 0) continue;
+        if (s.original) *s.original = reinterpret_cast<void*>(entry);
+        entry = reinterpret_cast<FARPROC>(s.fake);
+    }
+    return entry;
+}
+
+struct Thunk {
+    const char* dll;
+    const char* function;
+    void* thunk;
+    void** real;
+};
+#define THUNK(dll, fn) {dll, #fn, reinterpret_cast<void*>(Count##fn), reinterpret_cast<void**>(&real##fn)}
+const Thunk thunks[] = {
+    THUNK("KERNEL32.dll", HeapAlloc),     THUNK("KERNEL32.dll", HeapReAlloc),
+    THUNK("KERNEL32.dll", HeapFree),      THUNK("KERNEL32.dll", GlobalAlloc),
+    THUNK("KERNEL32.dll", GlobalFree),    THUNK("KERNEL32.dll", OpenProcess),
+    THUNK("KERNEL32.dll", CloseHandle),   THUNK("ADVAPI32.dll", OpenProcessToken),
+    THUNK("ADVAPI32.dll", OpenThreadToken), THUNK("ADVAPI32.dll", RegOpenKeyExA),
+    THUNK("ADVAPI32.dll", RegQueryValueExA), THUNK("ADVAPI32.dll", RegCloseKey),
+    THUNK("KERNEL32.dll", LoadLibraryA),  THUNK("KERNEL32.dll", FreeLibrary),
+    {"KERNEL32.dll", "GetProcAddress", reinterpret_cast<void*>(Resolve),
+     reinterpret_cast<void**>(&realGetProcAddress)},
+};
+
+}  // namespace
+
+Patch::Patch(HMODULE module, const char* dll, const char* function, void* fake, void** original)
+    : module_(module) {
+    slot_ = module ? FindSlot(module, dll, function) : nullptr;
+    if (!slot_) return;
+    saved_ = Exchange(slot_, fake);
+    if (original) *original = saved_;
+}
+
+Patch::~Patch() {
+    // Only while the image it patched is still loaded.
+    if (slot_ && GetModuleHandleA("vekproc.dll") == module_) Exchange(slot_, saved_);
+}
+
+Serve::Serve(const char* function, void* fake, void** original) {
+    served.push_back({function, fake, original});
+}
+
+Serve::~Serve() { served.pop_back(); }
+
+void Install(HMODULE module) {
+    for (const Thunk& t : thunks) {
+        void** slot = FindSlot(module, t.dll, t.function);
+        if (slot && *slot != t.thunk) *t.real = Exchange(slot, t.thunk);
+    }
+}
+
+void OpenBooks() {
+    books.heap.clear();
+    books.global.clear();
+    books.handles.clear();
+    books.keys.clear();
+    books.queries.clear();
+    books.libraries.clear();
+    books.open = true;
+}
+
+std::string CloseBooks(HANDLE handedOut) {
+    books.open = false;
+    books.handles.erase(handedOut);
+    std::string left;
+    auto note = [&left](size_t count, const char* what) {
+        if (count) left += (left.empty() ? "" : ", ") + std::to_string(count) + " " + what;
+    };
+    note(books.heap.size(), "heap block(s)");
+    note(books.global.size(), "global block(s)");
+    note(books.handles.size(), "handle(s)");
+    note(books.keys.size(), "registry key(s)");
+    note(books.libraries.size(), "library reference(s)");
+    note(books.queries.size(), "PDH query(ies)");
+    return left;
+}
+
+}  // namespace rig
