@@ -30,6 +30,7 @@ protected:
     void SetUp() override { Attach("full"); }
     void TearDown() override {
         if (s) EXPECT_EQ(s->openQueries, 0) << "a query was left open: " << CallNames(*s);
+        if (s) EXPECT_EQ(s->refusedHandles, 0) << "a handle PDH never issued: " << CallNames(*s);
         host.Terminate();
     }
     Outcome GetData(const char* flag = "0") { return host.Call(kGetData, {kPath, flag}); }
@@ -72,6 +73,8 @@ TEST_F(WithDouble, GetDataSamplesTwiceAndReleasesInOrder) {
     EXPECT_EQ(s->calls[0].value, 1u) << "query user data";
     EXPECT_STREQ(s->calls[1].text, kPath);
     EXPECT_EQ(s->calls[1].value, 1u) << "counter user data";
+    EXPECT_EQ(s->calls[2].value + s->calls[3].value, 2u) << "the explain text, in both calls";
+    EXPECT_GE(s->calls[5].ms - s->calls[4].ms, 299.0) << "300 ms between the two samples";
     EXPECT_EQ(s->calls[6].value, static_cast<ULONG_PTR>(PDH_FMT_LONG));
 
     pdhdouble::Forget(*s);

@@ -3,6 +3,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <map>
+#include <set>
+
 #include "pdh_script.h"
 
 // Exported under its undecorated name, as PDH.DLL does.
@@ -38,6 +41,20 @@ constexpr ULONG_PTR kQueryBase = 0x1000;
 constexpr ULONG_PTR kCounterBase = 0x2000;
 ULONG_PTR nextQuery = kQueryBase, nextCounter = kCounterBase;
 
+// As PDH does, only handles it issued and has not closed are taken, null
+// never: a counter lives until it is removed or its query is closed.
+std::set<ULONG_PTR> queries;
+std::map<ULONG_PTR, ULONG_PTR> counters;  // counter -> its query
+
+const char kExplain[] = "Counts the turns of the widget.";
+
+double Now() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
 void Record(const char* name, const char* text, ULONG_PTR handle, ULONG_PTR value) {
     if (script.callCount >= pdhdouble::kMaxCalls) return;
     CallRecord& r = script.calls[script.callCount++];
@@ -45,9 +62,17 @@ void Record(const char* name, const char* text, ULONG_PTR handle, ULONG_PTR valu
     snprintf(r.text, sizeof r.text, "%s", text ? text : "");
     r.handle = handle;
     r.value = value;
+    r.ms = Now();
 }
 
 ULONG_PTR H(void* handle) { return reinterpret_cast<ULONG_PTR>(handle); }
+
+bool Refused(bool known) {
+    if (!known) ++script.refusedHandles;
+    return !known;
+}
+bool BadQuery(PDH_HQUERY query) { return Refused(queries.count(H(query)) != 0); }
+bool BadCounter(PDH_HCOUNTER counter) { return Refused(counters.count(H(counter)) != 0); }
 
 }  // namespace
 
@@ -59,6 +84,7 @@ PDH_STATUS WINAPI PdhOpenQuery(LPCWSTR, DWORD_PTR userData, PDH_HQUERY* query) {
     Record("PdhOpenQuery", nullptr, 0, userData);
     if (script.openQuery) return script.openQuery;
     *query = reinterpret_cast<PDH_HQUERY>(++nextQuery);
+    queries.insert(nextQuery);
     ++script.openQueries;
     return 0;
 }
@@ -66,29 +92,39 @@ PDH_STATUS WINAPI PdhOpenQuery(LPCWSTR, DWORD_PTR userData, PDH_HQUERY* query) {
 PDH_STATUS WINAPI PdhAddCounterA(PDH_HQUERY query, LPCSTR path, DWORD_PTR userData,
                                  PDH_HCOUNTER* counter) {
     Record("PdhAddCounterA", path, H(query), userData);
+    if (BadQuery(query)) return PDH_INVALID_HANDLE;
     if (script.addCounter) return script.addCounter;
     *counter = reinterpret_cast<PDH_HCOUNTER>(++nextCounter);
+    counters[nextCounter] = H(query);
     return 0;
 }
 
 PDH_STATUS WINAPI PdhGetCounterInfoA(PDH_HCOUNTER counter, BOOLEAN explain, LPDWORD size,
                                      PPDH_COUNTER_INFO_A info) {
     Record("PdhGetCounterInfoA", info ? "block" : "size", H(counter), explain);
-    const DWORD natural = sizeof(PDH_COUNTER_INFO_A) + sizeof script.fullPath;
-    if (info == nullptr) {
-        *size = script.infoSize ? script.infoSize : natural;
+    if (BadCounter(counter)) return PDH_INVALID_HANDLE;
+    // The record, its path, and the explain text only when it is asked for.
+    const DWORD natural = static_cast<DWORD>(sizeof(PDH_COUNTER_INFO_A) + strlen(script.fullPath) +
+                                             1 + (explain ? sizeof kExplain : 0));
+    if (info == nullptr && script.infoSize) {
+        *size = script.infoSize;
         return script.infoSizeQuery ? script.infoSizeQuery : PDH_MORE_DATA;
     }
-    if (*size >= sizeof(PDH_COUNTER_INFO_A)) {
-        info->dwLength = *size;
-        info->dwType = script.infoType;
-        info->CStatus = script.infoCStatus;
-        if (*size >= natural) {
-            char* text = reinterpret_cast<char*>(info + 1);
-            strcpy(text, script.fullPath);
-            info->szFullPath = text;
-        }
+    if (info == nullptr || *size < natural) {
+        *size = natural;
+        return info == nullptr && script.infoSizeQuery ? script.infoSizeQuery : PDH_MORE_DATA;
     }
+    info->dwLength = natural;
+    info->dwType = script.infoType;
+    info->CStatus = script.infoCStatus;
+    char* text = reinterpret_cast<char*>(info + 1);
+    strcpy(text, script.fullPath);
+    info->szFullPath = text;
+    if (explain) {
+        info->szExplainText = text + strlen(text) + 1;
+        strcpy(info->szExplainText, kExplain);
+    }
+    *size = natural;
     return script.info;
 }
 
@@ -96,12 +132,14 @@ PDH_STATUS WINAPI PdhCollectQueryData(PDH_HQUERY query) {
     int n = 0;
     for (int i = 0; i < script.callCount; ++i) n += strcmp(script.calls[i].name, "PdhCollectQueryData") == 0;
     Record("PdhCollectQueryData", nullptr, H(query), 0);
+    if (BadQuery(query)) return PDH_INVALID_HANDLE;
     return script.collect[n < 2 ? n : 1];
 }
 
 PDH_STATUS WINAPI PdhGetFormattedCounterValue(PDH_HCOUNTER counter, DWORD format, LPDWORD,
                                               PPDH_FMT_COUNTERVALUE value) {
     Record("PdhGetFormattedCounterValue", nullptr, H(counter), format);
+    if (BadCounter(counter)) return PDH_INVALID_HANDLE;
     if (script.formatFills) {
         value->CStatus = script.valueCStatus;
         if (format & PDH_FMT_LONG) value->longValue = script.longValue;
@@ -112,12 +150,20 @@ PDH_STATUS WINAPI PdhGetFormattedCounterValue(PDH_HCOUNTER counter, DWORD format
 
 PDH_STATUS WINAPI PdhRemoveCounter(PDH_HCOUNTER counter) {
     Record("PdhRemoveCounter", nullptr, H(counter), 0);
-    return script.remove;
+    if (BadCounter(counter)) return PDH_INVALID_HANDLE;
+    if (script.remove) return script.remove;
+    counters.erase(H(counter));
+    return 0;
 }
 
 PDH_STATUS WINAPI PdhCloseQuery(PDH_HQUERY query) {
     Record("PdhCloseQuery", nullptr, H(query), 0);
+    if (BadQuery(query)) return PDH_INVALID_HANDLE;
     if (script.close) return script.close;
+    queries.erase(H(query));
+    for (auto at = counters.begin(); at != counters.end();) {
+        at = at->second == H(query) ? counters.erase(at) : ++at;
+    }
     --script.openQueries;
     return 0;
 }
@@ -153,7 +199,10 @@ PDH_STATUS WINAPI PdhParseCounterPathA(LPCSTR path, PPDH_COUNTER_PATH_ELEMENTS_A
         return script.parseSizeQuery ? script.parseSizeQuery : PDH_MORE_DATA;
     }
     if (script.parse) return script.parse;
-    if (*size < natural) return PDH_INSUFFICIENT_BUFFER;
+    if (*size < natural) {
+        *size = natural;
+        return PDH_MORE_DATA;
+    }
     char* text = reinterpret_cast<char*>(elements + 1);
     auto put = [&](const char* value) -> LPSTR {
         if (strcmp(value, "<null>") == 0) return nullptr;

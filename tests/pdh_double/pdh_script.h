@@ -17,6 +17,7 @@ struct CallRecord {
     char text[kTextCapacity];  // the path, machine name or similar argument
     ULONG_PTR handle;          // the query or counter the call was given
     ULONG_PTR value;           // user data, format or similar
+    double ms;                 // when it came, in milliseconds of the performance counter
 };
 
 struct Script {
@@ -48,6 +49,7 @@ struct Script {
     int callCount;
     CallRecord calls[kMaxCalls];
     int openQueries;  // opened and not closed yet
+    int refusedHandles;  // calls given a handle the double never issued or had closed
 };
 
 typedef Script* (*ScriptFn)();
