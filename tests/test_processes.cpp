@@ -2,15 +2,98 @@
 // processes: this test program and sleeper children of its own.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <set>
 
 #include "host.h"
+#include "rig.h"
 
 #include <psapi.h>
 
 using namespace test;
 
 namespace {
+
+// ---- What Wine cannot show, served through the rig ----------------------
+
+// The English counter-name list, as Windows has it, and the reads of the
+// performance data; a fault fails one read after it was made.
+typedef LSTATUS(WINAPI* QueryFn)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+QueryFn realQuery;
+std::string counterList;
+rig::Fault perfRead;
+LSTATUS perfFailure;
+// A read loop that never ends is failed here rather than by the timeout.
+constexpr int kPerfReadLimit = 24;
+
+std::string Pairs(std::initializer_list<const char*> strings) {
+    std::string list;
+    for (const char* s : strings) list.append(s, strlen(s) + 1);
+    return list + '\0';
+}
+const std::string kWindowsNames =
+    Pairs({"1", "1847", "2", "System", "230", "Process", "784", "ID Process"});
+
+LSTATUS WINAPI ServeQuery(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                          LPDWORD size) {
+    if (key == HKEY_PERFORMANCE_DATA) {
+        LSTATUS status = realQuery(key, name, reserved, type, data, size);
+        return perfRead.Now() || perfRead.calls > kPerfReadLimit ? perfFailure : status;
+    }
+    if (name == nullptr || strcmp(name, "Counter") != 0) {
+        return realQuery(key, name, reserved, type, data, size);
+    }
+    const DWORD needed = static_cast<DWORD>(counterList.size());
+    if (type) *type = REG_MULTI_SZ;
+    const bool fits = data == nullptr || *size >= needed;
+    if (data && fits) memcpy(data, counterList.data(), needed);
+    *size = needed;
+    return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+}
+
+typedef LPVOID(WINAPI* HeapAllocFn)(HANDLE, DWORD, SIZE_T);
+typedef LPVOID(WINAPI* HeapReAllocFn)(HANDLE, DWORD, LPVOID, SIZE_T);
+HeapAllocFn realHeapAlloc;
+HeapReAllocFn realHeapReAlloc;
+rig::Fault heapAlloc, heapReAlloc;
+LPVOID WINAPI FailHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+    return heapAlloc.Now() ? nullptr : realHeapAlloc(heap, flags, bytes);
+}
+LPVOID WINAPI FailHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) {
+    return heapReAlloc.Now() ? nullptr : realHeapReAlloc(heap, flags, block, bytes);
+}
+
+// The process object as the registered provider serves it, read directly.
+DWORD PerfDataSize(const char* scenario) {
+    SetEnvironmentVariableA("VEKPERF_SCENARIO", scenario);
+    std::string data(1 << 16, '\0');
+    DWORD size;
+    for (;;) {
+        size = static_cast<DWORD>(data.size());
+        if (RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(&data[0]), &size) != ERROR_MORE_DATA) break;
+        data.resize(data.size() * 2);
+    }
+    RegCloseKey(HKEY_PERFORMANCE_DATA);
+    SetEnvironmentVariableA("VEKPERF_SCENARIO", nullptr);
+    return size;
+}
+
+// OpenProcess as the extender asks for it; a nonzero openError refuses.
+typedef HANDLE(WINAPI* OpenProcessFn)(DWORD, BOOL, DWORD);
+OpenProcessFn realOpen;
+DWORD openAccess, openError;
+BOOL openInherit;
+int opens;
+HANDLE WINAPI RecordOpen(DWORD access, BOOL inherit, DWORD id) {
+    ++opens;
+    openAccess = access;
+    openInherit = inherit;
+    if (openError == 0) return realOpen(access, inherit, id);
+    SetLastError(openError);
+    return nullptr;
+}
 
 class Processes : public ::testing::Test {
 protected:
@@ -36,13 +119,93 @@ protected:
 
 }  // namespace
 
-// Wine's fixed English counter-name list has no "Process": the NT path ends
-// before any performance data is read.
-TEST_F(Processes, ListProcWithoutTheProcessCounterNameGives213) {
-    Outcome o = host.Call(kListProc);
-    EXPECT_EQ(o.status, -1);
-    EXPECT_EQ(o.text, "213: Cannot retrieve counter index.");
-    EXPECT_EQ(host.LastError(), 0u);
+// Wine's fixed English counter-name list has no "Process", and cannot be
+// written: the list Windows has is served, and with it the NT path runs
+// end to end on the registered provider's data.
+TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
+    Outcome wine = host.Call(kListProc);
+    EXPECT_EQ(wine.text, "213: Cannot retrieve counter index.");
+
+    rig::Patch query(host.Module(), "ADVAPI32.dll", "RegQueryValueExA",
+                     reinterpret_cast<void*>(ServeQuery), reinterpret_cast<void**>(&realQuery));
+    ASSERT_TRUE(query.Active());
+    struct {
+        const char* scenario;
+        std::string names;
+        int failRead;        // which read of the performance data fails (1: the size probe)
+        LSTATUS failure;
+        const char* text;
+        int reads;           // of the performance data; -1: not looked at
+    } rows[] = {
+        {"list:Idle=0,alpha=12,_Total=0,=77,neg=4294967295,_Total=5", kWindowsNames, 0, 0,
+         "Idle|0\talpha|12\t|77\tneg|-1\t_Total|5", 2},
+        {"list:solo=9", kWindowsNames, 0, 0, "solo|9", 2},
+        {"list:_Total=0", kWindowsNames, 0, 0, "", 2},
+        {"", Pairs({"1", "1847", "784", "ID Process"}), 0, 0, "213: Cannot retrieve counter index.", 0},
+        {"", Pairs({"230", "Process"}), 0, 0, "213: Cannot retrieve counter index.", 2},
+        {"", Pairs({"230", "Process", "785", "ID Process"}), 0, 0,
+         "239: Unable to locate 'ID process' counter.", 2},
+        {"none", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2},
+        {"nooffset", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2},
+        {"", kWindowsNames, 1, ERROR_ACCESS_DENIED, "214:  Problem accessing registry", 1},
+        {"", kWindowsNames, 2, ERROR_INVALID_PARAMETER, "214:  Problem accessing registry", 2},
+        {"many:5000", kWindowsNames, 3, ERROR_FILE_NOT_FOUND, "214:  Problem accessing registry", 3},
+        {"bad:instlen", kWindowsNames, 0, 0, "214:  Problem accessing registry", 2},
+    };
+    for (const auto& row : rows) {
+        SetEnvironmentVariableA("VEKPERF_SCENARIO", row.scenario);
+        counterList = row.names;
+        perfRead = {row.failRead};
+        perfFailure = row.failure;
+        host.Call(kCloseProc, {"0"});  // a saved code that no path here may touch
+        Outcome o = host.Call(kListProc);
+        EXPECT_EQ(o.text, row.text) << row.scenario;
+        EXPECT_EQ(o.status, row.text[0] >= '2' && row.text[3] == ':' ? -1 : 0) << row.scenario;
+        EXPECT_EQ(perfRead.calls, row.reads) << row.scenario;
+        EXPECT_EQ(host.LastError(), 6u) << row.scenario;
+    }
+
+    // The running processes, this one among them, with no "_Total".
+    SetEnvironmentVariableA("VEKPERF_SCENARIO", nullptr);
+    counterList = kWindowsNames;
+    perfRead = {};
+    Outcome running = host.Call(kListProc);
+    EXPECT_EQ(running.text.rfind("Idle|0\t", 0), 0u) << running.text;
+    EXPECT_NE(running.text.find("\thost_tests|" + Self() + "\t"), std::string::npos) << running.text;
+    EXPECT_EQ(running.text.find("_Total"), std::string::npos);
+
+    // Thousands of processes: the buffer grows from its own size (the size
+    // the call leaves is undefined, 0 on Wine), in at most 1 + log2(size /
+    // 12000) reads after the probe; the list ends at its last whole item.
+    const DWORD size = PerfDataSize("many:5000");
+    ASSERT_GT(size, 12000u * 16);
+    SetEnvironmentVariableA("VEKPERF_SCENARIO", "many:5000");
+    perfRead = {};
+    Outcome many = host.Call(kListProc);
+    ASSERT_EQ(many.status, 0) << many.text;
+    int bound = 1;
+    for (uint64_t covered = 12000; covered < size; covered *= 2) ++bound;
+    EXPECT_LE(perfRead.calls - 1, bound) << "reads of " << size << " bytes";
+    EXPECT_EQ(many.text.rfind("process0|1000\tprocess1|1001\t", 0), 0u);
+    EXPECT_GT(many.text.size(), 65535u - 20);
+    const std::string last = many.text.substr(many.text.rfind('\t') + 1);
+    EXPECT_EQ(last, "process" + std::to_string(std::stoi(last.substr(last.find('|') + 1)) - 1000) +
+                        last.substr(last.find('|')));
+
+    // The buffer cannot be had, or cannot grow: logged, with the code.
+    rig::Patch alloc(host.Module(), "KERNEL32.dll", "HeapAlloc", reinterpret_cast<void*>(FailHeapAlloc),
+                     reinterpret_cast<void**>(&realHeapAlloc));
+    rig::Patch realloc(host.Module(), "KERNEL32.dll", "HeapReAlloc",
+                       reinterpret_cast<void*>(FailHeapReAlloc), reinterpret_cast<void**>(&realHeapReAlloc));
+    for (int grow = 0; grow < 2; ++grow) {
+        heapAlloc = {grow ? 0 : 1};
+        heapReAlloc = {grow ? 1 : 0};
+        ClearLastErrorLine();
+        EXPECT_EQ(host.Text(kListProc), "215: tListProc failed.") << grow;
+        EXPECT_EQ(LastErrorLine(), grow ? "8 (HeapAlloc - dwBytes (2))" : "8 (HeapAlloc - dwBytes (1))");
+        EXPECT_EQ(host.LastError(), 8u);
+    }
+    SetEnvironmentVariableA("VEKPERF_SCENARIO", nullptr);
 }
 
 TEST_F(Processes, CountProcEqualsWhatEnumProcessesGives) {
