@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include <map>
 #include <set>
 
 #include "host.h"
@@ -93,6 +94,79 @@ HANDLE WINAPI RecordOpen(DWORD access, BOOL inherit, DWORD id) {
     if (openError == 0) return realOpen(access, inherit, id);
     SetLastError(openError);
     return nullptr;
+}
+
+// Distinct figures, the pointer-sized ones above 32 bits.
+BOOL memoryInfoFails;
+BOOL WINAPI ServeMemoryInfo(HANDLE, PPROCESS_MEMORY_COUNTERS counters, DWORD size) {
+    if (memoryInfoFails || size != sizeof *counters || counters->cb != sizeof *counters) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    counters->PageFaultCount = 4000000001u;
+    SIZE_T* field = &counters->PeakWorkingSetSize;
+    for (int i = 0; i < 8; ++i) field[i] = (SIZE_T{1} << 32) * (i + 1) + i + 2;
+    return TRUE;
+}
+const char kServedFigures[] =
+    "4000000001\t4294967298\t8589934595\t12884901892\t17179869189\t21474836486\t"
+    "25769803783\t30064771080\t34359738377";
+
+// The debug privilege as the extender asks for it; the fault fails one step.
+typedef BOOL(WINAPI* LookupFn)(LPCSTR, LPCSTR, PLUID);
+typedef BOOL(WINAPI* ProcessTokenFn)(HANDLE, DWORD, PHANDLE);
+typedef BOOL(WINAPI* ThreadTokenFn)(HANDLE, DWORD, BOOL, PHANDLE);
+typedef BOOL(WINAPI* AdjustFn)(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD);
+LookupFn realLookup;
+ProcessTokenFn realProcessToken;
+ThreadTokenFn realThreadToken;
+AdjustFn realAdjust;
+enum Step { kNone, kLookup, kProcessToken, kBothTokens, kAdjust };
+Step failing;
+std::string steps;  // the calls made, with what they were asked
+BOOL Failing(Step step) {
+    if (failing != step && !(step == kProcessToken && failing == kBothTokens)) return FALSE;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return TRUE;
+}
+BOOL WINAPI RecordLookup(LPCSTR system, LPCSTR name, PLUID luid) {
+    steps += std::string("lookup:") + (system ? system : "") + ":" + name + " ";
+    return Failing(kLookup) ? FALSE : realLookup(system, name, luid);
+}
+BOOL WINAPI RecordProcessToken(HANDLE process, DWORD access, PHANDLE token) {
+    steps += "process:" + std::to_string(process == GetCurrentProcess()) + ":" + std::to_string(access) + " ";
+    return Failing(kProcessToken) ? FALSE : realProcessToken(process, access, token);
+}
+BOOL WINAPI RecordThreadToken(HANDLE thread, DWORD access, BOOL self, PHANDLE token) {
+    steps += "thread:" + std::to_string(thread == GetCurrentThread()) + ":" + std::to_string(access) +
+             ":" + std::to_string(self) + " ";
+    // No thread of a test impersonates: a token of the process stands in.
+    if (failing == kBothTokens) {
+        SetLastError(ERROR_NO_TOKEN);
+        return FALSE;
+    }
+    return realProcessToken(GetCurrentProcess(), access, token);
+}
+BOOL WINAPI RecordAdjust(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD length,
+                         PTOKEN_PRIVILEGES previous, PDWORD returned) {
+    steps += "adjust:" + std::to_string(disableAll) + ":" + std::to_string(state->PrivilegeCount) +
+             ":" + std::to_string(state->Privileges[0].Attributes) + ":" + std::to_string(length) +
+             ":" + std::to_string(previous == nullptr && returned == nullptr) + " ";
+    return Failing(kAdjust) ? FALSE : realAdjust(token, disableAll, state, length, previous, returned);
+}
+
+// CloseHandle and TerminateProcess of handles that are not there: what
+// they were given.
+typedef BOOL(WINAPI* CloseFn)(HANDLE);
+CloseFn realClose;
+HANDLE closed;
+BOOL WINAPI RecordClose(HANDLE handle) {
+    closed = handle;
+    if (reinterpret_cast<uintptr_t>(handle) > 0xFFFFF) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return realClose(handle);
 }
 
 class Processes : public ::testing::Test {
@@ -229,10 +303,19 @@ TEST_F(Processes, CountProcEqualsWhatEnumProcessesGives) {
 }
 
 TEST_F(Processes, OpenInEveryModeAndKillThroughTerminateRights) {
+    rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", reinterpret_cast<void*>(RecordOpen),
+                    reinterpret_cast<void**>(&realOpen));
+    const std::map<std::string, DWORD> rights = {
+        {"0", PROCESS_VM_READ}, {"1", PROCESS_ALL_ACCESS}, {"2", PROCESS_QUERY_INFORMATION},
+        {"3", PROCESS_TERMINATE}, {"4", PROCESS_VM_READ}, {"-1", PROCESS_VM_READ},
+        {"abc", PROCESS_VM_READ}};
     for (const char* mode : {"0", "1", "2", "3", "4", "-1", "abc"}) {
         Sleeper child;
+        openInherit = TRUE;
         Outcome open = host.Call(kOpenProc, {std::to_string(child.Id()), mode});
         ASSERT_EQ(open.status, 0) << mode << ": " << open.text;
+        EXPECT_EQ(openAccess, rights.at(mode)) << mode;
+        EXPECT_EQ(openInherit, FALSE) << mode;
         ASSERT_EQ(open.type, 1);
         ASSERT_NE(open.value, 0);
         const std::string handle = std::to_string(open.value);
@@ -266,6 +349,49 @@ TEST_F(Processes, KillNeverEndsTheHostThroughAPseudoHandle) {
     EXPECT_EQ(host.LastError(), 6u);
 }
 
+// Mode 3 enables the debug privilege on every call before it opens; a
+// step that fails refuses with 244, opening nothing and keeping the code.
+TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
+    rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", reinterpret_cast<void*>(RecordOpen),
+                    reinterpret_cast<void**>(&realOpen));
+    rig::Patch lookup(host.Module(), "ADVAPI32.dll", "LookupPrivilegeValueA",
+                      reinterpret_cast<void*>(RecordLookup), reinterpret_cast<void**>(&realLookup));
+    rig::Patch token(host.Module(), "ADVAPI32.dll", "OpenProcessToken",
+                     reinterpret_cast<void*>(RecordProcessToken), reinterpret_cast<void**>(&realProcessToken));
+    rig::Patch thread(host.Module(), "ADVAPI32.dll", "OpenThreadToken",
+                      reinterpret_cast<void*>(RecordThreadToken), reinterpret_cast<void**>(&realThreadToken));
+    rig::Patch adjust(host.Module(), "ADVAPI32.dll", "AdjustTokenPrivileges",
+                      reinterpret_cast<void*>(RecordAdjust), reinterpret_cast<void**>(&realAdjust));
+    ASSERT_TRUE(adjust.Active());
+    const std::string enable = "lookup::SeDebugPrivilege process:1:32 adjust:0:1:2:0:1 ";
+    struct { Step fail; std::string steps; bool opened; } rows[] = {
+        {kNone, enable, true},
+        {kNone, enable, true},  // nothing remembers the first success
+        {kProcessToken, "lookup::SeDebugPrivilege process:1:32 thread:1:32:1 adjust:0:1:2:0:1 ", true},
+        {kLookup, "lookup::SeDebugPrivilege ", false},
+        {kBothTokens, "lookup::SeDebugPrivilege process:1:32 thread:1:32:1 ", false},
+        {kAdjust, enable, false},
+    };
+    Sleeper child;
+    for (const auto& row : rows) {
+        failing = row.fail;
+        steps.clear();
+        opens = 0;
+        host.Call(kCloseProc, {"0"});
+        Outcome o = host.Call(kOpenProc, {std::to_string(child.Id()), "3"});
+        EXPECT_EQ(steps, row.steps) << row.fail;
+        EXPECT_EQ(opens, row.opened ? 1 : 0) << row.fail;
+        if (row.opened) {
+            EXPECT_EQ(o.status, 0) << row.fail << ": " << o.text;
+            EXPECT_EQ(host.Call(kCloseProc, {std::to_string(o.value)}).value, 1);
+        } else {
+            EXPECT_EQ(o.text, "244: tOpenProc - Unable to set SeDebugPrivilege.") << row.fail;
+            EXPECT_EQ(host.LastError(), 6u) << "244 keeps the saved code";
+        }
+    }
+    failing = kNone;
+}
+
 TEST_F(Processes, CloseProcClosesOnceAndKeepsTheCode) {
     Sleeper child;
     Outcome open = host.Call(kOpenProc, {std::to_string(child.Id()), "2"});
@@ -276,9 +402,44 @@ TEST_F(Processes, CloseProcClosesOnceAndKeepsTheCode) {
     EXPECT_EQ(host.LastError(), 6u);
     EXPECT_EQ(host.Text(kCloseProc, {"abc"}), "229: tCloseProc failed.");
     EXPECT_EQ(host.LastError(), 6u);
+
+    // The handle number widens by sign extension, from its 32-bit reading.
+    rig::Patch close(host.Module(), "KERNEL32.dll", "CloseHandle", reinterpret_cast<void*>(RecordClose),
+                     reinterpret_cast<void**>(&realClose));
+    struct { const char* text; uint64_t handle; } rows[] = {
+        {"-4", 0xFFFFFFFFFFFFFFFCull},
+        {"-2147483648", 0xFFFFFFFF80000000ull},
+        {"4294967295", 0x7FFFFFFFull},
+        {" 2147483647x", 0x7FFFFFFFull},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(host.Text(kCloseProc, {row.text}), "229: tCloseProc failed.") << row.text;
+        EXPECT_EQ(reinterpret_cast<uint64_t>(closed), row.handle) << row.text;
+        EXPECT_EQ(host.LastError(), 6u);
+    }
 }
 
-TEST_F(Processes, OpenOfAMissingProcessGives201WithTheSystemsCode) {
+TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
+    {
+        rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess",
+                        reinterpret_cast<void*>(RecordOpen), reinterpret_cast<void**>(&realOpen));
+        openError = ERROR_ACCESS_DENIED;
+        struct { int id; std::vector<std::string> args; DWORD access; } rows[] = {
+            {kOpenProc, {Self(), "2"}, PROCESS_QUERY_INFORMATION},
+            {kListMod, {Self(), "0"}, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ},
+            {kSetPriority, {Self(), "32"}, PROCESS_SET_INFORMATION},
+            {kGetPriority, {Self()}, PROCESS_QUERY_INFORMATION},
+            {kGetProcInfo, {Self()}, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ},
+        };
+        for (const auto& row : rows) {
+            openInherit = TRUE;
+            EXPECT_EQ(host.Text(row.id, row.args), "202: Could not open process. Access denied.") << row.id;
+            EXPECT_EQ(host.LastError(), 5u) << row.id;
+            EXPECT_EQ(openAccess, row.access) << row.id;
+            EXPECT_EQ(openInherit, FALSE) << row.id;
+        }
+        openError = 0;
+    }
     Outcome o = host.Call(kOpenProc, {"4000000000", "1"});
     EXPECT_EQ(o.text, "201: Open Process Failed");
     EXPECT_EQ(host.LastError(), 87u);
@@ -297,11 +458,12 @@ TEST_F(Processes, PriorityClassesRoundTrip) {
         EXPECT_EQ(set.status, 0) << cls << ": " << set.text;
         EXPECT_EQ(host.Call(kGetPriority, {id}).value, atoi(cls)) << cls;
     }
+    host.Call(kCloseProc, {"0"});
     for (const char* bad : {"0", "100", "-32", "abc"}) {
         EXPECT_EQ(host.Text(kSetPriority, {id, bad}), "203: Invalid flag(s) specified.") << bad;
         EXPECT_EQ(host.Call(kGetPriority, {id}).value, 32) << bad;
     }
-    EXPECT_EQ(host.LastError(), 0u) << "203 keeps the saved code";
+    EXPECT_EQ(host.LastError(), 6u) << "203 keeps the saved code";
 }
 
 TEST_F(Processes, NoHandleStaysOpenApartFromTheScriptsOwn) {
@@ -340,7 +502,7 @@ TEST_F(Processes, ProcInfoGivesNineFiguresMatchingTheSystems) {
         ASSERT_EQ(o.status, 0) << o.text;
         auto figures = Split(o.text, '\t');
         ASSERT_EQ(figures.size(), 9u) << o.text;
-        for (const std::string& f : figures) EXPECT_TRUE(IsUnsignedNumber(f)) << f;
+        for (size_t i = 0; i < figures.size(); ++i) EXPECT_TRUE(IsUnsignedNumber(figures[i])) << "figure " << i << ": " << figures[i];
         EXPECT_LE(std::stoull(figures[2]), std::stoull(figures[1])) << "working set above peak";
 
         HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
@@ -353,11 +515,19 @@ TEST_F(Processes, ProcInfoGivesNineFiguresMatchingTheSystems) {
         EXPECT_NEAR(static_cast<double>(std::stoull(figures[7])), direct.PagefileUsage, slack);
     }
     EXPECT_EQ(host.Text(kGetProcInfo, {"12a"}), "205: Invalid parameter type. ");
-    Outcome zero = host.Call(kGetProcInfo, {""});
-    EXPECT_TRUE(zero.text == "204: tGetProcInfo failed. Maybe invalid process handle." ||
-                zero.text == "202: Could not open process. Access denied.")
-        << zero.text;
-    EXPECT_NE(host.LastError(), 0u);
+    // Process 0 does not exist to be opened (87); access denied is 202.
+    EXPECT_EQ(host.Text(kGetProcInfo, {""}), "204: tGetProcInfo failed. Maybe invalid process handle.");
+    EXPECT_EQ(host.LastError(), 87u);
+
+    // Wine's figures are zeros and equal pairs: distinct ones show the order.
+    rig::Serve served("GetProcessMemoryInfo", reinterpret_cast<void*>(ServeMemoryInfo));
+    ASSERT_EQ(host.Initialise(), 19);
+    EXPECT_EQ(host.Text(kGetProcInfo, {Self()}), kServedFigures);
+    memoryInfoFails = TRUE;
+    Outcome failed = host.Call(kGetProcInfo, {Self()});
+    EXPECT_EQ(failed.status, 0);
+    EXPECT_EQ(failed.text, "") << "a failed memory query is an empty success";
+    memoryInfoFails = FALSE;
 }
 
 TEST_F(Processes, ListModInItsThreeModes) {
