@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "host.h"
+#include "rig.h"
 
 using namespace test;
 using vek::KeywordEntry;
@@ -85,6 +86,66 @@ TEST(Initialise, RefusesAnOldHostAndAcceptsVersion1004) {
     EXPECT_NE(GetModuleHandleA("pdh.dll"), nullptr);
     EXPECT_EQ(host.Initialise(0xFFFFFFFFu, refusal), 19) << "compared as unsigned";
     EXPECT_EQ(host.Terminate(), 1);
+}
+
+namespace {
+
+typedef FARPROC(WINAPI* GetProcAddressFn)(HMODULE, LPCSTR);
+GetProcAddressFn realResolve;
+std::string resolved;
+FARPROC WINAPI RecordResolve(HMODULE module, LPCSTR name) {
+    resolved += std::string(name) + " ";
+    return realResolve(module, name);
+}
+
+}  // namespace
+
+// Each optional entry point by name, in order; one missing from the
+// all-present test raises missingApi for all (208 and 211), while the two
+// outside it fail only their own callers. The flag never clears, so each
+// row loads the extender afresh.
+TEST(Initialise, EveryOptionalEntryPointIsResolvedAndTested) {
+    {
+        Host host;
+        rig::Patch resolve(host.Module(), "KERNEL32.dll", "GetProcAddress",
+                           reinterpret_cast<void*>(RecordResolve), reinterpret_cast<void**>(&realResolve));
+        ASSERT_EQ(host.Initialise(), 19);
+        EXPECT_EQ(resolved,
+                  "EnumProcesses EnumProcessModules GetModuleFileNameExA GetModuleBaseNameA "
+                  "GetModuleInformation GetProcessMemoryInfo PdhOpenQuery PdhAddCounterA "
+                  "PdhCollectQueryData PdhGetFormattedCounterValue PdhCloseQuery PdhRemoveCounter "
+                  "PdhBrowseCountersA PdhGetCounterInfoA PdhConnectMachineA PdhEnumObjectItemsA "
+                  "PdhParseCounterPathA ");
+        host.Terminate();
+    }
+    const char* const tested[] = {
+        "EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA", "GetModuleBaseNameA",
+        "GetModuleInformation", "GetProcessMemoryInfo", "PdhOpenQuery", "PdhAddCounterA",
+        "PdhCollectQueryData", "PdhGetFormattedCounterValue", "PdhCloseQuery", "PdhRemoveCounter",
+        "PdhBrowseCountersA", "PdhConnectMachineA", "PdhEnumObjectItemsA",
+    };
+    for (const char* name : tested) {
+        ASSERT_EQ(GetModuleHandleA("vekproc.dll"), nullptr) << "loaded afresh for " << name;
+        Host host;
+        rig::Serve missing(name, nullptr);
+        ASSERT_EQ(host.Initialise(), 19);
+        EXPECT_EQ(host.Text(kCountProc), "208: May need newer version of PSAPI.DLL") << name;
+        EXPECT_EQ(host.Text(kListMod, {"0", "0"}), "208: May need newer version of PSAPI.DLL") << name;
+        EXPECT_EQ(host.Text(kRemoteConn, {"x"}), "211: May need newer version of PDH.DLL") << name;
+        host.Terminate();
+    }
+    struct { const char* name; int id; std::vector<std::string> args; } untested[] = {
+        {"PdhGetCounterInfoA", kGetData, {"\\System\\System Up Time", "0"}},
+        {"PdhParseCounterPathA", kParseCntrPath, {"\\System\\System Up Time"}},
+    };
+    for (const auto& row : untested) {
+        Host host;
+        rig::Serve missing(row.name, nullptr);
+        ASSERT_EQ(host.Initialise(), 19);
+        EXPECT_EQ(host.Call(kCountProc).status, 0) << row.name << " raised missingApi";
+        EXPECT_EQ(host.Text(row.id, row.args), "211: May need newer version of PDH.DLL") << row.name;
+        host.Terminate();
+    }
 }
 
 TEST(Initialise, RepeatedInitialiseAndTerminateLeaveNoModuleBehind) {

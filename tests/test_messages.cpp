@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "host.h"
+#include "rig.h"
 
 using namespace test;
 
@@ -222,5 +223,86 @@ TEST(LastErrorLog, TheSettingsPathIsBoundedAndATrailingBackslashIsNotDoubled) {
     }
     RemoveDirectoryA(fits.c_str());
     RemoveDirectoryA(tooLong.c_str());
+    host.Terminate();
+}
+
+namespace {
+
+// Where the shell folder comes from, row by row.
+typedef FARPROC(WINAPI* GetProcAddressFn)(HMODULE, LPCSTR);
+typedef UINT(WINAPI* WindowsDirectoryFn)(LPSTR, UINT);
+GetProcAddressFn realResolve;
+WindowsDirectoryFn realWindowsDirectory;
+struct Folders {
+    bool shell32, shfolder, windows;  // which of them can give a folder
+    HRESULT shellResult;
+} folders;
+std::string asked;  // the modules asked for SHGetFolderPathA, in order
+const char kShfolderRoot[] = "C:\\vek-shfolder";
+
+HRESULT WINAPI FailingFolder(HWND, int, HANDLE, DWORD, LPSTR path) {
+    strcpy(path, "C:\\junk");  // what a failed call may leave behind
+    return folders.shellResult;
+}
+HRESULT WINAPI ShfolderFolder(HWND, int folder, HANDLE, DWORD, LPSTR path) {
+    strcpy(path, kShfolderRoot);
+    return folder == 26 ? S_OK : E_INVALIDARG;  // CSIDL_APPDATA
+}
+FARPROC WINAPI ResolveFolder(HMODULE module, LPCSTR name) {
+    FARPROC entry = realResolve(module, name);
+    if (IS_INTRESOURCE(name) || strcmp(name, "SHGetFolderPathA") != 0) return entry;
+    const bool shell = module == GetModuleHandleA("shell32.dll");
+    asked += shell ? "shell32 " : module == GetModuleHandleA("shfolder.dll") ? "shfolder " : "other ";
+    if (shell) {
+        if (!folders.shell32) return nullptr;
+        return folders.shellResult ? reinterpret_cast<FARPROC>(FailingFolder) : entry;
+    }
+    return folders.shfolder ? reinterpret_cast<FARPROC>(ShfolderFolder) : nullptr;
+}
+UINT WINAPI WindowsDirectory(LPSTR buffer, UINT size) {
+    return folders.windows ? realWindowsDirectory(buffer, size) : 0;
+}
+
+std::string Windows() {
+    char path[MAX_PATH];
+    GetWindowsDirectoryA(path, MAX_PATH);
+    return path;
+}
+std::string Current() {
+    char path[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, path);
+    return path;
+}
+
+}  // namespace
+
+// SHELL32's folder, else SHFOLDER's, else the Windows directory, else the
+// current directory; both libraries are released on every path.
+TEST(LastErrorLog, TheFolderFallsBackToShfolderThenWindowsThenTheCurrentDirectory) {
+    Host host;
+    ASSERT_EQ(host.Initialise(), 19);
+    rig::Patch resolve(host.Module(), "KERNEL32.dll", "GetProcAddress",
+                       reinterpret_cast<void*>(ResolveFolder), reinterpret_cast<void**>(&realResolve));
+    rig::Patch windows(host.Module(), "KERNEL32.dll", "GetWindowsDirectoryA",
+                       reinterpret_cast<void*>(WindowsDirectory),
+                       reinterpret_cast<void**>(&realWindowsDirectory));
+    ASSERT_TRUE(windows.Active());
+    CreateDirectoryA(kShfolderRoot, nullptr);
+    struct { Folders folders; std::string root; const char* asked; } rows[] = {
+        {{false, true, true, S_OK}, kShfolderRoot, "shell32 shfolder "},
+        {{true, true, true, E_FAIL}, Windows(), "shell32 "},
+        {{false, false, true, S_OK}, Windows(), "shell32 shfolder "},
+        {{false, false, false, S_OK}, Current(), "shell32 shfolder "},
+    };
+    for (const auto& row : rows) {
+        folders = row.folders;
+        asked.clear();
+        RemoveSettings(row.root);
+        EXPECT_EQ(host.Text(kKillProc, {"-1"}), "212: Terminate Process Failed");
+        EXPECT_EQ(asked, row.asked) << row.root;
+        EXPECT_EQ(IniLine(row.root), "6 (tKillProc)") << row.root;
+        RemoveSettings(row.root);
+    }
+    RemoveDirectoryA(kShfolderRoot);
     host.Terminate();
 }

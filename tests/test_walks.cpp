@@ -215,31 +215,6 @@ TEST(ProcessWalk, LengthsPointingOutsideTheDataGive214) {
     }
 }
 
-// Wine leaves the size at 0 on ERROR_MORE_DATA (Windows leaves it
-// undefined): the buffer grows from its own size, and few times.
-TEST(ProcessObjectRead, GrowsUntilTheObjectFitsWhateverSizeTheCallLeaves) {
-    SetEnvironmentVariableA("VEKPERF_SCENARIO", "many:5000");
-    BYTE* data = nullptr;
-    DWORD size = 0;
-    int reads = 0;
-    ASSERT_EQ(ReadPerformanceObject("230", &data, &size, &reads), 0);
-    RegCloseKey(HKEY_PERFORMANCE_DATA);
-    SetEnvironmentVariableA("VEKPERF_SCENARIO", nullptr);
-    const std::vector<BYTE> direct = PerfData("many:5000");
-    ASSERT_GT(direct.size(), 12000u * 16);
-    EXPECT_EQ(size, direct.size());
-    // The size probe, a read of 12000 bytes, then one per fourfold growth.
-    int growths = 0;
-    for (uint64_t capacity = 12000; capacity < size; capacity *= 4) ++growths;
-    EXPECT_EQ(reads, 2 + growths);
-    std::vector<char> out(kResultTextCapacity);
-    TextBuffer buffer = {out.data(), kResultTextCapacity, 0};
-    buffer.Clear();
-    EXPECT_EQ(ProcessListFromPerfData(data, size, 784, buffer), 0);
-    EXPECT_EQ(std::string(out.data()).rfind("process0|1000\tprocess1|1001\t", 0), 0u);
-    HeapFree(GetProcessHeap(), 0, data);
-}
-
 namespace {
 
 // A fixed-seed generator, so a failing mutation can be found again.
