@@ -53,8 +53,9 @@ int tParseCntrPath(KeywordCall& call) {
     }
     HGLOBAL block = GlobalAlloc(GPTR, size);
     if (block == nullptr) {
+        // Reported as PDH reports the same status.
         savedErrorCode = PDH_MEMORY_ALLOCATION_FAILURE;
-        return kMsgParsePathFailed;
+        return ParseFailureMessage(PDH_MEMORY_ALLOCATION_FAILURE);
     }
     PDH_COUNTER_PATH_ELEMENTS_A* elements = static_cast<PDH_COUNTER_PATH_ELEMENTS_A*>(block);
     status = apiTable.PdhParseCounterPathA(path, elements, &size, 0);

@@ -1,5 +1,6 @@
 // Argument texts to numbers and numbers to result texts, in place, without
 // allocating. The forms are fixed: scripts compare and split these texts.
+#include <locale.h>
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -104,6 +105,25 @@ void Int32ToText(int32_t value, char* buffer) {
     UInt64ToText(static_cast<uint64_t>(value), buffer);
 }
 
+namespace {
+
+// MinGW's printf takes its decimal point from msvcrt's locale, which the
+// whole process shares: a host that set a comma locale would get "2,5".
+// The point is put back to '.', the digits stay as printed.
+void PrintDouble(char* buffer, const char* format, double value) {
+    snprintf(buffer, kDoubleTextCapacity, format, 8, value);
+    const lconv* locale = localeconv();
+    const char* point = locale && locale->decimal_point ? locale->decimal_point : ".";
+    const size_t pointLength = strlen(point);
+    if (pointLength == 0 || strcmp(point, ".") == 0) return;
+    if (char* at = strstr(buffer, point)) {
+        *at = '.';
+        memmove(at + 1, at + pointLength, strlen(at + pointLength) + 1);
+    }
+}
+
+}  // namespace
+
 int FormatDouble(double value, char* buffer) {
     // What printf makes of these differs between runtimes ("1.#QNAN0",
     // "nan", "-nan(ind)"); scripts get one spelling everywhere.
@@ -117,11 +137,11 @@ int FormatDouble(double value, char* buffer) {
     }
     const double magnitude = value < 0 ? -value : value;
     if (magnitude > 999999999.0 || magnitude < 0.0001) {
-        snprintf(buffer, kDoubleTextCapacity, "%#1.*e", 8, value);
+        PrintDouble(buffer, "%#1.*e", value);
         WidenExponent(buffer, kDoubleTextCapacity);
         return 1;
     }
-    snprintf(buffer, kDoubleTextCapacity, "%#1.*f", 8, value);
+    PrintDouble(buffer, "%#1.*f", value);
     size_t length = strlen(buffer);
     while (length > 0 && buffer[length - 1] == '0') buffer[--length] = '\0';
     if (length > 0 && buffer[length - 1] == '.') {

@@ -16,6 +16,8 @@ constexpr DWORD kGrowthFactor = 4;
 constexpr DWORD kLargestBufferSize = 64u * 1024 * 1024;
 constexpr DWORD kProcessEntrySize = 304;
 constexpr DWORD kProcessIdCapacity = 1024;
+// No system runs this many processes; a list that fills it is not believed.
+constexpr DWORD kLargestProcessIdCapacity = 1024 * 256;
 
 static_assert(sizeof(PROCESSENTRY32) == kProcessEntrySize, "PROCESSENTRY32");
 
@@ -257,6 +259,18 @@ int tCountProc(KeywordCall& call) {
         DWORD ids[kProcessIdCapacity];
         DWORD bytes = 0;
         if (!apiTable.EnumProcesses(ids, sizeof ids, &bytes)) return kMsgSnapshotFailed;
+        // A full array may have cut the list: ask again with room to spare
+        // until the answer is shorter than the array.
+        HANDLE heap = GetProcessHeap();
+        for (DWORD capacity = kProcessIdCapacity; bytes >= capacity * sizeof(DWORD);) {
+            capacity *= 4;
+            if (capacity > kLargestProcessIdCapacity) return kMsgSnapshotFailed;
+            DWORD* more = static_cast<DWORD*>(HeapAlloc(heap, 0, capacity * sizeof(DWORD)));
+            if (more == nullptr) return kMsgSnapshotFailed;
+            const BOOL listed = apiTable.EnumProcesses(more, capacity * sizeof(DWORD), &bytes);
+            HeapFree(heap, 0, more);
+            if (!listed) return kMsgSnapshotFailed;
+        }
         SetInteger(call, static_cast<int32_t>(bytes / sizeof(DWORD)));
         return kSucceeded;
     }

@@ -6,7 +6,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <locale.h>
+
 #include "host.h"
+#include "rig.h"
 #include "script.h"
 
 using namespace test;
@@ -51,6 +54,11 @@ class WithoutInfo : public WithDouble {
 class WithoutParse : public WithDouble {
     void SetUp() override { Attach("noparse"); }
 };
+
+HGLOBAL WINAPI NoGlobalAlloc(UINT, SIZE_T) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
 
 constexpr PDH_STATUS St(DWORD code) { return static_cast<PDH_STATUS>(code); }
 
@@ -313,6 +321,21 @@ TEST_F(WithDouble, BrowseModeOneTakesOneSample) {
               "PdhGetFormattedCounterValue PdhRemoveCounter PdhCloseQuery");
     EXPECT_EQ(Browse("1", "1").text, "2.5");
 
+    // The decimal point is '.' whatever locale the host set in the C
+    // runtime that every module of its process shares.
+    ASSERT_NE(setlocale(LC_ALL, "German_Germany.1252"), nullptr);
+    ASSERT_STREQ(localeconv()->decimal_point, ",");
+    struct { double value; const char* text; } rows[] = {
+        {0, "0.00000000e+000"}, {1, "1.0"}, {2.5, "2.5"}, {-3.25, "-3.25"}, {100, "100.0"},
+        {12.3456789012, "12.3456789"}, {0.0001, "0.0001"}, {0.00005, "5.00000000e-005"},
+        {999999999, "999999999.0"}, {1234567890, "1.23456789e+009"},
+    };
+    for (const auto& row : rows) {
+        s->doubleValue = row.value;
+        EXPECT_EQ(Browse("1", "1").text, row.text) << row.value;
+    }
+    setlocale(LC_ALL, "C");
+
     s->valueCStatus = PDH_CSTATUS_NEW_DATA;
     EXPECT_EQ(Browse("1", "0").text, "210 : tBrowseCntrs function failed.");
     EXPECT_EQ(host.LastError(), 0u);
@@ -366,6 +389,13 @@ TEST_F(WithDouble, ParseFailures) {
         s->parseSizeQuery = 0;
     }
     s->parseSizeQuery = 0;
+    {
+        // The block cannot be had: as when PDH itself reports it.
+        rig::Patch alloc(host.Module(), "KERNEL32.dll", "GlobalAlloc", reinterpret_cast<void*>(NoGlobalAlloc));
+        EXPECT_EQ(host.Text(kParseCntrPath, {kPath}),
+                  "245: Unable to allocate memory in order to complete the function.\n");
+        EXPECT_EQ(host.LastError(), PDH_MEMORY_ALLOCATION_FAILURE);
+    }
     s->parseSize = 4;
     EXPECT_EQ(host.Text(kParseCntrPath, {kPath}), "246: tParseCntrPath failed");
     pdhdouble::Forget(*s);

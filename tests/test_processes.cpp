@@ -96,6 +96,32 @@ HANDLE WINAPI RecordOpen(DWORD access, BOOL inherit, DWORD id) {
     return nullptr;
 }
 
+// The priority calls, failing with a code of their own.
+constexpr DWORD kPriorityError = ERROR_GEN_FAILURE;
+DWORD WINAPI NoPriority(HANDLE) {
+    SetLastError(kPriorityError);
+    return 0;
+}
+BOOL WINAPI NoNewPriority(HANDLE, DWORD) {
+    SetLastError(kPriorityError);
+    return FALSE;
+}
+
+// EnumProcesses with as many processes as a row says, within the array.
+DWORD servedProcesses;
+std::vector<DWORD> arraySizes;  // what each call was given, in ids
+BOOL WINAPI ServeProcesses(DWORD* ids, DWORD bytes, DWORD* returned) {
+    arraySizes.push_back(bytes / sizeof(DWORD));
+    if (servedProcesses == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const DWORD count = servedProcesses < bytes / sizeof(DWORD) ? servedProcesses : bytes / sizeof(DWORD);
+    for (DWORD i = 0; i < count; ++i) ids[i] = 4 * (i + 1);
+    *returned = count * sizeof(DWORD);
+    return TRUE;
+}
+
 // Distinct figures, the pointer-sized ones above 32 bits.
 BOOL memoryInfoFails;
 BOOL WINAPI ServeMemoryInfo(HANDLE, PPROCESS_MEMORY_COUNTERS counters, DWORD size) {
@@ -288,7 +314,8 @@ TEST_F(Processes, CountProcEqualsWhatEnumProcessesGives) {
     ASSERT_NE(enumProcesses, nullptr);
     // Wine starts some of its own services on demand: compare only while the
     // count holds still around the call.
-    for (int attempt = 0; attempt < 10; ++attempt) {
+    int attempt = 0;
+    for (; attempt < 10; ++attempt) {
         DWORD ids[1024], before = 0, after = 0;
         ASSERT_TRUE(enumProcesses(ids, sizeof ids, &before));
         Outcome o = host.Call(kCountProc);
@@ -297,9 +324,28 @@ TEST_F(Processes, CountProcEqualsWhatEnumProcessesGives) {
         EXPECT_EQ(o.type, 1);
         if (before != after) continue;
         EXPECT_EQ(o.value, static_cast<int32_t>(before / 4));
-        return;
+        break;
     }
-    FAIL() << "the number of processes never held still";
+    EXPECT_LT(attempt, 10) << "the number of processes never held still";
+
+    // A terminal server runs more than 1,024: a full array is asked again.
+    rig::Serve served("EnumProcesses", reinterpret_cast<void*>(ServeProcesses));
+    ASSERT_EQ(host.Initialise(), 19);
+    struct { DWORD processes; const char* result; std::vector<DWORD> arrays; } rows[] = {
+        {1023, "1023", {1024}},
+        {1024, "1024", {1024, 4096}},
+        {1500, "1500", {1024, 4096}},
+        {70000, "70000", {1024, 4096, 16384, 65536, 262144}},
+        {262144, "200: tListProc Failed.", {1024, 4096, 16384, 65536, 262144}},
+        {0, "200: tListProc Failed.", {1024}},
+    };
+    for (const auto& row : rows) {
+        servedProcesses = row.processes;
+        arraySizes.clear();
+        Outcome o = host.Call(kCountProc);
+        EXPECT_EQ(o.status == 0 ? std::to_string(o.value) : o.text, row.result) << row.processes;
+        EXPECT_EQ(arraySizes, row.arrays) << row.processes;
+    }
 }
 
 TEST_F(Processes, OpenInEveryModeAndKillThroughTerminateRights) {
@@ -458,12 +504,20 @@ TEST_F(Processes, PriorityClassesRoundTrip) {
         EXPECT_EQ(set.status, 0) << cls << ": " << set.text;
         EXPECT_EQ(host.Call(kGetPriority, {id}).value, atoi(cls)) << cls;
     }
-    host.Call(kCloseProc, {"0"});
     for (const char* bad : {"0", "100", "-32", "abc"}) {
+        host.Call(kCloseProc, {"0"});
+        SetLastError(ERROR_INVALID_FUNCTION);  // what a 203 that took the system's code would keep
         EXPECT_EQ(host.Text(kSetPriority, {id, bad}), "203: Invalid flag(s) specified.") << bad;
+        EXPECT_EQ(host.LastError(), 6u) << "203 keeps the saved code";
         EXPECT_EQ(host.Call(kGetPriority, {id}).value, 32) << bad;
     }
-    EXPECT_EQ(host.LastError(), 6u) << "203 keeps the saved code";
+
+    rig::Patch get(host.Module(), "KERNEL32.dll", "GetPriorityClass", reinterpret_cast<void*>(NoPriority));
+    rig::Patch set(host.Module(), "KERNEL32.dll", "SetPriorityClass", reinterpret_cast<void*>(NoNewPriority));
+    EXPECT_EQ(host.Text(kGetPriority, {id}), "237: Unable to Get Priority.");
+    EXPECT_EQ(host.LastError(), kPriorityError);
+    EXPECT_EQ(host.Text(kSetPriority, {id, "64"}), "236: Unable to Set Priority.");
+    EXPECT_EQ(host.LastError(), kPriorityError);
 }
 
 TEST_F(Processes, NoHandleStaysOpenApartFromTheScriptsOwn) {
