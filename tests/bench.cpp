@@ -17,6 +17,7 @@
 
 #include "extender.h"
 #include "host.h"
+#include "rig.h"
 
 using namespace test;
 
@@ -71,6 +72,44 @@ void Row(const char* keyword, const char* direct, std::pair<double, double> t, c
            Human(t.first).c_str(), Human(t.second).c_str(), t.first / t.second, target, note);
 }
 
+// Windows' English counter names, served in place of Wine's fixed list so
+// that tListProc runs its NT path end to end.
+typedef LSTATUS(WINAPI* QueryFn)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+QueryFn realQuery;
+const char kCounterNames[] = "1\0" "1847\0" "2\0" "System\0" "230\0" "Process\0" "784\0" "ID Process\0";
+LSTATUS WINAPI ServeNames(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                          LPDWORD size) {
+    if (key == HKEY_PERFORMANCE_DATA || name == nullptr || strcmp(name, "Counter") != 0) {
+        return realQuery(key, name, reserved, type, data, size);
+    }
+    const DWORD needed = sizeof kCounterNames;  // with the list's closing NUL
+    const bool fits = data == nullptr || *size >= needed;
+    if (data && fits) memcpy(data, kCounterNames, needed);
+    *size = needed;
+    return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+}
+
+// The Toolhelp walk as a program that Wine shows Windows 98 has it: this
+// program again, under another name.
+void ToolhelpRow(Host& host) {
+    auto walk = SideBySide([&] { host.Call(kListProc); },
+                           [&] {
+                               HANDLE s = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+                               PROCESSENTRY32 e;
+                               e.dwSize = sizeof e;
+                               char path[MAX_PATH];
+                               char* file;
+                               for (BOOL more = Process32First(s, &e); more;
+                                    more = Process32Next(s, &e)) {
+                                   GetFullPathNameA(e.szExeFile, MAX_PATH, path, &file);
+                                   e.dwSize = sizeof e;
+                               }
+                               CloseHandle(s);
+                           },
+                           60, 5);
+    Row("tListProc 98", "Toolhelp walk with the file names", walk, "1.1x", "as Windows 98, end to end");
+}
+
 int32_t Bare(int32_t status, uint32_t, vek::HostContext*, vek::ResultSlot* result) {
     result->value = status;
     return status;
@@ -78,11 +117,15 @@ int32_t Bare(int32_t status, uint32_t, vek::HostContext*, vek::ResultSlot* resul
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     Host host(std::string(), false);
     if (!host.Loaded() || host.Initialise() != vek::kKeywordCount) {
         fprintf(stderr, "vekbench: cannot load and initialise vekproc.dll\n");
         return 1;
+    }
+    if (argc > 1 && strcmp(argv[1], "--toolhelp") == 0) {
+        ToolhelpRow(host);
+        return 0;
     }
     HMODULE psapi = LoadLibraryA("psapi.dll");
     auto enumProcesses = reinterpret_cast<vek::EnumProcessesFn>(
@@ -218,6 +261,49 @@ int main() {
     printf("\n5000 processes: %lu bytes of data, %d registry reads (size probe included; "
            "target at most 1 + log2(size / 12000) = %.1f), %s per process\n",
            bigSize, reads, 1 + log2(bigSize / 12000.0), Human(Median(samples) / 5000).c_str());
+
+    // The NT path end to end through the DLL at 5000 processes, against
+    // reading the same object as any caller must, from the same first size
+    // with growth, and walking it.
+    {
+        rig::Patch names(host.Module(), "ADVAPI32.dll", "RegQueryValueExA",
+                         reinterpret_cast<void*>(ServeNames), reinterpret_cast<void**>(&realQuery));
+        SetEnvironmentVariableA("VEKPERF_SCENARIO", "many:5000");
+        auto endToEnd = SideBySide([&] { host.Call(kListProc); },
+                                   [&] {
+                                       static std::vector<BYTE> data;
+                                       DWORD capacity = 12000, size;
+                                       for (;;) {
+                                           data.resize(capacity);
+                                           size = capacity;
+                                           if (RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, nullptr,
+                                                                data.data(), &size) != ERROR_MORE_DATA) break;
+                                           capacity *= 4;
+                                       }
+                                       RegCloseKey(HKEY_PERFORMANCE_DATA);
+                                       static char text[vek::kResultTextCapacity];
+                                       vek::TextBuffer out = {text, sizeof text, 0};
+                                       out.Clear();
+                                       vek::ProcessListFromPerfData(data.data(), size, 784, out);
+                                   },
+                                   20, 1);
+        SetEnvironmentVariableA("VEKPERF_SCENARIO", nullptr);
+        Row("tListProc NT", "grown read + walk, 5000 processes", endToEnd, "1.1x",
+            "end to end, counter names served");
+    }
+
+    // The same DLL in a program Wine shows Windows 98.
+    {
+        const std::string copy = Directory() + "vekbench_toolhelp.exe";
+        CopyFileA((Directory() + "vekbench.exe").c_str(), copy.c_str(), FALSE);
+        std::string out;
+        {
+            WineVersion pose("vekbench_toolhelp.exe", "win98");
+            Run("\"" + copy + "\" --toolhelp", &out);
+        }
+        DeleteFileA(copy.c_str());
+        fputs(out.c_str(), stdout);
+    }
 
     host.Terminate();
     FreeLibrary(psapi);
