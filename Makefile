@@ -4,7 +4,7 @@
 
 BUILD      := build
 PREFIX_DIR := $(CURDIR)/$(BUILD)/wine
-PACKAGES   := cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest zip unzip
+PACKAGES   := cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest nlohmann-json3-dev zip unzip
 DIST_ZIP   := $(BUILD)/dist/vekproc-44017-win64.zip
 # In this order in the archive, so that it is the same every time.
 DIST_FILES := vekproc.dll vekrun.exe keywords.md README.md

@@ -3,6 +3,10 @@
 
 #include <stdio.h>
 
+#include <functional>
+
+#include <nlohmann/json.hpp>
+
 #include "host.h"
 
 using namespace test;
@@ -98,4 +102,109 @@ TEST(Vekrun, AnOldHostVersionIsRefused) {
     std::string out, err;
     EXPECT_EQ(Vekrun("--host-version 1003 tVersion", &out, &err), 3u);
     EXPECT_NE(err.find("Need newer version of VEK DLL"), std::string::npos) << err;
+}
+
+// Named fields, JSON parsed back, CSV rows and the argument count, one
+// table: arguments, exit status, what the output must hold.
+TEST(Vekrun, NamedFieldsJsonCsvAndArgumentCounts) {
+    using nlohmann::json;
+    const std::string pid = std::to_string(GetCurrentProcessId());
+    std::string modules;
+    ASSERT_EQ(Vekrun("tListMod " + pid + " 2", &modules), 0u);
+    const std::string module = Split(Lines(modules), '\t')[0];
+    const std::vector<std::string> memory = {
+        "PageFaultCount", "PeakWorkingSetSize", "WorkingSetSize", "QuotaPeakPagedPoolUsage",
+        "QuotaPagedPoolUsage", "QuotaPeakNonPagedPoolUsage", "QuotaNonPagedPoolUsage",
+        "PagefileUsage", "PeakPagefileUsage"};
+    auto names = [](const std::string& out) {
+        std::vector<std::string> fields;
+        for (const std::string& line : Split(Lines(out), '\n')) {
+            if (!line.empty()) fields.push_back(line.substr(0, line.find(' ')));
+        }
+        return fields;
+    };
+    struct Row {
+        std::string args;
+        DWORD exit;
+        std::function<void(const std::string& out, const std::string& err)> check;
+    } rows[] = {
+        {"--list tGetProcInfo " + pid, 0, [&](const std::string& out, const std::string&) {
+             EXPECT_EQ(names(out), memory) << out;
+             EXPECT_NE(out.find("WorkingSetSize              "), std::string::npos) << "aligned";
+         }},
+        {"--list tGetModInfo " + pid + " " + module, 0, [&](const std::string& out, const std::string&) {
+             EXPECT_EQ(names(out), (std::vector<std::string>{"BaseOfDll", "SizeOfImage", "EntryPoint"}));
+             EXPECT_EQ(Split(Lines(out), '\n')[0], "BaseOfDll    " + module);
+         }},
+        {"tOpenProc", 64, [](const std::string& out, const std::string& err) {
+             EXPECT_EQ(out, "");
+             EXPECT_EQ(Lines(err), "vekrun: topenproc takes 2 arguments, not 0\n");
+         }},
+        {"tGetData x", 64, [](const std::string&, const std::string& err) {
+             EXPECT_NE(err.find("takes 2 arguments, not 1"), std::string::npos) << err;
+         }},
+        {"--raw tCloseProc", 1, [](const std::string&, const std::string& err) {
+             EXPECT_EQ(Lines(err), "229: tCloseProc failed.\n") << "passed on with no argument";
+         }},
+        {"--json tVersion", 0, [](const std::string& out, const std::string&) {
+             EXPECT_EQ(json::parse(out), 44017);
+         }},
+        {"--json tCloseProc abc", 1, [](const std::string& out, const std::string& err) {
+             EXPECT_EQ(json::parse(out), json::parse(R"({"error": 229, "message": "229: tCloseProc failed."})"));
+             EXPECT_EQ(err, "");
+         }},
+        {"--json tGetProcInfo " + pid, 0, [&](const std::string& out, const std::string&) {
+             json record = json::parse(out);
+             ASSERT_EQ(record.size(), memory.size()) << out;
+             for (const std::string& field : memory) EXPECT_TRUE(record[field].is_number_unsigned()) << field;
+             EXPECT_LE(record["WorkingSetSize"], record["PeakWorkingSetSize"]);
+         }},
+        {"--json tListMod " + pid + " 0", 0, [&](const std::string& out, const std::string&) {
+             json list = json::parse(out);
+             char self[MAX_PATH];
+             GetModuleFileNameA(nullptr, self, MAX_PATH);
+             ASSERT_GT(list.size(), 2u) << out;
+             EXPECT_EQ(list[0]["path"], self);
+             EXPECT_EQ(list[0]["module"].dump(), module);
+         }},
+        {"--json tListMod " + pid + " 2", 0, [&](const std::string& out, const std::string&) {
+             json list = json::parse(out);
+             EXPECT_EQ(list[0], json::parse("{\"module\": " + module + "}"));
+         }},
+        {"--json tListProc", 1, [](const std::string& out, const std::string&) {
+             EXPECT_EQ(json::parse(out)["error"], 213);
+         }},
+        {"--every 0.05 --samples 3 --csv tGetLastError", 0, [](const std::string& out, const std::string&) {
+             const auto lines = Split(Lines(out), '\n');
+             ASSERT_EQ(lines.size(), 5u) << out;
+             EXPECT_EQ(lines[0], "\"time\",\"tGetLastError\"");
+             for (int i = 1; i <= 3; ++i) {
+                 EXPECT_EQ(lines[i].size(), 29u) << lines[i];  // "YYYY-MM-DDTHH:MM:SS.mmm","0"
+                 EXPECT_EQ(lines[i].substr(11, 1) + lines[i].substr(24), "T\",\"0\"") << lines[i];
+             }
+         }},
+        {"--every 0.05 --samples 2 --csv tCloseProc 0", 1, [](const std::string& out, const std::string&) {
+             const auto lines = Split(Lines(out), '\n');
+             ASSERT_EQ(lines.size(), 4u) << out;
+             EXPECT_EQ(lines[2].substr(26), "\"229: tCloseProc failed.\"") << "the message in the row";
+         }},
+        {"--csv tVersion", 64, [](const std::string&, const std::string& err) {
+             EXPECT_NE(err.find("--every"), std::string::npos);
+         }},
+    };
+    for (const Row& row : rows) {
+        std::string out, err;
+        EXPECT_EQ(Vekrun(row.args, &out, &err), row.exit) << row.args << "\n" << out << err;
+        row.check(out, err);
+    }
+
+    // A path above 0x7F in the ANSI code page arrives as UTF-8.
+    const std::string copy = Directory() + "vekrun_\xE8.exe";
+    ASSERT_TRUE(CopyFileA((Directory() + "vekrun.exe").c_str(), copy.c_str(), FALSE));
+    std::string out;
+    EXPECT_EQ(test::Run("\"" + copy + "\" --dll \"" + Directory() + "vekproc.dll\" --json tListMod $PID 1", &out), 0u);
+    DeleteFileA(copy.c_str());
+    ASSERT_EQ(GetACP(), 1252u);
+    const std::string first = json::parse(out)[0]["path"];
+    EXPECT_EQ(first.substr(first.size() - 13), "vekrun_\xC3\xA8.exe");
 }

@@ -188,6 +188,16 @@ TEST(ProcessWalk, AFullResultEndsAtItsLastWholeItem) {
 
     Listed small = Walk(PerfData("list:abc=1,def=2"), 11);
     EXPECT_EQ(small.text, "abc|1") << "eleven characters hold one item and its terminator, never half a second";
+    // At every capacity the text and its terminator stay inside the buffer.
+    const std::vector<BYTE> two = PerfData("list:abc=1,def=2");
+    for (size_t capacity = 1; capacity < 16; ++capacity) {
+        std::vector<char> out(capacity + 1, 'G');
+        TextBuffer buffer = {out.data(), capacity, 0};
+        buffer.Clear();
+        ProcessListFromPerfData(two.data(), static_cast<DWORD>(two.size()), 784, buffer);
+        EXPECT_EQ(out[capacity], 'G') << capacity;
+        EXPECT_LT(strlen(out.data()), capacity) << capacity;
+    }
 }
 
 TEST(ProcessWalk, MissingOrUnusableIdCounterGives239) {

@@ -6,9 +6,11 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "json_text.h"
 #include "vek_host.h"
 
 using namespace vek;
@@ -23,6 +25,8 @@ constexpr int kExitUsage = 64;
 
 const char kUsage[] =
     "usage: vekrun [options] KEYWORD [ARG...]   make one keyword call\n"
+    "       vekrun [options] --every SECONDS [--samples N] [--csv] KEYWORD [ARG...]\n"
+    "                                           repeat one call, a sample every SECONDS\n"
     "       vekrun [options] --keywords         list the extender's keywords\n"
     "       vekrun [options] --script FILE      one call per line ('-' reads stdin)\n"
     "       vekrun [options] --about            the extender's description and version\n"
@@ -30,26 +34,46 @@ const char kUsage[] =
     "options:\n"
     "  --dll PATH           the extender to load (default: vekproc.dll beside vekrun)\n"
     "  --host-version N     the host version given to initialise (default 1004)\n"
-    "  --list               print a tab-separated list result one item per line,\n"
-    "                       \"name|number\" items as two aligned columns\n"
+    "  --list               print a list result one item per line, \"name|number\"\n"
+    "                       items as two aligned columns, and the figures of\n"
+    "                       tGetProcInfo, tGetModInfo and tParseCntrPath as named\n"
+    "                       fields, one \"name value\" line each\n"
+    "  --json               print each result as one JSON value on one line: a number,\n"
+    "                       a string, an array of objects for a list, an object of\n"
+    "                       named fields for a record, {\"error\": id, \"message\": text}\n"
+    "                       for a failure (on stdout; the exit status is the same)\n"
+    "  --every SECONDS      repeat the call until --samples N are taken or Ctrl+C\n"
+    "                       (which ends it after the current sample); a failing\n"
+    "                       sample prints its message and the sampling goes on\n"
+    "  --csv                with --every: a header line (\"time\", then the call) and\n"
+    "                       one line a sample: ISO 8601 local time, result\n"
+    "  --raw                pass any number of arguments through unchecked\n"
     "  --keep-going         in a script, go on after a failing call\n"
     "  --help               this text\n"
     "\n"
-    "Keyword names are case-insensitive. An integer result prints as a number,\n"
-    "a text result as it stands. A failing call prints its message on stderr.\n"
+    "Keyword names are case-insensitive. A call must give as many arguments as\n"
+    "the keyword takes (vekrun --keywords shows the counts). An integer result\n"
+    "prints as a number, a text result as it stands. A failing call prints its\n"
+    "message on stderr.\n"
     "In a script, arguments are separated by blanks; an argument holding blanks\n"
     "is written in double quotes (\"\" is an empty argument); '#' starts a comment.\n"
     "An argument $PID, on the command line or in a script, stands for vekrun's own\n"
     "process id.\n"
     "\n"
-    "exit status: 0 success, 1 a call failed, 2 the counter dialog was cancelled,\n"
-    "             3 the extender could not be loaded or initialised, 64 bad usage\n";
+    "exit status: 0 success, 1 a call failed (with --every: any sample failed),\n"
+    "             2 the counter dialog was cancelled, 3 the extender could not be\n"
+    "             loaded or initialised, 64 bad usage\n";
 
 struct Options {
     std::string dllPath;
     uint32_t hostVersion = kMinimumHostVersion;
     bool list = false;
+    bool json = false;
+    bool csv = false;
+    bool raw = false;
     bool keepGoing = false;
+    double everySeconds = 0;  // 0: one call
+    long samples = 0;         // 0: until Ctrl+C
 };
 
 struct Extender {
@@ -141,16 +165,19 @@ void Unload(Extender& ext) {
     if (ext.module) FreeLibrary(ext.module);
 }
 
-void PrintList(const std::string& text) {
+std::vector<std::string> SplitText(const std::string& text, char separator) {
     std::vector<std::string> items;
     size_t start = 0;
     for (;;) {
-        size_t tab = text.find('\t', start);
-        items.push_back(text.substr(start, tab == std::string::npos ? std::string::npos
-                                                                    : tab - start));
-        if (tab == std::string::npos) break;
-        start = tab + 1;
+        size_t at = text.find(separator, start);
+        items.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        if (at == std::string::npos) return items;
+        start = at + 1;
     }
+}
+
+void PrintList(const std::string& text) {
+    const std::vector<std::string> items = SplitText(text, '\t');
     size_t width = 0;
     for (const std::string& item : items) {
         size_t bar = item.rfind('|');
@@ -167,7 +194,89 @@ void PrintList(const std::string& text) {
     }
 }
 
-int Call(Extender& ext, const Options& options, std::vector<std::string> words) {
+// The results that are one record, field by field, under the names of the
+// system's own records. A name starting with '$' is text, not a number.
+struct RecordShape {
+    const char* keyword;
+    std::vector<const char*> fields;
+};
+const RecordShape kRecords[] = {
+    {"tgetprocinfo", {"PageFaultCount", "PeakWorkingSetSize", "WorkingSetSize",
+                      "QuotaPeakPagedPoolUsage", "QuotaPagedPoolUsage", "QuotaPeakNonPagedPoolUsage",
+                      "QuotaNonPagedPoolUsage", "PagefileUsage", "PeakPagefileUsage"}},
+    {"tgetmodinfo", {"BaseOfDll", "SizeOfImage", "EntryPoint"}},
+    {"tparsecntrpath", {"$MachineName", "$ObjectName", "$InstanceName", "$ParentInstance",
+                        "InstanceIndex", "$CounterName"}},
+};
+
+// The record's shape when the text has its fields; null otherwise (a
+// failed memory query gives an empty text, for one).
+const RecordShape* RecordOf(const std::string& keyword, const std::vector<std::string>& values) {
+    for (const RecordShape& r : kRecords) {
+        if (keyword == r.keyword && values.size() == r.fields.size()) return &r;
+    }
+    return nullptr;
+}
+
+void PrintRecord(const RecordShape& record, const std::vector<std::string>& values) {
+    size_t width = 0;
+    for (const char* field : record.fields) width = std::max(width, strlen(field) - (field[0] == '$'));
+    for (size_t i = 0; i < values.size(); ++i) {
+        const char* field = record.fields[i] + (record.fields[i][0] == '$');
+        printf("%-*s  %s\n", static_cast<int>(width), field, values[i].c_str());
+    }
+}
+
+// The result as one JSON value.
+std::string Json(const std::string& keyword, const std::vector<std::string>& words) {
+    if (received.status != kStatusSuccess) {
+        const int32_t id = atoi(received.text.c_str());
+        return "{\"error\": " + (id > 0 ? std::to_string(id) : std::string("null")) +
+               ", \"message\": " + json::Quote(received.text) + "}";
+    }
+    if (received.type == kResultInteger) return std::to_string(received.value);
+    const std::string& text = received.text;
+    const std::vector<std::string> values = SplitText(text, '\t');
+    if (const RecordShape* record = RecordOf(keyword, values)) {
+        std::string out = "{";
+        for (size_t i = 0; i < values.size(); ++i) {
+            const char* field = record->fields[i];
+            const bool isText = field[0] == '$';
+            out += std::string(i ? ", " : "") + json::Quote(field + isText) + ": " +
+                   (isText ? json::Quote(values[i]) : json::Number(values[i]));
+        }
+        return out + "}";
+    }
+    const bool processes = keyword == "tlistproc";
+    if (!processes && keyword != "tlistmod") return json::Quote(text);
+    // tListMod's entries take the form its mode gives.
+    const int mode = processes ? 0 : atoi(words.size() > 2 ? words[2].c_str() : "0");
+    std::string out = "[";
+    for (size_t i = 0; !text.empty() && i < values.size(); ++i) {
+        const std::string& item = values[i];
+        const size_t bar = item.rfind('|');
+        std::string name = item, number = item;
+        if (mode == 0 && bar != std::string::npos) {
+            name = item.substr(0, bar);
+            number = item.substr(bar + 1);
+        }
+        out += i ? ", {" : "{";
+        if (processes) {
+            out += "\"name\": " + json::Quote(name) + ", \"id\": " + json::Number(number);
+        } else if (mode == 2) {
+            out += "\"module\": " + json::Number(number);
+        } else {
+            out += "\"path\": " + json::Quote(name);
+            if (mode == 0) out += ", \"module\": " + json::Number(number);
+        }
+        out += "}";
+    }
+    return out + "]";
+}
+
+// Makes the call the words name; kExitOk with `received` filled, or an
+// exit status (a usage problem, said on stderr, or a cancelled dialog).
+int Invoke(Extender& ext, const Options& options, std::vector<std::string>& words) {
     for (std::string& word : words) {
         if (word == "$PID") word = std::to_string(GetCurrentProcessId());
     }
@@ -182,32 +291,34 @@ int Call(Extender& ext, const Options& options, std::vector<std::string> words) 
         return kExitUsage;
     }
     const size_t given = words.size() - 1;
+    received = Received();
     if (keyword->kind == kKindConstant) {
-        if (given != 0) {
+        if (given != 0 && !options.raw) {
             fprintf(stderr, "vekrun: %s is a constant and takes no arguments\n", keyword->name);
             return kExitUsage;
         }
-        printf("%d\n", keyword->countOrValue);
+        received.calls = 1;
+        received.type = kResultInteger;
+        received.value = keyword->countOrValue;
         return kExitOk;
     }
     const size_t count = static_cast<size_t>(keyword->countOrValue);
-    if (given > count) {
-        fprintf(stderr, "vekrun: %s takes %zu argument%s\n", keyword->name, count,
-                count == 1 ? "" : "s");
+    if (given != count && !options.raw) {
+        fprintf(stderr, "vekrun: %s takes %zu argument%s, not %zu\n", keyword->name, count,
+                count == 1 ? "" : "s", given);
         return kExitUsage;
     }
-    // One slot per parameter the keyword declares; missing ones are empty.
-    std::vector<ArgSlot> slots(count);
-    for (size_t i = 0; i < count; ++i) {
+    // One slot per argument, and never fewer than the keyword declares: the
+    // extender reads the slots it was promised.
+    std::vector<ArgSlot> slots(std::max(count, given));
+    for (size_t i = 0; i < slots.size(); ++i) {
         memset(&slots[i], 0, sizeof slots[i]);
         slots[i].text = i < given ? words[i + 1].c_str() : "";
     }
     ResultSlot result;
     memset(&result, 0, sizeof result);
-    received = Received();
     int32_t returned = ext.call(GetConsoleWindow(), 0, 0, keyword->id, CopyResult, &ext.context, 0,
-                                count ? slots.data() : nullptr, 0, &result);
-    fflush(stdout);
+                                slots.empty() ? nullptr : slots.data(), 0, &result);
     if (received.calls == 0) {
         if (returned == kReturnDialogCancelled) {
             fprintf(stderr, "%s: the dialog was cancelled\n", keyword->name);
@@ -216,18 +327,104 @@ int Call(Extender& ext, const Options& options, std::vector<std::string> words) 
         fprintf(stderr, "%s: no result (returned %d)\n", keyword->name, returned);
         return kExitCallFailed;
     }
+    return kExitOk;
+}
+
+// One call, printed as the options say.
+int Call(Extender& ext, const Options& options, std::vector<std::string> words) {
+    int outcome = Invoke(ext, options, words);
+    fflush(stdout);
+    if (outcome != kExitOk) {
+        if (options.json && outcome == kExitCancelled) printf("{\"cancelled\": true}\n");
+        return outcome;
+    }
+    const std::string keyword = Lower(words[0]);
+    if (options.json) {
+        printf("%s\n", Json(keyword, words).c_str());
+        return received.status == kStatusSuccess ? kExitOk : kExitCallFailed;
+    }
     if (received.status != kStatusSuccess) {
         fprintf(stderr, "%s\n", received.text.c_str());
         return kExitCallFailed;
     }
+    const std::vector<std::string> values = SplitText(received.text, '\t');
+    const RecordShape* record = RecordOf(keyword, values);
     if (received.type == kResultInteger) {
         printf("%d\n", received.value);
+    } else if (options.list && record) {
+        PrintRecord(*record, values);
     } else if (options.list) {
         PrintList(received.text);
     } else {
         printf("%s\n", received.text.c_str());
     }
     return kExitOk;
+}
+
+volatile LONG interrupted = 0;
+
+BOOL WINAPI OnCtrlC(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    InterlockedExchange(&interrupted, 1);
+    return TRUE;
+}
+
+std::string CsvField(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+std::string LocalTimeText() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char text[32];
+    snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay,
+             t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    return text;
+}
+
+// The same call a sample every options.everySeconds, as typeperf samples a
+// counter; Ctrl+C ends it once the sample under way is printed.
+int Sample(Extender& ext, const Options& options, const std::vector<std::string>& words) {
+    SetConsoleCtrlHandler(OnCtrlC, TRUE);
+    if (options.csv) {
+        std::string column;
+        for (const std::string& word : words) column += (column.empty() ? "" : " ") + word;
+        printf("%s,%s\n", CsvField("time").c_str(), CsvField(column).c_str());
+    }
+    int worst = kExitOk;
+    // Samples start an interval apart, however long a call takes; one that
+    // overran its slot is followed at once.
+    const ULONGLONG interval = static_cast<ULONGLONG>(options.everySeconds * 1000 + 0.5);
+    const ULONGLONG first = GetTickCount64();
+    for (long taken = 0; !interrupted && (options.samples == 0 || taken < options.samples); ++taken) {
+        // Slept in steps, so that Ctrl+C is not kept waiting a whole interval.
+        for (ULONGLONG now; !interrupted && (now = GetTickCount64()) < first + taken * interval;) {
+            Sleep(static_cast<DWORD>(std::min<ULONGLONG>(50, first + taken * interval - now)));
+        }
+        if (interrupted) break;
+        int outcome;
+        if (options.csv) {
+            std::vector<std::string> call = words;
+            const std::string time = LocalTimeText();
+            outcome = Invoke(ext, options, call);
+            if (outcome == kExitUsage) return outcome;
+            std::string value = received.type == kResultInteger && received.status == kStatusSuccess
+                                    ? std::to_string(received.value)
+                                    : received.text;
+            if (outcome == kExitCancelled) value = "the dialog was cancelled";
+            if (outcome == kExitOk && received.status != kStatusSuccess) outcome = kExitCallFailed;
+            printf("%s,%s\n", CsvField(time).c_str(), CsvField(value).c_str());
+        } else {
+            outcome = Call(ext, options, words);
+            if (outcome == kExitUsage) return outcome;
+        }
+        fflush(stdout);
+        fflush(stderr);
+        if (outcome != kExitOk) worst = kExitCallFailed;
+    }
+    return worst;
 }
 
 // Splits a script line into words; double quotes group blanks, "" is empty.
@@ -321,6 +518,26 @@ int main(int argc, char** argv) {
             options.hostVersion = static_cast<uint32_t>(strtoul(argv[++i], nullptr, 10));
         } else if (arg == "--list") {
             options.list = true;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--csv") {
+            options.csv = true;
+        } else if (arg == "--raw") {
+            options.raw = true;
+        } else if (arg == "--every" && i + 1 < argc) {
+            char* end = nullptr;
+            options.everySeconds = strtod(argv[++i], &end);
+            if (end == argv[i] || *end || !(options.everySeconds > 0) || options.everySeconds > 86400) {
+                fprintf(stderr, "vekrun: --every takes a number of seconds above 0\n");
+                return kExitUsage;
+            }
+        } else if (arg == "--samples" && i + 1 < argc) {
+            char* end = nullptr;
+            options.samples = strtol(argv[++i], &end, 10);
+            if (end == argv[i] || *end || options.samples < 1) {
+                fprintf(stderr, "vekrun: --samples takes a count of 1 or more\n");
+                return kExitUsage;
+            }
         } else if (arg == "--keep-going") {
             options.keepGoing = true;
         } else if (arg == "--keywords") {
@@ -338,6 +555,15 @@ int main(int argc, char** argv) {
         }
     }
     if ((action == kCall) == words.empty()) return Usage(stderr, kExitUsage);
+    const bool sampling = options.everySeconds > 0;
+    if ((options.csv || options.samples) && !sampling) {
+        fprintf(stderr, "vekrun: --csv and --samples go with --every\n");
+        return kExitUsage;
+    }
+    if (sampling && (action != kCall || (options.csv && (options.json || options.list)))) {
+        fprintf(stderr, "vekrun: --every samples one call; --csv excludes --json and --list\n");
+        return kExitUsage;
+    }
 
     Extender ext;
     if (!Load(ext, options)) {
@@ -354,7 +580,7 @@ int main(int argc, char** argv) {
         }
         case kKeywords: PrintKeywords(ext); break;
         case kScript: outcome = RunScript(ext, options, scriptFile); break;
-        case kCall: outcome = Call(ext, options, words); break;
+        case kCall: outcome = sampling ? Sample(ext, options, words) : Call(ext, options, words); break;
     }
     fflush(stdout);
     Unload(ext);
