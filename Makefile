@@ -64,6 +64,10 @@ demo: build $(WINE_PREFIX_READY)
 	wine $(BUILD)/vekrun.exe --about && \
 	wine $(BUILD)/vekrun.exe --keywords && \
 	wine $(BUILD)/vekrun.exe --list --script tools/demo.vek 2>&1 && \
+	echo '> vekrun --json tGetProcInfo $$PID' && \
+	wine $(BUILD)/vekrun.exe --json tGetProcInfo '$$PID' && \
+	echo '> vekrun --every 1 --samples 3 --csv tGetData "\System\System Up Time" 0' && \
+	wine $(BUILD)/vekrun.exe --every 1 --samples 3 --csv tGetData '\System\System Up Time' 0 && \
 	$(MAKE) --no-print-directory demo-process-list; \
 	rc=$$?; wineserver -k; exit $$rc
 

@@ -428,7 +428,7 @@ TEST(VekrunWithDouble, ACancelledDialogExits2AndAChosenPathPrints) {
     const std::string folder = Directory() + "pdh_full\\";
     const std::string copy = folder + "vekrun.exe";
     ASSERT_TRUE(CopyFileA((Directory() + "vekrun.exe").c_str(), copy.c_str(), FALSE));
-    const std::string line = "\"" + copy + "\" --dll \"" + Directory() + "vekproc.dll\" tBrowseCntrs 0 0";
+    const std::string line = "\"" + copy + "\" --dll \"" + Directory() + "vekproc.dll\" tBrowseCntrs 0 0 \"\" \"\" \"\"";
     std::string out, err;
     EXPECT_EQ(test::Run(line, &out, &err), 0u) << err;
     EXPECT_EQ(out, "\\\\DOUBLE\\Widget(left)\\Turns\r\n");
