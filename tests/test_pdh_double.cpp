@@ -337,8 +337,9 @@ TEST_F(WithDouble, BrowseModeOneTakesOneSample) {
     setlocale(LC_ALL, "C");
 
     s->valueCStatus = PDH_CSTATUS_NEW_DATA;
+    host.Call(kCloseProc, {"0"});
     EXPECT_EQ(Browse("1", "0").text, "210 : tBrowseCntrs function failed.");
-    EXPECT_EQ(host.LastError(), 0u);
+    EXPECT_EQ(host.LastError(), 0u) << "new data clears the saved code";
 }
 
 TEST_F(WithDouble, BrowseModeOneFormattingFailures) {
@@ -386,6 +387,7 @@ TEST_F(WithDouble, ParseFailures) {
         s->parse = 0;
         s->parseSizeQuery = St(row.status);
         EXPECT_EQ(host.Text(kParseCntrPath, {kPath}), row.text) << "size query";
+        EXPECT_EQ(host.LastError(), row.status) << "size query";
         s->parseSizeQuery = 0;
     }
     s->parseSizeQuery = 0;
