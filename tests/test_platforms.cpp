@@ -116,7 +116,8 @@ TEST(Platforms, Win98ListProcStoresTheSnapshotsLastErrorEvenOnSuccess) {
 }
 
 TEST(Platforms, Win98ListsModulesWithTheirIdentifiers) {
-    auto lines = RunAs("win98", {"4:0:2", "4:0:0", "4:0:7"});
+    // The module snapshot's last-error code replaces a code saved before.
+    auto lines = RunAs("win98", {"12:abc", "4:0:2", "14", "4:0:0", "4:0:7"});
     const std::string all = Joined(lines);
     // Process id 0 is the caller itself for a Toolhelp module snapshot.
     std::string numbers, paths;
@@ -132,6 +133,7 @@ TEST(Platforms, Win98ListsModulesWithTheirIdentifiers) {
     ASSERT_FALSE(paths.empty()) << all;
     EXPECT_NE(paths.find("platchild_win98.exe|"), std::string::npos) << paths;
     EXPECT_TRUE(Has(lines, "4 -1 203: Invalid flag(s) specified.")) << all;
+    EXPECT_TRUE(Has(lines, "14 0 0")) << all;
 }
 
 TEST(Platforms, Win31RefusesTheLoad) {
