@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctype.h>
+#include <string.h>
 
 #include <set>
 
@@ -150,10 +151,12 @@ TEST(Hostile, NoArgumentEndsAnywhereButInItsAnswerOrACleanRefusal) {
         Outcome open = host.Call(kOpenProc, {self, mode});
         ASSERT_EQ(open.status, 0) << mode;
         host.Call(kCloseProc, {std::to_string(open.value)});
+        // Of these only 0 is a list mode or a format; the rest give 203.
+        const char* expected = strcmp(mode, "0") == 0 ? "" : "203: Invalid flag(s) specified.";
         Outcome list = host.Call(kListMod, {self, mode});
-        EXPECT_TRUE(list.status == 0 || list.text == "203: Invalid flag(s) specified.") << mode;
+        EXPECT_EQ(list.status == 0 ? "" : list.text, expected) << mode;
         Outcome data = host.Call(kGetData, {"\\System\\System Up Time", mode});
-        EXPECT_TRUE(data.status == 0 || data.text == "203: Invalid flag(s) specified.") << mode;
+        EXPECT_EQ(data.status == 0 ? "" : data.text, expected) << mode;
         tried += 3;
     }
     EXPECT_EQ(host.Call(kGetPriority, {self}).value, 32) << "our own class never changed";
