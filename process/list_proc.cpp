@@ -263,7 +263,7 @@ int tCountProc(KeywordCall& call) {
         // until the answer is shorter than the array.
         HANDLE heap = GetProcessHeap();
         for (DWORD capacity = kProcessIdCapacity; bytes >= capacity * sizeof(DWORD);) {
-            capacity *= 4;
+            capacity *= kGrowthFactor;
             if (capacity > kLargestProcessIdCapacity) return kMsgSnapshotFailed;
             DWORD* more = static_cast<DWORD*>(HeapAlloc(heap, 0, capacity * sizeof(DWORD)));
             if (more == nullptr) return kMsgSnapshotFailed;
