@@ -76,17 +76,14 @@ void Row(const char* keyword, const char* direct, std::pair<double, double> t, c
 // that tListProc runs its NT path end to end.
 typedef LSTATUS(WINAPI* QueryFn)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
 QueryFn realQuery;
-const char kCounterNames[] = "1\0" "1847\0" "2\0" "System\0" "230\0" "Process\0" "784\0" "ID Process\0";
 LSTATUS WINAPI ServeNames(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                           LPDWORD size) {
-    if (key == HKEY_PERFORMANCE_DATA || name == nullptr || strcmp(name, "Counter") != 0) {
-        return realQuery(key, name, reserved, type, data, size);
+    LSTATUS served;
+    if (key != HKEY_PERFORMANCE_DATA &&
+        rig::ServeCounterNames(rig::kWindowsCounterNames, name, type, data, size, &served)) {
+        return served;
     }
-    const DWORD needed = sizeof kCounterNames;  // with the list's closing NUL
-    const bool fits = data == nullptr || *size >= needed;
-    if (data && fits) memcpy(data, kCounterNames, needed);
-    *size = needed;
-    return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+    return realQuery(key, name, reserved, type, data, size);
 }
 
 // The Toolhelp walk as a program that Wine shows Windows 98 has it: this

@@ -81,17 +81,17 @@ Outcome Host::Call(int32_t callCode, const std::vector<std::string>& args, void*
     receiving = &outcome;
     static uint32_t tag = 0x7A600000;
     const uint32_t thisTag = ++tag;
-    rig::OpenBooks();
+    if (accounting_) rig::OpenBooks();
     outcome.returned = call_(hostWindow, 0x1111, thisTag, callCode, Copy, &context, 0x2222,
                              args.empty() ? nullptr : slots.data(), 0, &slot);
     // The handle tOpenProc hands out belongs to the script.
     const bool handsOut = static_cast<int16_t>(callCode) == kOpenProc && outcome.status == 0 &&
                           outcome.calls == 1;
-    const std::string left = rig::CloseBooks(
-        handsOut ? reinterpret_cast<HANDLE>(static_cast<intptr_t>(outcome.value)) : nullptr);
-    if (accounting_ && !left.empty()) {
-        ADD_FAILURE() << "keyword " << static_cast<int16_t>(callCode) << " left " << left;
-    }
+    const std::string left = accounting_ ? rig::CloseBooks(handsOut ? reinterpret_cast<HANDLE>(
+                                                     static_cast<intptr_t>(outcome.value))
+                                                                   : nullptr)
+                                         : std::string();
+    if (!left.empty()) ADD_FAILURE() << "keyword " << static_cast<int16_t>(callCode) << " left " << left;
     receiving = nullptr;
     outcome.sentTag = thisTag;
     return outcome;

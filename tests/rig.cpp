@@ -4,7 +4,6 @@
 #include <string.h>
 #include <tlhelp32.h>
 
-#include <map>
 #include <set>
 #include <vector>
 
@@ -221,6 +220,24 @@ const Thunk thunks[] = {
 };
 
 }  // namespace
+
+namespace {
+// The literal's own terminator is the list's closing NUL.
+const char kNames[] = "1\0" "1847\0" "2\0" "System\0" "230\0" "Process\0" "784\0" "ID Process\0";
+}  // namespace
+const std::string kWindowsCounterNames(kNames, sizeof kNames);
+
+bool ServeCounterNames(const std::string& list, LPCSTR name, LPDWORD type, LPBYTE data,
+                       LPDWORD size, LSTATUS* status) {
+    if (name == nullptr || strcmp(name, "Counter") != 0) return false;
+    const DWORD needed = static_cast<DWORD>(list.size());
+    if (type) *type = REG_MULTI_SZ;
+    const bool fits = data == nullptr || *size >= needed;
+    if (data && fits) memcpy(data, list.data(), needed);
+    *size = needed;
+    *status = fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+    return true;
+}
 
 Patch::Patch(HMODULE module, const char* dll, const char* function, void* fake, void** original)
     : module_(module) {

@@ -49,6 +49,17 @@ struct Fault {
     bool Now() { return ++calls == failAt; }
 };
 
+// Windows' English counter names for the listing (Perflib\009's "Counter",
+// pairs of index and name, closing NUL included), which Wine's fixed list
+// lacks.
+extern const std::string kWindowsCounterNames;
+
+// Answers a read of the value "Counter" from `list` as the registry would
+// (size query, read, ERROR_MORE_DATA for a small buffer) into *status;
+// false for any other value, which the caller passes on.
+bool ServeCounterNames(const std::string& list, LPCSTR name, LPDWORD type, LPBYTE data,
+                       LPDWORD size, LSTATUS* status);
+
 // The accounting thunks in module's import table, once per loaded image.
 void Install(HMODULE module);
 

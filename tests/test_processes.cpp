@@ -34,8 +34,7 @@ std::string Pairs(std::initializer_list<const char*> strings) {
     for (const char* s : strings) list.append(s, strlen(s) + 1);
     return list + '\0';
 }
-const std::string kWindowsNames =
-    Pairs({"1", "1847", "2", "System", "230", "Process", "784", "ID Process"});
+const std::string& kWindowsNames = rig::kWindowsCounterNames;
 
 LSTATUS WINAPI ServeQuery(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                           LPDWORD size) {
@@ -43,15 +42,9 @@ LSTATUS WINAPI ServeQuery(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type,
         LSTATUS status = realQuery(key, name, reserved, type, data, size);
         return perfRead.Now() || perfRead.calls > kPerfReadLimit ? perfFailure : status;
     }
-    if (name == nullptr || strcmp(name, "Counter") != 0) {
-        return realQuery(key, name, reserved, type, data, size);
-    }
-    const DWORD needed = static_cast<DWORD>(counterList.size());
-    if (type) *type = REG_MULTI_SZ;
-    const bool fits = data == nullptr || *size >= needed;
-    if (data && fits) memcpy(data, counterList.data(), needed);
-    *size = needed;
-    return fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+    LSTATUS served;
+    if (rig::ServeCounterNames(counterList, name, type, data, size, &served)) return served;
+    return realQuery(key, name, reserved, type, data, size);
 }
 
 typedef LPVOID(WINAPI* HeapAllocFn)(HANDLE, DWORD, SIZE_T);
