@@ -37,8 +37,8 @@ int ChosenPath(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter) {
                                                             : static_cast<uint32_t>(status);
         return ReleaseAfterFailure(query, counter);
     }
-    PDH_COUNTER_INFO_A* info = static_cast<PDH_COUNTER_INFO_A*>(block);
-    status = apiTable.PdhGetCounterInfoA(counter, TRUE, &size, info);
+    status = apiTable.PdhGetCounterInfoA(counter, TRUE, &size,
+                                         static_cast<PDH_COUNTER_INFO_A*>(block));
     if (status != ERROR_SUCCESS) {
         savedErrorCode = static_cast<uint32_t>(status);
         ReleaseAfterFailure(query, counter);
@@ -51,8 +51,11 @@ int ChosenPath(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter) {
         GlobalFree(block);
         return kMsgBrowseFailed;
     }
-    // The record holds the text: it lives until the host has copied it.
-    SetString(call, info->szFullPath ? info->szFullPath : "");
+    // The record is read through a copy; its text lies in the block, which
+    // lives until the host has copied it.
+    PDH_COUNTER_INFO_A info;
+    memcpy(&info, block, sizeof info);
+    SetString(call, info.szFullPath ? info.szFullPath : "");
     call.callbackValue = call.callback(kStatusSuccess, call.hostTag, call.hostContext, call.result);
     GlobalFree(block);
     return kCalledBackItself;

@@ -64,6 +64,16 @@ int tGetData(KeywordCall& call) {
     char path[kCounterPathCapacity];
     memcpy(path, pathArg, pathLength + 1);
     status = apiTable.PdhAddCounterA(sample.query, path, kQueryUserData, &sample.counter);
+    // PdhAddCounterA takes only the system language's names; a script
+    // written on an English system names English ones. PdhAddEnglishCounterA
+    // (Vista and later) is tried once; if it refuses too, its refusal says
+    // no more than the first.
+    if ((Is(status, PDH_CSTATUS_NO_OBJECT) || Is(status, PDH_CSTATUS_NO_COUNTER)) &&
+        apiTable.PdhAddEnglishCounterA != nullptr &&
+        apiTable.PdhAddEnglishCounterA(sample.query, path, kQueryUserData, &sample.counter) ==
+            ERROR_SUCCESS) {
+        status = ERROR_SUCCESS;
+    }
     if (status != ERROR_SUCCESS) {
         savedErrorCode = static_cast<uint32_t>(status);
         apiTable.PdhCloseQuery(sample.query);
@@ -82,16 +92,19 @@ int tGetData(KeywordCall& call) {
         savedErrorCode = PDH_MEMORY_ALLOCATION_FAILURE;
         return CleanUp(sample, kMsgGetDataFailed);
     }
-    PDH_COUNTER_INFO_A* info = static_cast<PDH_COUNTER_INFO_A*>(sample.info);
-    status = apiTable.PdhGetCounterInfoA(sample.counter, TRUE, &infoSize, info);
+    status = apiTable.PdhGetCounterInfoA(sample.counter, TRUE, &infoSize,
+                                         static_cast<PDH_COUNTER_INFO_A*>(sample.info));
+    // The record is read through a copy, as every record PDH fills in.
+    PDH_COUNTER_INFO_A info;
+    memcpy(&info, sample.info, sizeof info);
     if (status != ERROR_SUCCESS) {
         savedErrorCode = static_cast<uint32_t>(status);
-        if (info->CStatus == PDH_CSTATUS_NO_INSTANCE) return CleanUp(sample, kMsgInstanceMissing);
-        LogLastError(static_cast<int32_t>(info->CStatus), "Status of PdhGetCounterInfo");
+        if (info.CStatus == PDH_CSTATUS_NO_INSTANCE) return CleanUp(sample, kMsgInstanceMissing);
+        LogLastError(static_cast<int32_t>(info.CStatus), "Status of PdhGetCounterInfo");
         return CleanUp(sample, kMsgGetDataFailed);
     }
-    if (info->CStatus != PDH_CSTATUS_VALID_DATA && info->CStatus != PDH_CSTATUS_NEW_DATA) {
-        LogLastError(static_cast<int32_t>(info->CStatus), "Status of PdhGetCounterInfo");
+    if (info.CStatus != PDH_CSTATUS_VALID_DATA && info.CStatus != PDH_CSTATUS_NEW_DATA) {
+        LogLastError(static_cast<int32_t>(info.CStatus), "Status of PdhGetCounterInfo");
         return CleanUp(sample, kMsgInstanceMissing);
     }
 
@@ -116,7 +129,7 @@ int tGetData(KeywordCall& call) {
     // cleared, it cannot pass stale bytes off as a value.
     PDH_FMT_COUNTERVALUE value;
     memset(&value, 0, sizeof value);
-    DWORD type = info->dwType;
+    DWORD type = info.dwType;
     status = apiTable.PdhGetFormattedCounterValue(sample.counter,
                                                   flag == 0 ? PDH_FMT_LONG : PDH_FMT_DOUBLE,
                                                   &type, &value);
@@ -131,13 +144,6 @@ int tGetData(KeywordCall& call) {
         return CleanUp(sample, FormatMessageFor(status, kMsgGetDataFailed));
     }
 
-    if (flag == 0) {
-        SetInteger(call, value.longValue);
-    } else {
-        FormatDouble(value.doubleValue, call.numberText);
-        SetString(call, call.numberText);
-    }
-
     status = apiTable.PdhRemoveCounter(sample.counter);
     if (status != ERROR_SUCCESS) {
         savedErrorCode = static_cast<uint32_t>(status);
@@ -150,6 +156,14 @@ int tGetData(KeywordCall& call) {
         savedErrorCode = static_cast<uint32_t>(status);
         GlobalFree(sample.info);
         return Is(status, PDH_INVALID_HANDLE) ? kMsgInvalidHandle : kMsgCloseQueryFailed;
+    }
+    // The result only once both releases succeeded: a failure's message
+    // leaves the host's value field as it was.
+    if (flag == 0) {
+        SetInteger(call, value.longValue);
+    } else {
+        FormatDouble(value.doubleValue, call.numberText);
+        SetString(call, call.numberText);
     }
     GlobalFree(sample.info);
     return kSucceeded;

@@ -57,24 +57,27 @@ int tParseCntrPath(KeywordCall& call) {
         savedErrorCode = PDH_MEMORY_ALLOCATION_FAILURE;
         return ParseFailureMessage(PDH_MEMORY_ALLOCATION_FAILURE);
     }
-    PDH_COUNTER_PATH_ELEMENTS_A* elements = static_cast<PDH_COUNTER_PATH_ELEMENTS_A*>(block);
-    status = apiTable.PdhParseCounterPathA(path, elements, &size, 0);
+    status = apiTable.PdhParseCounterPathA(path, static_cast<PDH_COUNTER_PATH_ELEMENTS_A*>(block),
+                                           &size, 0);
     if (status != ERROR_SUCCESS) {
         GlobalFree(block);
         savedErrorCode = static_cast<uint32_t>(status);
         return ParseFailureMessage(status);
     }
 
+    // The record is read through a copy; its texts lie in the block.
+    PDH_COUNTER_PATH_ELEMENTS_A elements;
+    memcpy(&elements, block, sizeof elements);
     // Every append is bounded by the result buffer.
     TextBuffer out = ResultBuffer(call);
     char index[kUInt64TextCapacity];
-    UInt64ToText(elements->dwInstanceIndex, index);
-    AppendField(out, elements->szMachineName, false);
-    AppendField(out, elements->szObjectName, false);
-    AppendField(out, elements->szInstanceName, false);
-    AppendField(out, elements->szParentInstance, false);
+    UInt64ToText(elements.dwInstanceIndex, index);
+    AppendField(out, elements.szMachineName, false);
+    AppendField(out, elements.szObjectName, false);
+    AppendField(out, elements.szInstanceName, false);
+    AppendField(out, elements.szParentInstance, false);
     AppendField(out, index, false);
-    AppendField(out, elements->szCounterName, true);
+    AppendField(out, elements.szCounterName, true);
     GlobalFree(block);
     SetString(call, call.resultText);
     return kSucceeded;

@@ -17,6 +17,8 @@ constexpr char kSettingsFileName[] = "\\QUENDRAL.INI";
 // The folders are only created when the file's full path will fit, so a
 // path too long to log leaves nothing behind on disk.
 constexpr int kSettingsFileReserve = sizeof kSettingsFileName - 1;
+constexpr char kSettingsFolders[] = "Dravolin\\Settings";
+constexpr int kSmallestSettingsCapacity = sizeof kSettingsFolders + kSettingsFileReserve;
 
 bool AppendBounded(char* buffer, int capacity, const char* piece) {
     size_t used = strlen(buffer);
@@ -46,6 +48,9 @@ int OpenProcessFailure(int otherMessage) {
 // Any failure to build or create the path returns 0, and nothing is written:
 // logging never fails the call that logs.
 int GetSettingsFolder(char* buffer, int size) {
+    // Too small for the folders and the file name even on their own: no
+    // bound below would be positive, and the buffer is left untouched.
+    if (size < kSmallestSettingsCapacity) return 0;
     buffer[0] = '\0';
     bool found = false;
 
@@ -87,7 +92,7 @@ int GetSettingsFolder(char* buffer, int size) {
     }
 
     const int folderCapacity = size - kSettingsFileReserve;
-    if (!AppendBounded(buffer, folderCapacity, "Dravolin\\Settings")) return 0;
+    if (!AppendBounded(buffer, folderCapacity, kSettingsFolders)) return 0;
     char* settings = buffer + strlen(buffer) - strlen("\\Settings");
     *settings = '\0';
     if (!CreateFolder(buffer)) return 0;

@@ -25,6 +25,7 @@ struct PlatformInfo {
 // PdhOpenQuery is resolved by its undecorated name, which is the wide form.
 typedef PDH_STATUS(WINAPI* PdhOpenQueryFn)(LPCWSTR, DWORD_PTR, PDH_HQUERY*);
 typedef PDH_STATUS(WINAPI* PdhAddCounterAFn)(PDH_HQUERY, LPCSTR, DWORD_PTR, PDH_HCOUNTER*);
+typedef PdhAddCounterAFn PdhAddEnglishCounterAFn;
 typedef PDH_STATUS(WINAPI* PdhCollectQueryDataFn)(PDH_HQUERY);
 typedef PDH_STATUS(WINAPI* PdhGetFormattedCounterValueFn)(PDH_HCOUNTER, DWORD, LPDWORD,
                                                           PPDH_FMT_COUNTERVALUE);
@@ -81,6 +82,8 @@ struct ApiTable {
     PdhConnectMachineAFn PdhConnectMachineA;
     PdhEnumObjectItemsAFn PdhEnumObjectItemsA;
     PdhParseCounterPathAFn PdhParseCounterPathA;
+    // Windows Vista and later; optional, outside the all-present test.
+    PdhAddEnglishCounterAFn PdhAddEnglishCounterA;
 };
 
 extern PlatformInfo platformInfo;
@@ -258,10 +261,11 @@ int CounterIndexWalk(const char* data, DWORD size, const char* name, char* index
 // the number of registry queries made. The caller frees the buffer.
 int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned, int* reads);
 
-// Walks a performance-data block of `size` bytes for the process list; 0 or
-// a message id. Bounded by size: nothing outside the block is read.
-int ProcessListFromPerfData(const BYTE* data, DWORD size, int32_t idCounterIndex,
-                            TextBuffer& out);
+// Walks the object `objectIndex` of a performance-data block of `size`
+// bytes for the process list; 0 or a message id. Bounded by size: nothing
+// outside the block is read.
+int ProcessListFromPerfData(const BYTE* data, DWORD size, int32_t objectIndex,
+                            int32_t idCounterIndex, TextBuffer& out);
 
 // Closes a handle when the scope ends, on every path.
 struct HandleGuard {

@@ -1,6 +1,5 @@
 // Argument texts to numbers and numbers to result texts, in place, without
 // allocating. The forms are fixed: scripts compare and split these texts.
-#include <locale.h>
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -109,17 +108,20 @@ namespace {
 
 // MinGW's printf takes its decimal point from msvcrt's locale, which the
 // whole process shares: a host that set a comma locale would get "2,5".
-// The point is put back to '.', the digits stay as printed.
+// Windows allows a decimal symbol of up to three characters, of which
+// printf prints the first only, so the point is found where printf put it,
+// after the sign and the leading digits, not by the locale's string; what
+// stands there up to the next digit becomes '.'.
 void PrintDouble(char* buffer, const char* format, double value) {
     snprintf(buffer, kDoubleTextCapacity, format, 8, value);
-    const lconv* locale = localeconv();
-    const char* point = locale && locale->decimal_point ? locale->decimal_point : ".";
-    const size_t pointLength = strlen(point);
-    if (pointLength == 0 || strcmp(point, ".") == 0) return;
-    if (char* at = strstr(buffer, point)) {
-        *at = '.';
-        memmove(at + 1, at + pointLength, strlen(at + pointLength) + 1);
-    }
+    char* point = buffer;
+    if (*point == '-') ++point;
+    while (*point >= '0' && *point <= '9') ++point;
+    char* digits = point;
+    while (*digits != '\0' && !(*digits >= '0' && *digits <= '9') && *digits != 'e') ++digits;
+    if (digits == point) return;
+    *point = '.';
+    memmove(point + 1, digits, strlen(digits) + 1);
 }
 
 }  // namespace

@@ -58,8 +58,10 @@ void LoadPdh() {
     Resolve(m, "PdhConnectMachineA", apiTable.PdhConnectMachineA);
     Resolve(m, "PdhEnumObjectItemsA", apiTable.PdhEnumObjectItemsA);
     Resolve(m, "PdhParseCounterPathA", apiTable.PdhParseCounterPathA);
+    Resolve(m, "PdhAddEnglishCounterA", apiTable.PdhAddEnglishCounterA);
     // PdhGetCounterInfoA and PdhParseCounterPathA stay outside this test;
-    // their callers check them themselves.
+    // their callers check them themselves. PdhAddEnglishCounterA is only
+    // a second try, and absent before Vista.
     if (!apiTable.PdhOpenQuery || !apiTable.PdhAddCounterA || !apiTable.PdhRemoveCounter ||
         !apiTable.PdhBrowseCountersA || !apiTable.PdhCollectQueryData ||
         !apiTable.PdhGetFormattedCounterValue || !apiTable.PdhConnectMachineA ||

@@ -21,8 +21,9 @@ constexpr DWORD kLargestProcessIdCapacity = 1024 * 256;
 
 static_assert(sizeof(PROCESSENTRY32) == kProcessEntrySize, "PROCESSENTRY32");
 
-// The block is bounded by the bytes the read returned; every record is
-// checked to lie inside it before a field of it is read.
+// The block is bounded by the bytes the read returned. Its lengths and
+// offsets are the provider's, so a record may lie at any offset: each is
+// checked to lie inside the block and read through a copy, never in place.
 struct Block {
     const BYTE* data;
     uint64_t size;
@@ -31,21 +32,45 @@ struct Block {
         return offset <= size && length <= size - offset;
     }
     template <typename Record>
-    const Record* At(uint64_t offset) const {
-        return Holds(offset, sizeof(Record)) ? reinterpret_cast<const Record*>(data + offset)
-                                             : nullptr;
+    bool Read(uint64_t offset, Record* record) const {
+        if (!Holds(offset, sizeof(Record))) return false;
+        memcpy(record, data + offset, sizeof(Record));
+        return true;
     }
 };
 
-// UTF-16 instance name to ANSI, cut at a character boundary when it is too
-// long for the name buffer.
+// Where a name too long for its buffer is cut: at most `limit` bytes, never
+// inside a character. Windows' CharNextA steps a UTF-8 ANSI code page
+// (65001) byte by byte, so there the cut goes back over the continuation
+// bytes (10xxxxxx) of the character it would split.
+size_t WholeCharacters(const char* text, size_t limit) {
+    if (GetACP() == CP_UTF8) {
+        size_t cut = limit;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+        return cut;
+    }
+    const char* cut = text;
+    for (const char* next = CharNextA(cut);
+         next != cut && static_cast<size_t>(next - text) <= limit; next = CharNextA(cut)) {
+        cut = next;
+    }
+    return static_cast<size_t>(cut - text);
+}
+
+// UTF-16 instance name to ANSI, cut between whole characters when it is too
+// long for the name buffer. The caller has checked that the name's bytes
+// lie inside the block.
 void InstanceName(const Block& block, uint64_t instance, const PERF_INSTANCE_DEFINITION& def,
                   char* name) {
     memset(name, 0, kInstanceNameCapacity);
     if (def.NameLength == 0) return;
     int units = static_cast<int>(def.NameLength / 2);
-    if (units > kInstanceNameCapacity - 1) units = kInstanceNameCapacity - 1;
-    const WCHAR* wide = reinterpret_cast<const WCHAR*>(block.data + instance + def.NameOffset);
+    const bool tooLong = units > kInstanceNameCapacity - 1;
+    if (tooLong) units = kInstanceNameCapacity - 1;
+    WCHAR wide[kInstanceNameCapacity];
+    memcpy(wide, block.data + instance + def.NameOffset, units * sizeof(WCHAR));
+    // Half a surrogate pair would come out as a replacement character.
+    if (tooLong && IS_HIGH_SURROGATE(wide[units - 1])) --units;
     // Three bytes a unit covers every ANSI code page, UTF-8 included.
     char converted[kInstanceNameCapacity * 3 + 1];
     int bytes = WideCharToMultiByte(CP_ACP, 0, wide, units, converted, sizeof converted - 1,
@@ -54,13 +79,7 @@ void InstanceName(const Block& block, uint64_t instance, const PERF_INSTANCE_DEF
     // The name counts its terminator; stop at the first NUL in any case.
     size_t length = strlen(converted);
     if (length > static_cast<size_t>(kInstanceNameCapacity - 1)) {
-        const char* cut = converted;
-        for (const char* next = CharNextA(cut);
-             next != cut && next - converted <= kInstanceNameCapacity - 1;
-             next = CharNextA(cut)) {
-            cut = next;
-        }
-        length = static_cast<size_t>(cut - converted);
+        length = WholeCharacters(converted, kInstanceNameCapacity - 1);
     }
     memcpy(name, converted, length);
     name[length] = '\0';
@@ -138,6 +157,7 @@ int ListProcNt(KeywordCall& call) {
     if (!CounterIndexLookup("Process", indexText, kIndexTextCapacity) || indexText[0] == '\0') {
         return kMsgNoCounterIndex;
     }
+    const int32_t objectIndex = ParseInteger(indexText);
     BYTE* data = nullptr;
     DWORD size = 0;
     int failure = ReadPerformanceObject(indexText, &data, &size, nullptr);
@@ -150,7 +170,7 @@ int ListProcNt(KeywordCall& call) {
         indexText[0] == '\0') {
         failure = kMsgNoCounterIndex;
     } else {
-        failure = ProcessListFromPerfData(data, size, ParseInteger(indexText), out);
+        failure = ProcessListFromPerfData(data, size, objectIndex, ParseInteger(indexText), out);
     }
     HeapFree(GetProcessHeap(), 0, data);
     if (failure) return failure;
@@ -187,61 +207,71 @@ int ListProcToolhelp(KeywordCall& call) {
 
 }  // namespace
 
-int ProcessListFromPerfData(const BYTE* data, DWORD size, int32_t idCounterIndex,
-                            TextBuffer& out) {
+int ProcessListFromPerfData(const BYTE* data, DWORD size, int32_t objectIndex,
+                            int32_t idCounterIndex, TextBuffer& out) {
     const Block block = {data, size};
-    const PERF_DATA_BLOCK* header = block.At<PERF_DATA_BLOCK>(0);
-    if (header == nullptr) return kMsgRegistryProblem;
-    // No object at all: the process counter is not there to be found.
-    if (header->NumObjectTypes == 0) return kMsgNoIdProcessCounter;
+    PERF_DATA_BLOCK header;
+    if (!block.Read(0, &header)) return kMsgRegistryProblem;
 
-    const uint64_t object = header->HeaderLength;
-    const PERF_OBJECT_TYPE* type = block.At<PERF_OBJECT_TYPE>(object);
-    if (type == nullptr) return kMsgRegistryProblem;
-
-    uint64_t counter = object + type->HeaderLength;
-    const PERF_COUNTER_DEFINITION* idCounter = nullptr;
-    for (DWORD i = 0; i < type->NumCounters; ++i) {
-        const PERF_COUNTER_DEFINITION* def = block.At<PERF_COUNTER_DEFINITION>(counter);
-        if (def == nullptr || def->ByteLength < sizeof(PERF_COUNTER_DEFINITION)) {
-            return kMsgRegistryProblem;
-        }
-        if (static_cast<int32_t>(def->CounterNameTitleIndex) == idCounterIndex) {
-            idCounter = def;
+    // A query may return more objects than it was asked for, in any order,
+    // and providers over-state their count: the object is found by its
+    // index, stepping only while the next object lies inside the data.
+    uint64_t object = header.HeaderLength;
+    PERF_OBJECT_TYPE type;
+    bool found = false;
+    for (DWORD i = 0; i < header.NumObjectTypes && block.Read(object, &type); ++i) {
+        if (static_cast<int32_t>(type.ObjectNameTitleIndex) == objectIndex) {
+            found = true;
             break;
         }
-        counter += def->ByteLength;
+        if (type.TotalByteLength < sizeof(PERF_OBJECT_TYPE)) break;
+        object += type.TotalByteLength;
     }
-    if (idCounter == nullptr || idCounter->CounterOffset == 0xFFFFFFFFu) {
-        return kMsgNoIdProcessCounter;
-    }
-    if (type->NumInstances <= 0) return 0;
+    // No such object: the process counter is not there to be found.
+    if (!found) return kMsgNoIdProcessCounter;
 
-    uint64_t instance = object + type->DefinitionLength;
+    uint64_t counter = object + type.HeaderLength;
+    PERF_COUNTER_DEFINITION idCounter;
+    bool hasId = false;
+    for (DWORD i = 0; i < type.NumCounters; ++i) {
+        PERF_COUNTER_DEFINITION def;
+        if (!block.Read(counter, &def) || def.ByteLength < sizeof(PERF_COUNTER_DEFINITION)) {
+            return kMsgRegistryProblem;
+        }
+        if (static_cast<int32_t>(def.CounterNameTitleIndex) == idCounterIndex) {
+            idCounter = def;
+            hasId = true;
+            break;
+        }
+        counter += def.ByteLength;
+    }
+    if (!hasId || idCounter.CounterOffset == 0xFFFFFFFFu) return kMsgNoIdProcessCounter;
+    if (type.NumInstances <= 0) return 0;
+
+    uint64_t instance = object + type.DefinitionLength;
     bool first = true;
-    for (LONG i = 0; i < type->NumInstances; ++i) {
-        const PERF_INSTANCE_DEFINITION* def = block.At<PERF_INSTANCE_DEFINITION>(instance);
-        if (def == nullptr || def->ByteLength < sizeof(PERF_INSTANCE_DEFINITION) ||
-            !block.Holds(instance + def->NameOffset, def->NameLength)) {
+    for (LONG i = 0; i < type.NumInstances; ++i) {
+        PERF_INSTANCE_DEFINITION def;
+        if (!block.Read(instance, &def) || def.ByteLength < sizeof(PERF_INSTANCE_DEFINITION) ||
+            !block.Holds(instance + def.NameOffset, def.NameLength)) {
             return kMsgRegistryProblem;
         }
-        const uint64_t counters = instance + def->ByteLength;
-        const PERF_COUNTER_BLOCK* values = block.At<PERF_COUNTER_BLOCK>(counters);
-        if (values == nullptr || values->ByteLength < sizeof(PERF_COUNTER_BLOCK) ||
-            !block.Holds(counters + idCounter->CounterOffset, sizeof(int32_t))) {
-            return kMsgRegistryProblem;
-        }
+        const uint64_t counters = instance + def.ByteLength;
+        PERF_COUNTER_BLOCK values;
         int32_t id;
-        memcpy(&id, data + counters + idCounter->CounterOffset, sizeof id);
+        if (!block.Read(counters, &values) || values.ByteLength < sizeof(PERF_COUNTER_BLOCK) ||
+            !block.Read(counters + idCounter.CounterOffset, &id)) {
+            return kMsgRegistryProblem;
+        }
 
         char name[kInstanceNameCapacity];
-        InstanceName(block, instance, *def, name);
+        InstanceName(block, instance, def, name);
         if (!(id == 0 && lstrcmpA(name, "_Total") == 0)) {
             // A full result ends at its last whole item.
             if (!AppendProcessItem(out, first, name, id)) return 0;
             first = false;
         }
-        instance = counters + values->ByteLength;
+        instance = counters + values.ByteLength;
     }
     return 0;
 }

@@ -9,6 +9,11 @@ namespace {
 constexpr DWORD kModuleCapacity = 1024;
 constexpr DWORD kModuleEntrySize = 568;
 constexpr DWORD kProcessInfoAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+// While a process starts or changes its module list, EnumProcessModules
+// fails with ERROR_PARTIAL_COPY (299); a few short waits usually see it
+// whole, and bound the wait when they do not.
+constexpr int kPartialCopyTries = 10;
+constexpr DWORD kPartialCopyPauseMs = 1;
 
 static_assert(sizeof(MODULEENTRY32) == kModuleEntrySize, "MODULEENTRY32");
 static_assert(sizeof(PROCESS_MEMORY_COUNTERS) == 72, "PROCESS_MEMORY_COUNTERS");
@@ -29,6 +34,14 @@ bool AppendModule(TextBuffer& out, bool first, int32_t mode, const char* path,
     return fits;
 }
 
+BOOL EnumModules(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed) {
+    for (int tries = 1;; ++tries) {
+        if (apiTable.EnumProcessModules(process, modules, size, needed)) return TRUE;
+        if (GetLastError() != ERROR_PARTIAL_COPY || tries == kPartialCopyTries) return FALSE;
+        Sleep(kPartialCopyPauseMs);
+    }
+}
+
 int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
     HANDLE process = OpenProcess(kProcessInfoAccess, FALSE, processId);
     if (process == nullptr) return OpenProcessFailure(kMsgOpenProcessFailed);
@@ -37,7 +50,7 @@ int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
     TextBuffer out = ResultBuffer(call);
     HMODULE modules[kModuleCapacity];
     DWORD needed = 0;
-    if (apiTable.EnumProcessModules(process, modules, sizeof modules, &needed) &&
+    if (EnumModules(process, modules, sizeof modules, &needed) &&
         needed >= sizeof(HMODULE)) {
         // The system reports what all modules need; only the first 1,024
         // are in the array.

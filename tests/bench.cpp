@@ -218,7 +218,7 @@ int main(int argc, char** argv) {
             static char text[vek::kResultTextCapacity];
             vek::TextBuffer out = {text, sizeof text, 0};
             out.Clear();
-            vek::ProcessListFromPerfData(data, size, 784, out);
+            vek::ProcessListFromPerfData(data, size, 230, 784, out);
             HeapFree(GetProcessHeap(), 0, data);
         }
         RegCloseKey(HKEY_PERFORMANCE_DATA);
@@ -281,7 +281,7 @@ int main(int argc, char** argv) {
                                        static char text[vek::kResultTextCapacity];
                                        vek::TextBuffer out = {text, sizeof text, 0};
                                        out.Clear();
-                                       vek::ProcessListFromPerfData(data.data(), size, 784, out);
+                                       vek::ProcessListFromPerfData(data.data(), size, 230, 784, out);
                                    },
                                    20, 1);
         SetEnvironmentVariableA("VEKPERF_SCENARIO", nullptr);

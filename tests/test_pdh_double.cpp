@@ -8,6 +8,8 @@
 
 #include <locale.h>
 
+#include <memory>
+
 #include "host.h"
 #include "rig.h"
 #include "script.h"
@@ -62,6 +64,15 @@ HGLOBAL WINAPI NoGlobalAlloc(UINT, SIZE_T) {
 
 constexpr PDH_STATUS St(DWORD code) { return static_cast<PDH_STATUS>(code); }
 
+// The C runtime's locale with a decimal symbol of the user's choosing.
+const char* decimalSymbol;
+lconv* ServeLocale() {
+    static lconv served;
+    served = *localeconv();
+    served.decimal_point = const_cast<char*>(decimalSymbol);
+    return &served;
+}
+
 // Whether a flag text reads as 0 or 1 the way the C library reads it.
 bool TextToIntCheck(const std::string& text) {
     const long long value = strtoll(text.c_str(), nullptr, 10);
@@ -102,18 +113,46 @@ TEST_F(WithDouble, GetDataOpenAndAddFailures) {
     EXPECT_EQ(host.LastError(), PDH_MEMORY_ALLOCATION_FAILURE);
     s->openQuery = 0;
 
-    struct { DWORD status; const char* text; } rows[] = {
-        {PDH_CSTATUS_NO_OBJECT, "231: The specified object is not found on the system."},
-        {PDH_CSTATUS_BAD_COUNTERNAME, "222: Invalid Counter Name."},
-        {PDH_CSTATUS_NO_COUNTER, "223: The specified counter was not found."},
-        {PDH_INVALID_ARGUMENT, "228: tGetData function failed."},
+    // A path the localised form refuses as unknown gets one try of the
+    // English form, with the same query, path and user data; the first
+    // refusal stands when that fails too, or when the English form is
+    // missing (before Vista).
+    const DWORD kObject = PDH_CSTATUS_NO_OBJECT, kCounter = PDH_CSTATUS_NO_COUNTER;
+    const std::string sampled = "PdhGetCounterInfoA PdhGetCounterInfoA PdhCollectQueryData "
+        "PdhCollectQueryData PdhGetFormattedCounterValue PdhRemoveCounter PdhCloseQuery";
+    struct { DWORD status, english; bool missing; std::string result, calls; } rows[] = {
+        {kObject, 0, false, "42", "PdhOpenQuery PdhAddCounterA PdhAddEnglishCounterA " + sampled},
+        {kCounter, 0, false, "42", "PdhOpenQuery PdhAddCounterA PdhAddEnglishCounterA " + sampled},
+        {kObject, kCounter, false, "231: The specified object is not found on the system.",
+         "PdhOpenQuery PdhAddCounterA PdhAddEnglishCounterA PdhCloseQuery"},
+        {kCounter, kObject, false, "223: The specified counter was not found.",
+         "PdhOpenQuery PdhAddCounterA PdhAddEnglishCounterA PdhCloseQuery"},
+        {PDH_CSTATUS_BAD_COUNTERNAME, 0, false, "222: Invalid Counter Name.",
+         "PdhOpenQuery PdhAddCounterA PdhCloseQuery"},
+        {PDH_INVALID_ARGUMENT, 0, false, "228: tGetData function failed.", "PdhOpenQuery PdhAddCounterA PdhCloseQuery"},
+        {kObject, 0, true, "231: The specified object is not found on the system.",
+         "PdhOpenQuery PdhAddCounterA PdhCloseQuery"},
     };
+    std::unique_ptr<rig::Serve> missing;
     for (const auto& row : rows) {
+        if (row.missing && !missing) {
+            missing.reset(new rig::Serve("PdhAddEnglishCounterA", nullptr));
+            ASSERT_EQ(host.Initialise(), 19);
+            s = pdhdouble::Attached();
+        }
         pdhdouble::Forget(*s);
         s->addCounter = St(row.status);
-        EXPECT_EQ(GetData().text, row.text);
-        EXPECT_EQ(host.LastError(), row.status);
-        EXPECT_EQ(CallNames(*s), "PdhOpenQuery PdhAddCounterA PdhCloseQuery");
+        s->addEnglish = St(row.english);
+        host.Call(kCloseProc, {"0"});  // a saved code for a success to keep
+        Outcome o = GetData();
+        EXPECT_EQ(o.status == 0 ? std::to_string(o.value) : o.text, row.result) << row.status;
+        EXPECT_EQ(host.LastError(), o.status == 0 ? 6u : row.status) << row.status;
+        EXPECT_EQ(CallNames(*s), row.calls) << row.status;
+        if (row.calls.find("English") != std::string::npos) {
+            EXPECT_STREQ(s->calls[2].text, kPath);
+            EXPECT_EQ(s->calls[2].handle, s->calls[1].handle) << "the same query";
+            EXPECT_EQ(s->calls[2].value, 1u) << "counter user data";
+        }
     }
     EXPECT_EQ(LastErrorLine(), "");
 }
@@ -194,20 +233,28 @@ TEST_F(WithDouble, GetDataFormattingFailures) {
     EXPECT_EQ(LastErrorLine(), "");
 }
 
+// The result is built only after both releases: a failing one leaves the
+// host's value field as it was, in both modes.
 TEST_F(WithDouble, GetDataReleaseFailures) {
-    s->remove = St(PDH_INVALID_HANDLE);
-    pdhdouble::Forget(*s);
-    EXPECT_EQ(GetData().text, "221: tCloseCounter failed. Possibly an invalid handle");
-    EXPECT_EQ(host.LastError(), PDH_INVALID_HANDLE);
-    EXPECT_EQ(CallNames(*s).substr(CallNames(*s).size() - 13), "PdhCloseQuery");
-    s->remove = 0;
-
-    s->close = St(PDH_INVALID_HANDLE);
-    EXPECT_EQ(GetData().text, "218: Invalid handle.");
-    EXPECT_EQ(host.LastError(), PDH_INVALID_HANDLE);
-    s->close = St(PDH_INVALID_ARGUMENT);
-    EXPECT_EQ(GetData().text, "217: tCloseQuery failed.");
-    s->close = 0;
+    struct { DWORD remove, close; const char* text; } rows[] = {
+        {PDH_INVALID_HANDLE, 0, "221: tCloseCounter failed. Possibly an invalid handle"},
+        {0, PDH_INVALID_HANDLE, "218: Invalid handle."},
+        {0, PDH_INVALID_ARGUMENT, "217: tCloseQuery failed."},
+    };
+    for (const auto& row : rows) {
+        for (const char* flag : {"0", "1"}) {
+            s->remove = St(row.remove);
+            s->close = St(row.close);
+            pdhdouble::Forget(*s);
+            memset(&host.slot, 0x77, sizeof host.slot);
+            Outcome o = GetData(flag);
+            EXPECT_EQ(o.text, row.text) << flag;
+            EXPECT_EQ(o.value, 0x77777777) << row.text << ", mode " << flag;
+            EXPECT_EQ(host.LastError(), row.remove | row.close);
+            EXPECT_EQ(CallNames(*s).substr(CallNames(*s).size() - 30), "PdhRemoveCounter PdhCloseQuery");
+        }
+    }
+    s->remove = s->close = 0;
     s->openQueries = 0;  // the double kept the queries it refused to close
 }
 
@@ -322,7 +369,8 @@ TEST_F(WithDouble, BrowseModeOneTakesOneSample) {
     EXPECT_EQ(Browse("1", "1").text, "2.5");
 
     // The decimal point is '.' whatever locale the host set in the C
-    // runtime that every module of its process shares.
+    // runtime that every module of its process shares, and whatever
+    // decimal symbol of up to three characters the user chose.
     ASSERT_NE(setlocale(LC_ALL, "German_Germany.1252"), nullptr);
     ASSERT_STREQ(localeconv()->decimal_point, ",");
     struct { double value; const char* text; } rows[] = {
@@ -330,9 +378,14 @@ TEST_F(WithDouble, BrowseModeOneTakesOneSample) {
         {12.3456789012, "12.3456789"}, {0.0001, "0.0001"}, {0.00005, "5.00000000e-005"},
         {999999999, "999999999.0"}, {1234567890, "1.23456789e+009"},
     };
-    for (const auto& row : rows) {
-        s->doubleValue = row.value;
-        EXPECT_EQ(Browse("1", "1").text, row.text) << row.value;
+    for (const char* symbol : {",", ",,", "::;"}) {
+        decimalSymbol = symbol;
+        rig::Patch locale(host.Module(), "msvcrt.dll", "localeconv", reinterpret_cast<void*>(ServeLocale));
+        ASSERT_TRUE(locale.Active());
+        for (const auto& row : rows) {
+            s->doubleValue = row.value;
+            EXPECT_EQ(Browse("1", "1").text, row.text) << row.value << " with " << symbol;
+        }
     }
     setlocale(LC_ALL, "C");
 

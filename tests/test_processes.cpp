@@ -9,6 +9,7 @@
 #include <set>
 
 #include "host.h"
+#include "perf_data.h"
 #include "rig.h"
 
 #include <psapi.h>
@@ -36,15 +37,52 @@ std::string Pairs(std::initializer_list<const char*> strings) {
 }
 const std::string& kWindowsNames = rig::kWindowsCounterNames;
 
+// Performance data as Windows serves it (empty: the provider's, as Wine
+// reads it); the size is left at 0 on ERROR_MORE_DATA, as Windows leaves it.
+std::string servedData;
+
 LSTATUS WINAPI ServeQuery(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                           LPDWORD size) {
     if (key == HKEY_PERFORMANCE_DATA) {
-        LSTATUS status = realQuery(key, name, reserved, type, data, size);
+        LSTATUS status = ERROR_MORE_DATA;
+        if (servedData.empty()) {
+            status = realQuery(key, name, reserved, type, data, size);
+        } else if (data == nullptr || *size < servedData.size()) {
+            *size = 0;
+        } else {
+            memcpy(data, servedData.data(), servedData.size());
+            *size = static_cast<DWORD>(servedData.size());
+            status = ERROR_SUCCESS;
+        }
         return perfRead.Now() || perfRead.calls > kPerfReadLimit ? perfFailure : status;
     }
     LSTATUS served;
     if (rig::ServeCounterNames(counterList, name, type, data, size, &served)) return served;
     return realQuery(key, name, reserved, type, data, size);
+}
+
+// The ANSI code page as the extender sees it (0: the system's): a UTF-8 one
+// or a double-byte one, whose CharNextA steps over a lead and trail byte.
+UINT codePage;
+typedef int(WINAPI* WideToAnsiFn)(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL);
+typedef LPSTR(WINAPI* CharNextFn)(LPCSTR);
+WideToAnsiFn realWideToAnsi;
+CharNextFn realCharNext;
+UINT WINAPI ServeAcp() { return codePage ? codePage : GetACP(); }
+int WINAPI ServeWideToAnsi(UINT page, DWORD flags, LPCWCH wide, int units, LPSTR out, int size,
+                           LPCCH fallback, LPBOOL used) {
+    return realWideToAnsi(page == CP_ACP && codePage ? codePage : page, flags, wide, units, out, size,
+                          fallback, used);
+}
+LPSTR WINAPI ServeCharNext(LPCSTR at) {
+    if (codePage == 0) return realCharNext(at);
+    const bool pair = codePage != CP_UTF8 && IsDBCSLeadByteEx(codePage, *at) && at[1];
+    return const_cast<LPSTR>(*at ? at + (pair ? 2 : 1) : at);
+}
+std::string Times(const std::string& piece, int count) {
+    std::string text;
+    while (count-- > 0) text += piece;
+    return text;
 }
 
 typedef LPVOID(WINAPI* HeapAllocFn)(HANDLE, DWORD, SIZE_T);
@@ -175,6 +213,17 @@ BOOL WINAPI RecordAdjust(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state,
     return Failing(kAdjust) ? FALSE : realAdjust(token, disableAll, state, length, previous, returned);
 }
 
+// EnumProcessModules refusing with ERROR_PARTIAL_COPY the first times, as
+// while a process starts.
+typedef BOOL(WINAPI* EnumModulesFn)(HANDLE, HMODULE*, DWORD, LPDWORD);
+EnumModulesFn realEnumModules;
+int partialCopies, enumCalls;
+BOOL WINAPI PartialCopy(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
+    if (++enumCalls > partialCopies) return realEnumModules(process, modules, size, needed);
+    SetLastError(ERROR_PARTIAL_COPY);
+    return FALSE;
+}
+
 // CloseHandle and TerminateProcess of handles that are not there: what
 // they were given.
 typedef BOOL(WINAPI* CloseFn)(HANDLE);
@@ -222,14 +271,26 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
 
     rig::Patch query(host.Module(), "ADVAPI32.dll", "RegQueryValueExA",
                      reinterpret_cast<void*>(ServeQuery), reinterpret_cast<void**>(&realQuery));
-    ASSERT_TRUE(query.Active());
+    rig::Patch acp(host.Module(), "KERNEL32.dll", "GetACP", reinterpret_cast<void*>(ServeAcp));
+    rig::Patch wide(host.Module(), "KERNEL32.dll", "WideCharToMultiByte",
+                    reinterpret_cast<void*>(ServeWideToAnsi), reinterpret_cast<void**>(&realWideToAnsi));
+    rig::Patch next(host.Module(), "USER32.dll", "CharNextA", reinterpret_cast<void*>(ServeCharNext),
+                    reinterpret_cast<void**>(&realCharNext));
+    ASSERT_TRUE(query.Active() && acp.Active() && wide.Active() && next.Active());
+    using perfdata::Build;
+    using perfdata::Process;
+    const std::vector<perfdata::Instance> usual = {
+        {L"Idle", 0}, {L"svchost", 4}, {L"svchost", 8}, {L"_Total", 0}, {L"_Total", 5}};
+    const char* const usualText = "Idle|0\tsvchost|4\tsvchost|8\t_Total|5";
     struct {
         const char* scenario;
         std::string names;
         int failRead;        // which read of the performance data fails (1: the size probe)
         LSTATUS failure;
-        const char* text;
+        std::string text;
         int reads;           // of the performance data; -1: not looked at
+        std::string served;  // performance data as Windows shapes it, instead of the provider's
+        UINT codePage;
     } rows[] = {
         {"list:Idle=0,alpha=12,_Total=0,=77,neg=4294967295,_Total=5", kWindowsNames, 0, 0,
          "Idle|0\talpha|12\t|77\tneg|-1\t_Total|5", 2},
@@ -247,12 +308,29 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
         {"", kWindowsNames, 2, ERROR_INVALID_PARAMETER, "214:  Problem accessing registry", 2},
         {"many:5000", kWindowsNames, 3, ERROR_FILE_NOT_FOUND, "214:  Problem accessing registry", 3},
         {"bad:instlen", kWindowsNames, 0, 0, "214:  Problem accessing registry", 2},
+        // Windows' own shapes: the Thread object first, records at odd
+        // offsets, a count that over-states, no object with stale bytes.
+        {"", kWindowsNames, 0, 0, usualText, 2, Build({perfdata::Thread(), Process(usual)})},
+        {"", kWindowsNames, 0, 0, usualText, 2, Build({perfdata::Thread(), Process(usual)}, 3)},
+        {"", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2,
+         Build({perfdata::Thread()}, 0, 3)},
+        {"", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2, Build({Process(usual)}, 0, 0)},
+        // Names of 259 characters fit; longer ones are cut between whole
+        // characters of the ANSI code page, UTF-8 and double-byte alike.
+        {"", kWindowsNames, 0, 0, std::string(259, 'n') + "|1\t" + std::string(259, 'm') + "|2", 2,
+         Build({Process({{std::wstring(259, L'n'), 1}, {std::wstring(260, L'm'), 2}})}, 5)},
+        {"", kWindowsNames, 0, 0, "aa" + Times("\xE2\x82\xAC", 85) + "|7", 2,
+         Build({Process({{L"aa" + std::wstring(100, L'\x20AC'), 7}})}), CP_UTF8},
+        {"", kWindowsNames, 0, 0, Times("\x82\xA0", 129) + "|8", 2,
+         Build({Process({{std::wstring(200, L'\x3042'), 8}})}), 932},
     };
     for (const auto& row : rows) {
         SetEnvironmentVariableA("VEKPERF_SCENARIO", row.scenario);
         counterList = row.names;
         perfRead = {row.failRead};
         perfFailure = row.failure;
+        servedData = row.served;
+        codePage = row.codePage;
         host.Call(kCloseProc, {"0"});  // a saved code that no path here may touch
         Outcome o = host.Call(kListProc);
         EXPECT_EQ(o.text, row.text) << row.scenario;
@@ -261,6 +339,8 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
         EXPECT_EQ(host.LastError(), 6u) << row.scenario;
     }
 
+    servedData.clear();
+    codePage = 0;
     // The running processes, this one among them, with no "_Total".
     SetEnvironmentVariableA("VEKPERF_SCENARIO", nullptr);
     counterList = kWindowsNames;
@@ -590,6 +670,21 @@ TEST_F(Processes, ListModInItsThreeModes) {
         ASSERT_EQ(parts.size(), 2u) << e;
         EXPECT_TRUE(listed.count(parts[1])) << e;
     }
+
+    // A process whose module list is changing is asked again, ten times at
+    // most, before its list counts as empty.
+    rig::Serve partial("EnumProcessModules", reinterpret_cast<void*>(PartialCopy),
+                       reinterpret_cast<void**>(&realEnumModules));
+    ASSERT_EQ(host.Initialise(), 19);
+    struct { int partial; bool listed; int calls; } rows[] = {
+        {0, true, 1}, {1, true, 2}, {9, true, 10}, {10, false, 10}, {1000, false, 10}};
+    for (const auto& row : rows) {
+        partialCopies = row.partial;
+        enumCalls = 0;
+        EXPECT_EQ(host.Text(kListMod, {Self(), "2"}), row.listed ? numbers.text : "") << row.partial;
+        EXPECT_EQ(enumCalls, row.calls) << row.partial;
+    }
+    partialCopies = 0;
 
     EXPECT_EQ(host.Text(kListMod, {Self(), "5"}), "203: Invalid flag(s) specified.");
     EXPECT_EQ(host.Text(kListMod, {Self(), "abc"}), "205: Invalid parameter type. ");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "extender.h"
+#include "perf_data.h"
 
 #include <tlhelp32.h>
 
@@ -94,7 +95,7 @@ Listed Walk(const std::vector<BYTE>& data, size_t capacity = kResultTextCapacity
     std::vector<char> out(capacity);
     TextBuffer buffer = {out.data(), capacity, 0};
     buffer.Clear();
-    int message = ProcessListFromPerfData(fenced.data(), fenced.size(), 784, buffer);
+    int message = ProcessListFromPerfData(fenced.data(), fenced.size(), 230, 784, buffer);
     return {message, out.data()};
 }
 
@@ -163,7 +164,7 @@ TEST(ProcessWalk, AFullResultEndsAtItsLastWholeItem) {
         std::vector<char> out(capacity + 1, 'G');
         TextBuffer buffer = {out.data(), capacity, 0};
         buffer.Clear();
-        ProcessListFromPerfData(two.data(), static_cast<DWORD>(two.size()), 784, buffer);
+        ProcessListFromPerfData(two.data(), static_cast<DWORD>(two.size()), 230, 784, buffer);
         EXPECT_EQ(out[capacity], 'G') << capacity;
         EXPECT_LT(strlen(out.data()), capacity) << capacity;
     }
@@ -186,6 +187,38 @@ TEST(ProcessWalk, LengthsPointingOutsideTheDataGive214) {
                     listed.message == kMsgNoIdProcessCounter)
             << size;
     }
+}
+
+// Windows' shapes, walked by the core built with the undefined-behaviour
+// traps: a record read in place at an odd offset ends the program here.
+TEST(ProcessWalk, TheProcessObjectIsFoundByIndexAndReadAtAnyOffset) {
+    using namespace perfdata;
+    const std::vector<Instance> usual = {{L"Idle", 0}, {L"svchost", 4}, {L"_Total", 0}};
+    for (DWORD shift = 0; shift < 8; ++shift) {
+        const std::string data = Build({Thread(), Process(usual)}, shift);
+        Listed listed = Walk(std::vector<BYTE>(data.begin(), data.end()));
+        EXPECT_EQ(listed.message, 0) << shift;
+        EXPECT_EQ(listed.text, "Idle|0\tsvchost|4") << shift;
+    }
+}
+
+// Here the Windows directory serves (no shell folder below MAX_PATH):
+// "C:\windows\Dravolin\Settings" and "\QUENDRAL.INI" need 42 characters.
+TEST(SettingsFolder, ACapacityBelowWhatFitsIsRefusedAndNothingIsWrittenOutside) {
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    ASSERT_STREQ(windows, "C:\\windows");
+    for (int capacity : {0, 1, 12, 13, 30, 31, 41, 42}) {
+        char buffer[16 + 64 + 16];
+        memset(buffer, 'G', sizeof buffer);
+        EXPECT_EQ(GetSettingsFolder(buffer + 16, capacity), capacity == 42 ? 1 : 0) << capacity;
+        if (capacity == 42) EXPECT_STREQ(buffer + 16, "C:\\windows\\Dravolin\\Settings");
+        for (size_t i = 0; i < sizeof buffer; ++i) {
+            if (i < 16 || i >= 16u + capacity) ASSERT_EQ(buffer[i], 'G') << capacity << " at " << i;
+        }
+    }
+    RemoveDirectoryA("C:\\windows\\Dravolin\\Settings");
+    RemoveDirectoryA("C:\\windows\\Dravolin");
 }
 
 namespace {

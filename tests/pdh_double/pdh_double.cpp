@@ -74,6 +74,16 @@ bool Refused(bool known) {
 bool BadQuery(PDH_HQUERY query) { return Refused(queries.count(H(query)) != 0); }
 bool BadCounter(PDH_HCOUNTER counter) { return Refused(counters.count(H(counter)) != 0); }
 
+PDH_STATUS AddCounter(const char* name, PDH_STATUS refusal, PDH_HQUERY query, LPCSTR path,
+                      DWORD_PTR userData, PDH_HCOUNTER* counter) {
+    Record(name, path, H(query), userData);
+    if (BadQuery(query)) return PDH_INVALID_HANDLE;
+    if (refusal) return refusal;
+    *counter = reinterpret_cast<PDH_HCOUNTER>(++nextCounter);
+    counters[nextCounter] = H(query);
+    return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -91,12 +101,14 @@ PDH_STATUS WINAPI PdhOpenQuery(LPCWSTR, DWORD_PTR userData, PDH_HQUERY* query) {
 
 PDH_STATUS WINAPI PdhAddCounterA(PDH_HQUERY query, LPCSTR path, DWORD_PTR userData,
                                  PDH_HCOUNTER* counter) {
-    Record("PdhAddCounterA", path, H(query), userData);
-    if (BadQuery(query)) return PDH_INVALID_HANDLE;
-    if (script.addCounter) return script.addCounter;
-    *counter = reinterpret_cast<PDH_HCOUNTER>(++nextCounter);
-    counters[nextCounter] = H(query);
-    return 0;
+    return AddCounter("PdhAddCounterA", script.addCounter, query, path, userData, counter);
+}
+
+// As on a system of another language: the localised form refuses English
+// paths (addCounter), the English form takes them (addEnglish).
+PDH_STATUS WINAPI PdhAddEnglishCounterA(PDH_HQUERY query, LPCSTR path, DWORD_PTR userData,
+                                        PDH_HCOUNTER* counter) {
+    return AddCounter("PdhAddEnglishCounterA", script.addEnglish, query, path, userData, counter);
 }
 
 PDH_STATUS WINAPI PdhGetCounterInfoA(PDH_HCOUNTER counter, BOOLEAN explain, LPDWORD size,

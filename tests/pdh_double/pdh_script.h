@@ -22,7 +22,7 @@ struct CallRecord {
 
 struct Script {
     // Statuses the entry points return (0: success).
-    PDH_STATUS openQuery, addCounter, infoSizeQuery, info, collect[2], format, remove, close,
+    PDH_STATUS openQuery, addCounter, addEnglish, infoSizeQuery, info, collect[2], format, remove, close,
         browse, connect, parseSizeQuery, parse;
     // PdhGetCounterInfoA: the size it reports (0: the record's real size),
     // and what it writes into the record.
