@@ -110,18 +110,6 @@ TEST(Messages, TheVersionResourceCarries44017) {
     }
 }
 
-TEST(Messages, AFailureReachesTheScriptAsItsNumberedText) {
-    Host host;
-    ASSERT_EQ(host.Initialise(), 19);
-    Outcome o = host.Call(kCloseProc, {"0"});
-    EXPECT_EQ(o.status, -1);
-    EXPECT_EQ(o.type, 2);
-    EXPECT_EQ(o.text, "229: tCloseProc failed.");
-    EXPECT_EQ(host.Text(kGetModInfo, {"12a", "0"}), "205: Invalid parameter type. ");
-    EXPECT_EQ(host.Text(kGetData, {"\\System\\System Up Time", "2"}), "203: Invalid flag(s) specified.");
-    host.Terminate();
-}
-
 TEST(LastErrorLog, AFailedTerminationLeavesItsCodeInTheSettingsFile) {
     // The folders are made on first use and found on the next.
     const std::string folder = SettingsFolder();

@@ -157,37 +157,93 @@ TEST_F(WithDouble, GetDataOpenAndAddFailures) {
     EXPECT_EQ(LastErrorLine(), "");
 }
 
-TEST_F(WithDouble, GetDataCounterInformationFailures) {
-    // The call fails and the record says the instance is missing: no log.
-    s->info = St(PDH_INVALID_ARGUMENT);
-    s->infoCStatus = PDH_CSTATUS_NO_INSTANCE;
-    EXPECT_EQ(GetData().text, "227: The specified instance is not present.");
-    EXPECT_EQ(host.LastError(), PDH_INVALID_ARGUMENT);
-    EXPECT_EQ(LastErrorLine(), "");
-
-    // The call fails otherwise: the record's status is logged, signed.
-    pdhdouble::Forget(*s);
-    s->infoCStatus = PDH_CSTATUS_NO_MACHINE;
-    EXPECT_EQ(GetData().text, "228: tGetData function failed.");
-    EXPECT_EQ(host.LastError(), PDH_INVALID_ARGUMENT);
-    EXPECT_EQ(LastErrorLine(), "-2147481648 (Status of PdhGetCounterInfo)");
-    EXPECT_EQ(CallNames(*s),
-              "PdhOpenQuery PdhAddCounterA PdhGetCounterInfoA PdhGetCounterInfoA "
-              "PdhRemoveCounter PdhCloseQuery");
-
-    // The call succeeds with a bad counter status: logged, code unchanged.
-    s->info = 0;
-    s->infoCStatus = PDH_CSTATUS_NO_INSTANCE;
-    EXPECT_EQ(GetData().text, "227: The specified instance is not present.");
-    EXPECT_EQ(host.LastError(), 0u);
-    EXPECT_EQ(LastErrorLine(), "-2147481647 (Status of PdhGetCounterInfo)");
-
-    // A size query that reports no usable size never reads the record.
-    s->infoCStatus = 0;
-    s->infoSize = 8;
-    pdhdouble::Forget(*s);
-    EXPECT_EQ(GetData().text, "228: tGetData function failed.");
-    EXPECT_EQ(CallNames(*s), "PdhOpenQuery PdhAddCounterA PdhGetCounterInfoA PdhRemoveCounter PdhCloseQuery");
+// What each PDH failure gives, row by row: the message, the code
+// tGetLastError keeps (a code of 6 set before the call stands for
+// "unchanged"; kAny: not looked at), the settings-file line, and how the
+// calls end (a query is closed after every failure once it was opened).
+TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
+    enum Call { kData, kBrowsePath, kBrowseValue, kParse };
+    constexpr DWORD kAny = 0xFFFFFFFF, kKept = 6;
+    const char* const released = "PdhRemoveCounter PdhCloseQuery";
+    const char* const k210 = "210 : tBrowseCntrs function failed.";
+    const char* const k228 = "228: tGetData function failed.";
+    const char* const kFormatLog = "-1073738822 (Status of PdhGetFormattedCounterValue)";
+    struct { void (*set)(Script&); Call call; const char* text; DWORD code; const char* log, *end; } rows[] = {
+        // The counter information: its call fails, or the record's status is bad.
+        {[](Script& s) { s.info = St(PDH_INVALID_ARGUMENT); s.infoCStatus = PDH_CSTATUS_NO_INSTANCE; },
+         kData, "227: The specified instance is not present.", PDH_INVALID_ARGUMENT, "", released},
+        {[](Script& s) { s.info = St(PDH_INVALID_ARGUMENT); s.infoCStatus = PDH_CSTATUS_NO_MACHINE; },
+         kData, k228, PDH_INVALID_ARGUMENT, "-2147481648 (Status of PdhGetCounterInfo)",
+         "PdhGetCounterInfoA PdhGetCounterInfoA PdhRemoveCounter PdhCloseQuery"},
+        {[](Script& s) { s.infoCStatus = PDH_CSTATUS_NO_INSTANCE; }, kData,
+         "227: The specified instance is not present.", kKept, "-2147481647 (Status of PdhGetCounterInfo)", released},
+        // A size that cannot hold the record: the record is never read.
+        {[](Script& s) { s.infoSize = 8; }, kData, k228, PDH_MORE_DATA, "", "PdhAddCounterA PdhGetCounterInfoA PdhRemoveCounter PdhCloseQuery"},
+        {[](Script& s) { s.collect[0] = St(PDH_NO_DATA); }, kData, "220: tCollectData failed", PDH_NO_DATA, "", released},
+        {[](Script& s) { s.collect[1] = St(PDH_NO_DATA); }, kData, "220: tCollectData failed", PDH_NO_DATA, "", released},
+        {[](Script& s) { s.format = St(PDH_INVALID_ARGUMENT); s.valueCStatus = PDH_CSTATUS_INVALID_DATA; }, kData,
+         "224: An argument is not correct or is incorrectly formatted.", PDH_INVALID_ARGUMENT, kFormatLog, released},
+        {[](Script& s) { s.format = St(PDH_INVALID_DATA); s.valueCStatus = PDH_CSTATUS_INVALID_DATA; }, kData,
+         "225: Specified counter does not contain valid data or a successful status code.", PDH_INVALID_DATA, kFormatLog, released},
+        {[](Script& s) { s.format = St(PDH_INVALID_HANDLE); s.valueCStatus = PDH_CSTATUS_INVALID_DATA; }, kData,
+         "226: The counter handle is not valid.", PDH_INVALID_HANDLE, kFormatLog, released},
+        {[](Script& s) { s.format = St(PDH_CALC_NEGATIVE_VALUE); s.valueCStatus = PDH_CSTATUS_INVALID_DATA; }, kData,
+         k228, PDH_CALC_NEGATIVE_VALUE, kFormatLog, released},
+        // A failing status with a clean record status is a failure too, and
+        // the value PDH never wrote is not passed off as a result.
+        {[](Script& s) { s.format = St(PDH_INVALID_HANDLE); s.formatFills = FALSE; }, kData,
+         "226: The counter handle is not valid.", PDH_INVALID_HANDLE, "", released},
+        // The browse dialog's two modes.
+        {[](Script& s) { s.browse = St(PDH_INVALID_ARGUMENT); }, kBrowsePath, k210, PDH_INVALID_ARGUMENT, "", "PdhCloseQuery"},
+        {[](Script& s) { s.addCounter = St(PDH_CSTATUS_BAD_COUNTERNAME); }, kBrowsePath, "222: Invalid Counter Name.",
+         PDH_CSTATUS_BAD_COUNTERNAME, "", "PdhAddCounterA PdhCloseQuery"},
+        {[](Script& s) { s.info = St(PDH_INVALID_ARGUMENT); }, kBrowsePath, k210, PDH_INVALID_ARGUMENT, "", released},
+        {[](Script& s) { s.remove = St(PDH_INVALID_HANDLE); }, kBrowsePath, k210, PDH_INVALID_HANDLE, "", released},
+        {[](Script& s) { s.collect[0] = St(PDH_NO_DATA); }, kBrowseValue, k210, PDH_NO_DATA, "", released},
+        {[](Script& s) { s.format = St(PDH_INVALID_DATA); s.valueCStatus = PDH_CSTATUS_NO_INSTANCE; }, kBrowseValue,
+         "233: The specified instance is not present.", kAny, nullptr, released},
+        {[](Script& s) { s.format = St(PDH_INVALID_DATA); s.valueCStatus = PDH_CSTATUS_INVALID_DATA; }, kBrowseValue,
+         k210, kAny, nullptr, released},
+        {[](Script& s) { s.format = St(PDH_INVALID_DATA); s.formatFills = FALSE; }, kBrowseValue,
+         "225: Specified counter does not contain valid data or a successful status code.", kKept, "", released},
+        {[](Script& s) { s.format = St(PDH_INVALID_ARGUMENT); s.formatFills = FALSE; }, kBrowseValue,
+         "224: An argument is not correct or is incorrectly formatted.", kKept, "", released},
+        {[](Script& s) { s.format = St(PDH_INVALID_HANDLE); s.formatFills = FALSE; }, kBrowseValue,
+         "226: The counter handle is not valid.", kKept, "", released},
+        {[](Script& s) { s.format = St(PDH_NO_DATA); s.formatFills = FALSE; }, kBrowseValue, k210, kKept, "", released},
+        // New data is no valid data here: a failure that clears the code.
+        {[](Script& s) { s.valueCStatus = PDH_CSTATUS_NEW_DATA; }, kBrowseValue, k210, 0, "", released},
+        // Path parsing: the size query and the parse itself.
+        {[](Script& s) { s.parse = St(PDH_INVALID_ARGUMENT); }, kParse, "205: Invalid parameter type. ", PDH_INVALID_ARGUMENT, "", nullptr},
+        {[](Script& s) { s.parse = St(PDH_INVALID_PATH); }, kParse, "222: Invalid Counter Name.", PDH_INVALID_PATH, "", nullptr},
+        {[](Script& s) { s.parse = St(PDH_MEMORY_ALLOCATION_FAILURE); }, kParse,
+         "245: Unable to allocate memory in order to complete the function.\n", PDH_MEMORY_ALLOCATION_FAILURE, "", nullptr},
+        {[](Script& s) { s.parse = St(PDH_CSTATUS_NO_OBJECT); }, kParse, "246: tParseCntrPath failed", PDH_CSTATUS_NO_OBJECT, "", nullptr},
+        {[](Script& s) { s.parseSizeQuery = St(PDH_INVALID_ARGUMENT); }, kParse, "205: Invalid parameter type. ",
+         PDH_INVALID_ARGUMENT, "", nullptr},
+        {[](Script& s) { s.parseSizeQuery = St(PDH_INVALID_PATH); }, kParse, "222: Invalid Counter Name.", PDH_INVALID_PATH, "", nullptr},
+        {[](Script& s) { s.parseSizeQuery = St(PDH_MEMORY_ALLOCATION_FAILURE); }, kParse,
+         "245: Unable to allocate memory in order to complete the function.\n", PDH_MEMORY_ALLOCATION_FAILURE, "", nullptr},
+        {[](Script& s) { s.parseSizeQuery = St(PDH_CSTATUS_NO_OBJECT); }, kParse, "246: tParseCntrPath failed",
+         PDH_CSTATUS_NO_OBJECT, "", nullptr},
+        // A size query that reports less than the record.
+        {[](Script& s) { s.parseSize = 4; }, kParse, "246: tParseCntrPath failed", PDH_MORE_DATA, "", nullptr},
+    };
+    int i = 0;
+    for (const auto& row : rows) {
+        pdhdouble::Reset(*s);
+        row.set(*s);
+        host.Call(kCloseProc, {"0"});
+        ClearLastErrorLine();
+        const Outcome o = row.call == kData ? GetData() : row.call == kParse ? host.Call(kParseCntrPath, {kPath})
+                                                                              : Browse(row.call == kBrowsePath ? "0" : "1");
+        EXPECT_EQ(o.text, row.text) << "row " << i;
+        if (row.code != kAny) EXPECT_EQ(host.LastError(), row.code) << "row " << i;
+        if (row.log) EXPECT_EQ(LastErrorLine(), row.log) << "row " << i;
+        const std::string calls = CallNames(*s), end = row.end ? row.end : "";
+        EXPECT_EQ(calls.substr(calls.size() - std::min(calls.size(), end.size())), end) << "row " << i << ": " << calls;
+        ++i;
+    }
 }
 
 TEST_F(WithDouble, GetDataFlagIsCheckedAfterThePath) {
@@ -195,42 +251,6 @@ TEST_F(WithDouble, GetDataFlagIsCheckedAfterThePath) {
     EXPECT_EQ(GetData("x").text, "205: Invalid parameter type. ");
     s->addCounter = St(PDH_CSTATUS_BAD_COUNTERNAME);
     EXPECT_EQ(GetData("2").text, "222: Invalid Counter Name.");
-}
-
-TEST_F(WithDouble, GetDataCollectionFailures) {
-    for (int which = 0; which < 2; ++which) {
-        s->collect[0] = s->collect[1] = 0;
-        s->collect[which] = St(PDH_NO_DATA);
-        pdhdouble::Forget(*s);
-        EXPECT_EQ(GetData().text, "220: tCollectData failed") << which;
-        EXPECT_EQ(host.LastError(), PDH_NO_DATA);
-        EXPECT_EQ(CallNames(*s).substr(CallNames(*s).size() - 30), "PdhRemoveCounter PdhCloseQuery");
-    }
-}
-
-TEST_F(WithDouble, GetDataFormattingFailures) {
-    struct { DWORD status; const char* text; } rows[] = {
-        {PDH_INVALID_ARGUMENT, "224: An argument is not correct or is incorrectly formatted."},
-        {PDH_INVALID_DATA, "225: Specified counter does not contain valid data or a successful status code."},
-        {PDH_INVALID_HANDLE, "226: The counter handle is not valid."},
-        {PDH_CALC_NEGATIVE_VALUE, "228: tGetData function failed."},
-    };
-    for (const auto& row : rows) {
-        s->format = St(row.status);
-        s->valueCStatus = PDH_CSTATUS_INVALID_DATA;
-        ClearLastErrorLine();
-        EXPECT_EQ(GetData().text, row.text);
-        EXPECT_EQ(host.LastError(), row.status);
-        EXPECT_EQ(LastErrorLine(), "-1073738822 (Status of PdhGetFormattedCounterValue)");
-    }
-    // A failing status with a clean record status is a failure too, and the
-    // value PDH never wrote is not passed off as a result.
-    s->format = St(PDH_INVALID_HANDLE);
-    s->formatFills = FALSE;
-    ClearLastErrorLine();
-    EXPECT_EQ(GetData().text, "226: The counter handle is not valid.");
-    EXPECT_EQ(host.LastError(), PDH_INVALID_HANDLE);
-    EXPECT_EQ(LastErrorLine(), "");
 }
 
 // The result is built only after both releases: a failing one leaves the
@@ -327,37 +347,6 @@ TEST_F(WithDouble, ACancelledDialogReturnsMinusFiveWithoutTheCallback) {
     s->openQueries = 0;
 }
 
-TEST_F(WithDouble, BrowseFailures) {
-    s->browse = St(PDH_INVALID_ARGUMENT);
-    EXPECT_EQ(Browse("0").text, "210 : tBrowseCntrs function failed.");
-    EXPECT_EQ(host.LastError(), PDH_INVALID_ARGUMENT);
-    s->browse = 0;
-
-    s->addCounter = St(PDH_CSTATUS_BAD_COUNTERNAME);
-    EXPECT_EQ(Browse("0").text, "222: Invalid Counter Name.");
-    EXPECT_EQ(host.LastError(), PDH_CSTATUS_BAD_COUNTERNAME);
-    s->addCounter = 0;
-
-    s->info = St(PDH_INVALID_ARGUMENT);
-    pdhdouble::Forget(*s);
-    EXPECT_EQ(Browse("0").text, "210 : tBrowseCntrs function failed.");
-    EXPECT_EQ(host.LastError(), PDH_INVALID_ARGUMENT);
-    EXPECT_NE(CallNames(*s).find("PdhRemoveCounter PdhCloseQuery"), std::string::npos);
-    s->info = 0;
-
-    s->collect[0] = St(PDH_NO_DATA);
-    EXPECT_EQ(Browse("1").text, "210 : tBrowseCntrs function failed.");
-    EXPECT_EQ(host.LastError(), PDH_NO_DATA);
-    s->collect[0] = 0;
-
-    s->remove = St(PDH_INVALID_HANDLE);
-    pdhdouble::Forget(*s);
-    EXPECT_EQ(Browse("0").text, "210 : tBrowseCntrs function failed.");
-    EXPECT_EQ(host.LastError(), PDH_INVALID_HANDLE);
-    EXPECT_EQ(CallNames(*s).substr(CallNames(*s).size() - 13), "PdhCloseQuery")
-        << "the query is closed after a failed removal";
-}
-
 TEST_F(WithDouble, BrowseModeOneTakesOneSample) {
     pdhdouble::Forget(*s);
     Outcome o = Browse("1", "0");
@@ -389,29 +378,6 @@ TEST_F(WithDouble, BrowseModeOneTakesOneSample) {
     }
     setlocale(LC_ALL, "C");
 
-    s->valueCStatus = PDH_CSTATUS_NEW_DATA;
-    host.Call(kCloseProc, {"0"});
-    EXPECT_EQ(Browse("1", "0").text, "210 : tBrowseCntrs function failed.");
-    EXPECT_EQ(host.LastError(), 0u) << "new data clears the saved code";
-}
-
-TEST_F(WithDouble, BrowseModeOneFormattingFailures) {
-    s->format = St(PDH_INVALID_DATA);
-    s->valueCStatus = PDH_CSTATUS_NO_INSTANCE;
-    EXPECT_EQ(Browse("1").text, "233: The specified instance is not present.");
-    EXPECT_NE(LastErrorLine().find("(PdhGetFormattedCounterValue)"), std::string::npos);
-    s->valueCStatus = PDH_CSTATUS_INVALID_DATA;
-    EXPECT_EQ(Browse("1").text, "210 : tBrowseCntrs function failed.");
-    s->formatFills = FALSE;
-    host.Call(kCloseProc, {"0"});
-    EXPECT_EQ(Browse("1").text, "225: Specified counter does not contain valid data or a successful status code.");
-    EXPECT_EQ(host.LastError(), 6u) << "the saved code is left as it was";
-    s->format = St(PDH_INVALID_ARGUMENT);
-    EXPECT_EQ(Browse("1").text, "224: An argument is not correct or is incorrectly formatted.");
-    s->format = St(PDH_INVALID_HANDLE);
-    EXPECT_EQ(Browse("1").text, "226: The counter handle is not valid.");
-    s->format = St(PDH_NO_DATA);
-    EXPECT_EQ(Browse("1").text, "210 : tBrowseCntrs function failed.");
 }
 
 TEST_F(WithDouble, ParseGivesSixFieldsInstanceBeforeParent) {
@@ -427,23 +393,6 @@ TEST_F(WithDouble, ParseGivesSixFieldsInstanceBeforeParent) {
 }
 
 TEST_F(WithDouble, ParseFailures) {
-    struct { DWORD status; const char* text; } rows[] = {
-        {PDH_INVALID_ARGUMENT, "205: Invalid parameter type. "},
-        {PDH_INVALID_PATH, "222: Invalid Counter Name."},
-        {PDH_MEMORY_ALLOCATION_FAILURE, "245: Unable to allocate memory in order to complete the function.\n"},
-        {PDH_CSTATUS_NO_OBJECT, "246: tParseCntrPath failed"},
-    };
-    for (const auto& row : rows) {
-        s->parse = St(row.status);
-        EXPECT_EQ(host.Text(kParseCntrPath, {kPath}), row.text);
-        EXPECT_EQ(host.LastError(), row.status);
-        s->parse = 0;
-        s->parseSizeQuery = St(row.status);
-        EXPECT_EQ(host.Text(kParseCntrPath, {kPath}), row.text) << "size query";
-        EXPECT_EQ(host.LastError(), row.status) << "size query";
-        s->parseSizeQuery = 0;
-    }
-    s->parseSizeQuery = 0;
     {
         // The block cannot be had: as when PDH itself reports it.
         rig::Patch alloc(host.Module(), "KERNEL32.dll", "GlobalAlloc", reinterpret_cast<void*>(NoGlobalAlloc));
@@ -451,11 +400,20 @@ TEST_F(WithDouble, ParseFailures) {
                   "245: Unable to allocate memory in order to complete the function.\n");
         EXPECT_EQ(host.LastError(), PDH_MEMORY_ALLOCATION_FAILURE);
     }
-    s->parseSize = 4;
-    EXPECT_EQ(host.Text(kParseCntrPath, {kPath}), "246: tParseCntrPath failed");
-    pdhdouble::Forget(*s);
-    EXPECT_EQ(host.Text(kParseCntrPath, {std::string(5000, 'p')}), "222: Invalid Counter Name.");
-    EXPECT_EQ(s->callCount, 0) << "a path too long never reaches PDH";
+    // PDH takes paths of up to 2,048 characters (PDH_MAX_COUNTER_PATH): a
+    // longer one never reaches it, in either keyword.
+    for (size_t length : {2048, 2049, 5000}) {
+        const std::string path(length, 'p');
+        pdhdouble::Forget(*s);
+        const Outcome parse = host.Call(kParseCntrPath, {path});
+        const Outcome data = host.Call(kGetData, {path, "0"});
+        const bool reaches = length <= 2048;
+        EXPECT_EQ(parse.status == 0 ? "" : parse.text, reaches ? "" : "222: Invalid Counter Name.") << length;
+        EXPECT_EQ(data.status == 0 ? "" : data.text, reaches ? "" : "222: Invalid Counter Name.") << length;
+        EXPECT_EQ(CallNames(*s).find("PdhParseCounterPathA PdhParseCounterPathA PdhOpenQuery PdhAddCounterA"),
+                  reaches ? 0u : std::string::npos) << length;
+        if (reaches) EXPECT_EQ(s->calls[0].text, path.substr(0, pdhdouble::kTextCapacity - 1));
+    }
 }
 
 TEST_F(WithoutParse, ParseNeverCallsAMissingEntry) {

@@ -30,13 +30,6 @@ std::vector<std::string> RunAs(const std::string& version, const std::vector<std
     return lines;
 }
 
-bool Has(const std::vector<std::string>& lines, const std::string& line) {
-    for (const std::string& l : lines) {
-        if (l == line) return true;
-    }
-    return false;
-}
-
 std::string Joined(const std::vector<std::string>& lines) {
     std::string all;
     for (const std::string& l : lines) all += l + "\n";
@@ -45,98 +38,67 @@ std::string Joined(const std::vector<std::string>& lines) {
 
 }  // namespace
 
-TEST(Platforms, Nt351LoadsNothingAndRefusesWhatNeedsThePlatform) {
-    auto lines = RunAs("nt351", {"13", "9:-1", "3:1:0", "12:0", "2", "6", "22:x:0", "25:1",
-                                 "5:1"});
-    const std::string all = Joined(lines);
-    EXPECT_TRUE(Has(lines, "load 1")) << all;
-    EXPECT_TRUE(Has(lines, "init 19")) << all;
-    EXPECT_TRUE(Has(lines, "psapi 0")) << all;
-    EXPECT_TRUE(Has(lines, "pdh 0")) << all;
-    EXPECT_TRUE(Has(lines, "13 0 0")) << all;  // tCompatible
-    for (const char* id : {"9", "3", "12", "2", "6", "22", "5"}) {
-        EXPECT_TRUE(Has(lines, std::string(id) + " -1 209 : Not designed to run on this platform."))
-            << id << "\n" << all;
-    }
-    // tGetPriority has no platform check: it goes on to open process 1.
-    bool priorityRan = false;
-    for (const std::string& l : lines) priorityRan |= l.rfind("25 ", 0) == 0 && l.find("209") == std::string::npos;
-    EXPECT_TRUE(priorityRan) << all;
-}
-
-TEST(Platforms, Nt40RefusesTheTwoNewerPriorityClasses) {
+// Each pose's whole output: the load, initialise and which libraries it
+// loaded, one line a call, what terminate left loaded. From Windows 3.1 to
+// 10: 64-bit code meets NT 5.2 and later; the older ones are the probe's.
+TEST(Platforms, EachWindowsVersionGivesItsWholeOutput) {
     const std::string self = std::to_string(GetCurrentProcessId());
-    auto lines = RunAs("nt40", {"13", "24:" + self + ":16384", "24:" + self + ":32768"});
-    const std::string all = Joined(lines);
-    EXPECT_TRUE(Has(lines, "init 19")) << all;
-    EXPECT_TRUE(Has(lines, "psapi 1")) << all;
-    EXPECT_TRUE(Has(lines, "13 0 1")) << all;
-    EXPECT_TRUE(Has(lines, "24 -1 203: Invalid flag(s) specified.")) << all;
+    const std::string no = " -1 209 : Not designed to run on this platform.";
+    const std::string bad = " -1 205: Invalid parameter type. ", flags = " -1 203: Invalid flag(s) specified.";
+    const std::vector<std::string> initNt = {"load 1", "init 19", "psapi 1", "pdh 1"};
+    const std::string newer = "24:" + self + ":16384", normal = "24:" + self + ":32";
+    struct { const char* version; std::vector<std::string> calls, lines; } rows[] = {
+        {"win31", {}, {"load 0"}},
+        // Windows 98: Toolhelp only, the snapshots' code replacing a saved one,
+        // and no below- or above-normal class, as on NT 4.
+        {"win98", {"13", "22:\\System\\System Up Time:0", "5:abc", "5:12", "7:x:0", "7:12:0", "12:abc", "2",
+                   "14", "12:abc", "4:0:2", "14", "4:0:7", newer, "14"},
+         {"load 1", "init 19", "psapi 0", "pdh 0", "13 0 1", "22" + no, "5" + bad, "5" + no, "7" + bad, "7" + no,
+          "12 -1 229: tCloseProc failed.", "2 0 *", "14 0 0", "12 -1 229: tCloseProc failed.", "4 0 *", "14 0 0",
+          "4" + flags, "24" + flags, "14 0 0", "after 0 0"}},
+        // NT 3.51 loads nothing; tGetPriority alone has no platform check.
+        {"nt351", {"13", "9:-1", "3:1:0", "12:0", "2", "6", "22:x:0", "5:1", "25:99999999"},
+         {"load 1", "init 19", "psapi 0", "pdh 0", "13 0 0", "9" + no, "3" + no, "12" + no, "2" + no, "6" + no,
+          "22" + no, "5" + no, "25 -1 201: Open Process Failed", "after 0 0"}},
+        // NT 4 knows no below- or above-normal class.
+        {"nt40", {"13", newer, "24:" + self + ":32768", normal},
+         {"load 1", "init 19", "psapi 1", "pdh 1", "13 0 1", "24" + flags, "24" + flags, "24 0 1", "after 0 0"}},
+        {"winxp64", {"13", newer, normal}, {"load 1", "init 19", "psapi 1", "pdh 1", "13 0 1", "24 0 1", "24 0 1", "after 0 0"}},
+        {"vista", {"13", newer, normal}, {"load 1", "init 19", "psapi 1", "pdh 1", "13 0 1", "24 0 1", "24 0 1", "after 0 0"}},
+        {"win10", {"13", newer, normal}, {"load 1", "init 19", "psapi 1", "pdh 1", "13 0 1", "24 0 1", "24 0 1", "after 0 0"}},
+    };
+    for (const auto& row : rows) {
+        const auto lines = RunAs(row.version, row.calls);
+        ASSERT_EQ(lines.size(), row.lines.size()) << row.version << "\n" << Joined(lines);
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const std::string& want = row.lines[i];
+            if (want.back() == '*') {
+                EXPECT_EQ(lines[i].substr(0, want.size() - 1), want.substr(0, want.size() - 1)) << row.version;
+            } else {
+                EXPECT_EQ(lines[i], want) << row.version << " line " << i;
+            }
+        }
+    }
 }
 
-TEST(Platforms, Win98UsesToolhelpOnlyAndNoCounters) {
-    auto lines = RunAs("win98", {"13", "22:\\System\\System Up Time:0", "5:abc", "5:12", "7:x:0",
-                                 "7:12:0", "6", "2"});
-    const std::string all = Joined(lines);
-    EXPECT_TRUE(Has(lines, "init 19")) << all;
-    EXPECT_TRUE(Has(lines, "psapi 0")) << all;
-    EXPECT_TRUE(Has(lines, "pdh 0")) << all;
-    EXPECT_TRUE(Has(lines, "13 0 1")) << all;
-    EXPECT_TRUE(Has(lines, "22 -1 209 : Not designed to run on this platform.")) << all;
-    EXPECT_TRUE(Has(lines, "5 -1 205: Invalid parameter type. ")) << all;
-    EXPECT_TRUE(Has(lines, "5 -1 209 : Not designed to run on this platform.")) << all;
-    EXPECT_TRUE(Has(lines, "7 -1 205: Invalid parameter type. ")) << all;
-    EXPECT_TRUE(Has(lines, "7 -1 209 : Not designed to run on this platform.")) << all;
-    // The Toolhelp walk counts and lists the processes by file name.
-    int count = -1;
-    std::string list;
-    for (const std::string& l : lines) {
-        if (l.rfind("6 0 ", 0) == 0) count = atoi(l.c_str() + 4);
-        if (l.rfind("2 0 ", 0) == 0) list = l.substr(4);
-    }
-    EXPECT_GT(count, 0) << all;
-    ASSERT_FALSE(list.empty()) << all;
+// The Toolhelp walks count and list the same processes by file name, and
+// list this process's modules with their identifiers.
+TEST(Platforms, Win98CountsWhatItListsAndListsModules) {
+    const auto lines = RunAs("win98", {"6", "2", "4:0:2", "4:0:0"});
+    ASSERT_EQ(lines.size(), 9u) << Joined(lines);
+    const auto items = Split(lines[5].substr(4), '\t');
+    EXPECT_EQ(lines[4], "6 0 " + std::to_string(items.size())) << Joined(lines);
     bool self = false;
-    for (const std::string& item : Split(list, '\t')) {
-        auto parts = Split(item, '|');
+    for (const std::string& item : items) {
+        const auto parts = Split(item, '|');
         ASSERT_EQ(parts.size(), 2u) << item;
         EXPECT_EQ(parts[0].find('\\'), std::string::npos) << "file name only: " << item;
         self |= parts[0] == "platchild_win98.exe";
     }
-    EXPECT_TRUE(self) << list;
-}
-
-// The Toolhelp walk stores the last-error code after the snapshot and after
-// the first entry, on success too: a code saved before is replaced.
-TEST(Platforms, Win98ListProcStoresTheSnapshotsLastErrorEvenOnSuccess) {
-    auto lines = RunAs("win98", {"12:abc", "2", "14"});
-    const std::string all = Joined(lines);
-    ASSERT_TRUE(Has(lines, "12 -1 229: tCloseProc failed.")) << all;  // saves 6
-    EXPECT_TRUE(Has(lines, "14 0 0")) << all;
-}
-
-TEST(Platforms, Win98ListsModulesWithTheirIdentifiers) {
-    // The module snapshot's last-error code replaces a code saved before.
-    auto lines = RunAs("win98", {"12:abc", "4:0:2", "14", "4:0:0", "4:0:7"});
-    const std::string all = Joined(lines);
-    // Process id 0 is the caller itself for a Toolhelp module snapshot.
-    std::string numbers, paths;
-    for (const std::string& l : lines) {
-        if (l.rfind("4 0 ", 0) == 0 && numbers.empty()) numbers = l.substr(4);
-        else if (l.rfind("4 0 ", 0) == 0) paths = l.substr(4);
-    }
-    ASSERT_FALSE(numbers.empty()) << all;
-    for (const std::string& n : Split(numbers, '\t')) {
-        EXPECT_FALSE(n.empty()) << all;
-        EXPECT_EQ(n.find_first_not_of("-0123456789"), std::string::npos) << n;
-    }
-    ASSERT_FALSE(paths.empty()) << all;
-    EXPECT_NE(paths.find("platchild_win98.exe|"), std::string::npos) << paths;
-    EXPECT_TRUE(Has(lines, "4 -1 203: Invalid flag(s) specified.")) << all;
-    EXPECT_TRUE(Has(lines, "14 0 0")) << all;
-}
-
-TEST(Platforms, Win31RefusesTheLoad) {
-    auto lines = RunAs("win31", {});
-    EXPECT_TRUE(Has(lines, "load 0")) << Joined(lines);
+    EXPECT_TRUE(self) << lines[5];
+    const auto numbers = Split(lines[6].substr(4), '\t');
+    for (const std::string& n : numbers) EXPECT_TRUE(!n.empty() && n.find_first_not_of("-0123456789") == std::string::npos) << n;
+    const auto modules = Split(lines[7].substr(4), '\t');
+    ASSERT_EQ(modules.size(), numbers.size());
+    EXPECT_EQ(modules[0].substr(modules[0].rfind('\\') + 1), "platchild_win98.exe|" + numbers[0]);
 }

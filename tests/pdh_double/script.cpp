@@ -1,5 +1,6 @@
 #include "script.h"
 
+#include <stddef.h>
 #include <string.h>
 
 namespace pdhdouble {
@@ -21,6 +22,14 @@ std::string CallNames(const Script& s) {
 }
 
 void Forget(Script& s) {
+    s.callCount = 0;
+}
+
+void Reset(Script& s) {
+    memset(&s, 0, offsetof(Script, fullPath));  // the statuses and the record's fields
+    s.formatFills = TRUE;
+    s.valueCStatus = 0;
+    s.parseSize = 0;
     s.callCount = 0;
 }
 

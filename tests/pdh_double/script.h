@@ -12,5 +12,7 @@ Script* Attached();
 // The names of the calls received, in order, separated by blanks.
 std::string CallNames(const Script& s);
 void Forget(Script& s);
+// Every status back to success and every reply to its first form.
+void Reset(Script& s);
 
 }  // namespace pdhdouble
