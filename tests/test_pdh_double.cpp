@@ -410,6 +410,7 @@ TEST_F(WithDouble, ParseFailures) {
         const bool reaches = length <= 2048;
         EXPECT_EQ(parse.status == 0 ? "" : parse.text, reaches ? "" : "222: Invalid Counter Name.") << length;
         EXPECT_EQ(data.status == 0 ? "" : data.text, reaches ? "" : "222: Invalid Counter Name.") << length;
+        EXPECT_EQ(host.LastError(), reaches ? 0u : PDH_CSTATUS_BAD_COUNTERNAME) << length;
         EXPECT_EQ(CallNames(*s).find("PdhParseCounterPathA PdhParseCounterPathA PdhOpenQuery PdhAddCounterA"),
                   reaches ? 0u : std::string::npos) << length;
         if (reaches) EXPECT_EQ(s->calls[0].text, path.substr(0, pdhdouble::kTextCapacity - 1));
