@@ -37,39 +37,26 @@ protected:
 
 }  // namespace
 
-TEST(Query, DescriptionIsCopiedWithinTheGivenLength) {
+// Code 1 copies the description within the length given, code 2 accepts
+// 4 among the codes offered, any other answers 0; the low 16 bits count.
+TEST(Query, EachCodeAndLengthGivesItsAnswer) {
     Host host;
     ASSERT_TRUE(host.Loaded());
-    char buffer[64];
-    memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(host.Query(1, buffer, sizeof buffer), 44017);
-    EXPECT_STREQ(buffer, "Process VEK Extender");
-
-    memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(host.Query(1, buffer, 5), 44017);
-    EXPECT_STREQ(buffer, "Proc");
-    EXPECT_EQ(buffer[5], 'x');
-
-    EXPECT_EQ(host.Query(1, nullptr, 0), 44017);
-    memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(host.Query(1, buffer, 0), 44017);
-    EXPECT_EQ(buffer[0], 'x');
-    // Only the low 16 bits of the code count.
-    EXPECT_EQ(host.Query(0x10001, buffer, sizeof buffer), 44017);
-}
-
-TEST(Query, OfferedCodesAcceptFourOnly) {
-    Host host;
-    ASSERT_TRUE(host.Loaded());
-    int32_t none[] = {1, 2, 3};
-    int32_t withFour[] = {3, 4};
-    EXPECT_EQ(host.Query(2, none, 3), -1);
-    EXPECT_EQ(host.Query(2, withFour, 2), 4);
-    EXPECT_EQ(host.Query(2, withFour, 1), -1);
-    EXPECT_EQ(host.Query(2, withFour, 0), -1);
-    EXPECT_EQ(host.Query(2, withFour, -3), -1);
-    EXPECT_EQ(host.Query(3, withFour, 2), 0);
-    EXPECT_EQ(host.Query(0, withFour, 2), 0);
+    char text[64];
+    int32_t none[] = {1, 2, 3}, withFour[] = {3, 4};
+    struct { int32_t code; void* buffer; int32_t length, answer; const char* copied; } rows[] = {
+        {1, text, 64, 44017, "Process VEK Extender"}, {1, text, 5, 44017, "Proc"}, {1, text, 0, 44017, ""},
+        {1, nullptr, 0, 44017, ""}, {0x10001, text, 64, 44017, "Process VEK Extender"},
+        {2, none, 3, -1, ""}, {2, withFour, 2, 4, ""}, {2, withFour, 1, -1, ""}, {2, withFour, 0, -1, ""},
+        {2, withFour, -3, -1, ""}, {3, withFour, 2, 0, ""}, {0, withFour, 2, 0, ""},
+    };
+    for (const auto& row : rows) {
+        memset(text, 'x', sizeof text);
+        EXPECT_EQ(host.Query(row.code, row.buffer, row.length), row.answer) << row.code << " " << row.length;
+        const size_t copied = strlen(row.copied);
+        EXPECT_EQ(std::string(text, copied), row.copied) << row.length;
+        EXPECT_EQ(text[copied + (copied > 0)], 'x') << "nothing past the length " << row.length;
+    }
 }
 
 TEST(Initialise, RefusesAnOldHostAndAcceptsVersion1004) {
@@ -138,6 +125,7 @@ TEST(Initialise, EveryOptionalEntryPointIsResolvedAndTested) {
     // form, absent before Vista).
     struct { const char* name; int id; std::vector<std::string> args; const char* text; } untested[] = {
         {"PdhGetCounterInfoA", kGetData, {"\\System\\System Up Time", "0"}, "211: May need newer version of PDH.DLL"},
+        {"PdhGetCounterInfoA", kBrowseCntrs, {"0", "0", "", "", ""}, "211: May need newer version of PDH.DLL"},
         {"PdhParseCounterPathA", kParseCntrPath, {"\\System\\System Up Time"}, "211: May need newer version of PDH.DLL"},
         {"PdhAddEnglishCounterA", kGetData, {"\\System\\System Up Time", "0"}, ""},
     };

@@ -2,7 +2,7 @@
 // crash or write outside a buffer.
 #include <gtest/gtest.h>
 
-#include <ctype.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <set>
@@ -127,9 +127,10 @@ TEST(Hostile, NoArgumentEndsAnywhereButInItsAnswerOrACleanRefusal) {
     };
     // None of these texts reads as a small positive number, so no id that
     // takes a handle can reach one of ours; PDH's stubs (8, 23, 26) are for
-    // the double.
-    auto isMessage = [](const std::string& t) {
-        return t.empty() || (t.size() > 4 && t[0] == '2' && isdigit(t[1]) && isdigit(t[2]));
+    // the double. A refusal is exactly one text of the message table.
+    auto isMessage = [&host](const std::string& t) {
+        char stored[256] = "";
+        return !t.empty() && LoadStringA(host.Module(), atoi(t.c_str()), stored, sizeof stored) > 0 && t == stored;
     };
     int tried = 0;
     for (int id : {1, 2, 3, 4, 5, 6, 7, 9, 12, 13, 14, 22, 24, 25}) {
@@ -146,17 +147,21 @@ TEST(Hostile, NoArgumentEndsAnywhereButInItsAnswerOrACleanRefusal) {
             }
         }
     }
-    // Modes and flags of every sign on real processes.
-    for (const char* mode : {"-2147483648", "-3", "-1", "0", "3", "4", "2147483647"}) {
-        Outcome open = host.Call(kOpenProc, {self, mode});
-        ASSERT_EQ(open.status, 0) << mode;
+    // Modes and formats of every sign on real processes: list modes are 0
+    // to 2, formats 0 and 1, and tOpenProc takes any mode.
+    const char* const k203 = "203: Invalid flag(s) specified.";
+    struct { const char* mode; const char* list; const char* data; } modes[] = {
+        {"-2147483648", k203, k203}, {"-3", k203, k203}, {"-1", k203, k203}, {"0", "", ""}, {"1", "", ""},
+        {"2", "", k203}, {"3", k203, k203}, {"2147483647", k203, k203},
+    };
+    for (const auto& row : modes) {
+        Outcome open = host.Call(kOpenProc, {self, row.mode});
+        ASSERT_EQ(open.status, 0) << row.mode;
         host.Call(kCloseProc, {std::to_string(open.value)});
-        // Of these only 0 is a list mode or a format; the rest give 203.
-        const char* expected = strcmp(mode, "0") == 0 ? "" : "203: Invalid flag(s) specified.";
-        Outcome list = host.Call(kListMod, {self, mode});
-        EXPECT_EQ(list.status == 0 ? "" : list.text, expected) << mode;
-        Outcome data = host.Call(kGetData, {"\\System\\System Up Time", mode});
-        EXPECT_EQ(data.status == 0 ? "" : data.text, expected) << mode;
+        Outcome list = host.Call(kListMod, {self, row.mode});
+        EXPECT_EQ(list.status == 0 ? "" : list.text, row.list) << row.mode;
+        Outcome data = host.Call(kGetData, {"\\System\\System Up Time", row.mode});
+        EXPECT_EQ(data.status == 0 ? "" : data.text, row.data) << row.mode;
         tried += 3;
     }
     EXPECT_EQ(host.Call(kGetPriority, {self}).value, 32) << "our own class never changed";
