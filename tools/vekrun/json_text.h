@@ -10,7 +10,8 @@
 
 namespace json {
 
-inline std::string Quote(const std::string& ansi) {
+// ANSI text of the process's code page as UTF-8, as JSON and CSV are written.
+inline std::string ToUtf8(const std::string& ansi) {
     std::string utf8;
     if (!ansi.empty()) {
         const int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
@@ -20,6 +21,11 @@ inline std::string Quote(const std::string& ansi) {
         utf8.assign(static_cast<size_t>(bytes), '\0');
         WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, &utf8[0], bytes, nullptr, nullptr);
     }
+    return utf8;
+}
+
+inline std::string Quote(const std::string& ansi) {
+    const std::string utf8 = ToUtf8(ansi);
     std::string out = "\"";
     for (unsigned char c : utf8) {
         switch (c) {
@@ -41,12 +47,29 @@ inline std::string Quote(const std::string& ansi) {
     return out + "\"";
 }
 
-// A decimal text as a JSON number, or as a string when it is not one.
-inline std::string Number(const std::string& text) {
+// Whether a text is a number as JSON writes one: -?(0|[1-9][0-9]*), then
+// optionally a fraction and an exponent.
+inline bool IsNumber(const std::string& text, bool integerOnly = false) {
     size_t i = text[0] == '-' ? 1 : 0;
-    bool digits = i < text.size() && (text[i] != '0' || text.size() == i + 1);
-    for (; digits && i < text.size(); ++i) digits = text[i] >= '0' && text[i] <= '9';
-    return digits ? text : Quote(text);
+    auto digits = [&] {
+        const size_t start = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        return i > start;
+    };
+    const size_t first = i;
+    if (!digits() || (text[first] == '0' && i > first + 1)) return false;
+    if (!integerOnly && i < text.size() && text[i] == '.' && (++i, !digits())) return false;
+    if (!integerOnly && i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+        if (!digits()) return false;
+    }
+    return i == text.size();
+}
+
+// A decimal text as a JSON number, or as a string when it is not one.
+inline std::string Number(const std::string& text, bool integerOnly = true) {
+    return IsNumber(text, integerOnly) ? text : Quote(text);
 }
 
 }  // namespace json

@@ -1,0 +1,202 @@
+// vekrun --doctor: what the extender needs of this machine, checked in the
+// order it is needed, each with the usual remedy when it fails. The
+// extender's own keywords answer where they can; the registry is read only
+// for what no keyword tells (the counter indexes, the provider's switch).
+#include <shlobj.h>
+#include <string.h>
+
+#include "json_text.h"
+#include "vekrun.h"
+
+namespace vekrun {
+
+namespace {
+
+struct Check {
+    const char* name;
+    bool ok;
+    std::string detail;
+    std::string remedy;
+};
+
+const char kRebuild[] = "Rebuild the counter lists with 'lodctr /R' from an elevated prompt.";
+
+// A keyword call for the doctor's own use: its result, or its message.
+bool Ask(Extender& ext, std::vector<std::string> words, std::string& answer) {
+    Options quiet;
+    quiet.raw = true;
+    if (Invoke(ext, quiet, words) != kExitOk) {
+        answer = "no result";
+        return false;
+    }
+    answer = received.type == vek::kResultInteger ? std::to_string(received.value) : received.text;
+    return received.status == vek::kStatusSuccess;
+}
+
+Check Platform(Extender& ext) {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExA(&version);
+#pragma GCC diagnostic pop
+    std::string compatible;
+    Ask(ext, {"tCompatible"}, compatible);
+    const std::string windows = "Windows " + std::to_string(version.dwMajorVersion) + "." +
+                                std::to_string(version.dwMinorVersion) + " build " +
+                                std::to_string(version.dwBuildNumber);
+    if (compatible == "1") return {"platform", true, windows + ", tCompatible 1", ""};
+    return {"platform", false, windows + ", tCompatible " + compatible,
+            "The extender runs on 64-bit Windows of the NT family only."};
+}
+
+// The entry points the extender resolves by name, as the loader takes them.
+Check Libraries() {
+    const struct { const char* dll; std::vector<const char*> names; } libraries[] = {
+        {"PSAPI.DLL", {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA", "GetModuleBaseNameA",
+                       "GetModuleInformation", "GetProcessMemoryInfo"}},
+        {"PDH.DLL", {"PdhOpenQuery", "PdhAddCounterA", "PdhCollectQueryData", "PdhGetFormattedCounterValue",
+                     "PdhCloseQuery", "PdhRemoveCounter", "PdhBrowseCountersA", "PdhGetCounterInfoA",
+                     "PdhConnectMachineA", "PdhEnumObjectItemsA", "PdhParseCounterPathA"}},
+    };
+    std::string problems;
+    for (const auto& library : libraries) {
+        HMODULE module = LoadLibraryA(library.dll);
+        if (!module) {
+            const DWORD code = GetLastError();
+            problems += std::string(problems.empty() ? "" : "; ") + library.dll + " cannot be loaded: " + SystemText(code);
+            continue;
+        }
+        for (const char* name : library.names) {
+            if (!GetProcAddress(module, name)) problems += std::string(problems.empty() ? "" : "; ") + library.dll + " lacks " + name;
+        }
+        FreeLibrary(module);
+    }
+    if (problems.empty()) return {"libraries", true, "PSAPI.DLL and PDH.DLL have every entry point", ""};
+    return {"libraries", false, problems,
+            "Repair the system files with 'sfc /scannow' from an elevated prompt."};
+}
+
+// Perflib\009's "Counter": pairs of index and name; the index of `name`.
+std::string IndexOf(const std::string& list, const char* name) {
+    for (size_t at = 0; at < list.size();) {
+        const std::string index = list.c_str() + at;
+        at += index.size() + 1;
+        if (at >= list.size()) break;
+        const std::string entry = list.c_str() + at;
+        at += entry.size() + 1;
+        if (entry == name) return index;
+    }
+    return "";
+}
+
+Check CounterNames(std::string& processIndex) {
+    const char* const key = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009";
+    HKEY opened;
+    LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened);
+    std::string list;
+    if (status == ERROR_SUCCESS) {
+        DWORD size = 0;
+        status = RegQueryValueExA(opened, "Counter", nullptr, nullptr, nullptr, &size);
+        if (status == ERROR_SUCCESS) {
+            list.assign(size + 2, '\0');
+            status = RegQueryValueExA(opened, "Counter", nullptr, nullptr, reinterpret_cast<BYTE*>(&list[0]), &size);
+        }
+        RegCloseKey(opened);
+    }
+    if (status != ERROR_SUCCESS) {
+        return {"counter names", false,
+                std::string("the English counter-name list (HKLM\\") + key + ", value Counter) cannot be read: " +
+                    SystemText(static_cast<DWORD>(status)),
+                kRebuild};
+    }
+    processIndex = IndexOf(list, "Process");
+    const std::string idIndex = IndexOf(list, "ID Process");
+    if (!processIndex.empty() && !idIndex.empty()) {
+        return {"counter names", true, "\"Process\" is " + processIndex + ", \"ID Process\" " + idIndex, ""};
+    }
+    size_t entries = 0;
+    for (size_t at = 0; at < list.size() && list[at]; at += strlen(list.c_str() + at) + 1) ++entries;
+    // Wine answers every read of this list from a fixed one of its own.
+    const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    return {"counter names", false,
+            std::string("the English counter-name list (") + std::to_string(entries / 2) + " names) lacks " +
+                (processIndex.empty() ? (idIndex.empty() ? "\"Process\" and \"ID Process\"" : "\"Process\"")
+                                      : "\"ID Process\"") +
+                ", so tListProc gives 213" + (wine ? "; under Wine the list is fixed and cannot be mended" : ""),
+            wine ? std::string("On Windows, r") + (kRebuild + 1) : kRebuild};
+}
+
+Check PerformanceData(Extender& ext, const std::string& processIndex) {
+    if (processIndex.empty()) {
+        return {"performance data", false, "not checked: the \"Process\" index is unknown",
+                "Mend the counter names first (above)."};
+    }
+    std::string answer;
+    if (Ask(ext, {"tListProc"}, answer)) {
+        const size_t processes = answer.empty() ? 0 : SplitText(answer, '\t').size();
+        return {"performance data", true,
+                "the Process object (" + processIndex + ") lists " + std::to_string(processes) + " processes", ""};
+    }
+    return {"performance data", false, "tListProc: " + answer,
+            "Check that the process provider is enabled (below); otherwise " + std::string(kRebuild)};
+}
+
+// The process provider's switch, Windows' "Disable Performance Counters".
+Check Provider() {
+    DWORD disabled = 0, size = sizeof disabled;
+    const LSTATUS status = RegGetValueA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\PerfProc\\Performance",
+                                        "Disable Performance Counters", RRF_RT_REG_DWORD, nullptr, &disabled, &size);
+    if (status != ERROR_SUCCESS || disabled == 0) return {"process provider", true, "not disabled", ""};
+    return {"process provider", false,
+            "PerfProc's \"Disable Performance Counters\" is " + std::to_string(disabled),
+            "Enable it with 'lodctr /E:PerfProc' from an elevated prompt."};
+}
+
+Check Pdh(Extender& ext) {
+    std::string answer;
+    if (Ask(ext, {"tGetData", "\\System\\System Up Time", "0"}, answer)) {
+        return {"pdh", true, "a query reads \\System\\System Up Time: " + answer + " s", ""};
+    }
+    const int id = atoi(answer.c_str());
+    return {"pdh", false, "tGetData \\System\\System Up Time: " + answer,
+            id == 230 || id == 211 ? "Repair the system files with 'sfc /scannow' from an elevated prompt."
+                                   : kRebuild};
+}
+
+Check Settings() {
+    char folder[MAX_PATH] = "";
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
+        return {"settings file", false, "no application-data folder", "Log on with a user profile."};
+    }
+    const std::string path = std::string(folder) + "\\Dravolin\\Settings\\QUENDRAL.INI";
+    char line[256] = "";
+    GetPrivateProfileStringA("KAVRENT1", "LastError", "", line, sizeof line, path.c_str());
+    return {"settings file", true, path + (line[0] ? ", LastError=" + std::string(line) : ", no LastError line"), ""};
+}
+
+}  // namespace
+
+int Doctor(Extender& ext, const Options& options) {
+    std::string processIndex;
+    const Check checks[] = {Platform(ext), Libraries(), CounterNames(processIndex),
+                            PerformanceData(ext, processIndex), Provider(), Pdh(ext), Settings()};
+    bool allOk = true;
+    std::string json = "{\"checks\": [";
+    for (const Check& check : checks) {
+        allOk &= check.ok;
+        if (options.json) {
+            json += std::string(&check == checks ? "" : ", ") + "{\"check\": " + json::Quote(check.name) +
+                    ", \"ok\": " + (check.ok ? "true" : "false") + ", \"detail\": " + json::Quote(check.detail) +
+                    (check.ok ? "" : ", \"remedy\": " + json::Quote(check.remedy)) + "}";
+        } else if (check.ok) {
+            printf("%-17s ok: %s\n", check.name, check.detail.c_str());
+        } else {
+            printf("%-17s PROBLEM: %s. %s\n", check.name, check.detail.c_str(), check.remedy.c_str());
+        }
+    }
+    if (options.json) printf("%s], \"ok\": %s}\n", json.c_str(), allOk ? "true" : "false");
+    return allOk ? kExitOk : kExitCallFailed;
+}
+
+}  // namespace vekrun
