@@ -3,7 +3,9 @@
 //   platchild DLL [ID[:ARG[:ARG]]]...
 // prints "load <0|1>", then after initialise "init <n>", "psapi <0|1>" and
 // "pdh <0|1>" (whether those modules are loaded), then one line
-// "<id> <status> <text or value>" per call.
+// "<id> <status> <text or value>" per call, and after it "books <what>"
+// when the call left something unreleased or released it wrongly (the
+// test host's import-table rig keeps the books here too).
 #include <windows.h>
 
 #include <stdio.h>
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "rig.h"
 #include "vek_host.h"
 
 using namespace vek;
@@ -36,6 +39,7 @@ int main(int argc, char** argv) {
     HMODULE module = LoadLibraryA(argv[1]);
     printf("load %d\n", module != nullptr);
     if (!module) return 0;
+    rig::Install(module);
     auto call = reinterpret_cast<VEKExtender2Proc>(
         reinterpret_cast<void*>(GetProcAddress(module, "VEKExtender2")));
     HostContext context = {};
@@ -59,12 +63,17 @@ int main(int argc, char** argv) {
         for (size_t a = 1; a < parts.size() && a <= 3; ++a) slots[a - 1].text = parts[a].c_str();
         for (size_t a = parts.size(); a <= 3; ++a) slots[a - 1].text = "";
         ResultSlot result = {};
-        call(nullptr, 0, 0, atoi(parts[0].c_str()), Copy, &context, 0, slots.data(), 0, &result);
+        rig::OpenBooks();
+        const int id = atoi(parts[0].c_str());
+        call(nullptr, 0, 0, id, Copy, &context, 0, slots.data(), 0, &result);
+        const std::string books = rig::CloseBooks(
+            id == 3 && lastStatus == 0 ? reinterpret_cast<HANDLE>(static_cast<intptr_t>(lastValue)) : nullptr);
         if (lastType == kResultInteger) {
             printf("%s %d %d\n", parts[0].c_str(), lastStatus, lastValue);
         } else {
             printf("%s %d %s\n", parts[0].c_str(), lastStatus, lastText.c_str());
         }
+        if (!books.empty()) printf("books %s\n", books.c_str());
     }
     call(nullptr, 0, 0, kCallTerminate, Copy, &context, 0, nullptr, 0, nullptr);
     printf("after %d %d\n", GetModuleHandleA("psapi.dll") != nullptr,

@@ -49,21 +49,42 @@ struct Served {
 };
 std::vector<Served> served;
 
-// What the extender holds that it acquired inside the open call.
+// What the extender holds that it acquired inside the open call, what it
+// released, and the handles it gave the script, which a later call closes.
 struct Books {
     bool open;
-    std::set<void*> heap, global, handles, keys, queries;
+    std::set<void*> heap, global, handles, keys, queries, released, script;
     std::multiset<HMODULE> libraries;
+    std::string wrong;
 } books;
 
+// A value acquired again after its release (a block or key the system hands
+// out anew) may be released again.
 template <typename Set, typename Value>
 void Acquired(Set& set, Value value) {
-    if (books.open && value) set.insert(value);
+    if (!books.open || !value) return;
+    set.insert(value);
+    books.released.erase(reinterpret_cast<void*>(value));
 }
+// Whether the call acquired what it releases now.
 template <typename Set, typename Value>
-void Released(Set& set, Value value) {
+bool Released(Set& set, Value value) {
     auto at = set.find(value);
-    if (at != set.end()) set.erase(at);
+    if (at == set.end()) return false;
+    set.erase(at);
+    return true;
+}
+// A release that succeeded on what the call never acquired, or a second
+// release of the same thing, is wrong whatever the system said.
+template <typename Value>
+void Judge(Value value, bool acquired, bool succeeded, const char* what) {
+    void* v = reinterpret_cast<void*>(value);
+    if (!books.open) return;
+    if (!books.released.insert(v).second) {
+        books.wrong += std::string(books.wrong.empty() ? "" : ", ") + "a " + what + " released twice";
+    } else if (succeeded && !acquired && !books.script.erase(v)) {
+        books.wrong += std::string(books.wrong.empty() ? "" : ", ") + "a " + what + " it did not acquire released";
+    }
 }
 
 #define REAL(fn) decltype(&::fn) real##fn
@@ -100,9 +121,13 @@ LPVOID WINAPI CountHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T by
     }
     return moved;
 }
+// A block is filled as it is freed, so that a read after the free reads the fill.
 BOOL WINAPI CountHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
-    Released(books.heap, block);
-    return realHeapFree(heap, flags, block);
+    const bool acquired = Released(books.heap, block);
+    if (acquired) memset(block, kFreedFill, HeapSize(heap, 0, block));
+    const BOOL freed = realHeapFree(heap, flags, block);
+    Judge(block, acquired, freed, "heap block");
+    return freed;
 }
 HGLOBAL WINAPI CountGlobalAlloc(UINT flags, SIZE_T bytes) {
     HGLOBAL block = realGlobalAlloc(flags, bytes);
@@ -111,12 +136,14 @@ HGLOBAL WINAPI CountGlobalAlloc(UINT flags, SIZE_T bytes) {
 }
 // A text read from a block after it was freed reads as this fill.
 HGLOBAL WINAPI CountGlobalFree(HGLOBAL block) {
-    Released(books.global, block);
+    const bool acquired = Released(books.global, block);
     if (void* bytes = GlobalLock(block)) {
         memset(bytes, kFreedFill, GlobalSize(block));
         GlobalUnlock(block);
     }
-    return realGlobalFree(block);
+    const HGLOBAL left = realGlobalFree(block);
+    Judge(block, acquired, left == nullptr, "global block");
+    return left;
 }
 HANDLE WINAPI CountOpenProcess(DWORD access, BOOL inherit, DWORD id) {
     HANDLE process = realOpenProcess(access, inherit, id);
@@ -124,8 +151,10 @@ HANDLE WINAPI CountOpenProcess(DWORD access, BOOL inherit, DWORD id) {
     return process;
 }
 BOOL WINAPI CountCloseHandle(HANDLE handle) {
-    Released(books.handles, handle);
-    return realCloseHandle(handle);
+    const bool acquired = Released(books.handles, handle);
+    const BOOL closed = realCloseHandle(handle);
+    Judge(handle, acquired, closed, "handle");
+    return closed;
 }
 BOOL WINAPI CountOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
     BOOL opened = realOpenProcessToken(process, access, token);
@@ -154,9 +183,12 @@ LSTATUS WINAPI CountRegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LP
     if (key == HKEY_PERFORMANCE_DATA) Acquired(books.keys, key);
     return realRegQueryValueExA(key, name, reserved, type, data, size);
 }
+// The performance-data key is predefined: closing it is always allowed.
 LSTATUS WINAPI CountRegCloseKey(HKEY key) {
-    Released(books.keys, key);
-    return realRegCloseKey(key);
+    const bool acquired = Released(books.keys, key) || key == HKEY_PERFORMANCE_DATA;
+    const LSTATUS status = realRegCloseKey(key);
+    Judge(key, acquired, status == ERROR_SUCCESS, "registry key");
+    return status;
 }
 HMODULE WINAPI CountLoadLibraryA(LPCSTR name) {
     HMODULE module = realLoadLibraryA(name);
@@ -164,8 +196,12 @@ HMODULE WINAPI CountLoadLibraryA(LPCSTR name) {
     return module;
 }
 BOOL WINAPI CountFreeLibrary(HMODULE module) {
-    Released(books.libraries, module);
-    return realFreeLibrary(module);
+    const bool acquired = Released(books.libraries, module);
+    const BOOL freed = realFreeLibrary(module);
+    if (books.open && freed && !acquired) {
+        books.wrong += std::string(books.wrong.empty() ? "" : ", ") + "a library it did not load released";
+    }
+    return freed;
 }
 PDH_STATUS WINAPI CountPdhOpenQuery(LPCWSTR source, DWORD_PTR user, PDH_HQUERY* query) {
     PDH_STATUS status = realPdhOpenQuery(source, user, query);
@@ -173,8 +209,10 @@ PDH_STATUS WINAPI CountPdhOpenQuery(LPCWSTR source, DWORD_PTR user, PDH_HQUERY* 
     return status;
 }
 PDH_STATUS WINAPI CountPdhCloseQuery(PDH_HQUERY query) {
-    Released(books.queries, query);
-    return realPdhCloseQuery(query);
+    const bool acquired = Released(books.queries, query);
+    const PDH_STATUS status = realPdhCloseQuery(query);
+    Judge(query, acquired, status == ERROR_SUCCESS, "PDH query");
+    return status;
 }
 
 // Accounting wrappers of resolved functions, then the fakes a test serves.
@@ -272,13 +310,15 @@ void OpenBooks() {
     books.keys.clear();
     books.queries.clear();
     books.libraries.clear();
+    books.released.clear();
+    books.wrong.clear();
     books.open = true;
 }
 
 std::string CloseBooks(HANDLE handedOut) {
     books.open = false;
-    books.handles.erase(handedOut);
-    std::string left;
+    if (books.handles.erase(handedOut)) books.script.insert(handedOut);
+    std::string left = books.wrong;
     auto note = [&left](size_t count, const char* what) {
         if (count) left += (left.empty() ? "" : ", ") + std::to_string(count) + " " + what;
     };

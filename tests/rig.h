@@ -64,12 +64,14 @@ bool ServeCounterNames(const std::string& list, LPCSTR name, LPDWORD type, LPBYT
 void Install(HMODULE module);
 
 // Opens the books for one keyword call, and closes them: the text names
-// what was left unreleased, empty when the call was balanced. `handedOut`
-// is a handle the call gives to the script, which it may keep.
+// what was left unreleased, released twice or released without having been
+// acquired (but for a handle an earlier call gave the script), empty when
+// the call was balanced. `handedOut` is a handle the call gives to the
+// script, which it may keep.
 void OpenBooks();
 std::string CloseBooks(HANDLE handedOut);
 
-// The byte a GlobalAlloc block is filled with as the extender frees it.
+// The byte a heap or global block is filled with as the extender frees it.
 constexpr unsigned char kFreedFill = 0xDD;
 
 }  // namespace rig
