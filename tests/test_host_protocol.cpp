@@ -139,13 +139,18 @@ TEST(Initialise, EveryOptionalEntryPointIsResolvedAndTested) {
     }
 }
 
+// A hundred rounds of initialise, initialise again, a call and terminate.
 TEST(Initialise, RepeatedInitialiseAndTerminateLeaveNoModuleBehind) {
     Host host;
     ASSERT_TRUE(host.Loaded());
-    for (int i = 0; i < 5; ++i) ASSERT_EQ(host.Initialise(), 19);
-    EXPECT_EQ(host.Terminate(), 1);
-    EXPECT_EQ(GetModuleHandleA("psapi.dll"), nullptr);
-    EXPECT_EQ(GetModuleHandleA("pdh.dll"), nullptr);
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(host.Initialise(), 19);
+        ASSERT_EQ(host.Initialise(), 19) << "initialise again before terminate";
+        ASSERT_EQ(host.Call(kCountProc).status, 0);
+        ASSERT_EQ(host.Terminate(), 1);
+        ASSERT_EQ(GetModuleHandleA("psapi.dll"), nullptr) << i;
+        ASSERT_EQ(GetModuleHandleA("pdh.dll"), nullptr) << i;
+    }
     EXPECT_EQ(host.Terminate(), 1) << "a second terminate releases nothing twice";
     // After terminate the optional functions report their module missing.
     EXPECT_EQ(host.Text(kCountProc), "207: Could not load PSAPI.DLL");

@@ -110,36 +110,6 @@ TEST(Messages, TheVersionResourceCarries44017) {
     }
 }
 
-TEST(LastErrorLog, AFailedTerminationLeavesItsCodeInTheSettingsFile) {
-    // The folders are made on first use and found on the next.
-    const std::string folder = SettingsFolder();
-    DeleteFileA((folder + "\\QUENDRAL.INI").c_str());
-    RemoveDirectoryA(folder.c_str());
-    RemoveDirectoryA(folder.substr(0, folder.rfind('\\')).c_str());
-    ASSERT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
-
-    Host host;
-    ASSERT_EQ(host.Initialise(), 19);
-    Sleeper child;
-    Outcome open = host.Call(kOpenProc, {std::to_string(child.Id()), "2"});
-    ASSERT_EQ(open.status, 0) << open.text;
-    const std::string handle = std::to_string(open.value);
-
-    Outcome kill = host.Call(kKillProc, {handle});
-    EXPECT_EQ(kill.text, "212: Terminate Process Failed") << "the message, not the log line";
-    EXPECT_EQ(LastErrorLine(), "5 (tKillProc)");
-    EXPECT_NE(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
-
-    // Found present the second time, and replaced.
-    Outcome pseudo = host.Call(kKillProc, {"-1"});
-    EXPECT_EQ(pseudo.text, "212: Terminate Process Failed");
-    EXPECT_EQ(LastErrorLine(), "6 (tKillProc)");
-    EXPECT_EQ(host.LastError(), 6u);
-    EXPECT_TRUE(child.Running());
-    host.Call(kCloseProc, {handle});
-    host.Terminate();
-}
-
 namespace {
 
 const char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
-#include <string.h>
 
 #include <set>
 
@@ -92,23 +91,6 @@ TEST(Soak, ThousandsOfCallsLeaveHandlesMemoryAndModulesAsTheyWere) {
     EXPECT_EQ(last.modules, first.modules);
     EXPECT_TRUE(child.Running());
     host.Terminate();
-    printf("soak: %d calls; handles %lu -> %lu; private bytes %zu -> %zu\n", calls,
-           first.handles, last.handles, first.privateBytes, last.privateBytes);
-}
-
-TEST(Soak, InitialiseAndTerminateAHundredTimesLeaveNoModuleBehind) {
-    Host host;
-    const Footprint before = Measure();
-    for (int i = 0; i < 100; ++i) {
-        ASSERT_EQ(host.Initialise(), 19);
-        ASSERT_EQ(host.Initialise(), 19) << "initialise again before terminate";
-        ASSERT_EQ(host.Call(kCountProc).status, 0);
-        ASSERT_EQ(host.Terminate(), 1);
-        ASSERT_EQ(GetModuleHandleA("pdh.dll"), nullptr) << i;
-    }
-    const Footprint after = Measure();
-    EXPECT_EQ(after.modules, before.modules);
-    EXPECT_EQ(after.handles, before.handles);
 }
 
 TEST(Hostile, NoArgumentEndsAnywhereButInItsAnswerOrACleanRefusal) {
@@ -132,14 +114,12 @@ TEST(Hostile, NoArgumentEndsAnywhereButInItsAnswerOrACleanRefusal) {
         char stored[256] = "";
         return !t.empty() && LoadStringA(host.Module(), atoi(t.c_str()), stored, sizeof stored) > 0 && t == stored;
     };
-    int tried = 0;
     for (int id : {1, 2, 3, 4, 5, 6, 7, 9, 12, 13, 14, 22, 24, 25}) {
         for (const std::string& a : texts) {
             std::vector<std::vector<std::string>> calls = {{a, a}, {a, "1"}};
             if (id != 9 && id != 12) calls.push_back({self, a});  // modes, classes, modules
             for (const auto& args : calls) {
                 Outcome o = host.Call(id, args);
-                ++tried;
                 ASSERT_EQ(o.calls, 1) << id;
                 if (o.status != 0) EXPECT_TRUE(isMessage(o.text)) << id << ": " << o.text.substr(0, 80);
                 if (id == 3 && o.status == 0) host.Call(kCloseProc, {std::to_string(o.value)});
@@ -162,9 +142,7 @@ TEST(Hostile, NoArgumentEndsAnywhereButInItsAnswerOrACleanRefusal) {
         EXPECT_EQ(list.status == 0 ? "" : list.text, row.list) << row.mode;
         Outcome data = host.Call(kGetData, {"\\System\\System Up Time", row.mode});
         EXPECT_EQ(data.status == 0 ? "" : data.text, row.data) << row.mode;
-        tried += 3;
     }
     EXPECT_EQ(host.Call(kGetPriority, {self}).value, 32) << "our own class never changed";
     host.Terminate();
-    printf("hostile: %d calls\n", tried);
 }
