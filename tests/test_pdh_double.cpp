@@ -206,8 +206,8 @@ TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
          "245: Unable to allocate memory in order to complete the function.\n", PDH_MEMORY_ALLOCATION_FAILURE, "", nullptr},
         {[](Script& s) { s.parseSizeQuery = St(PDH_CSTATUS_NO_OBJECT); }, kParse, "246: tParseCntrPath failed",
          PDH_CSTATUS_NO_OBJECT, "", nullptr},
-        // A size query that reports less than the record.
-        {[](Script& s) { s.parseSize = 4; }, kParse, "246: tParseCntrPath failed", PDH_MORE_DATA, "", nullptr},
+        // A size query that reports one byte less than the record.
+        {[](Script& s) { s.parseSize = sizeof(PDH_COUNTER_PATH_ELEMENTS_A) - 1; }, kParse, "246: tParseCntrPath failed", PDH_MORE_DATA, "", nullptr},
     };
     int i = 0;
     for (const auto& row : rows) {
