@@ -15,13 +15,8 @@
 
 namespace perfdata {
 
-struct Counter {
-    DWORD index, offset;
-};
-struct Instance {
-    std::wstring name;
-    DWORD id;
-};
+struct Counter { DWORD index, offset; };
+struct Instance { std::wstring name; DWORD id; };
 struct Object {
     DWORD index;
     std::vector<Counter> counters;

@@ -3,6 +3,8 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "host.h"
@@ -17,11 +19,8 @@ DWORD Vekrun(const std::string& args, std::string* out, std::string* err = nullp
 }
 
 std::string Lines(std::string text) {
-    std::string clean;
-    for (char c : text) {
-        if (c != '\r') clean += c;
-    }
-    return clean;
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
 }
 
 // "$PID" and "$MODULE" in a row stand for this process and its first
