@@ -74,6 +74,7 @@ bool Released(Set& set, Value value) {
     set.erase(at);
     return true;
 }
+void Wrong(const std::string& what) { books.wrong += (books.wrong.empty() ? "" : ", ") + what; }
 // A release that succeeded on what the call never acquired, or a second
 // release of the same thing, is wrong whatever the system said.
 template <typename Value>
@@ -81,9 +82,9 @@ void Judge(Value value, bool acquired, bool succeeded, const char* what) {
     void* v = reinterpret_cast<void*>(value);
     if (!books.open) return;
     if (!books.released.insert(v).second) {
-        books.wrong += std::string(books.wrong.empty() ? "" : ", ") + "a " + what + " released twice";
+        Wrong(std::string("a ") + what + " released twice");
     } else if (succeeded && !acquired && !books.script.erase(v)) {
-        books.wrong += std::string(books.wrong.empty() ? "" : ", ") + "a " + what + " it did not acquire released";
+        Wrong(std::string("a ") + what + " it did not acquire released");
     }
 }
 
@@ -198,9 +199,8 @@ HMODULE WINAPI CountLoadLibraryA(LPCSTR name) {
 BOOL WINAPI CountFreeLibrary(HMODULE module) {
     const bool acquired = Released(books.libraries, module);
     const BOOL freed = realFreeLibrary(module);
-    if (books.open && freed && !acquired) {
-        books.wrong += std::string(books.wrong.empty() ? "" : ", ") + "a library it did not load released";
-    }
+    // A library may be loaded more than once, so only its balance is judged.
+    if (books.open && freed && !acquired) Wrong("a library it did not load released");
     return freed;
 }
 PDH_STATUS WINAPI CountPdhOpenQuery(LPCWSTR source, DWORD_PTR user, PDH_HQUERY* query) {

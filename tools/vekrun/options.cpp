@@ -83,12 +83,12 @@ const char* ActionOption(Action action) {
     return "a keyword call";
 }
 
-}  // namespace
-
 int Usage(FILE* to, int code) {
     fputs(kUsage, to);
     return code;
 }
+
+}  // namespace
 
 int UsageProblem(const Options& options, const std::string& problem) {
     fprintf(stderr, "vekrun: %s\n", problem.c_str());

@@ -88,10 +88,9 @@ std::vector<Line> Lines(const std::string& data) {
     return lines;
 }
 
-}  // namespace
-
-// Blanks separate the words; double quotes group them, and inside quotes
-// "" stands for one double quote, as cmd has it.
+// A script line's words: blanks separate them; double quotes group them,
+// and inside quotes "" stands for one double quote, as cmd has it. False
+// when a quote is not closed.
 bool SplitLine(const std::string& line, std::vector<std::string>& words) {
     words.clear();
     size_t i = 0;
@@ -119,6 +118,8 @@ bool SplitLine(const std::string& line, std::vector<std::string>& words) {
     }
     return true;
 }
+
+}  // namespace
 
 int RunScript(Extender& ext, const Options& options) {
     const char* file = options.scriptFile.c_str();

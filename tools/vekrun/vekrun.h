@@ -39,10 +39,10 @@ struct Options {
 
 // ---- Options (options.cpp) ----------------------------------------------
 
-// Reads the command line into `options`; kExitOk, or kExitUsage after the
-// problem was said (on stdout as JSON with --json, else on stderr).
+// Reads the command line into `options`: -1 when vekrun goes on, else the
+// exit status (kExitOk after --help; kExitUsage after the problem was said,
+// on stdout as JSON with --json and on stderr).
 int ParseOptions(int argc, char** argv, Options& options);
-int Usage(FILE* to, int code);
 // A usage problem found after the command line was read, said the same way.
 int UsageProblem(const Options& options, const std::string& problem);
 
@@ -92,8 +92,6 @@ std::string CsvField(const std::string& text);
 
 int Sample(Extender& ext, const Options& options, const std::vector<std::string>& words);
 int RunScript(Extender& ext, const Options& options);
-// Splits a script line into words; false when a quote is not closed.
-bool SplitLine(const std::string& line, std::vector<std::string>& words);
 
 // ---- The doctor (doctor.cpp) ----------------------------------------------
 
