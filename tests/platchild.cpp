@@ -1,16 +1,20 @@
 // Loads the extender in a process of its own, so that Wine's per-program
 // Windows version applies to it, and reports what the host sees:
-//   platchild DLL [ID[:ARG[:ARG]]]...
+//   platchild DLL [-without:NAME] [ID[:ARG[:ARG]]]...
 // prints "load <0|1>", then after initialise "init <n>", "psapi <0|1>" and
 // "pdh <0|1>" (whether those modules are loaded), then one line
 // "<id> <status> <text or value>" per call, and after it "books <what>"
 // when the call left something unreleased or released it wrongly (the
-// test host's import-table rig keeps the books here too).
+// test host's import-table rig keeps the books here too). Each Toolhelp
+// snapshot a call takes prints "snapshot <flags> <process id>" as it is
+// taken. With -without, the library NAME (one with a dot) cannot be
+// loaded, or the entry point NAME is missing from its library.
 #include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +36,21 @@ int32_t Copy(int32_t status, uint32_t, HostContext*, ResultSlot* result) {
     return 0;
 }
 
+std::string without;
+decltype(&LoadLibraryA) realLoad;
+HMODULE WINAPI RefuseLibrary(LPCSTR name) {
+    if (lstrcmpiA(name, without.c_str()) != 0) return realLoad(name);
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
+typedef HANDLE(WINAPI* SnapshotFn)(DWORD, DWORD);
+SnapshotFn realSnapshot;
+HANDLE WINAPI RecordSnapshot(DWORD flags, DWORD processId) {
+    printf("snapshot %lu %lu\n", flags, processId);
+    return realSnapshot(flags, processId);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -40,6 +59,20 @@ int main(int argc, char** argv) {
     printf("load %d\n", module != nullptr);
     if (!module) return 0;
     rig::Install(module);
+    int first = 2;
+    std::optional<rig::Patch> library;
+    std::optional<rig::Serve> entry;
+    if (argc > 2 && strncmp(argv[2], "-without:", 9) == 0) {
+        without = argv[first++] + 9;
+        if (without.find('.') != std::string::npos) {
+            library.emplace(module, "KERNEL32.dll", "LoadLibraryA", reinterpret_cast<void*>(RefuseLibrary),
+                            reinterpret_cast<void**>(&realLoad));
+        } else {
+            entry.emplace(without.c_str(), nullptr);
+        }
+    }
+    rig::Serve snapshots("CreateToolhelp32Snapshot", reinterpret_cast<void*>(RecordSnapshot),
+                         reinterpret_cast<void**>(&realSnapshot));
     auto call = reinterpret_cast<VEKExtender2Proc>(
         reinterpret_cast<void*>(GetProcAddress(module, "VEKExtender2")));
     HostContext context = {};
@@ -48,7 +81,7 @@ int main(int argc, char** argv) {
     printf("init %d\n", call(nullptr, 0, 0, kCallInitialise, Copy, &context, 0, refusal, 0, nullptr));
     printf("psapi %d\n", GetModuleHandleA("psapi.dll") != nullptr);
     printf("pdh %d\n", GetModuleHandleA("pdh.dll") != nullptr);
-    for (int i = 2; i < argc; ++i) {
+    for (int i = first; i < argc; ++i) {
         std::vector<std::string> parts;
         std::string request = argv[i];
         size_t start = 0;

@@ -45,6 +45,7 @@ TEST(Platforms, EachWindowsVersionGivesItsWholeOutput) {
     const std::string self = std::to_string(GetCurrentProcessId());
     const std::string no = " -1 209 : Not designed to run on this platform.";
     const std::string bad = " -1 205: Invalid parameter type. ", flags = " -1 203: Invalid flag(s) specified.";
+    const std::string noKernel = " -1 238: Could not load Kernel32.dll", old = " -1 208: May need newer version of PSAPI.DLL";
     const std::vector<std::string> initNt = {"load 1", "init 19", "psapi 1", "pdh 1"};
     const std::string newer = "24:" + self + ":16384", normal = "24:" + self + ":32";
     struct { const char* version; std::vector<std::string> calls, lines; } rows[] = {
@@ -52,10 +53,18 @@ TEST(Platforms, EachWindowsVersionGivesItsWholeOutput) {
         // Windows 98: Toolhelp only, the snapshots' code replacing a saved one,
         // and no below- or above-normal class, as on NT 4.
         {"win98", {"13", "22:\\System\\System Up Time:0", "5:abc", "5:12", "7:x:0", "7:12:0", "12:abc", "2",
-                   "14", "12:abc", "4:0:2", "14", "4:0:7", newer, "14"},
+                   "14", "12:abc", "4:0:2", "14", "4:0:7", newer, "14", "4:12345:0", "14"},
          {"load 1", "init 19", "psapi 0", "pdh 0", "13 0 1", "22" + no, "5" + bad, "5" + no, "7" + bad, "7" + no,
-          "12 -1 229: tCloseProc failed.", "2 0 *", "14 0 0", "12 -1 229: tCloseProc failed.", "4 0 *", "14 0 0",
-          "4" + flags, "24" + flags, "14 0 0", "after 0 0"}},
+          "12 -1 229: tCloseProc failed.", "snapshot 2 0", "2 0 *", "14 0 0", "12 -1 229: tCloseProc failed.",
+          "snapshot 8 0", "4 0 *", "14 0 0", "snapshot 8 0", "4" + flags, "24" + flags, "14 0 0", "snapshot 8 12345",
+          "4 -1 200: tListProc Failed.", "14 0 87", "after 0 0"}},
+        // Windows 98 without Toolhelp, or with a Toolhelp that lacks a function:
+        // the platform checks come before the arguments are looked at.
+        {"win98", {"-without:Kernel32.DLL", "13", "2", "6", "4:0:0", "7:x:0", "5:1"},
+         {"load 1", "init 19", "psapi 0", "pdh 0", "13 0 1", "2" + noKernel, "6" + noKernel, "4" + noKernel,
+          "7" + no, "5" + no, "after 0 0"}},
+        {"win98", {"-without:Module32Next", "2", "6", "4:0:0", "7:x:0", "5:1"},
+         {"load 1", "init 19", "psapi 0", "pdh 0", "2" + old, "6" + old, "4" + old, "7" + old, "5" + old, "after 0 0"}},
         // NT 3.51 loads nothing; tGetPriority alone has no platform check.
         {"nt351", {"13", "9:-1", "3:1:0", "12:0", "2", "6", "22:x:0", "5:1", "25:99999999"},
          {"load 1", "init 19", "psapi 0", "pdh 0", "13 0 0", "9" + no, "3" + no, "12" + no, "2" + no, "6" + no,
@@ -85,9 +94,9 @@ TEST(Platforms, EachWindowsVersionGivesItsWholeOutput) {
 // list this process's modules with their identifiers.
 TEST(Platforms, Win98CountsWhatItListsAndListsModules) {
     const auto lines = RunAs("win98", {"6", "2", "4:0:2", "4:0:0"});
-    ASSERT_EQ(lines.size(), 9u) << Joined(lines);
-    const auto items = Split(lines[5].substr(4), '\t');
-    EXPECT_EQ(lines[4], "6 0 " + std::to_string(items.size())) << Joined(lines);
+    ASSERT_EQ(lines.size(), 13u) << Joined(lines);
+    const auto items = Split(lines[7].substr(4), '\t');
+    EXPECT_EQ(lines[5], "6 0 " + std::to_string(items.size())) << Joined(lines);
     bool self = false;
     for (const std::string& item : items) {
         const auto parts = Split(item, '|');
@@ -95,10 +104,10 @@ TEST(Platforms, Win98CountsWhatItListsAndListsModules) {
         EXPECT_EQ(parts[0].find('\\'), std::string::npos) << "file name only: " << item;
         self |= parts[0] == "platchild_win98.exe";
     }
-    EXPECT_TRUE(self) << lines[5];
-    const auto numbers = Split(lines[6].substr(4), '\t');
+    EXPECT_TRUE(self) << lines[7];
+    const auto numbers = Split(lines[9].substr(4), '\t');
     for (const std::string& n : numbers) EXPECT_TRUE(!n.empty() && n.find_first_not_of("-0123456789") == std::string::npos) << n;
-    const auto modules = Split(lines[7].substr(4), '\t');
+    const auto modules = Split(lines[11].substr(4), '\t');
     ASSERT_EQ(modules.size(), numbers.size());
     EXPECT_EQ(modules[0].substr(modules[0].rfind('\\') + 1), "platchild_win98.exe|" + numbers[0]);
 }

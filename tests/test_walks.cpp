@@ -151,15 +151,18 @@ TEST(ProcessWalk, LengthsPointingOutsideTheDataGive214) {
         ASSERT_FALSE(data.empty()) << kind;
         EXPECT_EQ(Walk(data).message, kMsgRegistryProblem) << kind;
     }
-    // Every truncation of good data is refused or walked within its bytes.
-    std::vector<BYTE> data = PerfData("list:Idle=0,alpha=12,beta=13,_Total=0");
-    for (size_t size = 0; size < data.size(); ++size) {
-        std::vector<BYTE> cut(data.begin(), data.begin() + size);
-        if (cut.empty()) cut.push_back(0);
-        Listed listed = Walk(cut);
-        EXPECT_TRUE(listed.message == kMsgRegistryProblem || listed.message == 0 ||
-                    listed.message == kMsgNoIdProcessCounter)
-            << size;
+    // Every truncation of one instance's data: no header (214), no whole
+    // object record (239: no Process object), a counter definition, the
+    // instance or the id's four bytes cut (214), then the list.
+    using namespace perfdata;
+    const std::string one = Build({Process({{L"ab", 7}})});
+    const size_t object = sizeof(PERF_DATA_BLOCK), counters = object + sizeof(PERF_OBJECT_TYPE);
+    for (size_t size = 1; size <= one.size(); ++size) {
+        const int message = size < object ? kMsgRegistryProblem : size < counters ? kMsgNoIdProcessCounter
+                            : size < one.size() - 4 ? kMsgRegistryProblem : 0;
+        Listed listed = Walk(std::vector<BYTE>(one.begin(), one.begin() + size));
+        EXPECT_EQ(listed.message, message) << size;
+        EXPECT_EQ(listed.text, message ? "" : "ab|7") << size;
     }
 }
 
