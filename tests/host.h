@@ -109,7 +109,6 @@ public:
     Sleeper();
     ~Sleeper();
     DWORD Id() const { return info_.dwProcessId; }
-    HANDLE Handle() const { return info_.hProcess; }
     bool Running() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
     DWORD ExitCode() const;
 

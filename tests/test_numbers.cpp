@@ -66,6 +66,7 @@ TEST(Numbers, FormatDoubleGivesTheSameTextOnAnyRuntime) {
         {-999999999, "-999999999.0"}, {1e-300, "1.00000000e-300"},
         {NAN, "nan"}, {INFINITY, "inf"}, {-INFINITY, "-inf"},
         {0.123456789, "0.12345679"}, {-2.000000016, "-2.00000002"},  // eight decimals, rounded
+        {nextafter(999999999.0, 1e10), "9.99999999e+008"}, {nextafter(0.0001, 0.0), "1.00000000e-004"},
     };
     for (const auto& r : rows) {
         char text[kDoubleTextCapacity];

@@ -117,17 +117,6 @@ TEST(CounterNames, TheFirstMatchWithinTheCapacitiesAndTheBytesWins) {
     }
 }
 
-TEST(CounterNames, TheRegistryListIsReadWhole) {
-    char index[256] = "";
-    // Wine's fixed list: "1", "1847", "1846", "End Marker".
-    EXPECT_EQ(CounterIndexLookup("1847", index, 256), 1);
-    EXPECT_STREQ(index, "1");
-    EXPECT_EQ(CounterIndexLookup("End Marker", index, 256), 1);
-    EXPECT_STREQ(index, "1846");
-    EXPECT_EQ(CounterIndexLookup("Process", index, 256), 0);
-    EXPECT_STREQ(index, "");
-}
-
 // An item goes in whole or not at all: "abc|1" needs 6 characters with its
 // terminator, "abc|1\tdef|2" 12; nothing is written outside the buffer.
 TEST(ProcessWalk, AFullResultEndsAtItsLastWholeItem) {
