@@ -46,6 +46,7 @@ TEST(Query, EachCodeAndLengthGivesItsAnswer) {
     int32_t none[] = {1, 2, 3}, withFour[] = {3, 4};
     struct { int32_t code; void* buffer; int32_t length, answer; const char* copied; } rows[] = {
         {1, text, 64, 44017, "Process VEK Extender"}, {1, text, 5, 44017, "Proc"}, {1, text, 0, 44017, ""},
+        {1, text, 21, 44017, "Process VEK Extender"}, {1, text, 20, 44017, "Process VEK Extende"}, {1, text, 1, 44017, ""},
         {1, nullptr, 0, 44017, ""}, {0x10001, text, 64, 44017, "Process VEK Extender"},
         {2, none, 3, -1, ""}, {2, withFour, 2, 4, ""}, {2, withFour, 1, -1, ""}, {2, withFour, 0, -1, ""},
         {2, withFour, -3, -1, ""}, {3, withFour, 2, 0, ""}, {0, withFour, 2, 0, ""},
@@ -53,9 +54,9 @@ TEST(Query, EachCodeAndLengthGivesItsAnswer) {
     for (const auto& row : rows) {
         memset(text, 'x', sizeof text);
         EXPECT_EQ(host.Query(row.code, row.buffer, row.length), row.answer) << row.code << " " << row.length;
-        const size_t copied = strlen(row.copied);
-        EXPECT_EQ(std::string(text, copied), row.copied) << row.length;
-        EXPECT_EQ(text[copied + (copied > 0)], 'x') << "nothing past the length " << row.length;
+        std::string want = row.copied;
+        if (row.buffer == text && row.length > 0) want += '\0';
+        EXPECT_EQ(std::string(text, want.size() + 1), want + 'x') << "the text, its end, nothing past it: " << row.length;
     }
 }
 

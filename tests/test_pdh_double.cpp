@@ -260,9 +260,14 @@ TEST_F(WithDouble, GetDataReleaseFailures) {
     s->openQueries = 0;  // the double kept the queries it refused to close
 }
 
-TEST_F(WithDouble, BrowseConfiguresTheDialogAsSpecified) {
-    Outcome o = Browse("0");
+TEST_F(WithDouble, BrowseConfiguresTheDialogAndGivesTheReportedFullPath) {
+    Outcome o = Browse("abc");  // read as 0
     ASSERT_EQ(o.status, 0) << o.text;
+    EXPECT_EQ(o.text, "\\\\DOUBLE\\Widget(left)\\Turns") << "not the dialog's text";
+    EXPECT_STREQ(s->calls[2].text, "\\\\DOUBLE\\Widget(browsed)\\Turns") << "added as chosen";
+    EXPECT_EQ(s->calls[2].value, 0u) << "counter user data 0";
+    EXPECT_EQ(o.returned, LastCallbackReturn());
+    EXPECT_EQ(o.calls, 1);
     const PDH_BROWSE_DLG_CONFIG_A& c = s->browseConfig;
     DWORD flags;
     memcpy(&flags, &c, sizeof flags);
@@ -277,15 +282,6 @@ TEST_F(WithDouble, BrowseConfiguresTheDialogAsSpecified) {
     EXPECT_EQ(c.dwDefaultDetailLevel, 400u);
     EXPECT_STREQ(s->browseCaption, "Select a counter to monitor.");
     EXPECT_EQ(s->calls[0].value, 0u) << "query user data 0";
-}
-
-TEST_F(WithDouble, BrowseModeZeroReturnsTheReportedFullPath) {
-    Outcome o = Browse("abc");  // read as 0
-    ASSERT_EQ(o.status, 0) << o.text;
-    EXPECT_EQ(o.text, "\\\\DOUBLE\\Widget(left)\\Turns") << "not the dialog's text";
-    EXPECT_STREQ(s->calls[2].text, "\\\\DOUBLE\\Widget(browsed)\\Turns") << "added as chosen";
-    EXPECT_EQ(o.returned, LastCallbackReturn());
-    EXPECT_EQ(o.calls, 1);
 }
 
 TEST_F(WithDouble, ACancelledDialogReturnsMinusFiveWithoutTheCallback) {
