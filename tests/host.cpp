@@ -127,22 +127,18 @@ bool IsUnsignedNumber(const std::string& text) {
 
 namespace {
 
-void Drain(HANDLE pipe, std::string* into) {
-    char buffer[4096];
-    DWORD got;
-    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got) {
-        if (into) into->append(buffer, got);
-    }
-}
-
 struct Drainer {
     HANDLE pipe;
     std::string* into;
 };
 
-DWORD WINAPI DrainThread(void* p) {
-    Drainer* d = static_cast<Drainer*>(p);
-    Drain(d->pipe, d->into);
+DWORD WINAPI Drain(void* p) {
+    const Drainer* d = static_cast<const Drainer*>(p);
+    char buffer[4096];
+    DWORD got;
+    while (ReadFile(d->pipe, buffer, sizeof buffer, &got, nullptr) && got) {
+        if (d->into) d->into->append(buffer, got);
+    }
     return 0;
 }
 
@@ -169,9 +165,9 @@ DWORD Run(const std::string& commandLine, std::string* out, std::string* err) {
     CloseHandle(errWrite);
     DWORD code = 0xFFFFFFFF;
     if (started) {
-        Drainer errDrain = {errRead, err};
-        HANDLE thread = CreateThread(nullptr, 0, DrainThread, &errDrain, 0, nullptr);
-        Drain(outRead, out);
+        Drainer errDrain = {errRead, err}, outDrain = {outRead, out};
+        HANDLE thread = CreateThread(nullptr, 0, Drain, &errDrain, 0, nullptr);
+        Drain(&outDrain);
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
         WaitForSingleObject(info.hProcess, INFINITE);

@@ -163,7 +163,7 @@ TEST(LastErrorLog, TheSettingsPathIsBoundedAndATrailingBackslashIsNotDoubled) {
     struct { std::string folder, root; const char* handle; bool written; } rows[] = {
         {fits, fits, "-1", true},
         {fits + "\\", fits, "-2", true},  // 229 with the backslash: fits only if not doubled
-        {tooLong, tooLong, "-1", false},
+        {tooLong, tooLong, " -1", false},
     };
     for (const auto& row : rows) {
         RemoveSettings(row.root);
@@ -246,17 +246,19 @@ TEST(LastErrorLog, TheFolderFallsBackToShfolderThenWindowsThenTheCurrentDirector
                        reinterpret_cast<void**>(&realWindowsDirectory));
     ASSERT_TRUE(windows.Active());
     CreateDirectoryA(kShfolderRoot, nullptr);
-    struct { Folders folders; std::string root; const char* asked; } rows[] = {
-        {{false, true, true, S_OK}, kShfolderRoot, "shell32 shfolder "},
-        {{true, true, true, E_FAIL}, Windows(), "shell32 "},
-        {{false, false, true, S_OK}, Windows(), "shell32 shfolder "},
-        {{false, false, false, S_OK}, Current(), "shell32 shfolder "},
+    // Each row kills a handle tKillProc refuses: a pseudo-handle, never
+    // passed on, or 0.
+    struct { Folders folders; std::string root; const char* asked, *handle; } rows[] = {
+        {{false, true, true, S_OK}, kShfolderRoot, "shell32 shfolder ", "-1"},
+        {{true, true, true, E_FAIL}, Windows(), "shell32 ", "-2"},
+        {{false, false, true, S_OK}, Windows(), "shell32 shfolder ", "0"},
+        {{false, false, false, S_OK}, Current(), "shell32 shfolder ", " -1"},
     };
     for (const auto& row : rows) {
         folders = row.folders;
         asked.clear();
         RemoveSettings(row.root);
-        EXPECT_EQ(host.Text(kKillProc, {"-1"}), "212: Terminate Process Failed");
+        EXPECT_EQ(host.Text(kKillProc, {row.handle}), "212: Terminate Process Failed");
         EXPECT_EQ(asked, row.asked) << row.root;
         EXPECT_EQ(IniLine(row.root), "6 (tKillProc)") << row.root;
         RemoveSettings(row.root);

@@ -142,7 +142,8 @@ TEST_F(WithDouble, GetDataOpenAndAddFailures) {
 TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
     enum Call { kData, kBrowsePath, kBrowseValue, kParse };
     constexpr DWORD kAny = 0xFFFFFFFF, kKept = 6;
-    const char* const released = "PdhRemoveCounter PdhCloseQuery";
+    const char* const released = "PdhRemoveCounter PdhCloseQuery", *const kOnce = "PdhParseCounterPathA";
+    const char* const kTwice = "PdhParseCounterPathA PdhParseCounterPathA";
     const char* const k210 = "210 : tBrowseCntrs function failed.";
     const char* const k228 = "228: tGetData function failed.";
     const char* const kFormatLog = "-1073738822 (Status of PdhGetFormattedCounterValue)";
@@ -200,21 +201,21 @@ TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
         {[](Script& s) { s.remove = St(PDH_INVALID_HANDLE); s.close = St(PDH_INVALID_ARGUMENT); }, kBrowseValue, k210, PDH_INVALID_ARGUMENT, "", released},
         {[](Script& s) { s.collect[0] = St(PDH_NO_DATA); s.close = St(PDH_INVALID_HANDLE); }, kBrowseValue, k210, PDH_INVALID_HANDLE, "", released},
         {[](Script& s) { s.collect[0] = St(PDH_NO_DATA); s.close = St(PDH_INVALID_HANDLE); }, kData, "220: tCollectData failed", PDH_NO_DATA, "", released},
-        // Path parsing: the size query and the parse itself.
-        {[](Script& s) { s.parse = St(PDH_INVALID_ARGUMENT); }, kParse, "205: Invalid parameter type. ", PDH_INVALID_ARGUMENT, "", nullptr},
-        {[](Script& s) { s.parse = St(PDH_INVALID_PATH); }, kParse, "222: Invalid Counter Name.", PDH_INVALID_PATH, "", nullptr},
+        // Path parsing: the size query, then the parse only after a good one.
+        {[](Script& s) { s.parse = St(PDH_INVALID_ARGUMENT); }, kParse, "205: Invalid parameter type. ", PDH_INVALID_ARGUMENT, "", kTwice},
+        {[](Script& s) { s.parse = St(PDH_INVALID_PATH); }, kParse, "222: Invalid Counter Name.", PDH_INVALID_PATH, "", kTwice},
         {[](Script& s) { s.parse = St(PDH_MEMORY_ALLOCATION_FAILURE); }, kParse,
-         "245: Unable to allocate memory in order to complete the function.\n", PDH_MEMORY_ALLOCATION_FAILURE, "", nullptr},
-        {[](Script& s) { s.parse = St(PDH_CSTATUS_NO_OBJECT); }, kParse, "246: tParseCntrPath failed", PDH_CSTATUS_NO_OBJECT, "", nullptr},
+         "245: Unable to allocate memory in order to complete the function.\n", PDH_MEMORY_ALLOCATION_FAILURE, "", kTwice},
+        {[](Script& s) { s.parse = St(PDH_CSTATUS_NO_OBJECT); }, kParse, "246: tParseCntrPath failed", PDH_CSTATUS_NO_OBJECT, "", kTwice},
         {[](Script& s) { s.parseSizeQuery = St(PDH_INVALID_ARGUMENT); }, kParse, "205: Invalid parameter type. ",
-         PDH_INVALID_ARGUMENT, "", nullptr},
-        {[](Script& s) { s.parseSizeQuery = St(PDH_INVALID_PATH); }, kParse, "222: Invalid Counter Name.", PDH_INVALID_PATH, "", nullptr},
+         PDH_INVALID_ARGUMENT, "", kOnce},
+        {[](Script& s) { s.parseSizeQuery = St(PDH_INVALID_PATH); }, kParse, "222: Invalid Counter Name.", PDH_INVALID_PATH, "", kOnce},
         {[](Script& s) { s.parseSizeQuery = St(PDH_MEMORY_ALLOCATION_FAILURE); }, kParse,
-         "245: Unable to allocate memory in order to complete the function.\n", PDH_MEMORY_ALLOCATION_FAILURE, "", nullptr},
+         "245: Unable to allocate memory in order to complete the function.\n", PDH_MEMORY_ALLOCATION_FAILURE, "", kOnce},
         {[](Script& s) { s.parseSizeQuery = St(PDH_CSTATUS_NO_OBJECT); }, kParse, "246: tParseCntrPath failed",
-         PDH_CSTATUS_NO_OBJECT, "", nullptr},
+         PDH_CSTATUS_NO_OBJECT, "", kOnce},
         // A size query that reports one byte less than the record.
-        {[](Script& s) { s.parseSize = sizeof(PDH_COUNTER_PATH_ELEMENTS_A) - 1; }, kParse, "246: tParseCntrPath failed", PDH_MORE_DATA, "", nullptr},
+        {[](Script& s) { s.parseSize = sizeof(PDH_COUNTER_PATH_ELEMENTS_A) - 1; }, kParse, "246: tParseCntrPath failed", PDH_MORE_DATA, "", kOnce},
     };
     int i = 0;
     for (const auto& row : rows) {
@@ -228,7 +229,8 @@ TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
         if (row.code != kAny) EXPECT_EQ(host.LastError(), row.code) << "row " << i;
         if (row.log) EXPECT_EQ(LastErrorLine(), row.log) << "row " << i;
         const std::string calls = CallNames(*s), end = row.end ? row.end : "";
-        EXPECT_EQ(calls.substr(calls.size() - std::min(calls.size(), end.size())), end) << "row " << i << ": " << calls;
+        const size_t from = row.call == kParse ? 0 : calls.size() - std::min(calls.size(), end.size());
+        EXPECT_EQ(calls.substr(from), end) << "row " << i << ": " << calls;
         ++i;
     }
     s->openQueries = 0;  // the double kept the queries it refused to close
@@ -282,6 +284,10 @@ TEST_F(WithDouble, BrowseConfiguresTheDialogAndGivesTheReportedFullPath) {
     EXPECT_EQ(c.dwDefaultDetailLevel, 400u);
     EXPECT_STREQ(s->browseCaption, "Select a counter to monitor.");
     EXPECT_EQ(s->calls[0].value, 0u) << "query user data 0";
+    memset(s->browsePath, 'p', 1099);  // fills the dialog's buffer: the last character gives way
+    pdhdouble::Forget(*s);
+    ASSERT_EQ(Browse("0").status, 0);
+    EXPECT_EQ(s->calls[2].text, std::string(1023, 'p'));
 }
 
 TEST_F(WithDouble, ACancelledDialogReturnsMinusFiveWithoutTheCallback) {

@@ -446,18 +446,6 @@ TEST_F(Processes, OpenInEveryModeAndKillThroughTerminateRights) {
     }
 }
 
-TEST_F(Processes, KillNeverEndsTheHostThroughAPseudoHandle) {
-    for (const char* pseudo : {"-1", "-2", " -1", "18446744073709551615"}) {
-        ClearLastErrorLine();
-        Outcome kill = host.Call(kKillProc, {pseudo});
-        EXPECT_EQ(kill.text, "212: Terminate Process Failed") << pseudo;
-        EXPECT_EQ(host.LastError(), 6u) << pseudo;
-        EXPECT_EQ(LastErrorLine(), "6 (tKillProc)") << pseudo;
-    }
-    EXPECT_EQ(host.Call(kKillProc, {"0"}).text, "212: Terminate Process Failed");
-    EXPECT_EQ(host.LastError(), 6u);
-}
-
 // Mode 3 enables the debug privilege on every call before it opens; a
 // step that fails refuses with 244, opening nothing and keeping the code.
 TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {

@@ -181,6 +181,7 @@ TEST(SettingsFolder, ACapacityBelowWhatFitsIsRefusedAndNothingIsWrittenOutside) 
         memset(buffer, 'G', sizeof buffer);
         EXPECT_EQ(GetSettingsFolder(buffer + 16, capacity), capacity == 42 ? 1 : 0) << capacity;
         if (capacity == 42) EXPECT_STREQ(buffer + 16, "C:\\windows\\Dravolin\\Settings");
+        EXPECT_EQ(buffer[16] == 'G', capacity < 31) << capacity << ": below 31 the buffer is not touched";
         for (size_t i = 0; i < sizeof buffer; ++i) {
             if (i < 16 || i >= 16u + capacity) ASSERT_EQ(buffer[i], 'G') << capacity << " at " << i;
         }

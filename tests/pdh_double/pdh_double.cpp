@@ -187,7 +187,10 @@ PDH_STATUS WINAPI PdhBrowseCountersA(PPDH_BROWSE_DLG_CONFIG_A config) {
     snprintf(script.browseCaption, sizeof script.browseCaption, "%s",
              config->szDialogBoxCaption ? config->szDialogBoxCaption : "");
     if (script.browse) return script.browse;
-    snprintf(config->szReturnPathBuffer, config->cchReturnPathLength, "%s", script.browsePath);
+    // A path as long as the buffer fills it with no terminator, as a dialog may.
+    const size_t length = strnlen(script.browsePath, config->cchReturnPathLength);
+    memcpy(config->szReturnPathBuffer, script.browsePath, length);
+    if (length < config->cchReturnPathLength) config->szReturnPathBuffer[length] = '\0';
     return 0;
 }
 
