@@ -73,6 +73,7 @@ TEST_F(WithDouble, GetDataSamplesTwiceAndReleasesInOrder) {
               "PdhCollectQueryData PdhCollectQueryData PdhGetFormattedCounterValue "
               "PdhRemoveCounter PdhCloseQuery");
     EXPECT_EQ(s->calls[0].value, 1u) << "query user data";
+    EXPECT_STREQ(s->calls[0].text, "") << "live data, no log file";
     EXPECT_STREQ(s->calls[1].text, kPath);
     EXPECT_EQ(s->calls[1].value, 1u) << "counter user data";
     EXPECT_EQ(s->calls[2].value + s->calls[3].value, 2u) << "the explain text, in both calls";

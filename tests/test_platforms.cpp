@@ -55,11 +55,11 @@ TEST(Platforms, EachWindowsVersionGivesItsWholeOutput) {
         // (a failed snapshot's kept, and given once), and no below- or
         // above-normal class, as on NT 4.
         {"win95 win98 winme", {"13", "22:\\System\\System Up Time:0", "5:abc", "5:12", "7:x:0", "7:12:0", "12:abc", "2",
-                   "14", "12:abc", "4:0:2", "14", "4:0:7", newer, "14", "4:12345:0", "14", "14"},
+                   "14", "12:abc", "4:0:2", "14", "4:0:7", newer, "14", "4:12345:0", "14", "14", "6"},
          {"load 1", "init 19", "psapi 0", "pdh 0", "13 0 1", "22" + no, "5" + bad, "5" + no, "7" + bad, "7" + no,
           "12 -1 229: tCloseProc failed.", "snapshot 2 0", "2 0 *", "14 0 0", "12 -1 229: tCloseProc failed.",
           "snapshot 8 0", "4 0 *", "14 0 0", "snapshot 8 0", "4" + flags, "24" + flags, "14 0 0", "snapshot 8 12345",
-          "4 -1 200: tListProc Failed.", "14 0 87", "14 0 0", "after 0 0"}},
+          "4 -1 200: tListProc Failed.", "14 0 87", "14 0 0", "snapshot 2 0", "6 0 *", "after 0 0"}},
         // Windows 98 without Toolhelp, or with a Toolhelp that lacks a function:
         // the platform checks come before the arguments are looked at.
         {"win98", {"-without:Kernel32.DLL", "13", "2", "6", "4:0:0", "7:x:0", "5:1"},

@@ -90,8 +90,8 @@ extern "C" {
 
 Script* PdhDoubleScript() { return &script; }
 
-PDH_STATUS WINAPI PdhOpenQuery(LPCWSTR, DWORD_PTR userData, PDH_HQUERY* query) {
-    Record("PdhOpenQuery", nullptr, 0, userData);
+PDH_STATUS WINAPI PdhOpenQuery(LPCWSTR source, DWORD_PTR userData, PDH_HQUERY* query) {
+    Record("PdhOpenQuery", source ? "log file" : nullptr, 0, userData);
     if (script.openQuery) return script.openQuery;
     *query = reinterpret_cast<PDH_HQUERY>(++nextQuery);
     queries.insert(nextQuery);
