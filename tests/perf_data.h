@@ -16,7 +16,7 @@
 namespace perfdata {
 
 struct Counter { DWORD index, offset; };
-struct Instance { std::wstring name; DWORD id; };
+struct Instance { std::wstring name; DWORD id; DWORD nameLength = 0; };  // 0: with its NUL
 struct Object {
     DWORD index;
     std::vector<Counter> counters;
@@ -54,7 +54,7 @@ inline std::string Build(const std::vector<Object>& objects, DWORD shift = 0, LO
             PERF_INSTANCE_DEFINITION def = {};
             def.ByteLength = sizeof def + ((nameBytes + 7) & ~7u);
             def.NameOffset = sizeof def;
-            def.NameLength = nameBytes;
+            def.NameLength = instance.nameLength ? instance.nameLength : nameBytes;
             def.UniqueID = PERF_NO_UNIQUE_ID;
             put(next, &def, sizeof def);
             put(next + sizeof def, instance.name.c_str(), nameBytes);

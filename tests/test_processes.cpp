@@ -327,6 +327,8 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
          Build({Process({{L"aa" + std::wstring(100, L'\x20AC'), 7}})}), CP_UTF8},
         {"", kWindowsNames, 0, 0, Times("\x82\xA0", 129) + "|8", 2,
          Build({Process({{std::wstring(200, L'\x3042'), 8}})}), 932},
+        // A length without the NUL: 260 units are too long, a pair at the end goes whole.
+        {"", kWindowsNames, 0, 0, std::string(258, 'm') + "|9", 2, Build({Process({{std::wstring(258, L'm') + L"\xD83D\xDE00", 9, 520}})}), 1252},
         // The buffer cannot be had, or cannot grow: logged, with the code.
         {"", kWindowsNames, 0, 0, "215: tListProc failed.", 1, "", 0, 1, 8, "8 (HeapAlloc - dwBytes (1))"},
         {"many:5000", kWindowsNames, 0, 0, "215: tListProc failed.", 2, "", 0, 2, 8, "8 (HeapAlloc - dwBytes (2))"},
