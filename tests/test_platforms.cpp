@@ -47,7 +47,6 @@ TEST(Platforms, EachWindowsVersionGivesItsWholeOutput) {
     const std::string no = " -1 209 : Not designed to run on this platform.";
     const std::string bad = " -1 205: Invalid parameter type. ", flags = " -1 203: Invalid flag(s) specified.";
     const std::string noKernel = " -1 238: Could not load Kernel32.dll", old = " -1 208: May need newer version of PSAPI.DLL";
-    const std::vector<std::string> initNt = {"load 1", "init 19", "psapi 1", "pdh 1"};
     const std::string newer = "24:" + self + ":16384", normal = "24:" + self + ":32";
     struct { const char* version; std::vector<std::string> calls, lines; } rows[] = {
         {"win20 win30 win31", {}, {"load 0"}},

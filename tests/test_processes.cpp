@@ -224,7 +224,10 @@ BOOL WINAPI PartialCopy(HANDLE process, HMODULE* modules, DWORD size, LPDWORD ne
         return FALSE;
     }
     if (!realEnumModules(process, modules, size, needed)) return FALSE;
-    if (reported) std::fill(modules, modules + size / sizeof(HMODULE), modules[0]), *needed = reported;
+    if (reported) {
+        std::fill(modules, modules + size / sizeof(HMODULE), modules[0]);
+        *needed = reported;
+    }
     return TRUE;
 }
 
