@@ -202,9 +202,9 @@ HRESULT WINAPI FailingFolder(HWND, int, HANDLE, DWORD, LPSTR path) {
     strcpy(path, "C:\\junk");  // what a failed call may leave behind
     return folders.shellResult;
 }
-HRESULT WINAPI ShfolderFolder(HWND, int folder, HANDLE, DWORD, LPSTR path) {
-    strcpy(path, kShfolderRoot);
-    return folder == 26 ? S_OK : E_INVALIDARG;  // CSIDL_APPDATA
+HRESULT WINAPI ShfolderFolder(HWND window, int folder, HANDLE token, DWORD flags, LPSTR path) {
+    strcpy(path, kShfolderRoot);  // CSIDL_APPDATA (26) as it is now (0), for no window and this user
+    return folder == 26 && flags == 0 && !window && !token ? S_OK : E_INVALIDARG;
 }
 FARPROC WINAPI ResolveFolder(HMODULE module, LPCSTR name) {
     FARPROC entry = realResolve(module, name);
