@@ -95,12 +95,7 @@ int ChosenValue(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter, int32
         savedErrorCode = static_cast<uint32_t>(status);
         return kMsgBrowseFailed;
     }
-    if (format == 0) {
-        SetInteger(call, value.longValue);
-    } else {
-        FormatDouble(value.doubleValue, call.numberText);
-        SetString(call, call.numberText);
-    }
+    SetCounterValue(call, value, format);
     return kSucceeded;
 }
 

@@ -159,12 +159,7 @@ int tGetData(KeywordCall& call) {
     }
     // The result only once both releases succeeded: a failure's message
     // leaves the host's value field as it was.
-    if (flag == 0) {
-        SetInteger(call, value.longValue);
-    } else {
-        FormatDouble(value.doubleValue, call.numberText);
-        SetString(call, call.numberText);
-    }
+    SetCounterValue(call, value, flag);
     GlobalFree(sample.info);
     return kSucceeded;
 }

@@ -12,4 +12,15 @@ inline bool Is(PDH_STATUS status, DWORD code) { return static_cast<DWORD>(status
 // Any path PDH accepts fits; a longer argument is refused before PDH sees it.
 constexpr size_t kCounterPathCapacity = PDH_MAX_COUNTER_PATH + 1;
 
+// A sampled value as both counter keywords give it: the integer for
+// format 0, the decimal text for format 1.
+inline void SetCounterValue(KeywordCall& call, const PDH_FMT_COUNTERVALUE& value, int32_t format) {
+    if (format == 0) {
+        SetInteger(call, value.longValue);
+    } else {
+        FormatDouble(value.doubleValue, call.numberText);
+        SetString(call, call.numberText);
+    }
+}
+
 }  // namespace vek
