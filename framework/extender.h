@@ -18,6 +18,7 @@ struct PlatformInfo {
     int32_t isNT3;
     int32_t isVersion4Plus;
     int32_t isVersion5Plus;
+    int32_t isVersion6Plus;  // NT family only: Vista and later
     int32_t missingApi;
     int32_t unsupportedPlatform;
 };
@@ -48,6 +49,7 @@ typedef BOOL(WINAPI* Module32NextFn)(HANDLE, LPMODULEENTRY32);
 
 typedef BOOL(WINAPI* EnumProcessesFn)(DWORD*, DWORD, DWORD*);
 typedef BOOL(WINAPI* EnumProcessModulesFn)(HANDLE, HMODULE*, DWORD, LPDWORD);
+typedef BOOL(WINAPI* EnumProcessModulesExFn)(HANDLE, HMODULE*, DWORD, LPDWORD, DWORD);
 typedef DWORD(WINAPI* GetModuleFileNameExAFn)(HANDLE, HMODULE, LPSTR, DWORD);
 typedef DWORD(WINAPI* GetModuleBaseNameAFn)(HANDLE, HMODULE, LPSTR, DWORD);
 typedef BOOL(WINAPI* GetModuleInformationFn)(HANDLE, HMODULE, LPMODULEINFO, DWORD);
@@ -70,6 +72,8 @@ struct ApiTable {
     GetModuleBaseNameAFn GetModuleBaseNameA;
     GetModuleInformationFn GetModuleInformation;
     GetProcessMemoryInfoFn GetProcessMemoryInfo;
+    // Windows Vista and later; optional, outside the all-present test.
+    EnumProcessModulesExFn EnumProcessModulesEx;
 
     PdhOpenQueryFn PdhOpenQuery;
     PdhAddCounterAFn PdhAddCounterA;

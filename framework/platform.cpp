@@ -41,6 +41,8 @@ void LoadPsapi() {
     all &= Resolve(m, "GetModuleInformation", apiTable.GetModuleInformation);
     all &= Resolve(m, "GetProcessMemoryInfo", apiTable.GetProcessMemoryInfo);
     if (!all) platformInfo.missingApi = 1;
+    // Absent before Vista, where the plain form lists every module there is.
+    Resolve(m, "EnumProcessModulesEx", apiTable.EnumProcessModulesEx);
 }
 
 void LoadPdh() {
@@ -90,6 +92,7 @@ BOOL PlatformProbe(HINSTANCE instance, DWORD reason) {
     if (version.dwMajorVersion >= 4) platformInfo.isVersion4Plus = 1;
     if (platformInfo.isNT) {
         if (version.dwMajorVersion >= 5) platformInfo.isVersion5Plus = 1;
+        if (version.dwMajorVersion >= 6) platformInfo.isVersion6Plus = 1;
         return TRUE;
     }
     return platformInfo.isWin9x ? TRUE : FALSE;

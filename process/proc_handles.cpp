@@ -117,6 +117,14 @@ int tSetPriority(KeywordCall& call) {
 int tGetPriority(KeywordCall& call) {
     const DWORD processId = static_cast<DWORD>(TextToInt32(ArgText(call, 0)));
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
+    // Services refuse PROCESS_QUERY_INFORMATION to a standard user, and
+    // protected processes to everybody; from Vista on they grant the limited
+    // right, which is all GetPriorityClass needs. If that is refused too,
+    // the first refusal is the one reported.
+    if (process == nullptr && GetLastError() == ERROR_ACCESS_DENIED && platformInfo.isVersion6Plus) {
+        process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+        if (process == nullptr) SetLastError(ERROR_ACCESS_DENIED);
+    }
     if (process == nullptr) return OpenProcessFailure(kMsgOpenProcessFailed);
     HandleGuard guard(process);
     const DWORD priorityClass = GetPriorityClass(process);

@@ -34,9 +34,19 @@ bool AppendModule(TextBuffer& out, bool first, int32_t mode, const char* path,
     return fits;
 }
 
+// From a 64-bit caller the plain form sees a 32-bit (WOW64) process through
+// its 64-bit loader list alone: the exe, ntdll and the wow64 DLLs. The Ex
+// form with LIST_MODULES_ALL lists its 32-bit modules as well.
+BOOL ListModules(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed) {
+    if (apiTable.EnumProcessModulesEx) {
+        return apiTable.EnumProcessModulesEx(process, modules, size, needed, LIST_MODULES_ALL);
+    }
+    return apiTable.EnumProcessModules(process, modules, size, needed);
+}
+
 BOOL EnumModules(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed) {
     for (int tries = 1;; ++tries) {
-        if (apiTable.EnumProcessModules(process, modules, size, needed)) return TRUE;
+        if (ListModules(process, modules, size, needed)) return TRUE;
         if (GetLastError() != ERROR_PARTIAL_COPY || tries == kPartialCopyTries) return FALSE;
         Sleep(kPartialCopyPauseMs);
     }

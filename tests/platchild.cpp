@@ -8,7 +8,9 @@
 // test host's import-table rig keeps the books here too). Each Toolhelp
 // snapshot a call takes prints "snapshot <flags> <process id>" as it is
 // taken. With -without, the library NAME (one with a dot) cannot be
-// loaded, or the entry point NAME is missing from its library.
+// loaded, or the entry point NAME is missing from its library; with
+// -deny:ACCESS, OpenProcess refuses ACCESS with 5 and each open prints
+// "open <access>".
 #include <windows.h>
 
 #include <stdio.h>
@@ -51,6 +53,15 @@ HANDLE WINAPI RecordSnapshot(DWORD flags, DWORD processId) {
     return realSnapshot(flags, processId);
 }
 
+DWORD denied;
+decltype(&OpenProcess) realOpen;
+HANDLE WINAPI DenyOpen(DWORD access, BOOL inherit, DWORD id) {
+    printf("open %lu\n", access);
+    if (access != denied) return realOpen(access, inherit, id);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,7 +73,12 @@ int main(int argc, char** argv) {
     int first = 2;
     std::optional<rig::Patch> library;
     std::optional<rig::Serve> entry;
-    if (argc > 2 && strncmp(argv[2], "-without:", 9) == 0) {
+    std::optional<rig::Patch> open;
+    if (argc > 2 && strncmp(argv[2], "-deny:", 6) == 0) {
+        denied = strtoul(argv[first++] + 6, nullptr, 0);
+        open.emplace(module, "KERNEL32.dll", "OpenProcess", reinterpret_cast<void*>(DenyOpen),
+                     reinterpret_cast<void**>(&realOpen));
+    } else if (argc > 2 && strncmp(argv[2], "-without:", 9) == 0) {
         without = argv[first++] + 9;
         if (without.find('.') != std::string::npos) {
             library.emplace(module, "KERNEL32.dll", "LoadLibraryA", reinterpret_cast<void*>(RefuseLibrary),

@@ -100,7 +100,7 @@ TEST(Initialise, EveryOptionalEntryPointIsResolvedAndTested) {
         ASSERT_EQ(host.Initialise(), 19);
         EXPECT_EQ(resolved,
                   "EnumProcesses EnumProcessModules GetModuleFileNameExA GetModuleBaseNameA "
-                  "GetModuleInformation GetProcessMemoryInfo PdhOpenQuery PdhAddCounterA "
+                  "GetModuleInformation GetProcessMemoryInfo EnumProcessModulesEx PdhOpenQuery PdhAddCounterA "
                   "PdhCollectQueryData PdhGetFormattedCounterValue PdhCloseQuery PdhRemoveCounter "
                   "PdhBrowseCountersA PdhGetCounterInfoA PdhConnectMachineA PdhEnumObjectItemsA "
                   "PdhParseCounterPathA PdhAddEnglishCounterA ");
@@ -123,12 +123,13 @@ TEST(Initialise, EveryOptionalEntryPointIsResolvedAndTested) {
         host.Terminate();
     }
     // Outside it: their own callers say 211, or go on without (the English
-    // form, absent before Vista).
+    // form and the modules' Ex form, absent before Vista).
     struct { const char* name; int id; std::vector<std::string> args; const char* text; } untested[] = {
         {"PdhGetCounterInfoA", kGetData, {"\\System\\System Up Time", "0"}, "211: May need newer version of PDH.DLL"},
         {"PdhGetCounterInfoA", kBrowseCntrs, {"0", "0", "", "", ""}, "211: May need newer version of PDH.DLL"},
         {"PdhParseCounterPathA", kParseCntrPath, {"\\System\\System Up Time"}, "211: May need newer version of PDH.DLL"},
         {"PdhAddEnglishCounterA", kGetData, {"\\System\\System Up Time", "0"}, ""},
+        {"EnumProcessModulesEx", kListMod, {"0", "0"}, "201: Open Process Failed"},
     };
     for (const auto& row : untested) {
         Host host;

@@ -75,6 +75,11 @@ TEST(Platforms, EachWindowsVersionGivesItsWholeOutput) {
          {"load 1", "init 19", "psapi 1", "pdh 1", "13 0 1", "24" + flags, "24" + flags, "24 0 1", "after 0 0"}},
         {"win2k winxp winxp64 win2003 vista win2008 win7 win2008r2 win8 win81 win10", {"13", newer, normal},
          {"load 1", "init 19", "psapi 1", "pdh 1", "13 0 1", "24 0 1", "24 0 1", "after 0 0"}},
+        // The limited right for a priority, where the full one is refused: from Vista on.
+        {"nt40 win2k win2003", {"-deny:1024", "25:" + self, "14"},
+         {"load 1", "init 19", "psapi 1", "pdh 1", "open 1024", "25 -1 202: Could not open process. Access denied.",
+          "14 0 5", "after 0 0"}},
+        {"vista win10", {"-deny:1024", "25:" + self}, {"load 1", "init 19", "psapi 1", "pdh 1", "open 1024", "open 4096", "25 0 32", "after 0 0"}},
     };
     for (const auto& row : rows) {
         for (const std::string& version : Split(row.version, ' ')) {

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "host.h"
@@ -107,18 +108,22 @@ LPVOID WINAPI FailHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T byt
     return heapReAlloc.Now() ? nullptr : realHeapReAlloc(heap, flags, block, bytes);
 }
 
-// OpenProcess as the extender asks for it; a nonzero openError refuses.
+// OpenProcess as the extender asks for it; a nonzero openError refuses,
+// and limitedError the limited query right in its place (0 grants it).
 typedef HANDLE(WINAPI* OpenProcessFn)(DWORD, BOOL, DWORD);
 OpenProcessFn realOpen;
-DWORD openAccess, openError;
+DWORD openAccess, openError, limitedError;
+std::string accesses;  // each open's, in order
 BOOL openInherit;
 int opens;
 HANDLE WINAPI RecordOpen(DWORD access, BOOL inherit, DWORD id) {
     ++opens;
     openAccess = access;
+    accesses += std::to_string(access) + " ";
     openInherit = inherit;
-    if (openError == 0) return realOpen(access, inherit, id);
-    SetLastError(openError);
+    const DWORD error = access == PROCESS_QUERY_LIMITED_INFORMATION ? limitedError : openError;
+    if (error == 0) return realOpen(access, inherit, id);
+    SetLastError(error);
     return nullptr;
 }
 
@@ -210,25 +215,35 @@ BOOL WINAPI RecordAdjust(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state,
     return Failing(kAdjust) ? FALSE : realAdjust(token, disableAll, state, length, previous, returned);
 }
 
-// EnumProcessModules refusing with ERROR_PARTIAL_COPY the first times, as
-// while a process starts; a nonzero `reported` fills the whole array with
-// the first module and reports that many bytes needed.
-typedef BOOL(WINAPI* EnumModulesFn)(HANDLE, HMODULE*, DWORD, LPDWORD);
-EnumModulesFn realEnumModules;
+// EnumProcessModules and its Ex form as 64-bit Windows gives them for a
+// 32-bit process: the plain form, and any filter but LIST_MODULES_ALL, see
+// the 64-bit view alone (here the first three modules). Both refuse with
+// ERROR_PARTIAL_COPY the first times, as while a process starts; a nonzero
+// `reported` fills the whole array with the first module and reports that
+// many bytes needed.
+typedef BOOL(WINAPI* EnumModulesExFn)(HANDLE, HMODULE*, DWORD, LPDWORD, DWORD);
+EnumModulesExFn realEnumModules;
 int partialCopies, enumCalls;
-DWORD reported, enumSize;
-BOOL WINAPI PartialCopy(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
+constexpr DWORD kPlainForm = 0xFFFFFFFF, kView = 3 * sizeof(HMODULE);
+DWORD reported, enumSize, enumFilter, enumOf;
+BOOL WINAPI ServeModulesEx(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed, DWORD filter) {
     enumSize = size;
+    enumFilter = filter;
+    enumOf = GetProcessId(process);
     if (++enumCalls <= partialCopies) {
         SetLastError(ERROR_PARTIAL_COPY);
         return FALSE;
     }
-    if (!realEnumModules(process, modules, size, needed)) return FALSE;
+    if (!realEnumModules(process, modules, size, needed, LIST_MODULES_ALL)) return FALSE;
+    if (filter != LIST_MODULES_ALL) *needed = std::min(*needed, kView);
     if (reported) {
         std::fill(modules, modules + size / sizeof(HMODULE), modules[0]);
         *needed = reported;
     }
     return TRUE;
+}
+BOOL WINAPI ServeModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
+    return ServeModulesEx(process, modules, size, needed, kPlainForm);
 }
 
 // CloseHandle and TerminateProcess of handles that are not there: what
@@ -525,22 +540,30 @@ TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
     {
         rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess",
                         reinterpret_cast<void*>(RecordOpen), reinterpret_cast<void**>(&realOpen));
-        openError = ERROR_ACCESS_DENIED;
-        struct { int id; std::vector<std::string> args; DWORD access; } rows[] = {
-            {kOpenProc, {Self(), "2"}, PROCESS_QUERY_INFORMATION},
-            {kListMod, {Self(), "0"}, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ},
-            {kSetPriority, {Self(), "32"}, PROCESS_SET_INFORMATION},
-            {kGetPriority, {Self()}, PROCESS_QUERY_INFORMATION},
-            {kGetProcInfo, {Self()}, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ},
+        const std::string k201 = "201: Open Process Failed", k202 = "202: Could not open process. Access denied.";
+        // tGetPriority alone tries the limited right (Vista on), after a refusal
+        // with 5 only, and a second refusal leaves the first standing.
+        struct { int id; std::vector<std::string> args; DWORD error, limited; std::string accesses, text; DWORD saved; } rows[] = {
+            {kOpenProc, {Self(), "2"}, 5, 5, "1024 ", k202, 5},
+            {kListMod, {Self(), "0"}, 5, 5, "1040 ", k202, 5},
+            {kSetPriority, {Self(), "32"}, 5, 5, "512 ", k202, 5},
+            {kGetProcInfo, {Self()}, 5, 5, "1040 ", k202, 5},
+            {kGetPriority, {Self()}, 5, 0, "1024 4096 ", "32", 0},
+            {kGetPriority, {Self()}, 5, 87, "1024 4096 ", k202, 5},
+            {kGetPriority, {Self()}, 87, 0, "1024 ", k201, 87},
         };
         for (const auto& row : rows) {
             openInherit = TRUE;
-            EXPECT_EQ(host.Text(row.id, row.args), "202: Could not open process. Access denied.") << row.id;
-            EXPECT_EQ(host.LastError(), 5u) << row.id;
-            EXPECT_EQ(openAccess, row.access) << row.id;
+            openError = row.error;
+            limitedError = row.limited;
+            accesses.clear();
+            Outcome o = host.Call(row.id, row.args);
+            EXPECT_EQ(o.status ? o.text : std::to_string(o.value), row.text) << row.id << " " << row.accesses;
+            EXPECT_EQ(host.LastError(), row.saved) << row.id << " " << row.accesses;
+            EXPECT_EQ(accesses, row.accesses) << row.id;
             EXPECT_EQ(openInherit, FALSE) << row.id;
         }
-        openError = 0;
+        openError = limitedError = 0;
     }
     Outcome o = host.Call(kOpenProc, {"4000000000", "1"});
     EXPECT_EQ(o.text, "201: Open Process Failed");
@@ -635,21 +658,35 @@ TEST_F(Processes, ListModInItsThreeModes) {
     // A process whose module list is changing is asked again, ten times at
     // most, before its list counts as empty. An array of 1,024 modules
     // (8,192 bytes) lists no more than it holds, whatever the system needs.
-    rig::Serve partial("EnumProcessModules", reinterpret_cast<void*>(PartialCopy),
-                       reinterpret_cast<void**>(&realEnumModules));
+    // A 32-bit process lists its whole list through the Ex form, and before
+    // Vista, without it, what the plain form gives.
+    rig::Serve ex("EnumProcessModulesEx", reinterpret_cast<void*>(ServeModulesEx),
+                  reinterpret_cast<void**>(&realEnumModules));
+    rig::Serve plain("EnumProcessModules", reinterpret_cast<void*>(ServeModules));
+    std::optional<rig::Serve> beforeVista;
     ASSERT_EQ(host.Initialise(), 19);
-    const std::string first = numbers.text.substr(0, numbers.text.find('\t'));
+    const auto all = Split(numbers.text, '\t');
+    ASSERT_GT(all.size(), 3u);
+    const std::string first = all[0], view = first + "\t" + all[1] + "\t" + all[2];
     const std::string full = Times(first + "\t", 1023) + first;
-    struct { int partial; DWORD reported; std::string text; int calls; } rows[] = {
+    EXPECT_EQ(Split(host.Text(kGetModInfo, {Self(), all.back()}), '\t')[0], all.back());
+    struct { int partial; DWORD reported; std::string text; int calls; bool ex = true; } rows[] = {
         {0, 0, numbers.text, 1}, {1, 0, numbers.text, 2}, {9, 0, numbers.text, 10}, {10, 0, "", 10},
-        {1000, 0, "", 10}, {0, 7, "", 1}, {0, 8, first, 1}, {0, 8192, full, 1}, {0, 8200, full, 1}};
+        {1000, 0, "", 10}, {0, 7, "", 1}, {0, 8, first, 1}, {0, 8192, full, 1}, {0, 8200, full, 1},
+        {0, 0, view, 1, false}, {1, 0, view, 2, false}};
     for (const auto& row : rows) {
+        if (!row.ex && !beforeVista) {
+            beforeVista.emplace("EnumProcessModulesEx", nullptr);
+            ASSERT_EQ(host.Initialise(), 19);
+        }
         partialCopies = row.partial;
         reported = row.reported;
         enumCalls = 0;
         EXPECT_EQ(host.Text(kListMod, {Self(), "2"}), row.text) << row.partial << " " << row.reported;
         EXPECT_EQ(enumCalls, row.calls) << row.partial;
         EXPECT_EQ(enumSize, 8192u);
+        EXPECT_EQ(enumOf, GetCurrentProcessId());
+        EXPECT_EQ(enumFilter, row.ex ? LIST_MODULES_ALL : kPlainForm) << row.partial;
     }
     partialCopies = reported = 0;
 
