@@ -129,8 +129,8 @@ int main(int argc, char** argv) {
         reinterpret_cast<void*>(GetProcAddress(psapi, "EnumProcesses")));
     auto memoryInfo = reinterpret_cast<vek::GetProcessMemoryInfoFn>(
         reinterpret_cast<void*>(GetProcAddress(psapi, "GetProcessMemoryInfo")));
-    auto enumModules = reinterpret_cast<vek::EnumProcessModulesFn>(
-        reinterpret_cast<void*>(GetProcAddress(psapi, "EnumProcessModules")));
+    auto enumModules = reinterpret_cast<vek::EnumProcessModulesExFn>(
+        reinterpret_cast<void*>(GetProcAddress(psapi, "EnumProcessModulesEx")));
     auto moduleName = reinterpret_cast<vek::GetModuleFileNameExAFn>(
         reinterpret_cast<void*>(GetProcAddress(psapi, "GetModuleFileNameExA")));
 
@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
                                                          FALSE, childPid);
                                   HMODULE m[1024];
                                   DWORD needed = 0;
-                                  enumModules(p, m, sizeof m, &needed);
+                                  enumModules(p, m, sizeof m, &needed, LIST_MODULES_ALL);
                                   char path[MAX_PATH];
                                   for (DWORD i = 0; i < needed / sizeof(HMODULE) && i < 1024; ++i) {
                                       moduleName(p, m[i], path, MAX_PATH);
@@ -183,33 +183,7 @@ int main(int argc, char** argv) {
                                   CloseHandle(p);
                               },
                               30, 1);
-    Row("tListMod", "EnumProcessModules + GetModuleFileNameExA", modules, "1.2x");
-
-    // Under Wine the NT path of tListProc stops at the counter-name lookup
-    // (213); what it does after the lookups is the read and the walk below.
-    auto listRegistry = SideBySide([&] { host.Call(kListProc); },
-                                   [&] {
-                                       static BYTE data[1 << 16];
-                                       DWORD size = sizeof data;
-                                       RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr,
-                                                        nullptr, data, &size);
-                                       RegCloseKey(HKEY_PERFORMANCE_DATA);
-                                   },
-                                   60, 5);
-    Row("tListProc", "one RegQueryValueExA of the data", listRegistry, "",
-        "Wine: ends at the name lookup (213)");
-    auto listToolhelp = SideBySide([&] { host.Call(kListProc); },
-                                   [&] {
-                                       HANDLE s = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-                                       PROCESSENTRY32 e;
-                                       e.dwSize = sizeof e;
-                                       for (BOOL more = Process32First(s, &e); more;
-                                            more = Process32Next(s, &e)) {
-                                       }
-                                       CloseHandle(s);
-                                   },
-                                   60, 5);
-    Row("tListProc", "Toolhelp snapshot walk", listToolhelp, "");
+    Row("tListMod", "EnumProcessModulesEx + GetModuleFileNameExA", modules, "1.2x");
 
     auto readAndWalk = [&] {
         BYTE* data = nullptr;

@@ -397,22 +397,32 @@ TEST_F(WithDouble, RemoteConnPassesTheNameAndLogsFailures) {
     EXPECT_EQ(LastErrorLine(), "-1073738819 (PdhConnectMachineA)");
 }
 
-// vekrun beside the double, with the dialog cancelled in its process.
-TEST(VekrunWithDouble, ACancelledDialogExits2AndAChosenPathPrints) {
-    const std::string folder = Directory() + "pdh_full\\";
-    const std::string copy = folder + "vekrun.exe";
+// vekrun beside the double, which takes the browse status and the decimal
+// value from the environment in vekrun's process: a dialog chosen or
+// cancelled, and the doctor's check of whole and decimal reads (42 whole;
+// 2.5 as a decimal unless a row says).
+TEST(VekrunWithDouble, TheDialogAndTheDoctorsPdhCheckByTheirRows) {
+    const std::string copy = Directory() + "pdh_full\\vekrun.exe";
     ASSERT_TRUE(CopyFileA((Directory() + "vekrun.exe").c_str(), copy.c_str(), FALSE));
-    const std::string line = "\"" + copy + "\" --dll \"" + Directory() + "vekproc.dll\" tBrowseCntrs 0 0 \"\" \"\" \"\"";
-    std::string out, err;
-    EXPECT_EQ(test::Run(line, &out, &err), 0u) << err;
-    EXPECT_EQ(out, "\\\\DOUBLE\\Widget(left)\\Turns\r\n");
-    SetEnvironmentVariableA("PDH_DOUBLE_BROWSE_STATUS", "0x800007D9");
-    out.clear();
-    err.clear();
-    EXPECT_EQ(test::Run(line, &out, &err), 2u);
-    EXPECT_EQ(out, "");
-    EXPECT_NE(err.find("cancelled"), std::string::npos) << err;
-    SetEnvironmentVariableA("PDH_DOUBLE_BROWSE_STATUS", nullptr);
+    const std::string browse = " tBrowseCntrs 0 0 \"\" \"\" \"\"", doctor = " --doctor", pdh = "pdh               ";
+    const struct { const char* variable; const char* value; std::string args; DWORD exit; std::string out, err; } rows[] = {
+        {"PDH_DOUBLE_BROWSE_STATUS", nullptr, browse, 0, "\\\\DOUBLE\\Widget(left)\\Turns\r\n", ""},
+        {"PDH_DOUBLE_BROWSE_STATUS", "0x800007D9", browse, 2, "", "tbrowsecntrs: the dialog was cancelled\r\n"},
+        {"PDH_DOUBLE_VALUE", nullptr, doctor, 1, pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 2.5 "
+         "as a decimal: this PDH stores whole numbers where decimals go, as Wine's does, so decimal reads (format 1 of "
+         "tGetData and tBrowseCntrs) are wrong on this machine. Read counters as whole numbers (format 0) here.\r\n", ""},
+        {"PDH_DOUBLE_VALUE", "41", doctor, 1, pdh + "ok: a query reads \\System\\System Up Time: 41.0 s, whole 42 s\r\n", ""},
+        {"PDH_DOUBLE_VALUE", "43", doctor, 1, pdh + "ok: a query reads \\System\\System Up Time: 43.0 s, whole 42 s\r\n", ""},
+    };
+    for (const auto& row : rows) {
+        SetEnvironmentVariableA(row.variable, row.value);
+        std::string out, err;
+        EXPECT_EQ(test::Run("\"" + copy + "\" --dll \"" + Directory() + "vekproc.dll\"" + row.args, &out, &err), row.exit) << err;
+        if (row.args == doctor) out = out.substr(out.find(pdh), out.find("\n", out.find(pdh)) + 1 - out.find(pdh));
+        EXPECT_EQ(out, row.out) << row.args;
+        EXPECT_EQ(err, row.err) << row.args;
+        SetEnvironmentVariableA(row.variable, nullptr);
+    }
     DeleteFileA(copy.c_str());
 }
 

@@ -67,18 +67,19 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         fwrite(scripts[i].data(), 1, scripts[i].size(), f);
         fclose(f);
     }
+    const std::string kTry = "\nTry 'vekrun --help'.\n";
     const std::string k203 = "{\"error\": 203, \"message\": \"203: Invalid flag(s) specified.\"}";
     struct { std::string args; DWORD exit; std::string out, err, json; } rows[] = {
         {"tVersion", 0, "44017\n", ""},
         {"TCOMPATIBLE", 0, "1\n", ""},
         {"@true", 0, "1\n", ""},
         {"tCloseProc abc", 1, "", "229: tCloseProc failed.\n"},
-        {"", 64, "", "~usage:"},
-        {"tNoSuchKeyword", 64, "", "vekrun: no keyword 'tNoSuchKeyword' (vekrun --keywords lists them)\n"},
-        {"tVersion extra", 64, "", "vekrun: tversion takes 0 arguments, not 1\n"},
-        {"tOpenProc", 64, "", "vekrun: topenproc takes 2 arguments, not 0\n"},
-        {"tGetData x", 64, "", "vekrun: tgetdata takes 2 arguments, not 1\n"},
-        {"--bogus", 64, "", "~--bogus"},
+        {"", 64, "", "vekrun: no keyword given" + kTry},
+        {"tNoSuchKeyword", 64, "", "vekrun: no keyword 'tNoSuchKeyword' (vekrun --keywords lists them)" + kTry},
+        {"tVersion extra", 64, "", "vekrun: tversion takes 0 arguments, not 1" + kTry},
+        {"tOpenProc", 64, "", "vekrun: topenproc takes 2 arguments, not 0" + kTry},
+        {"tGetData x", 64, "", "vekrun: tgetdata takes 2 arguments, not 1" + kTry},
+        {"--bogus", 64, "", "vekrun: unknown option --bogus" + kTry},
         {"--help", 0, "~--script", ""},
         {"--host-version 1003 tVersion", 3, "", "~Need newer version of VEK DLL"},
         {"--raw tCloseProc", 1, "", "229: tCloseProc failed.\n"},
@@ -87,10 +88,10 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--keywords", 0, "~  10  constant            1  @true\n", ""},
         {"--keywords", 0, "~  26  function     1         tparsecntrpath\n", ""},
         // Problems with options name the options.
-        {"--dll", 64, "", "vekrun: --dll needs the extender's path\n"},
-        {"--host-version abc tVersion", 64, "", "vekrun: --host-version takes a whole number from 0 to 4294967295, not 'abc'\n"},
-        {"--every 1 --script x", 64, "", "vekrun: --every and --script cannot go together: --every samples one keyword call\n"},
-        {"--dll nothere.dll tVersion", 3, "", "~vekrun: cannot load nothere.dll: "},
+        {"--dll", 64, "", "vekrun: --dll needs the extender's path" + kTry},
+        {"--host-version abc tVersion", 64, "", "vekrun: --host-version takes a whole number from 0 to 4294967295, not 'abc'" + kTry},
+        {"--every 1 --script x", 64, "", "vekrun: --every and --script cannot go together: --every samples one keyword call" + kTry},
+        {"--dll nothere\xE9.dll tVersion", 3, "", "~vekrun: cannot load nothere\xE9.dll: "},  // ANSI bytes, redirected
         {"--json --bogus", 64, "", "vekrun: unknown option --bogus\n", R"({"error": "usage", "message": "unknown option --bogus"})"},
         // Scripts: stopped at a failure or kept going, every stdout line JSON
         // with --json, any length, UTF-8 and UTF-16, "" in quotes, a line refused whole.
@@ -109,7 +110,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--every 0.05 --samples 2 --csv tCloseProc \xE9", 1, "~\"time\",\"tCloseProc \xC3\xA9\"\n\"", "~ 229: tCloseProc failed.\n"},
         {"--every 0.05 --samples 2 --csv tCloseProc 0", 1, "~\",\"\"\n", "~ 229: tCloseProc failed.\n"},
         {"--doctor", 1, "~counter names     PROBLEM: the English counter-name list (2 names) lacks \"Process\"", ""},
-        {"--json --doctor", 1, "~{\"check\": \"pdh\", \"ok\": true, ", ""},
+        {"--json --doctor", 1, "~{\"check\": \"pdh\", \"ok\": false, \"detail\": \"\\\\System\\\\System Up Time reads ", ""},
         {"--list tGetModInfo $PID $MODULE", 0, "~BaseOfDll    $MODULE\nSizeOfImage  ", ""},
         {"--list tGetProcInfo $PID", 0, "~\nWorkingSetSize              ", ""},
         {"--json tVersion", 0, "", "", "44017"},
@@ -161,4 +162,45 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
     ASSERT_EQ(GetACP(), 1252u);
     const std::string first = json::parse(out)[0]["path"];
     EXPECT_EQ(first.substr(first.size() - 13), "vekrun_\xC3\xA8.exe");
+}
+
+// vekrun on a terminal, where Wine gives it a real console (ctest runs this
+// through script(1)). In the console's code page 850 the ANSI code page's
+// "ö" (0xF6) shows as "÷" when written as bytes; as UTF-16 it shows right,
+// from ANSI text on stdout and stderr and from JSON's UTF-8 alike. Wine's
+// msvcrt converts bytes to a console as Latin-1, where Windows' does not:
+// the euro sign (0x80) shows only when vekrun converts them itself.
+TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
+    HANDLE screen = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode;
+    ASSERT_TRUE(GetConsoleMode(screen, &mode)) << "not on a console";
+    ASSERT_EQ(GetACP(), 1252u);
+    ASSERT_TRUE(SetConsoleOutputCP(850));
+    const std::string copy = Directory() + "vekrun_\xF6\x80.exe";
+    ASSERT_TRUE(CopyFileA((Directory() + "vekrun.exe").c_str(), copy.c_str(), FALSE));
+    const std::string dll = " --dll \"" + Directory() + "vekproc.dll\" ";
+    const struct { std::string args; const wchar_t* shown; } rows[] = {
+        {dll + "tListMod $PID 1", L"vekrun_\u00F6\u20AC.exe"},
+        {dll + "--json tListMod $PID 1", L"vekrun_\u00F6\u20AC.exe"},
+        {" --dll J\xF6\x80rg.dll tVersion", L"J\u00F6\u20ACrg.dll"},
+    };
+    for (const auto& row : rows) {
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        ASSERT_TRUE(GetConsoleScreenBufferInfo(screen, &info));
+        const DWORD cells = info.dwSize.X * info.dwSize.Y;
+        DWORD done;
+        FillConsoleOutputCharacterW(screen, L' ', cells, {0, 0}, &done);
+        SetConsoleCursorPosition(screen, {0, 0});
+        std::string line = "\"" + copy + "\"" + row.args;
+        STARTUPINFOA start = {sizeof start};
+        PROCESS_INFORMATION child;
+        ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &child));
+        WaitForSingleObject(child.hProcess, INFINITE);
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+        std::wstring shown(cells, L' ');
+        ReadConsoleOutputCharacterW(screen, &shown[0], cells, {0, 0}, &done);
+        EXPECT_NE(shown.find(row.shown), std::wstring::npos) << row.args;
+    }
+    DeleteFileA(copy.c_str());
 }

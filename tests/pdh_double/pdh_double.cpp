@@ -28,11 +28,13 @@ Script script = [] {
     strcpy(s.instance, "left");
     strcpy(s.parent, "<null>");
     strcpy(s.counter, "Turns");
-    // For a host in another process, such as vekrun: the browse status.
-    char status[32];
-    if (GetEnvironmentVariableA("PDH_DOUBLE_BROWSE_STATUS", status, sizeof status)) {
-        s.browse = static_cast<PDH_STATUS>(strtoul(status, nullptr, 0));
+    // For a host in another process, such as vekrun: the browse status and
+    // the decimal value.
+    char text[32];
+    if (GetEnvironmentVariableA("PDH_DOUBLE_BROWSE_STATUS", text, sizeof text)) {
+        s.browse = static_cast<PDH_STATUS>(strtoul(text, nullptr, 0));
     }
+    if (GetEnvironmentVariableA("PDH_DOUBLE_VALUE", text, sizeof text)) s.doubleValue = atof(text);
     return s;
 }();
 

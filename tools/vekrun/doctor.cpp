@@ -153,13 +153,26 @@ Check Provider() {
             "Enable it with 'lodctr /E:PerfProc' from an elevated prompt."};
 }
 
+// The up time read as a decimal and then whole (truncated, and read later,
+// so within a second of the first): a PDH that stores the integer's bits
+// where the double goes, as Wine's does, gives a denormal near 0.
 Check Pdh(Extender& ext) {
-    std::string answer;
-    if (Ask(ext, {"tGetData", "\\System\\System Up Time", "0"}, answer)) {
-        return {"pdh", true, "a query reads \\System\\System Up Time: " + answer + " s", ""};
+    const char* const path = "\\System\\System Up Time";
+    std::string decimal, whole;
+    if (Ask(ext, {"tGetData", path, "1"}, decimal) && Ask(ext, {"tGetData", path, "0"}, whole)) {
+        const double apart = atof(whole.c_str()) - atof(decimal.c_str());
+        if (apart <= 1 && apart >= -1) {
+            return {"pdh", true, std::string("a query reads ") + path + ": " + decimal + " s, whole " + whole + " s", ""};
+        }
+        return {"pdh", false,
+                std::string(path) + " reads " + whole + " s as a whole number but " + decimal +
+                    " as a decimal: this PDH stores whole numbers where decimals go, as Wine's does, so decimal "
+                    "reads (format 1 of tGetData and tBrowseCntrs) are wrong on this machine",
+                "Read counters as whole numbers (format 0) here."};
     }
+    const std::string& answer = whole.empty() ? decimal : whole;
     const int id = atoi(answer.c_str());
-    return {"pdh", false, "tGetData \\System\\System Up Time: " + answer,
+    return {"pdh", false, std::string("tGetData ") + path + ": " + answer,
             id == 230 || id == 211 ? "Repair the system files with 'sfc /scannow' from an elevated prompt."
                                    : kRebuild};
 }
@@ -190,12 +203,12 @@ int Doctor(Extender& ext, const Options& options) {
                     ", \"ok\": " + (check.ok ? "true" : "false") + ", \"detail\": " + json::Quote(check.detail) +
                     (check.ok ? "" : ", \"remedy\": " + json::Quote(check.remedy)) + "}";
         } else if (check.ok) {
-            printf("%-17s ok: %s\n", check.name, check.detail.c_str());
+            Print(stdout, "%-17s ok: %s\n", check.name, check.detail.c_str());
         } else {
-            printf("%-17s PROBLEM: %s. %s\n", check.name, check.detail.c_str(), check.remedy.c_str());
+            Print(stdout, "%-17s PROBLEM: %s. %s\n", check.name, check.detail.c_str(), check.remedy.c_str());
         }
     }
-    if (options.json) printf("%s], \"ok\": %s}\n", json.c_str(), allOk ? "true" : "false");
+    if (options.json) Print(stdout, "%s], \"ok\": %s}\n", json.c_str(), allOk ? "true" : "false");
     return allOk ? kExitOk : kExitCallFailed;
 }
 

@@ -48,7 +48,7 @@ bool Load(Extender& ext, const Options& options) {
     ext.module = LoadLibraryA(options.dllPath.c_str());
     if (!ext.module) {
         const DWORD code = GetLastError();
-        fprintf(stderr, "vekrun: cannot load %s: %s (error %lu)\n", options.dllPath.c_str(),
+        Print(stderr, "vekrun: cannot load %s: %s (error %lu)\n", options.dllPath.c_str(),
                 SystemText(code).c_str(), code);
         return false;
     }
@@ -57,12 +57,12 @@ bool Load(Extender& ext, const Options& options) {
     ext.query = reinterpret_cast<VEKExtenderQueryProc>(
         reinterpret_cast<void*>(GetProcAddress(ext.module, "VEKExtenderQuery")));
     if (!ext.call || !ext.query) {
-        fprintf(stderr, "vekrun: %s is not a VEK extender\n", options.dllPath.c_str());
+        Print(stderr, "vekrun: %s is not a VEK extender\n", options.dllPath.c_str());
         return false;
     }
     int32_t offered[] = {kAcceptedCode};
     if (ext.query(kQueryOfferedCodes, offered, 1) != kAcceptedCode) {
-        fprintf(stderr, "vekrun: the extender does not accept this host\n");
+        Print(stderr, "vekrun: the extender does not accept this host\n");
         return false;
     }
     ext.context.hostVersion = options.hostVersion;
@@ -70,7 +70,7 @@ bool Load(Extender& ext, const Options& options) {
     int32_t count = ext.call(nullptr, 0, 0, kCallInitialise, CopyResult, &ext.context, 0, refusal,
                              0, nullptr);
     if (count < 0) {
-        fprintf(stderr, "vekrun: initialise refused: %s\n", refusal);
+        Print(stderr, "vekrun: initialise refused: %s\n", refusal);
         return false;
     }
     for (uint32_t index = 0;; ++index) {
@@ -133,10 +133,10 @@ int Invoke(Extender& ext, const Options& options, std::vector<std::string>& word
                                 slots.empty() ? nullptr : slots.data(), 0, &result);
     if (received.calls == 0) {
         if (returned == kReturnDialogCancelled) {
-            fprintf(stderr, "%s: the dialog was cancelled\n", keyword->name);
+            Print(stderr, "%s: the dialog was cancelled\n", keyword->name);
             return kExitCancelled;
         }
-        fprintf(stderr, "%s: no result (returned %d)\n", keyword->name, returned);
+        Print(stderr, "%s: no result (returned %d)\n", keyword->name, returned);
         return kExitCallFailed;
     }
     return kExitOk;

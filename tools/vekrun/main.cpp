@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
         case Action::kAbout: {
             char description[256] = "";
             const int32_t version = ext.query(vek::kQueryDescription, description, sizeof description);
-            printf("%s %d\n", description, version);
+            Print(stdout, "%s %d\n", description, version);
             break;
         }
         case Action::kKeywords: PrintKeywords(ext); break;

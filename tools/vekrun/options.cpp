@@ -83,18 +83,17 @@ const char* ActionOption(Action action) {
     return "a keyword call";
 }
 
-int Usage(FILE* to, int code) {
-    fputs(kUsage, to);
-    return code;
-}
-
 }  // namespace
 
+// One line that names the problem and one that points to the help, as git
+// and curl say it; the whole help would bury the line that matters.
 int UsageProblem(const Options& options, const std::string& problem) {
-    fprintf(stderr, "vekrun: %s\n", problem.c_str());
+    Print(stderr, "vekrun: %s\n", problem.c_str());
     if (options.json) {
-        printf("{\"error\": \"usage\", \"message\": %s}\n", json::Quote(problem).c_str());
+        Print(stdout, "{\"error\": \"usage\", \"message\": %s}\n", json::Quote(problem).c_str());
         fflush(stdout);
+    } else {
+        Print(stderr, "Try 'vekrun --help'.\n");
     }
     return kExitUsage;
 }
@@ -104,7 +103,6 @@ int ParseOptions(int argc, char** argv, Options& options) {
     // The first problem is said once the whole line is read, so that --json
     // shapes it wherever it stands.
     std::string problem;
-    bool withUsage = false;
     auto fail = [&](const std::string& what) {
         if (problem.empty()) problem = what;
     };
@@ -125,7 +123,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
         if (!options.words.empty()) {
             options.words.push_back(arg);  // everything after the keyword is an argument
         } else if (arg == "--help" || arg == "-h") {
-            return Usage(stdout, kExitOk);
+            Print(stdout, "%s", kUsage);
+            return kExitOk;
         } else if (arg == "--dll") {
             if ((given = value(i, "--dll needs the extender's path"))) options.dllPath = given;
         } else if (arg == "--host-version") {
@@ -171,19 +170,18 @@ int ParseOptions(int argc, char** argv, Options& options) {
             setAction(Action::kScript);
             if ((given = value(i, "--script needs a file ('-' reads stdin)"))) options.scriptFile = given;
         } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
-            withUsage |= problem.empty();
             fail("unknown option " + arg);
         } else {
             options.words.push_back(arg);
         }
     }
+    utf8Output = options.json || options.csv;
     const bool call = !options.words.empty();
     const bool sampling = options.everySeconds > 0;
     if (call && options.action != Action::kCall) {
         fail(std::string(ActionOption(options.action)) + " takes no keyword, but '" + options.words[0] + "' was given");
     }
     if (!call && options.action == Action::kCall) {
-        withUsage |= problem.empty();
         fail("no keyword given");
     }
     if (!sampling && options.csv) fail("--csv goes with --every");
@@ -195,7 +193,6 @@ int ParseOptions(int argc, char** argv, Options& options) {
     if (options.csv && options.json) fail("--csv and --json cannot go together");
     if (options.csv && options.list) fail("--csv and --list cannot go together");
     if (problem.empty()) return -1;
-    if (withUsage && !options.json) Usage(stderr, kExitUsage);
     return UsageProblem(options, problem);
 }
 

@@ -23,9 +23,9 @@ void PrintList(const std::string& text) {
     for (const std::string& item : items) {
         size_t bar = item.rfind('|');
         if (bar == std::string::npos) {
-            printf("%s\n", item.c_str());
+            Print(stdout, "%s\n", item.c_str());
         } else {
-            printf("%-*s  %s\n", static_cast<int>(width), item.substr(0, bar).c_str(),
+            Print(stdout, "%-*s  %s\n", static_cast<int>(width), item.substr(0, bar).c_str(),
                    item.substr(bar + 1).c_str());
         }
     }
@@ -60,7 +60,7 @@ void PrintRecord(const RecordShape& record, const std::vector<std::string>& valu
     for (const char* field : record.fields) width = std::max(width, strlen(field) - (field[0] == '$'));
     for (size_t i = 0; i < values.size(); ++i) {
         const char* field = record.fields[i] + (record.fields[i][0] == '$');
-        printf("%-*s  %s\n", static_cast<int>(width), field, values[i].c_str());
+        Print(stdout, "%-*s  %s\n", static_cast<int>(width), field, values[i].c_str());
     }
 }
 
@@ -135,28 +135,28 @@ int Call(Extender& ext, const Options& options, std::vector<std::string> words) 
     int outcome = Invoke(ext, options, words);
     fflush(stdout);
     if (outcome != kExitOk) {
-        if (options.json && outcome == kExitCancelled) printf("{\"cancelled\": true}\n");
+        if (options.json && outcome == kExitCancelled) Print(stdout, "{\"cancelled\": true}\n");
         return outcome;
     }
     const std::string keyword = Lower(words[0]);
     if (options.json) {
-        printf("%s\n", Json(keyword, words).c_str());
+        Print(stdout, "%s\n", Json(keyword, words).c_str());
         return received.status == kStatusSuccess ? kExitOk : kExitCallFailed;
     }
     if (received.status != kStatusSuccess) {
-        fprintf(stderr, "%s\n", received.text.c_str());
+        Print(stderr, "%s\n", received.text.c_str());
         return kExitCallFailed;
     }
     const std::vector<std::string> values = SplitText(received.text, '\t');
     const RecordShape* record = RecordOf(keyword, values);
     if (received.type == kResultInteger) {
-        printf("%d\n", received.value);
+        Print(stdout, "%d\n", received.value);
     } else if (options.list && record) {
         PrintRecord(*record, values);
     } else if (options.list) {
         PrintList(received.text);
     } else {
-        printf("%s\n", received.text.c_str());
+        Print(stdout, "%s\n", received.text.c_str());
     }
     return kExitOk;
 }
@@ -164,12 +164,12 @@ int Call(Extender& ext, const Options& options, std::vector<std::string> words) 
 // A function's argument count and a constant's value, each under its own
 // heading.
 void PrintKeywords(const Extender& ext) {
-    printf("%4s  %-8s  %4s  %5s  %s\n", "id", "kind", "args", "value", "name");
+    Print(stdout, "%4s  %-8s  %4s  %5s  %s\n", "id", "kind", "args", "value", "name");
     for (const KeywordEntry& entry : ext.keywords) {
         const bool constant = entry.kind == kKindConstant;
         const std::string count = constant ? "" : std::to_string(entry.countOrValue);
         const std::string value = constant ? std::to_string(entry.countOrValue) : "";
-        printf("%4d  %-8s  %4s  %5s  %s\n", entry.id, constant ? "constant" : "function",
+        Print(stdout, "%4d  %-8s  %4s  %5s  %s\n", entry.id, constant ? "constant" : "function",
                count.c_str(), value.c_str(), entry.name);
     }
 }

@@ -46,13 +46,13 @@ int CsvSample(Extender& ext, const Options& options, const std::vector<std::stri
         value = received.type == vek::kResultInteger ? std::to_string(received.value) : received.text;
     } else {
         if (outcome == kExitOk) {
-            fprintf(stderr, "%s %s\n", time.c_str(), received.text.c_str());
+            Print(stderr, "%s %s\n", time.c_str(), received.text.c_str());
         } else {
-            fprintf(stderr, "%s the call gave no result\n", time.c_str());
+            Print(stderr, "%s the call gave no result\n", time.c_str());
         }
         outcome = kExitCallFailed;
     }
-    printf("%s,%s\n", CsvField(time).c_str(), CsvField(value).c_str());
+    Print(stdout, "%s,%s\n", CsvField(time).c_str(), CsvField(value).c_str());
     return outcome;
 }
 
@@ -60,7 +60,7 @@ int CsvSample(Extender& ext, const Options& options, const std::vector<std::stri
 
 int Sample(Extender& ext, const Options& options, const std::vector<std::string>& words) {
     SetConsoleCtrlHandler(OnCtrlC, TRUE);
-    if (options.csv) printf("%s,%s\n", CsvField("time").c_str(), CsvField(Column(words)).c_str());
+    if (options.csv) Print(stdout, "%s,%s\n", CsvField("time").c_str(), CsvField(Column(words)).c_str());
     int worst = kExitOk;
     // Samples start an interval apart, however long a call takes; one that
     // overran its slot is followed at once.

@@ -144,7 +144,7 @@ int RunScript(Extender& ext, const Options& options) {
         }
         if (words.empty()) continue;
         // With --json every line on stdout is a result.
-        fprintf(options.json ? stderr : stdout, "> %s\n", line.text.c_str());
+        Print(options.json ? stderr : stdout, "> %s\n", line.text.c_str());
         fflush(options.json ? stderr : stdout);
         int outcome = Call(ext, options, words);
         fflush(stdout);

@@ -37,6 +37,15 @@ struct Options {
     std::vector<std::string> words;  // the keyword and its arguments
 };
 
+// ---- Text out (console.cpp) ----------------------------------------------
+
+// Whether stdout carries UTF-8 (--json, --csv) rather than ANSI text.
+extern bool utf8Output;
+// To stdout or stderr: on a console as UTF-16, so that it shows right in the
+// console's own code page; redirected, the bytes as they are.
+void Write(FILE* stream, const std::string& text);
+void Print(FILE* stream, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+
 // ---- Options (options.cpp) ----------------------------------------------
 
 // Reads the command line into `options`: -1 when vekrun goes on, else the

@@ -1,0 +1,64 @@
+// vekrun's text on its way out. A console shows its own code page (the OEM
+// one: 850 in Western Europe, 437 in the US), while the extender's text is
+// in the ANSI code page (1252 there), so "Jörg" would show as "J÷rg". Text
+// for a console goes as UTF-16, which shows right in any code page, as
+// Windows' own tools write it; redirected output keeps its bytes.
+#include <stdarg.h>
+
+#include "vekrun.h"
+
+namespace vekrun {
+
+bool utf8Output = false;
+
+namespace {
+
+// The console behind stdout or stderr; null when the stream is redirected.
+HANDLE ConsoleOf(FILE* stream) {
+    HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode;
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
+
+// False when nothing could be written, so that the bytes go as they are.
+bool WriteWide(HANDLE console, UINT codePage, const std::string& text) {
+    const int size = static_cast<int>(text.size());
+    const int units = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
+    if (units <= 0) return false;
+    std::wstring wide(units, L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), size, &wide[0], units);
+    DWORD done = 0;
+    // A console may take a long text in parts.
+    for (DWORD written; done < wide.size(); done += written) {
+        if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(wide.size() - done), &written,
+                           nullptr) || written == 0) {
+            break;
+        }
+    }
+    return done > 0;
+}
+
+}  // namespace
+
+void Write(FILE* stream, const std::string& text) {
+    if (text.empty()) return;
+    if (HANDLE console = ConsoleOf(stream)) {
+        fflush(stream);  // what the C runtime still holds goes first
+        if (WriteWide(console, stream == stdout && utf8Output ? CP_UTF8 : CP_ACP, text)) return;
+    }
+    fwrite(text.data(), 1, text.size(), stream);
+}
+
+void Print(FILE* stream, const char* format, ...) {
+    va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    const int length = vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(length > 0 ? length : 0, '\0');
+    if (length > 0) vsnprintf(&text[0], text.size() + 1, format, again);
+    va_end(again);
+    Write(stream, text);
+}
+
+}  // namespace vekrun
