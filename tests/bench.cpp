@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
                                   CloseHandle(p);
                               },
                               30, 1);
-    Row("tListMod", "EnumProcessModulesEx + GetModuleFileNameExA", modules, "1.2x");
+    Row("tListMod", "EnumProcessModulesEx + module paths", modules, "1.2x");
 
     auto readAndWalk = [&] {
         BYTE* data = nullptr;
@@ -197,17 +197,6 @@ int main(int argc, char** argv) {
         }
         RegCloseKey(HKEY_PERFORMANCE_DATA);
     };
-    auto core = SideBySide(readAndWalk,
-                           [&] {
-                               static BYTE data[1 << 16];
-                               DWORD size = sizeof data;
-                               RegQueryValueExA(HKEY_PERFORMANCE_DATA, "230", nullptr, nullptr,
-                                                data, &size);
-                               RegCloseKey(HKEY_PERFORMANCE_DATA);
-                           },
-                           60, 5);
-    Row("tListProc core", "one RegQueryValueExA of the data", core, "",
-        "read with size probe + walk, linked in");
 
     auto data = SideBySide([&] { host.Call(kGetData, {"\\System\\System Up Time", "0"}); },
                            [&] { Sleep(300); }, 5, 1);
