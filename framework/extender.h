@@ -95,7 +95,7 @@ extern HINSTANCE moduleInstance;
 extern ApiTable apiTable;
 
 BOOL PlatformProbe(HINSTANCE instance, DWORD reason);
-int ApiLoader();
+void ApiLoader();
 void ApiRelease();
 
 // Availability checks: 0 when the function may go on, else its message id.

@@ -107,17 +107,16 @@ void ApiRelease() {
     apiTable = ApiTable{};
 }
 
-int ApiLoader() {
+void ApiLoader() {
     ApiRelease();
     if (platformInfo.isWin9x) LoadToolhelp();
-    if (!platformInfo.isNT) return 1;
+    if (!platformInfo.isNT) return;
     if (platformInfo.isNT3) {
         platformInfo.unsupportedPlatform = 1;
-        return 1;
+        return;
     }
     LoadPsapi();
     LoadPdh();
-    return 1;
 }
 
 int CheckListProc() {

@@ -8,9 +8,8 @@
 // test host's import-table rig keeps the books here too). Each Toolhelp
 // snapshot a call takes prints "snapshot <flags> <process id>" as it is
 // taken. With -without, the library NAME (one with a dot) cannot be
-// loaded, or the entry point NAME is missing from its library; with
-// -deny:ACCESS, OpenProcess refuses ACCESS with 5 and each open prints
-// "open <access>".
+// loaded, or the entry point NAME is missing from its library; with -deny:ACCESS,
+// OpenProcess refuses ACCESS with 5 and each open prints "open <access>".
 #include <windows.h>
 
 #include <stdio.h>

@@ -209,7 +209,10 @@ BOOL WINAPI RecordThreadToken(HANDLE thread, DWORD access, BOOL self, PHANDLE to
 }
 BOOL WINAPI RecordAdjust(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD length,
                          PTOKEN_PRIVILEGES previous, PDWORD returned) {
+    LUID debug;
+    realLookup(nullptr, "SeDebugPrivilege", &debug);
     steps += "adjust:" + std::to_string(disableAll) + ":" + std::to_string(state->PrivilegeCount) +
+             (memcmp(&state->Privileges[0].Luid, &debug, sizeof debug) ? ":other" : "") +
              ":" + std::to_string(state->Privileges[0].Attributes) + ":" + std::to_string(length) +
              ":" + std::to_string(previous == nullptr && returned == nullptr) + " ";
     return Failing(kAdjust) ? FALSE : realAdjust(token, disableAll, state, length, previous, returned);
@@ -226,6 +229,7 @@ EnumModulesExFn realEnumModules;
 int partialCopies, enumCalls;
 constexpr DWORD kPlainForm = 0xFFFFFFFF, kView = 3 * sizeof(HMODULE);
 DWORD reported, enumSize, enumFilter, enumOf;
+HMODULE stranger;  // in the second place: a module whose path cannot be read
 BOOL WINAPI ServeModulesEx(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed, DWORD filter) {
     enumSize = size;
     enumFilter = filter;
@@ -236,6 +240,7 @@ BOOL WINAPI ServeModulesEx(HANDLE process, HMODULE* modules, DWORD size, LPDWORD
     }
     if (!realEnumModules(process, modules, size, needed, LIST_MODULES_ALL)) return FALSE;
     if (filter != LIST_MODULES_ALL) *needed = std::min(*needed, kView);
+    if (stranger) modules[1] = stranger;
     if (reported) {
         std::fill(modules, modules + size / sizeof(HMODULE), modules[0]);
         *needed = reported;
@@ -670,8 +675,9 @@ TEST_F(Processes, ListModInItsThreeModes) {
     const std::string first = all[0], view = first + "\t" + all[1] + "\t" + all[2];
     const std::string full = Times(first + "\t", 1023) + first;
     EXPECT_EQ(Split(host.Text(kGetModInfo, {Self(), all.back()}), '\t')[0], all.back());
-    struct { int partial; DWORD reported; std::string text; int calls; bool ex = true; } rows[] = {
-        {0, 0, numbers.text, 1}, {1, 0, numbers.text, 2}, {9, 0, numbers.text, 10}, {10, 0, "", 10},
+    const std::string skipped = first + numbers.text.substr(first.size() + all[1].size() + 1);
+    struct { int partial; DWORD reported; std::string text; int calls; bool ex = true; HMODULE stranger = nullptr; } rows[] = {
+        {0, 0, numbers.text, 1}, {0, 0, skipped, 1, true, reinterpret_cast<HMODULE>(0x1000)}, {1, 0, numbers.text, 2}, {9, 0, numbers.text, 10}, {10, 0, "", 10},
         {1000, 0, "", 10}, {0, 7, "", 1}, {0, 8, first, 1}, {0, 8192, full, 1}, {0, 8200, full, 1},
         {0, 0, view, 1, false}, {1, 0, view, 2, false}};
     for (const auto& row : rows) {
@@ -681,6 +687,7 @@ TEST_F(Processes, ListModInItsThreeModes) {
         }
         partialCopies = row.partial;
         reported = row.reported;
+        stranger = row.stranger;
         enumCalls = 0;
         EXPECT_EQ(host.Text(kListMod, {Self(), "2"}), row.text) << row.partial << " " << row.reported;
         EXPECT_EQ(enumCalls, row.calls) << row.partial;

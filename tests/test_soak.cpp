@@ -15,8 +15,7 @@ TEST(Hostile, NoArgumentEndsAnywhereButInItsAnswerOrACleanRefusal) {
     const std::string self = std::to_string(GetCurrentProcessId());
     std::string high(300, '\0');
     for (size_t i = 0; i < high.size(); ++i) high[i] = static_cast<char>(0x80 + i % 0x7F);
-    std::string path(10000, 'x');
-    path[0] = '\\';
+    const std::string path = '\\' + std::string(9999, 'x');
     const std::vector<std::string> texts = {
         std::string(100000, '9'), std::string(100000, 'x'), std::string(100000, '\xFF'),
         "-" + std::string(100000, '9'), high, "", " ", "-", "+", "-0",
