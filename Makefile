@@ -66,7 +66,7 @@ demo: build $(WINE_PREFIX_READY)
 	wine $(BUILD)/vekrun.exe --about && \
 	wine $(BUILD)/vekrun.exe --keywords && \
 	wine $(BUILD)/vekrun.exe --list --script tools/demo.vek 2>&1 && \
-	echo '(Wine'"'"'s PDH stores whole numbers where decimals go: under Wine a decimal read gives a denormal near 0, such as 2.47032823e-323.)' && \
+	echo "(Wine's PDH stores whole numbers where decimals go: under Wine a decimal read gives a denormal near 0, such as 2.47032823e-323.)" && \
 	echo '> vekrun --json tGetProcInfo $$PID' && \
 	wine $(BUILD)/vekrun.exe --json tGetProcInfo '$$PID' && \
 	echo '> vekrun --every 1 --samples 3 --csv tGetData "\System\System Up Time" 0' && \

@@ -418,7 +418,7 @@ TEST(VekrunWithDouble, TheDialogAndTheDoctorsPdhCheckByTheirRows) {
         SetEnvironmentVariableA(row.variable, row.value);
         std::string out, err;
         EXPECT_EQ(test::Run("\"" + copy + "\" --dll \"" + Directory() + "vekproc.dll\"" + row.args, &out, &err), row.exit) << err;
-        if (row.args == doctor) out = out.substr(out.find(pdh), out.find("\n", out.find(pdh)) + 1 - out.find(pdh));
+        if (const size_t at = out.find(pdh); row.args == doctor) out = out.substr(at, out.find('\n', at) + 1 - at);
         EXPECT_EQ(out, row.out) << row.args;
         EXPECT_EQ(err, row.err) << row.args;
         SetEnvironmentVariableA(row.variable, nullptr);
