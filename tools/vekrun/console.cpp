@@ -5,6 +5,8 @@
 // Windows' own tools write it; redirected output keeps its bytes.
 #include <stdarg.h>
 
+#include <algorithm>
+
 #include "vekrun.h"
 
 namespace vekrun {
@@ -20,20 +22,23 @@ HANDLE ConsoleOf(FILE* stream) {
     return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) ? handle : nullptr;
 }
 
+// Before Windows 8 a console write shares a 64 KB heap with the process's
+// other console calls and fails whole (ERROR_NOT_ENOUGH_MEMORY) beyond it:
+// a long list goes in pieces, never between the halves of a surrogate pair.
+constexpr DWORD kConsolePiece = 8192;
+
 // False when nothing could be written, so that the bytes go as they are.
 bool WriteWide(HANDLE console, UINT codePage, const std::string& text) {
     const int size = static_cast<int>(text.size());
-    const int units = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
-    if (units <= 0) return false;
-    std::wstring wide(units, L'\0');
-    MultiByteToWideChar(codePage, 0, text.data(), size, &wide[0], units);
+    std::wstring wide(MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), size, &wide[0], static_cast<int>(wide.size()));
     DWORD done = 0;
-    // A console may take a long text in parts.
-    for (DWORD written; done < wide.size(); done += written) {
-        if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(wide.size() - done), &written,
-                           nullptr) || written == 0) {
-            break;
-        }
+    while (done < wide.size()) {
+        DWORD piece = std::min<DWORD>(kConsolePiece, static_cast<DWORD>(wide.size()) - done);
+        if (done + piece < wide.size() && IS_HIGH_SURROGATE(wide[done + piece - 1])) --piece;
+        DWORD written = 0;
+        if (!WriteConsoleW(console, wide.data() + done, piece, &written, nullptr) || written == 0) break;
+        done += written;
     }
     return done > 0;
 }
