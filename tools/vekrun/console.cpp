@@ -61,7 +61,7 @@ void Print(FILE* stream, const char* format, ...) {
     const int length = vsnprintf(nullptr, 0, format, args);
     va_end(args);
     std::string text(length > 0 ? length : 0, '\0');
-    if (length > 0) vsnprintf(&text[0], text.size() + 1, format, again);
+    vsnprintf(&text[0], text.size() + 1, format, again);  // its NUL lands on the string's own
     va_end(again);
     Write(stream, text);
 }
