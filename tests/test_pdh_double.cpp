@@ -405,12 +405,14 @@ TEST(VekrunWithDouble, TheDialogAndTheDoctorsPdhCheckByTheirRows) {
     const std::string copy = Directory() + "pdh_full\\vekrun.exe";
     ASSERT_TRUE(CopyFileA((Directory() + "vekrun.exe").c_str(), copy.c_str(), FALSE));
     const std::string browse = " tBrowseCntrs 0 0 \"\" \"\" \"\"", doctor = " --doctor", pdh = "pdh               ";
+    const std::string cause = " as a decimal: this PDH stores whole numbers where decimals go, as Wine's does, so decimal reads "
+                              "(format 1 of tGetData and tBrowseCntrs) are wrong on this machine. Read counters as whole numbers (format 0) here.\r\n";
     const struct { const char* variable; const char* value; std::string args; DWORD exit; std::string out, err; } rows[] = {
         {"PDH_DOUBLE_BROWSE_STATUS", nullptr, browse, 0, "\\\\DOUBLE\\Widget(left)\\Turns\r\n", ""},
         {"PDH_DOUBLE_BROWSE_STATUS", "0x800007D9", browse, 2, "", "tbrowsecntrs: the dialog was cancelled\r\n"},
-        {"PDH_DOUBLE_VALUE", nullptr, doctor, 1, pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 2.5 "
-         "as a decimal: this PDH stores whole numbers where decimals go, as Wine's does, so decimal reads (format 1 of "
-         "tGetData and tBrowseCntrs) are wrong on this machine. Read counters as whole numbers (format 0) here.\r\n", ""},
+        {"PDH_DOUBLE_VALUE", nullptr, doctor, 1, pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 2.5" + cause, ""},
+        {"PDH_DOUBLE_VALUE", "40.5", doctor, 1, pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 40.5" + cause, ""},
+        {"PDH_DOUBLE_VALUE", "43.5", doctor, 1, pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 43.5" + cause, ""},
         {"PDH_DOUBLE_VALUE", "41", doctor, 1, pdh + "ok: a query reads \\System\\System Up Time: 41.0 s, whole 42 s\r\n", ""},
         {"PDH_DOUBLE_VALUE", "43", doctor, 1, pdh + "ok: a query reads \\System\\System Up Time: 43.0 s, whole 42 s\r\n", ""},
     };

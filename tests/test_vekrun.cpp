@@ -161,7 +161,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
 // from JSON's UTF-8. A line of 9,000 characters goes in pieces, with stderr redirected.
 TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
     HANDLE screen = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode, done;
+    DWORD mode, done, cells = 100 * 150;
     ASSERT_TRUE(GetConsoleMode(screen, &mode)) << "not on a console";
     ASSERT_EQ(GetACP(), 1252u);
     ASSERT_TRUE(SetConsoleOutputCP(850));
@@ -181,7 +181,6 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
     for (const auto& row : rows) {
-        const DWORD cells = 100 * 150;
         FillConsoleOutputCharacterW(screen, L' ', cells, {0, 0}, &done);
         SetConsoleCursorPosition(screen, {0, 0});
         std::string line = "\"" + copy + "\"" + row.args;
