@@ -91,6 +91,10 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--dll", 64, "", "vekrun: --dll needs the extender's path" + kTry},
         {"--host-version abc tVersion", 64, "", "vekrun: --host-version takes a whole number from 0 to 4294967295, not 'abc'" + kTry},
         {"--every 1 --script x", 64, "", "vekrun: --every and --script cannot go together: --every samples one keyword call" + kTry},
+        {"--keywords --about", 64, "", "vekrun: --keywords and --about cannot go together" + kTry},
+        {"--every 0 tVersion", 64, "", "vekrun: --every takes a number of seconds above 0 and at most 86400, not '0'" + kTry},
+        {"--every 86400 --samples 1 tVersion", 0, "44017\n", ""},
+        {"--every 1 --samples 1a tVersion", 64, "", "vekrun: --samples takes a count of 1 or more, not '1a'" + kTry},
         {"--dll nothere\xE9.dll tVersion", 3, "", "~vekrun: cannot load nothere\xE9.dll: "},  // ANSI bytes, redirected
         {"--json --bogus", 64, "", "vekrun: unknown option --bogus\n", R"({"error": "usage", "message": "unknown option --bogus"})"},
         // Scripts: stopped at a failure or kept going, every stdout line JSON
