@@ -114,7 +114,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--every 0.05 --samples 2 --csv tCloseProc \xE9", 1, "~\"time\",\"tCloseProc \xC3\xA9\"\n\"", "~ 229: tCloseProc failed.\n"},
         {"--every 0.05 --samples 2 --csv tCloseProc 0", 1, "~\",\"\"\n", "~ 229: tCloseProc failed.\n"},
         {"--doctor", 1, "~counter names     PROBLEM: the English counter-name list (2 names) lacks \"Process\"", ""},
-        {"--json --doctor", 1, "~{\"check\": \"pdh\", \"ok\": false, \"detail\": \"\\\\System\\\\System Up Time reads ", ""},
+        {"--json --doctor", 1, "~, {\"check\": \"pdh\", \"ok\": false, \"detail\": \"\\\\System\\\\System Up Time reads ", ""},
         {"--list tGetModInfo $PID $MODULE", 0, "~BaseOfDll    $MODULE\nSizeOfImage  ", ""},
         {"--list tGetProcInfo $PID", 0, "~\nWorkingSetSize              ", ""},
         {"--json tVersion", 0, "", "", "44017"},

@@ -38,6 +38,15 @@ Script script = [] {
     return s;
 }();
 
+}  // namespace
+
+// A PDH.DLL that will not load, for vekrun's doctor, where the environment says.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    return reason != DLL_PROCESS_ATTACH || !GetEnvironmentVariableA("PDH_DOUBLE_REFUSE_LOAD", nullptr, 0);
+}
+
+namespace {
+
 // Handles are small numbers, so a test can see which one a call was given.
 constexpr ULONG_PTR kQueryBase = 0x1000;
 constexpr ULONG_PTR kCounterBase = 0x2000;
