@@ -199,9 +199,18 @@ TEST_F(Protocol, EveryKeywordCallsBackOnceAndReturnsWhatTheCallbackReturned) {
     }
 }
 
-// A string result, the empty failure included, leaves the value alone.
+// A string result, the empty failure included, leaves the value alone. The
+// text buffer holds a message first, which Windows' LoadStringA may leave
+// there for an id with no text, where Wine's empties it.
 TEST_F(Protocol, IdsThatNameNothingFailWithAnEmptyText) {
+    rig::Patch keep(host.Module(), "USER32.dll", "LoadStringA", reinterpret_cast<void*>(+[](HINSTANCE m, UINT id, LPSTR to, int n) {
+        char text[256];
+        const int length = LoadStringA(m, id, text, sizeof text);
+        if (length) lstrcpynA(to, text, n);
+        return length;
+    }));
     for (int32_t id : {0, 10, 11, 15, 16, 17, 18, 19, 20, 21, 27, 100, -4, -32768, 32767}) {
+        host.Call(kCloseProc, {"abc"});
         host.slot.value = 0x0BADF00D;
         Outcome o = host.Call(id, {"1"});
         EXPECT_EQ(o.status, -1) << id;
