@@ -53,10 +53,11 @@ std::vector<Served> served;
 // released, and the handles it gave the script, which a later call closes.
 struct Books {
     bool open;
-    std::set<void*> heap, global, handles, keys, queries, released, script;
+    std::set<void*> heap, global, handles, keys, queries, released;
     std::multiset<HMODULE> libraries;
     std::string wrong;
 } books;
+std::set<void*> script;  // handed out to the script, across calls
 
 // A value acquired again after its release (a block or key the system hands
 // out anew) may be released again.
@@ -83,28 +84,17 @@ void Judge(Value value, bool acquired, bool succeeded, const char* what) {
     if (!books.open) return;
     if (!books.released.insert(v).second) {
         Wrong(std::string("a ") + what + " released twice");
-    } else if (succeeded && !acquired && !books.script.erase(v)) {
+    } else if (succeeded && !acquired && !script.erase(v)) {
         Wrong(std::string("a ") + what + " it did not acquire released");
     }
 }
 
 #define REAL(fn) decltype(&::fn) real##fn
 
-REAL(HeapAlloc);
-REAL(HeapReAlloc);
-REAL(HeapFree);
-REAL(GlobalAlloc);
-REAL(GlobalFree);
-REAL(OpenProcess);
-REAL(CloseHandle);
-REAL(OpenProcessToken);
-REAL(OpenThreadToken);
-REAL(RegOpenKeyExA);
-REAL(RegQueryValueExA);
-REAL(RegCloseKey);
-REAL(LoadLibraryA);
-REAL(FreeLibrary);
-REAL(GetProcAddress);
+REAL(HeapAlloc); REAL(HeapReAlloc); REAL(HeapFree); REAL(GlobalAlloc); REAL(GlobalFree);
+REAL(OpenProcess); REAL(CloseHandle); REAL(OpenProcessToken); REAL(OpenThreadToken);
+REAL(RegOpenKeyExA); REAL(RegQueryValueExA); REAL(RegCloseKey);
+REAL(LoadLibraryA); REAL(FreeLibrary); REAL(GetProcAddress);
 decltype(&::CreateToolhelp32Snapshot) realSnapshot;
 PDH_STATUS(WINAPI* realPdhOpenQuery)(LPCWSTR, DWORD_PTR, PDH_HQUERY*);
 PDH_STATUS(WINAPI* realPdhCloseQuery)(PDH_HQUERY);
@@ -257,9 +247,6 @@ const Thunk thunks[] = {
      reinterpret_cast<void**>(&realGetProcAddress)},
 };
 
-}  // namespace
-
-namespace {
 // The literal's own terminator is the list's closing NUL.
 const char kNames[] = "1\0" "1847\0" "2\0" "System\0" "230\0" "Process\0" "784\0" "ID Process\0";
 }  // namespace
@@ -304,20 +291,13 @@ void Install(HMODULE module) {
 }
 
 void OpenBooks() {
-    books.heap.clear();
-    books.global.clear();
-    books.handles.clear();
-    books.keys.clear();
-    books.queries.clear();
-    books.libraries.clear();
-    books.released.clear();
-    books.wrong.clear();
+    books = Books{};
     books.open = true;
 }
 
 std::string CloseBooks(HANDLE handedOut) {
     books.open = false;
-    if (books.handles.erase(handedOut)) books.script.insert(handedOut);
+    if (books.handles.erase(handedOut)) script.insert(handedOut);
     std::string left = books.wrong;
     auto note = [&left](size_t count, const char* what) {
         if (count) left += (left.empty() ? "" : ", ") + std::to_string(count) + " " + what;
