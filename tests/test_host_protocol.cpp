@@ -47,7 +47,7 @@ TEST(Query, EachCodeAndLengthGivesItsAnswer) {
     struct { int32_t code; void* buffer; int32_t length, answer; const char* copied; } rows[] = {
         {1, text, 64, 44017, "Process VEK Extender"}, {1, text, 5, 44017, "Proc"}, {1, text, 0, 44017, ""},
         {1, text, 21, 44017, "Process VEK Extender"}, {1, text, 20, 44017, "Process VEK Extende"}, {1, text, 1, 44017, ""},
-        {1, nullptr, 0, 44017, ""}, {0x10001, text, 64, 44017, "Process VEK Extender"},
+        {1, nullptr, 0, 44017, ""}, {1, nullptr, 64, 44017, ""}, {0x10001, text, 64, 44017, "Process VEK Extender"},
         {2, none, 3, -1, ""}, {2, withFour, 2, 4, ""}, {2, withFour, 1, -1, ""}, {2, withFour, 0, -1, ""},
         {2, withFour, -3, -1, ""}, {3, withFour, 2, 0, ""}, {0, withFour, 2, 0, ""},
     };

@@ -247,6 +247,8 @@ BOOL WINAPI ServeModulesEx(HANDLE process, HMODULE* modules, DWORD size, LPDWORD
     }
     return TRUE;
 }
+DWORD slept;  // the pauses between tries, in milliseconds
+void WINAPI CountSleep(DWORD ms) { slept += ms; }
 BOOL WINAPI ServeModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
     return ServeModulesEx(process, modules, size, needed, kPlainForm);
 }
@@ -669,6 +671,7 @@ TEST_F(Processes, ListModInItsThreeModes) {
                   reinterpret_cast<void**>(&realEnumModules));
     rig::Serve plain("EnumProcessModules", reinterpret_cast<void*>(ServeModules));
     std::optional<rig::Serve> beforeVista;
+    rig::Patch pause(host.Module(), "KERNEL32.dll", "Sleep", reinterpret_cast<void*>(CountSleep));
     ASSERT_EQ(host.Initialise(), 19);
     const auto all = Split(numbers.text, '\t');
     ASSERT_GT(all.size(), 3u);
@@ -688,9 +691,10 @@ TEST_F(Processes, ListModInItsThreeModes) {
         partialCopies = row.partial;
         reported = row.reported;
         stranger = row.stranger;
-        enumCalls = 0;
+        enumCalls = slept = 0;
         EXPECT_EQ(host.Text(kListMod, {Self(), "2"}), row.text) << row.partial << " " << row.reported;
         EXPECT_EQ(enumCalls, row.calls) << row.partial;
+        EXPECT_EQ(slept, row.calls - 1u) << "a pause of 1 ms before each new try";
         EXPECT_EQ(enumSize, 8192u);
         EXPECT_EQ(enumOf, GetCurrentProcessId());
         EXPECT_EQ(enumFilter, row.ex ? LIST_MODULES_ALL : kPlainForm) << row.partial;
