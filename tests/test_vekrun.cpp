@@ -163,6 +163,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
 // as "÷". Wine's msvcrt converts bytes to a console as Latin-1, where Windows' does not:
 // the euro sign (0x80) shows only when vekrun converts them itself, from ANSI text and
 // from JSON's UTF-8. A line of 9,000 characters goes in pieces, with stderr redirected.
+// Sampling ends at Ctrl+C with what it took, and exit 0.
 TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
     HANDLE screen = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode, done, cells = 100 * 150;
@@ -176,11 +177,12 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
     HANDLE file = CreateFileA(script.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_TRUE(WriteFile(file, longLine.data(), longLine.size(), &done, nullptr) && CloseHandle(file));
     const std::string dll = " --dll \"" + Directory() + "vekproc.dll\" ";
-    const struct { std::string args; std::wstring shown; bool first, quiet; } rows[] = {
+    const struct { std::string args; std::wstring shown; bool first, quiet, interrupted = false; } rows[] = {
         {dll + "tListMod $PID 1", L"vekrun_\u00F6\u20AC.exe", false, false},
         {dll + "--json tListMod $PID 1", L"vekrun_\u00F6\u20AC.exe", false, false},
         {" --dll J\xF6\x80rg.dll tVersion", L"vekrun: cannot load J\u00F6\u20ACrg.dll", true, false},
         {dll + "--script \"" + script + "\"", L"> tGetData \"" + std::wstring(9000, L'x') + L"\u00F6\u20AC\" 0", true, true},
+        {dll + "--every 0.05 tVersion", L"44017", true, false, true},
     };
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
@@ -194,7 +196,10 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
         start.hStdError = nul;
         PROCESS_INFORMATION child;
         ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &child));
-        WaitForSingleObject(child.hProcess, INFINITE);
+        // Ctrl+C to the console, which this test ignores, but not before the child is running.
+        if (row.interrupted && WaitForSingleObject(child.hProcess, 500) == WAIT_TIMEOUT && SetConsoleCtrlHandler(nullptr, TRUE)) GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+        if (WaitForSingleObject(child.hProcess, 10000) == WAIT_TIMEOUT) TerminateProcess(child.hProcess, 999);
+        if (row.interrupted) EXPECT_TRUE(GetExitCodeProcess(child.hProcess, &done) && done == 0) << "exit " << done;
         CloseHandle(child.hThread);
         CloseHandle(child.hProcess);
         std::wstring shown(cells, L' ');
