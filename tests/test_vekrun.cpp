@@ -96,6 +96,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--every 86400 --samples 1 tVersion", 0, "44017\n", ""},
         {"--every 1 --samples 1a tVersion", 64, "", "vekrun: --samples takes a count of 1 or more, not '1a'" + kTry},
         {"--dll nothere\xE9.dll tVersion", 3, "", "~vekrun: cannot load nothere\xE9.dll: "},  // ANSI bytes, redirected
+        {"--dll nothere.dll tVersion", 3, "", "~ found (error 126)\n"},  // the system's text without its ending
         {"--json --bogus", 64, "", "vekrun: unknown option --bogus\n", R"({"error": "usage", "message": "unknown option --bogus"})"},
         // Scripts: stopped at a failure or kept going, every stdout line JSON
         // with --json, any length, UTF-8 and UTF-16, "" in quotes, a line refused whole.
