@@ -397,14 +397,14 @@ TEST_F(WithDouble, RemoteConnPassesTheNameAndLogsFailures) {
     EXPECT_EQ(LastErrorLine(), "-1073738819 (PdhConnectMachineA)");
 }
 
-// vekrun beside the double, which takes the browse status and the decimal
-// value from the environment in vekrun's process: a dialog chosen or
-// cancelled, and the doctor's check of whole and decimal reads (42 whole;
-// 2.5 as a decimal unless a row says).
+// vekrun beside the double, which takes from the environment in vekrun's
+// process the browse status, the decimal value (42 whole; 2.5 as a decimal
+// unless a row says), the counter names it serves, or a refusal to load: a
+// dialog chosen or cancelled, and the doctor's checks of what it needs.
 TEST(VekrunWithDouble, TheDialogAndTheDoctorsPdhCheckByTheirRows) {
     const std::string copy = Directory() + "pdh_full\\vekrun.exe";
     ASSERT_TRUE(CopyFileA((Directory() + "vekrun.exe").c_str(), copy.c_str(), FALSE));
-    const std::string browse = " tBrowseCntrs 0 0 \"\" \"\" \"\"", doctor = " --doctor", pdh = "pdh               ";
+    const std::string browse = " tBrowseCntrs 0 0 \"\" \"\" \"\"", doctor = " --doctor", pdh = "pdh               ", names = "counter names     ";
     const std::string cause = " as a decimal: this PDH stores whole numbers where decimals go, as Wine's does, so decimal reads "
                               "(format 1 of tGetData and tBrowseCntrs) are wrong on this machine. Read counters as whole numbers (format 0) here.\r\n";
     const struct { const char* variable; const char* value; std::string args; DWORD exit; std::string out, err; } rows[] = {
@@ -416,6 +416,9 @@ TEST(VekrunWithDouble, TheDialogAndTheDoctorsPdhCheckByTheirRows) {
         {"PDH_DOUBLE_VALUE", "43.5", doctor, 1, pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 43.5" + cause, ""},
         {"PDH_DOUBLE_VALUE", "41", doctor, 1, pdh + "ok: a query reads \\System\\System Up Time: 41.0 s, whole 42 s\r\n", ""},
         {"PDH_DOUBLE_VALUE", "43", doctor, 1, pdh + "ok: a query reads \\System\\System Up Time: 43.0 s, whole 42 s\r\n", ""},
+        {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|784|ID Process", doctor, 1, names + "ok: \"Process\" is 230, \"ID Process\" 784\r\n", ""},
+        {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|2|System", doctor, 1, names + "PROBLEM: the English counter-name list (2 names) lacks \"ID Process\", so", ""},
+        {"PDH_DOUBLE_COUNTER_NAMES", "refuse", doctor, 1, names + "PROBLEM: the English counter-name list (HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009, value Counter) cannot be read: ", ""},
         {"PDH_DOUBLE_REFUSE_LOAD", "1", doctor, 1, "libraries         PROBLEM: PDH.DLL cannot be loaded: \n" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 230:  Could not load PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n", ""},
     };
     for (const auto& row : rows) {

@@ -3,10 +3,13 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
+#include <string>
 
 #include "pdh_script.h"
+#include "rig.h"
 
 // Exported under its undecorated name, as PDH.DLL does.
 #undef PdhOpenQuery
@@ -38,10 +41,31 @@ Script script = [] {
     return s;
 }();
 
+// vekrun's doctor reads the English counter names from the registry, where
+// Wine answers every process from a fixed list without "Process": loaded into
+// vekrun, the double serves it the list the environment gives ('|' between
+// entries), or "refuse" a refused read, through vekrun's import table.
+std::string names;
+decltype(&RegQueryValueExA) realQuery;
+LSTATUS WINAPI ServeNames(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
+    LSTATUS status = ERROR_FILE_NOT_FOUND;
+    if (names == "refuse" || rig::ServeCounterNames(names, name, type, data, size, &status)) return status;
+    return realQuery(key, name, reserved, type, data, size);
+}
+
 }  // namespace
 
 // A PDH.DLL that will not load, for vekrun's doctor, where the environment says.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    char list[256];
+    const DWORD length = GetEnvironmentVariableA("PDH_DOUBLE_COUNTER_NAMES", list, sizeof list);
+    if (reason == DLL_PROCESS_ATTACH && length && length < sizeof list) {
+        names.assign(list, length);
+        if (names != "refuse") names += '|';
+        std::replace(names.begin(), names.end(), '|', '\0');
+        new rig::Patch(GetModuleHandleA(nullptr), "ADVAPI32.dll", "RegQueryValueExA", reinterpret_cast<void*>(ServeNames),
+                       reinterpret_cast<void**>(&realQuery));  // for the process's life
+    }
     return reason != DLL_PROCESS_ATTACH || !GetEnvironmentVariableA("PDH_DOUBLE_REFUSE_LOAD", nullptr, 0);
 }
 
