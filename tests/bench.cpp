@@ -67,8 +67,7 @@ void Row(const char* keyword, const char* direct, std::pair<double, double> t, c
 
 // Windows' English counter names, served in place of Wine's fixed list so
 // that tListProc runs its NT path end to end.
-typedef LSTATUS(WINAPI* QueryFn)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
-QueryFn realQuery;
+decltype(&RegQueryValueExA) realQuery;
 LSTATUS WINAPI ServeNames(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                           LPDWORD size) {
     LSTATUS served;

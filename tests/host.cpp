@@ -180,16 +180,6 @@ DWORD Run(const std::string& commandLine, std::string* out, std::string* err) {
     return code;
 }
 
-DWORD CountHandles() {
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) return count;
-    for (uintptr_t value = 4; value < 0x10000; value += 4) {
-        DWORD flags;
-        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
-    }
-    return count;
-}
-
 std::string SettingsFolder() {
     char path[MAX_PATH] = "";
     SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);

@@ -79,10 +79,6 @@ std::string Directory();  // of the running test program, with a trailing backsl
 std::vector<std::string> Split(const std::string& text, char separator);
 bool IsUnsignedNumber(const std::string& text);
 
-// The handles this process holds. Wine's GetProcessHandleCount reports 0,
-// so there the handle values GetHandleInformation accepts are counted.
-DWORD CountHandles();
-
 // Runs a command line, returns its exit code, with stdout and stderr.
 DWORD Run(const std::string& commandLine, std::string* out = nullptr, std::string* err = nullptr);
 

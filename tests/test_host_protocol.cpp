@@ -78,8 +78,7 @@ TEST(Initialise, RefusesAnOldHostAndAcceptsVersion1004) {
 
 namespace {
 
-typedef FARPROC(WINAPI* GetProcAddressFn)(HMODULE, LPCSTR);
-GetProcAddressFn realResolve;
+decltype(&GetProcAddress) realResolve;
 std::string resolved;
 FARPROC WINAPI RecordResolve(HMODULE module, LPCSTR name) {
     resolved += std::string(name) + " ";

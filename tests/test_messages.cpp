@@ -187,10 +187,8 @@ TEST(LastErrorLog, TheSettingsPathIsBoundedAndATrailingBackslashIsNotDoubled) {
 namespace {
 
 // Where the shell folder comes from, row by row.
-typedef FARPROC(WINAPI* GetProcAddressFn)(HMODULE, LPCSTR);
-typedef UINT(WINAPI* WindowsDirectoryFn)(LPSTR, UINT);
-GetProcAddressFn realResolve;
-WindowsDirectoryFn realWindowsDirectory;
+decltype(&GetProcAddress) realResolve;
+decltype(&GetWindowsDirectoryA) realWindowsDirectory;
 struct Folders {
     bool shell32, shfolder, windows;  // which of them can give a folder
     HRESULT shellResult;

@@ -22,8 +22,7 @@ namespace {
 
 // The English counter-name list, as Windows has it, and the reads of the
 // performance data; a fault fails one read after it was made.
-typedef LSTATUS(WINAPI* QueryFn)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
-QueryFn realQuery;
+decltype(&RegQueryValueExA) realQuery;
 std::string counterList;
 rig::Fault perfRead;
 LSTATUS perfFailure;
@@ -75,10 +74,8 @@ LSTATUS WINAPI RecordOpenKey(HKEY key, LPCSTR sub, DWORD options, REGSAM access,
 // The ANSI code page as the extender sees it (0: the system's): a UTF-8 one
 // or a double-byte one, whose CharNextA steps over a lead and trail byte.
 UINT codePage;
-typedef int(WINAPI* WideToAnsiFn)(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL);
-typedef LPSTR(WINAPI* CharNextFn)(LPCSTR);
-WideToAnsiFn realWideToAnsi;
-CharNextFn realCharNext;
+decltype(&WideCharToMultiByte) realWideToAnsi;
+decltype(&CharNextA) realCharNext;
 UINT WINAPI ServeAcp() { return codePage ? codePage : GetACP(); }
 int WINAPI ServeWideToAnsi(UINT page, DWORD flags, LPCWCH wide, int units, LPSTR out, int size,
                            LPCCH fallback, LPBOOL used) {
@@ -96,10 +93,8 @@ std::string Times(const std::string& piece, int count) {
     return text;
 }
 
-typedef LPVOID(WINAPI* HeapAllocFn)(HANDLE, DWORD, SIZE_T);
-typedef LPVOID(WINAPI* HeapReAllocFn)(HANDLE, DWORD, LPVOID, SIZE_T);
-HeapAllocFn realHeapAlloc;
-HeapReAllocFn realHeapReAlloc;
+decltype(&HeapAlloc) realHeapAlloc;
+decltype(&HeapReAlloc) realHeapReAlloc;
 rig::Fault heapAlloc, heapReAlloc;
 LPVOID WINAPI FailHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     return heapAlloc.Now() ? nullptr : realHeapAlloc(heap, flags, bytes);
@@ -110,8 +105,7 @@ LPVOID WINAPI FailHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T byt
 
 // OpenProcess as the extender asks for it; a nonzero openError refuses,
 // and limitedError the limited query right in its place (0 grants it).
-typedef HANDLE(WINAPI* OpenProcessFn)(DWORD, BOOL, DWORD);
-OpenProcessFn realOpen;
+decltype(&OpenProcess) realOpen;
 DWORD openAccess, openError, limitedError;
 std::string accesses;  // each open's, in order
 BOOL openInherit;
@@ -173,14 +167,10 @@ const char kServedFigures[] =
     "25769803783\t30064771080\t34359738377";
 
 // The debug privilege as the extender asks for it; the fault fails one step.
-typedef BOOL(WINAPI* LookupFn)(LPCSTR, LPCSTR, PLUID);
-typedef BOOL(WINAPI* ProcessTokenFn)(HANDLE, DWORD, PHANDLE);
-typedef BOOL(WINAPI* ThreadTokenFn)(HANDLE, DWORD, BOOL, PHANDLE);
-typedef BOOL(WINAPI* AdjustFn)(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD);
-LookupFn realLookup;
-ProcessTokenFn realProcessToken;
-ThreadTokenFn realThreadToken;
-AdjustFn realAdjust;
+decltype(&LookupPrivilegeValueA) realLookup;
+decltype(&OpenProcessToken) realProcessToken;
+decltype(&OpenThreadToken) realThreadToken;
+decltype(&AdjustTokenPrivileges) realAdjust;
 enum Step { kNone, kLookup, kProcessToken, kBothTokens, kAdjust };
 Step failing;
 std::string steps;  // the calls made, with what they were asked
@@ -255,8 +245,7 @@ BOOL WINAPI ServeModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD n
 
 // CloseHandle and TerminateProcess of handles that are not there: what
 // they were given.
-typedef BOOL(WINAPI* CloseFn)(HANDLE);
-CloseFn realClose;
+decltype(&CloseHandle) realClose;
 HANDLE closed;
 BOOL WINAPI RecordClose(HANDLE handle) {
     closed = handle;
