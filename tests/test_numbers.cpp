@@ -31,7 +31,7 @@ TEST(Numbers, TextToIntegersClampLikeTheCLibrary) {
     struct { const char* text; int32_t value; } rows32[] = {
         {"99999999999", INT32_MAX}, {"-99999999999", INT32_MIN}, {"  42xyz", 42},
         {"\t\n\v\f\r 7", 7}, {"+-1", 0}, {"", 0}, {"-2147483648", INT32_MIN},
-        {"2147483647", INT32_MAX}, {"2147483648", INT32_MAX}, {"000123", 123},
+        {"2147483647", INT32_MAX}, {"2147483648", INT32_MAX}, {"000123", 123}, {"-2147483649", INT32_MIN},
     };
     for (const auto& r : rows32) EXPECT_EQ(TextToInt32(r.text), r.value) << r.text;
     struct { const char* text; int64_t value; } rows64[] = {

@@ -41,10 +41,11 @@ Script script = [] {
     return s;
 }();
 
-// vekrun's doctor reads the English counter names from the registry, where
-// Wine answers every process from a fixed list without "Process": loaded into
-// vekrun, the double serves it the list the environment gives ('|' between
-// entries), or "refuse" a refused read, through vekrun's import table.
+// vekrun's doctor and the extender read the English counter names from the
+// registry, where Wine answers every process from a fixed list without
+// "Process": loaded into vekrun, the double serves both the list the
+// environment gives ('|' between entries), or "refuse" a refused read,
+// through their import tables.
 std::string names;
 decltype(&RegQueryValueExA) realQuery;
 LSTATUS WINAPI ServeNames(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
@@ -63,8 +64,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
         names.assign(list, length);
         if (names != "refuse") names += '|';
         std::replace(names.begin(), names.end(), '|', '\0');
-        new rig::Patch(GetModuleHandleA(nullptr), "ADVAPI32.dll", "RegQueryValueExA", reinterpret_cast<void*>(ServeNames),
-                       reinterpret_cast<void**>(&realQuery));  // for the process's life
+        for (HMODULE module : {GetModuleHandleA(nullptr), GetModuleHandleA("vekproc.dll")})  // for the process's life
+            new rig::Patch(module, "ADVAPI32.dll", "RegQueryValueExA", reinterpret_cast<void*>(ServeNames), reinterpret_cast<void**>(&realQuery));
     }
     return reason != DLL_PROCESS_ATTACH || !GetEnvironmentVariableA("PDH_DOUBLE_REFUSE_LOAD", nullptr, 0);
 }
