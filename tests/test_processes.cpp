@@ -292,8 +292,7 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
     rig::Patch next(host.Module(), "USER32.dll", "CharNextA", reinterpret_cast<void*>(ServeCharNext),
                     reinterpret_cast<void**>(&realCharNext));
     ASSERT_TRUE(query.Active() && acp.Active() && wide.Active() && next.Active());
-    using perfdata::Build;
-    using perfdata::Process;
+    using perfdata::Build, perfdata::Process;
     const std::vector<perfdata::Instance> usual = {
         {L"Idle", 0}, {L"svchost", 4}, {L"svchost", 8}, {L"_Total", 0}, {L"_Total", 5}};
     const char* const usualText = "Idle|0\tsvchost|4\tsvchost|8\t_Total|5";
@@ -317,6 +316,7 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
         {"list:", kWindowsNames, 0, 0, "", 2},
         {"noid", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2},
         {"", Pairs({"1", "1847", "784", "ID Process"}), 0, 0, "213: Cannot retrieve counter index.", 0},
+        {"", Pairs({"", "Process", "784", "ID Process"}), 0, 0, "213: Cannot retrieve counter index.", 0},  // found, but empty
         {"", Pairs({"230", "Process"}), 0, 0, "213: Cannot retrieve counter index.", 2},
         {"", Pairs({"230", "Process", "785", "ID Process"}), 0, 0,
          "239: Unable to locate 'ID process' counter.", 2},
