@@ -280,7 +280,6 @@ Patch::~Patch() {
 Serve::Serve(const char* function, void* fake, void** original) {
     served.push_back({function, fake, original});
 }
-
 Serve::~Serve() { served.pop_back(); }
 
 void Install(HMODULE module) {

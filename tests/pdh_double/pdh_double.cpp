@@ -154,6 +154,7 @@ PDH_STATUS WINAPI PdhGetCounterInfoA(PDH_HCOUNTER counter, BOOLEAN explain, LPDW
     // The record, its path, and the explain text only when it is asked for.
     const DWORD natural = static_cast<DWORD>(sizeof(PDH_COUNTER_INFO_A) + strlen(script.fullPath) +
                                              1 + (explain ? sizeof kExplain : 0));
+    if (info == nullptr && *size != 0) return PDH_INVALID_ARGUMENT;  // no buffer goes with a size of zero
     if (info == nullptr && script.infoSize) {
         *size = script.infoSize;
         return script.infoSizeQuery ? script.infoSizeQuery : PDH_MORE_DATA;
