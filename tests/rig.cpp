@@ -229,8 +229,7 @@ FARPROC WINAPI Resolve(HMODULE module, LPCSTR name) {
 }
 
 struct Thunk {
-    const char* dll;
-    const char* function;
+    const char *dll, *function;
     void* thunk;
     void** real;
 };

@@ -24,7 +24,7 @@ std::string Lines(std::string text) {
 }
 
 // "$PID" and "$MODULE" in a row stand for this process and its first
-// module, "$S0" to "$S6" for the scripts.
+// module, "$S0" to "$S7" for the scripts.
 std::string Fill(std::string text, const std::string& pid, const std::string& module) {
     for (size_t at; (at = text.find("$PID")) != std::string::npos;) text.replace(at, 4, pid);
     for (size_t at; (at = text.find("$MODULE")) != std::string::npos;) text.replace(at, 7, module);
@@ -59,9 +59,9 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         "tGetData \"" + std::string(8990, 'x') + "\" 0\n",  // 9,000 characters: one call
         "\xEF\xBB\xBFtVersion\r\n", Utf16("tVersion\r\n", false), Utf16("tVersion\r\n", true),
         "\"t\"\"x\"\n",  // "" inside quotes is one quote
-        "tVersion \"abc\ntCompatible\n",
+        "tVersion \"abc\ntCompatible\n", "\xEF\xBB\xBF\xC3\xA9\n",  // a line of one character, not ASCII
     };
-    for (size_t i = 0; i < 7; ++i) {
+    for (size_t i = 0; i < 8; ++i) {
         FILE* f = fopen((Directory() + "vekrun_" + std::to_string(i) + ".vek").c_str(), "wb");
         ASSERT_NE(f, nullptr);
         fwrite(scripts[i].data(), 1, scripts[i].size(), f);
@@ -109,6 +109,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--json --script $S4", 0, "", "> tVersion\n", "44017"},
         {"--json --script $S5", 64, "", "~no keyword 't\"x'", R"j({"error": "usage", "message": "no keyword 't\"x' (vekrun --keywords lists them)"})j"},
         {"--script $S6", 64, "", "~vekrun_6.vek:1: a double quote is not closed\n"},
+        {"--script $S7", 64, "> \xE9\n", "vekrun: no keyword '\xE9' (vekrun --keywords lists them)" + kTry},
         // Sampling: a failing sample's value is empty, its message on stderr;
         // the column is the counter path, or the call; UTF-8.
         {"--every 0.05 --samples 1 --csv tGetData \"\\System\\System Up Time\" 0", 0, "~\"time\",\"\\System\\System Up Time\"\n", ""},
@@ -146,7 +147,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         }
     }
 
-    for (int i = 0; i < 7; ++i) DeleteFileA((Directory() + "vekrun_" + std::to_string(i) + ".vek").c_str());
+    for (int i = 0; i < 8; ++i) DeleteFileA((Directory() + "vekrun_" + std::to_string(i) + ".vek").c_str());
 
     // --list puts every item's number in one column.
     std::string out;
