@@ -42,11 +42,7 @@ void* Exchange(void** slot, void* value) {
     return previous;
 }
 
-struct Served {
-    const char* function;
-    void* fake;
-    void** original;
-};
+struct Served { const char* function; void* fake; void** original; };
 std::vector<Served> served;
 
 // What the extender holds that it acquired inside the open call, what it

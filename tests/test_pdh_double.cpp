@@ -415,6 +415,7 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_VALUE", nullptr, doctor, 1, "~" + pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 2.5" + cause, ""},
         {"PDH_DOUBLE_VALUE", "40.5", doctor, 1, "~" + pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 40.5" + cause, ""},
         {"PDH_DOUBLE_VALUE", "43.5", doctor, 1, "~" + pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 43.5" + cause, ""},
+        {"PDH_DOUBLE_VALUE", "-2.5", " --json tGetData \\\\DOUBLE\\Widget(left)\\Turns 1", 0, "-2.5\r\n", ""},
         {"PDH_DOUBLE_VALUE", "41", doctor, 1, "~" + pdh + "ok: a query reads \\System\\System Up Time: 41.0 s, whole 42 s\r\n", ""},
         {"PDH_DOUBLE_VALUE", "43", doctor, 1, "~" + pdh + "ok: a query reads \\System\\System Up Time: 43.0 s, whole 42 s\r\n", ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|784|ID Process", doctor, 1, "~" + names + "ok: \"Process\" is 230, \"ID Process\" 784\r\nperformance data  ok: the Process object (230) lists ", ""},

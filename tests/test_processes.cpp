@@ -341,6 +341,9 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
          Build({Process({{L"aa" + std::wstring(100, L'\x20AC'), 7}})}), CP_UTF8},
         {"", kWindowsNames, 0, 0, Times("\x82\xA0", 129) + "|8", 2,
          Build({Process({{std::wstring(200, L'\x3042'), 8}})}), 932},
+        // 65,535 characters at most: the last item would make 65,536.
+        {"", kWindowsNames, 0, 0, Times(std::string(255, 'n') + "|1\t", 253) + std::string(255, 'n') + "|1", 4, [] {
+             std::vector<perfdata::Instance> v(254, {std::wstring(255, L'n'), 1}); v.push_back({L"ab", 7}); return Build({Process(v)}); }()},
         // A length without the NUL: 260 units are too long, a pair at the end goes whole.
         {"", kWindowsNames, 0, 0, std::string(258, 'm') + "|9", 2, Build({Process({{std::wstring(258, L'm') + L"\xD83D\xDE00", 9, 520}})}), 1252},
         // The buffer cannot be had, or cannot grow: logged, with the code.
