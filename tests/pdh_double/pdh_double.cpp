@@ -56,7 +56,7 @@ LSTATUS WINAPI ServeNames(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type,
 
 }  // namespace
 
-// A PDH.DLL that will not load, for vekrun's doctor, where the environment says.
+// Where the environment says: the counter names served (above), or a PDH.DLL that will not load.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     char list[256];
     const DWORD length = GetEnvironmentVariableA("PDH_DOUBLE_COUNTER_NAMES", list, sizeof list);
