@@ -218,8 +218,7 @@ int main(int argc, char** argv) {
     // reading the same object as any caller must, from the same first size
     // with growth, and walking it.
     {
-        rig::Patch names(host.Module(), "ADVAPI32.dll", "RegQueryValueExA",
-                         reinterpret_cast<void*>(ServeNames), reinterpret_cast<void**>(&realQuery));
+        rig::Patch names(host.Module(), "ADVAPI32.dll", "RegQueryValueExA", ServeNames, &realQuery);
         SetEnvironmentVariableA("VEKPERF_SCENARIO", "many:5000");
         auto endToEnd = SideBySide([&] { host.Call(kListProc); },
                                    [&] {

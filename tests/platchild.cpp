@@ -41,8 +41,7 @@ std::string without;
 decltype(&LoadLibraryA) realLoad;
 HMODULE WINAPI RefuseLibrary(LPCSTR name) {
     if (lstrcmpiA(name, without.c_str()) != 0) return realLoad(name);
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
+    return SetLastError(ERROR_MOD_NOT_FOUND), nullptr;
 }
 
 typedef HANDLE(WINAPI* SnapshotFn)(DWORD, DWORD);
@@ -57,8 +56,7 @@ decltype(&OpenProcess) realOpen;
 HANDLE WINAPI DenyOpen(DWORD access, BOOL inherit, DWORD id) {
     printf("open %lu\n", access);
     if (access != denied) return realOpen(access, inherit, id);
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
+    return SetLastError(ERROR_ACCESS_DENIED), nullptr;
 }
 
 }  // namespace

@@ -21,6 +21,9 @@ class Patch {
 public:
     Patch(HMODULE module, const char* dll, const char* function, void* fake,
           void** original = nullptr);
+    template <class F>  // checked against the function's own type
+    Patch(HMODULE module, const char* dll, const char* function, F* fake, F** original = nullptr)
+        : Patch(module, dll, function, reinterpret_cast<void*>(fake), reinterpret_cast<void**>(original)) {}
     ~Patch();
     Patch(const Patch&) = delete;
     Patch& operator=(const Patch&) = delete;

@@ -94,8 +94,7 @@ FARPROC WINAPI RecordResolve(HMODULE module, LPCSTR name) {
 TEST(Initialise, EveryOptionalEntryPointIsResolvedAndTested) {
     {
         Host host;
-        rig::Patch resolve(host.Module(), "KERNEL32.dll", "GetProcAddress",
-                           reinterpret_cast<void*>(RecordResolve), reinterpret_cast<void**>(&realResolve));
+        rig::Patch resolve(host.Module(), "KERNEL32.dll", "GetProcAddress", RecordResolve, &realResolve);
         ASSERT_EQ(host.Initialise(), 19);
         EXPECT_EQ(resolved,
                   "EnumProcesses EnumProcessModules GetModuleFileNameExA GetModuleBaseNameA "

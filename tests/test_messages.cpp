@@ -237,11 +237,8 @@ std::string Current() {
 TEST(LastErrorLog, TheFolderFallsBackToShfolderThenWindowsThenTheCurrentDirectory) {
     Host host;
     ASSERT_EQ(host.Initialise(), 19);
-    rig::Patch resolve(host.Module(), "KERNEL32.dll", "GetProcAddress",
-                       reinterpret_cast<void*>(ResolveFolder), reinterpret_cast<void**>(&realResolve));
-    rig::Patch windows(host.Module(), "KERNEL32.dll", "GetWindowsDirectoryA",
-                       reinterpret_cast<void*>(WindowsDirectory),
-                       reinterpret_cast<void**>(&realWindowsDirectory));
+    rig::Patch resolve(host.Module(), "KERNEL32.dll", "GetProcAddress", ResolveFolder, &realResolve);
+    rig::Patch windows(host.Module(), "KERNEL32.dll", "GetWindowsDirectoryA", WindowsDirectory, &realWindowsDirectory);
     ASSERT_TRUE(windows.Active());
     CreateDirectoryA(kShfolderRoot, nullptr);
     // Each row kills a handle tKillProc refuses: a pseudo-handle, never

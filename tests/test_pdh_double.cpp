@@ -46,10 +46,7 @@ protected:
     Script* s = nullptr;
 };
 
-HGLOBAL WINAPI NoGlobalAlloc(UINT, SIZE_T) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-}
+HGLOBAL WINAPI NoGlobalAlloc(UINT, SIZE_T) { return SetLastError(ERROR_NOT_ENOUGH_MEMORY), nullptr; }
 
 constexpr PDH_STATUS St(DWORD code) { return static_cast<PDH_STATUS>(code); }
 
@@ -333,7 +330,7 @@ TEST_F(WithDouble, BrowseModeOneTakesOneSample) {
     };
     for (const char* symbol : {",", ",,", "::;"}) {
         decimalSymbol = symbol;
-        rig::Patch locale(host.Module(), "msvcrt.dll", "localeconv", reinterpret_cast<void*>(ServeLocale));
+        rig::Patch locale(host.Module(), "msvcrt.dll", "localeconv", ServeLocale);
         ASSERT_TRUE(locale.Active());
         for (const auto& row : rows) {
             s->doubleValue = row.value;
@@ -359,7 +356,7 @@ TEST_F(WithDouble, ParseGivesSixFieldsInstanceBeforeParent) {
 TEST_F(WithDouble, ParseFailures) {
     {
         // The block cannot be had: as when PDH itself reports it.
-        rig::Patch alloc(host.Module(), "KERNEL32.dll", "GlobalAlloc", reinterpret_cast<void*>(NoGlobalAlloc));
+        rig::Patch alloc(host.Module(), "KERNEL32.dll", "GlobalAlloc", NoGlobalAlloc);
         EXPECT_EQ(host.Text(kParseCntrPath, {kPath}),
                   "245: Unable to allocate memory in order to complete the function.\n");
         EXPECT_EQ(host.LastError(), PDH_MEMORY_ALLOCATION_FAILURE);
@@ -422,6 +419,7 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|784|ID Process", " --json tListProc", 0, "~[{\"name\": \"Idle\", \"id\": 0}, \n{\"name\": \"vekrun\", \"id\": ", ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|2|System", doctor, 1, "~" + names + "PROBLEM: the English counter-name list (2 names) lacks \"ID Process\", so", ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "refuse", doctor, 1, "~" + names + "PROBLEM: the English counter-name list (HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009, value Counter) cannot be read: ", ""},
+        {"PDH_DOUBLE_CLOCK", "1", " --every 3600 --samples 2 tVersion", 0, "44017\r\n44017\r\n", ""},
         {"PDH_DOUBLE_REFUSE_LOAD", "1", doctor, 1, "~libraries         PROBLEM: PDH.DLL cannot be loaded: \n" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 230:  Could not load PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n", ""},
     };
     for (const auto& row : rows) {

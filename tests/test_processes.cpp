@@ -117,30 +117,20 @@ HANDLE WINAPI RecordOpen(DWORD access, BOOL inherit, DWORD id) {
     openInherit = inherit;
     const DWORD error = access == PROCESS_QUERY_LIMITED_INFORMATION ? limitedError : openError;
     if (error == 0) return realOpen(access, inherit, id);
-    SetLastError(error);
-    return nullptr;
+    return SetLastError(error), nullptr;
 }
 
 // The priority calls, failing with a code of their own.
 constexpr DWORD kPriorityError = ERROR_GEN_FAILURE;
-DWORD WINAPI NoPriority(HANDLE) {
-    SetLastError(kPriorityError);
-    return 0;
-}
-BOOL WINAPI NoNewPriority(HANDLE, DWORD) {
-    SetLastError(kPriorityError);
-    return FALSE;
-}
+DWORD WINAPI NoPriority(HANDLE) { return SetLastError(kPriorityError), 0; }
+BOOL WINAPI NoNewPriority(HANDLE, DWORD) { return SetLastError(kPriorityError), FALSE; }
 
 // EnumProcesses with as many processes as a row says, within the array.
 DWORD servedProcesses;
 std::vector<DWORD> arraySizes;  // what each call was given, in ids
 BOOL WINAPI ServeProcesses(DWORD* ids, DWORD bytes, DWORD* returned) {
     arraySizes.push_back(bytes / sizeof(DWORD));
-    if (servedProcesses == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (servedProcesses == 0) return SetLastError(ERROR_ACCESS_DENIED), FALSE;
     const DWORD count = servedProcesses < bytes / sizeof(DWORD) ? servedProcesses : bytes / sizeof(DWORD);
     for (DWORD i = 0; i < count; ++i) ids[i] = 4 * (i + 1);
     *returned = count * sizeof(DWORD);
@@ -153,10 +143,7 @@ BOOL memoryInfoFails;
 DWORD memoryInfoOf;
 BOOL WINAPI ServeMemoryInfo(HANDLE process, PPROCESS_MEMORY_COUNTERS counters, DWORD size) {
     memoryInfoOf = GetProcessId(process);
-    if (memoryInfoFails || size != sizeof *counters || counters->cb != sizeof *counters) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (memoryInfoFails || size != sizeof *counters || counters->cb != sizeof *counters) return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
     counters->PageFaultCount = 4000000001u;
     SIZE_T* field = &counters->PeakWorkingSetSize;
     for (int i = 0; i < 8; ++i) field[i] = (SIZE_T{1} << 32) * (i + 1) + i + 2;
@@ -176,8 +163,7 @@ Step failing;
 std::string steps;  // the calls made, with what they were asked
 BOOL Failing(Step step) {
     if (failing != step && !(step == kProcessToken && failing == kBothTokens)) return FALSE;
-    SetLastError(ERROR_ACCESS_DENIED);
-    return TRUE;
+    return SetLastError(ERROR_ACCESS_DENIED), TRUE;
 }
 BOOL WINAPI RecordLookup(LPCSTR system, LPCSTR name, PLUID luid) {
     steps += std::string("lookup:") + (system ? system : "") + ":" + name + " ";
@@ -191,10 +177,7 @@ BOOL WINAPI RecordThreadToken(HANDLE thread, DWORD access, BOOL self, PHANDLE to
     steps += "thread:" + std::to_string(thread == GetCurrentThread()) + ":" + std::to_string(access) +
              ":" + std::to_string(self) + " ";
     // No thread of a test impersonates: a token of the process stands in.
-    if (failing == kBothTokens) {
-        SetLastError(ERROR_NO_TOKEN);
-        return FALSE;
-    }
+    if (failing == kBothTokens) return SetLastError(ERROR_NO_TOKEN), FALSE;
     return realProcessToken(GetCurrentProcess(), access, token);
 }
 BOOL WINAPI RecordAdjust(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD length,
@@ -224,10 +207,7 @@ BOOL WINAPI ServeModulesEx(HANDLE process, HMODULE* modules, DWORD size, LPDWORD
     enumSize = size;
     enumFilter = filter;
     enumOf = GetProcessId(process);
-    if (++enumCalls <= partialCopies) {
-        SetLastError(ERROR_PARTIAL_COPY);
-        return FALSE;
-    }
+    if (++enumCalls <= partialCopies) return SetLastError(ERROR_PARTIAL_COPY), FALSE;
     if (!realEnumModules(process, modules, size, needed, LIST_MODULES_ALL)) return FALSE;
     if (filter != LIST_MODULES_ALL) *needed = std::min(*needed, kView);
     if (stranger) modules[1] = stranger;
@@ -249,10 +229,7 @@ decltype(&CloseHandle) realClose;
 HANDLE closed;
 BOOL WINAPI RecordClose(HANDLE handle) {
     closed = handle;
-    if (reinterpret_cast<uintptr_t>(handle) > 0xFFFFF) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (reinterpret_cast<uintptr_t>(handle) > 0xFFFFF) return SetLastError(ERROR_INVALID_HANDLE), FALSE;
     return realClose(handle);
 }
 
@@ -284,13 +261,10 @@ protected:
 // written: the list Windows has is served, and with it the NT path runs
 // end to end on the registered provider's data.
 TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
-    rig::Patch query(host.Module(), "ADVAPI32.dll", "RegQueryValueExA",
-                     reinterpret_cast<void*>(ServeQuery), reinterpret_cast<void**>(&realQuery));
-    rig::Patch acp(host.Module(), "KERNEL32.dll", "GetACP", reinterpret_cast<void*>(ServeAcp));
-    rig::Patch wide(host.Module(), "KERNEL32.dll", "WideCharToMultiByte",
-                    reinterpret_cast<void*>(ServeWideToAnsi), reinterpret_cast<void**>(&realWideToAnsi));
-    rig::Patch next(host.Module(), "USER32.dll", "CharNextA", reinterpret_cast<void*>(ServeCharNext),
-                    reinterpret_cast<void**>(&realCharNext));
+    rig::Patch query(host.Module(), "ADVAPI32.dll", "RegQueryValueExA", ServeQuery, &realQuery);
+    rig::Patch acp(host.Module(), "KERNEL32.dll", "GetACP", ServeAcp);
+    rig::Patch wide(host.Module(), "KERNEL32.dll", "WideCharToMultiByte", ServeWideToAnsi, &realWideToAnsi);
+    rig::Patch next(host.Module(), "USER32.dll", "CharNextA", ServeCharNext, &realCharNext);
     ASSERT_TRUE(query.Active() && acp.Active() && wide.Active() && next.Active());
     using perfdata::Build, perfdata::Process;
     const std::vector<perfdata::Instance> usual = {
@@ -350,10 +324,8 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
         {"", kWindowsNames, 0, 0, "215: tListProc failed.", 1, "", 0, 1, 8, "8 (HeapAlloc - dwBytes (1))"},
         {"many:5000", kWindowsNames, 0, 0, "215: tListProc failed.", 2, "", 0, 2, 8, "8 (HeapAlloc - dwBytes (2))"},
     };
-    rig::Patch alloc(host.Module(), "KERNEL32.dll", "HeapAlloc", reinterpret_cast<void*>(FailHeapAlloc),
-                     reinterpret_cast<void**>(&realHeapAlloc));
-    rig::Patch realloc(host.Module(), "KERNEL32.dll", "HeapReAlloc",
-                       reinterpret_cast<void*>(FailHeapReAlloc), reinterpret_cast<void**>(&realHeapReAlloc));
+    rig::Patch alloc(host.Module(), "KERNEL32.dll", "HeapAlloc", FailHeapAlloc, &realHeapAlloc);
+    rig::Patch realloc(host.Module(), "KERNEL32.dll", "HeapReAlloc", FailHeapReAlloc, &realHeapReAlloc);
     for (const auto& row : rows) {
         SetEnvironmentVariableA("VEKPERF_SCENARIO", row.scenario);
         counterList = row.names;
@@ -380,8 +352,7 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
     SetEnvironmentVariableA("VEKPERF_SCENARIO", nullptr);
     counterList = kWindowsNames;
     perfRead = {};
-    rig::Patch openKey(host.Module(), "ADVAPI32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(RecordOpenKey),
-                       reinterpret_cast<void**>(&realOpenKey));
+    rig::Patch openKey(host.Module(), "ADVAPI32.dll", "RegOpenKeyExA", RecordOpenKey, &realOpenKey);
     Outcome running = host.Call(kListProc);
     const std::string names = "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009\\ 0 131097\n";
     EXPECT_EQ(openedKeys, names + names) << "KEY_READ, once a name";
@@ -432,8 +403,7 @@ TEST_F(Processes, CountProcAsksAgainUntilTheArrayHasRoom) {
 }
 
 TEST_F(Processes, OpenInEveryModeAndKillThroughTerminateRights) {
-    rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", reinterpret_cast<void*>(RecordOpen),
-                    reinterpret_cast<void**>(&realOpen));
+    rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", RecordOpen, &realOpen);
     const struct { const char* mode; DWORD access; bool canTerminate; } rows[] = {
         {"0", PROCESS_VM_READ, false}, {"1", PROCESS_ALL_ACCESS, true}, {"2", PROCESS_QUERY_INFORMATION, false},
         {"3", PROCESS_TERMINATE, true}, {"4", PROCESS_VM_READ, false}, {"-1", PROCESS_VM_READ, false},
@@ -468,16 +438,11 @@ TEST_F(Processes, OpenInEveryModeAndKillThroughTerminateRights) {
 // Mode 3 enables the debug privilege on every call before it opens; a
 // step that fails refuses with 244, opening nothing and keeping the code.
 TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
-    rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", reinterpret_cast<void*>(RecordOpen),
-                    reinterpret_cast<void**>(&realOpen));
-    rig::Patch lookup(host.Module(), "ADVAPI32.dll", "LookupPrivilegeValueA",
-                      reinterpret_cast<void*>(RecordLookup), reinterpret_cast<void**>(&realLookup));
-    rig::Patch token(host.Module(), "ADVAPI32.dll", "OpenProcessToken",
-                     reinterpret_cast<void*>(RecordProcessToken), reinterpret_cast<void**>(&realProcessToken));
-    rig::Patch thread(host.Module(), "ADVAPI32.dll", "OpenThreadToken",
-                      reinterpret_cast<void*>(RecordThreadToken), reinterpret_cast<void**>(&realThreadToken));
-    rig::Patch adjust(host.Module(), "ADVAPI32.dll", "AdjustTokenPrivileges",
-                      reinterpret_cast<void*>(RecordAdjust), reinterpret_cast<void**>(&realAdjust));
+    rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", RecordOpen, &realOpen);
+    rig::Patch lookup(host.Module(), "ADVAPI32.dll", "LookupPrivilegeValueA", RecordLookup, &realLookup);
+    rig::Patch token(host.Module(), "ADVAPI32.dll", "OpenProcessToken", RecordProcessToken, &realProcessToken);
+    rig::Patch thread(host.Module(), "ADVAPI32.dll", "OpenThreadToken", RecordThreadToken, &realThreadToken);
+    rig::Patch adjust(host.Module(), "ADVAPI32.dll", "AdjustTokenPrivileges", RecordAdjust, &realAdjust);
     ASSERT_TRUE(adjust.Active());
     const std::string enable = "lookup::SeDebugPrivilege process:1:32 adjust:0:1:2:0:1 ";
     struct { Step fail; std::string steps; bool opened; } rows[] = {
@@ -520,8 +485,7 @@ TEST_F(Processes, CloseProcClosesOnceAndKeepsTheCode) {
     EXPECT_EQ(host.LastError(), 6u);
 
     // The handle number widens by sign extension, from its 32-bit reading.
-    rig::Patch close(host.Module(), "KERNEL32.dll", "CloseHandle", reinterpret_cast<void*>(RecordClose),
-                     reinterpret_cast<void**>(&realClose));
+    rig::Patch close(host.Module(), "KERNEL32.dll", "CloseHandle", RecordClose, &realClose);
     struct { const char* text; uint64_t handle; } rows[] = {
         {"-4", 0xFFFFFFFFFFFFFFFCull},
         {"-2147483648", 0xFFFFFFFF80000000ull},
@@ -537,8 +501,7 @@ TEST_F(Processes, CloseProcClosesOnceAndKeepsTheCode) {
 
 TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
     {
-        rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess",
-                        reinterpret_cast<void*>(RecordOpen), reinterpret_cast<void**>(&realOpen));
+        rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", RecordOpen, &realOpen);
         const std::string k201 = "201: Open Process Failed", k202 = "202: Could not open process. Access denied.";
         // tGetPriority alone tries the limited right (Vista on), after a refusal
         // with 5 only, and a second refusal leaves the first standing.
@@ -590,8 +553,8 @@ TEST_F(Processes, PriorityClassesRoundTrip) {
         EXPECT_EQ(host.Call(kGetPriority, {id}).value, 32) << bad;
     }
 
-    rig::Patch get(host.Module(), "KERNEL32.dll", "GetPriorityClass", reinterpret_cast<void*>(NoPriority));
-    rig::Patch set(host.Module(), "KERNEL32.dll", "SetPriorityClass", reinterpret_cast<void*>(NoNewPriority));
+    rig::Patch get(host.Module(), "KERNEL32.dll", "GetPriorityClass", NoPriority);
+    rig::Patch set(host.Module(), "KERNEL32.dll", "SetPriorityClass", NoNewPriority);
     EXPECT_EQ(host.Text(kGetPriority, {id}), "237: Unable to Get Priority.");
     EXPECT_EQ(host.LastError(), kPriorityError);
     EXPECT_EQ(host.Text(kSetPriority, {id, "64"}), "236: Unable to Set Priority.");
@@ -663,7 +626,7 @@ TEST_F(Processes, ListModInItsThreeModes) {
                   reinterpret_cast<void**>(&realEnumModules));
     rig::Serve plain("EnumProcessModules", reinterpret_cast<void*>(ServeModules));
     std::optional<rig::Serve> beforeVista;
-    rig::Patch pause(host.Module(), "KERNEL32.dll", "Sleep", reinterpret_cast<void*>(CountSleep));
+    rig::Patch pause(host.Module(), "KERNEL32.dll", "Sleep", CountSleep);
     ASSERT_EQ(host.Initialise(), 19);
     const auto all = Split(numbers.text, '\t');
     ASSERT_GT(all.size(), 3u);

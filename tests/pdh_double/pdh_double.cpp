@@ -54,20 +54,52 @@ LSTATUS WINAPI ServeNames(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type,
     return realQuery(key, name, reserved, type, data, size);
 }
 
+// With PDH_DOUBLE_WINDOWS_CONSOLE, vekrun's console as Windows has it where
+// Wine's differs: UTF-8 takes no flags but MB_ERR_INVALID_CHARS, and a Ctrl+C
+// that no handler takes ends the process with STATUS_CONTROL_C_EXIT (Wine's
+// ends it with 0). Set before vekrun's, this handler is asked last.
+int WINAPI StrictWide(UINT codePage, DWORD flags, LPCCH text, int size, LPWSTR wide, int units) {
+    if (codePage == CP_UTF8 && (flags & ~MB_ERR_INVALID_CHARS)) return SetLastError(ERROR_INVALID_FLAGS), 0;
+    return MultiByteToWideChar(codePage, flags, text, size, wide, units);
+}
+BOOL WINAPI DefaultCtrlC(DWORD) { ExitProcess(STATUS_CONTROL_C_EXIT); }
+
+// With PDH_DOUBLE_CLOCK, vekrun's clock moves only as it sleeps, so that an
+// hour's wait passes at once; a wait that reads the clock a thousand times
+// without sleeping spins a core, and ends the process with exit 99.
+ULONGLONG now = 0, reads = 0;
+ULONGLONG WINAPI ReadClock() { return ++reads > 1000 ? ExitProcess(99), 0 : now; }
+void WINAPI PassTime(DWORD ms) { now += ms, reads = 0; }
+
 }  // namespace
 
-// Where the environment says: the counter names served (above), or a PDH.DLL that will not load.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+// Where the environment says: the counter names served, the console and the
+// clock (above), or a PDH.DLL that will not load. What it patches in vekrun
+// stays patched for the process's life, and so the double stays loaded.
+extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
     char list[256];
     const DWORD length = GetEnvironmentVariableA("PDH_DOUBLE_COUNTER_NAMES", list, sizeof list);
-    if (reason == DLL_PROCESS_ATTACH && length && length < sizeof list) {
+    const HMODULE vekrun = GetModuleHandleA(nullptr);
+    const auto patch = [self](HMODULE module, const char* dll, const char* function, auto fake, decltype(fake)* real = nullptr) {
+        HMODULE pinned;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN, reinterpret_cast<LPCSTR>(self), &pinned);
+        new rig::Patch(module, dll, function, fake, real);
+    };
+    if (reason != DLL_PROCESS_ATTACH) return TRUE;
+    if (length && length < sizeof list) {
         names.assign(list, length);
         if (names != "refuse") names += '|';
         std::replace(names.begin(), names.end(), '|', '\0');
-        for (HMODULE module : {GetModuleHandleA(nullptr), GetModuleHandleA("vekproc.dll")})  // for the process's life
-            new rig::Patch(module, "ADVAPI32.dll", "RegQueryValueExA", reinterpret_cast<void*>(ServeNames), reinterpret_cast<void**>(&realQuery));
+        for (HMODULE module : {vekrun, GetModuleHandleA("vekproc.dll")}) patch(module, "ADVAPI32.dll", "RegQueryValueExA", ServeNames, &realQuery);
     }
-    return reason != DLL_PROCESS_ATTACH || !GetEnvironmentVariableA("PDH_DOUBLE_REFUSE_LOAD", nullptr, 0);
+    if (GetEnvironmentVariableA("PDH_DOUBLE_WINDOWS_CONSOLE", nullptr, 0) && SetConsoleCtrlHandler(DefaultCtrlC, TRUE)) {
+        patch(vekrun, "KERNEL32.dll", "MultiByteToWideChar", StrictWide);
+    }
+    if (GetEnvironmentVariableA("PDH_DOUBLE_CLOCK", nullptr, 0)) {
+        patch(vekrun, "KERNEL32.dll", "GetTickCount64", ReadClock);
+        patch(vekrun, "KERNEL32.dll", "Sleep", PassTime);
+    }
+    return !GetEnvironmentVariableA("PDH_DOUBLE_REFUSE_LOAD", nullptr, 0);
 }
 
 namespace {
