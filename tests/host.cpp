@@ -118,11 +118,7 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 }
 
 bool IsUnsignedNumber(const std::string& text) {
-    if (text.empty()) return false;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-    }
-    return text.size() == 1 || text[0] != '0';
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos && (text.size() == 1 || text[0] != '0');
 }
 
 namespace {

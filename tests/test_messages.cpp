@@ -81,9 +81,7 @@ TEST(Messages, EveryTextIsStoredExactlyInTheDllsOwnResources) {
         EXPECT_STREQ(text, m.text) << m.id;
     }
     char text[256] = "";
-    for (int id : {199, 247, 901, 999, 1001}) {
-        EXPECT_EQ(LoadStringA(dll, id, text, sizeof text), 0) << id;
-    }
+    for (int id : {199, 247, 901, 999, 1001}) EXPECT_EQ(LoadStringA(dll, id, text, sizeof text), 0) << id;
     FreeLibrary(dll);
 }
 

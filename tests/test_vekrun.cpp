@@ -167,6 +167,8 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
 // from JSON's UTF-8. A line of 9,000 characters goes in pieces, with stderr redirected.
 // Sampling ends at Ctrl+C with what it took, and exit 0. The PDH double beside the copy serves
 // what Windows' console refuses and Wine's takes: flags on UTF-8, a Ctrl+C that vekrun leaves.
+constexpr char kUtf8Manifest[] = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings>"
+    "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage></windowsSettings></application></assembly>";
 TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
     HANDLE screen = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode, done, cells = 100 * 150;
@@ -177,15 +179,19 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
     SetEnvironmentVariableA("PDH_DOUBLE_WINDOWS_CONSOLE", "1");
     const std::string copy = Directory() + "pdh_full\\vekrun_\xF6\x80.exe", script = Directory() + "vekrun_long.vek";
     ASSERT_TRUE(CopyFileA((Directory() + "vekrun.exe").c_str(), copy.c_str(), FALSE));
-    const std::string longLine = "tGetData \"" + std::string(9000, 'x') + "\xF6\x80\" 0\n";
-    HANDLE file = CreateFileA(script.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_TRUE(WriteFile(file, longLine.data(), longLine.size(), &done, nullptr) && CloseHandle(file));
+    const auto save = [&done](const std::string& path, const std::string& text) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        return WriteFile(file, text.data(), text.size(), &done, nullptr) && CloseHandle(file);
+    };
+    // In UTF-8, the echo's units 8,191 and 8,192 are an astral character's halves, across the end of a piece.
+    ASSERT_TRUE(save(script, "tGetData \"" + std::string(8179, 'x') + "\xF0\x9F\x98\x80\" 0\n"));
     const std::string dll = " --dll \"" + Directory() + "vekproc.dll\" ";
-    const struct { std::string args; std::wstring shown; bool first, quiet, interrupted = false; } rows[] = {
+    const struct { std::string args; std::wstring shown; bool first, quiet, interrupted = false, utf8 = false; } rows[] = {
         {dll + "tListMod $PID 1", L"vekrun_\u00F6\u20AC.exe", false, false},
         {dll + "--json tListMod $PID 1", L"vekrun_\u00F6\u20AC.exe", false, false},
         {" --dll J\xF6\x80rg.dll tVersion", L"vekrun: cannot load J\u00F6\u20ACrg.dll", true, false},
-        {dll + "--script \"" + script + "\"", L"> tGetData \"" + std::wstring(9000, L'x') + L"\u00F6\u20AC\" 0", true, true},
+        {dll + "--script \"" + script + "\"", L"> tGetData \"" + std::wstring(8179, L'x') + L"\u00F0\u0178\u02DC\u20AC\" 0", true, true},
+        {dll + "--script \"" + script + "\"", L"> tGetData \"" + std::wstring(8179, L'x') + L"\U0001F600\" 0", true, true, false, true},
         {dll + "--every 0.05 tVersion", L"44017", true, false, true},
     };
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
@@ -193,6 +199,7 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
     for (const auto& row : rows) {
         FillConsoleOutputCharacterW(screen, L' ', cells, {0, 0}, &done);
         SetConsoleCursorPosition(screen, {0, 0});
+        if (row.utf8) ASSERT_TRUE(save(copy + ".manifest", kUtf8Manifest));
         std::string line = "\"" + copy + "\"" + row.args;
         STARTUPINFOA start = {sizeof start};
         start.dwFlags = row.quiet ? STARTF_USESTDHANDLES : 0;
@@ -212,6 +219,5 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
         EXPECT_TRUE(row.first ? at == 0 : at != std::wstring::npos) << row.args.substr(0, 80) << " at " << at;
     }
     CloseHandle(nul);
-    DeleteFileA(copy.c_str());
-    DeleteFileA(script.c_str());
+    for (const std::string& file : {copy, copy + ".manifest", script}) DeleteFileA(file.c_str());
 }

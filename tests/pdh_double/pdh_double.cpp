@@ -55,7 +55,7 @@ LSTATUS WINAPI ServeNames(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type,
 }
 
 // With PDH_DOUBLE_WINDOWS_CONSOLE, vekrun's console as Windows has it where
-// Wine's differs: UTF-8 takes no flags but MB_ERR_INVALID_CHARS, and a Ctrl+C
+// Wine's differs: UTF-8 takes no flags but MB_ERR_INVALID_CHARS, a Ctrl+C
 // that no handler takes ends the process with STATUS_CONTROL_C_EXIT (Wine's
 // ends it with 0). Set before vekrun's, this handler is asked last.
 int WINAPI StrictWide(UINT codePage, DWORD flags, LPCCH text, int size, LPWSTR wide, int units) {
@@ -63,6 +63,13 @@ int WINAPI StrictWide(UINT codePage, DWORD flags, LPCCH text, int size, LPWSTR w
     return MultiByteToWideChar(codePage, flags, text, size, wide, units);
 }
 BOOL WINAPI DefaultCtrlC(DWORD) { ExitProcess(STATUS_CONTROL_C_EXIT); }
+// Windows' console shows each half of a surrogate pair split between two writes as U+FFFD.
+BOOL WINAPI HalvesApart(HANDLE console, const void* text, DWORD units, LPDWORD written, LPVOID reserved) {
+    std::wstring shown(static_cast<const wchar_t*>(text), units);
+    if (units && IS_LOW_SURROGATE(shown[0])) shown[0] = 0xFFFD;
+    if (units && IS_HIGH_SURROGATE(shown[units - 1])) shown[units - 1] = 0xFFFD;
+    return WriteConsoleW(console, shown.data(), units, written, reserved);
+}
 
 // With PDH_DOUBLE_CLOCK, vekrun's clock moves only as it sleeps, so that an
 // hour's wait passes at once; a wait that reads the clock a thousand times
@@ -94,6 +101,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
     }
     if (GetEnvironmentVariableA("PDH_DOUBLE_WINDOWS_CONSOLE", nullptr, 0) && SetConsoleCtrlHandler(DefaultCtrlC, TRUE)) {
         patch(vekrun, "KERNEL32.dll", "MultiByteToWideChar", StrictWide);
+        patch(vekrun, "KERNEL32.dll", "WriteConsoleW", HalvesApart);
     }
     if (GetEnvironmentVariableA("PDH_DOUBLE_CLOCK", nullptr, 0)) {
         patch(vekrun, "KERNEL32.dll", "GetTickCount64", ReadClock);
