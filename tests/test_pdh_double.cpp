@@ -420,6 +420,8 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|2|System", doctor, 1, "~" + names + "PROBLEM: the English counter-name list (2 names) lacks \"ID Process\", so", ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "refuse", doctor, 1, "~" + names + "PROBLEM: the English counter-name list (HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009, value Counter) cannot be read: ", ""},
         {"PDH_DOUBLE_CLOCK", "1", " --every 3600 --samples 2 tVersion", 0, "44017\r\n44017\r\n", ""},
+        {"PDH_DOUBLE_LACKS", "PdhCloseQuery", doctor, 1, "~" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 211: May need newer version of PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n", ""},
+        {"PDH_DOUBLE_LACKS", nullptr, " --dll \"" + Directory() + "pdh_full\\pdh.dll\" tVersion", 3, "", "vekrun: the extender does not accept this host\r\n"},
         {"PDH_DOUBLE_REFUSE_LOAD", "1", doctor, 1, "~libraries         PROBLEM: PDH.DLL cannot be loaded: \n" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 230:  Could not load PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n", ""},
     };
     for (const auto& row : rows) {

@@ -53,6 +53,15 @@ LSTATUS WINAPI ServeNames(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type,
     if (names == "refuse" || rig::ServeCounterNames(names, name, type, data, size, &status)) return status;
     return realQuery(key, name, reserved, type, data, size);
 }
+// Options are 0 or REG_OPTION_OPEN_LINK, as RegOpenKeyEx's contract says; Wine ignores the rest.
+LSTATUS WINAPI StrictOpen(HKEY key, LPCSTR sub, DWORD options, REGSAM access, PHKEY opened) {
+    return options & ~REG_OPTION_OPEN_LINK ? ERROR_INVALID_PARAMETER : RegOpenKeyExA(key, sub, options, access, opened);
+}
+
+// With PDH_DOUBLE_LACKS, the extender finds no entry point of that name, as in a PDH older than it.
+std::string lacking;
+decltype(&GetProcAddress) realResolve;
+FARPROC WINAPI Resolve(HMODULE module, LPCSTR name) { return lacking == name ? nullptr : realResolve(module, name); }
 
 // With PDH_DOUBLE_WINDOWS_CONSOLE, vekrun's console as Windows has it where
 // Wine's differs: UTF-8 takes no flags but MB_ERR_INVALID_CHARS, a Ctrl+C
@@ -97,7 +106,14 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
         names.assign(list, length);
         if (names != "refuse") names += '|';
         std::replace(names.begin(), names.end(), '|', '\0');
-        for (HMODULE module : {vekrun, GetModuleHandleA("vekproc.dll")}) patch(module, "ADVAPI32.dll", "RegQueryValueExA", ServeNames, &realQuery);
+        for (HMODULE module : {vekrun, GetModuleHandleA("vekproc.dll")}) {
+            patch(module, "ADVAPI32.dll", "RegQueryValueExA", ServeNames, &realQuery);
+            patch(module, "ADVAPI32.dll", "RegOpenKeyExA", StrictOpen);
+        }
+    }
+    if (GetEnvironmentVariableA("PDH_DOUBLE_LACKS", list, sizeof list)) {
+        lacking = list;
+        patch(GetModuleHandleA("vekproc.dll"), "KERNEL32.dll", "GetProcAddress", Resolve, &realResolve);
     }
     if (GetEnvironmentVariableA("PDH_DOUBLE_WINDOWS_CONSOLE", nullptr, 0) && SetConsoleCtrlHandler(DefaultCtrlC, TRUE)) {
         patch(vekrun, "KERNEL32.dll", "MultiByteToWideChar", StrictWide);
@@ -113,8 +129,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
 namespace {
 
 // Handles are small numbers, so a test can see which one a call was given.
-constexpr ULONG_PTR kQueryBase = 0x1000;
-constexpr ULONG_PTR kCounterBase = 0x2000;
+constexpr ULONG_PTR kQueryBase = 0x1000, kCounterBase = 0x2000;
 ULONG_PTR nextQuery = kQueryBase, nextCounter = kCounterBase;
 
 // As PDH does, only handles it issued and has not closed are taken, null
@@ -143,10 +158,7 @@ void Record(const char* name, const char* text, ULONG_PTR handle, ULONG_PTR valu
 
 ULONG_PTR H(void* handle) { return reinterpret_cast<ULONG_PTR>(handle); }
 
-bool Refused(bool known) {
-    if (!known) ++script.refusedHandles;
-    return !known;
-}
+bool Refused(bool known) { return script.refusedHandles += !known, !known; }
 bool BadQuery(PDH_HQUERY query) { return Refused(queries.count(H(query)) != 0); }
 bool BadCounter(PDH_HCOUNTER counter) { return Refused(counters.count(H(counter)) != 0); }
 
@@ -166,6 +178,10 @@ extern "C" {
 
 Script* PdhDoubleScript() { return &script; }
 
+// Loaded by vekrun as its extender, the double accepts no host code.
+int32_t VEKExtenderQuery(int32_t, int32_t*, int32_t) { return 0; }
+int32_t VEKExtender2() { return -1; }
+
 PDH_STATUS WINAPI PdhOpenQuery(LPCWSTR source, DWORD_PTR userData, PDH_HQUERY* query) {
     Record("PdhOpenQuery", source ? "log file" : nullptr, 0, userData);
     if (script.openQuery) return script.openQuery;
@@ -175,34 +191,25 @@ PDH_STATUS WINAPI PdhOpenQuery(LPCWSTR source, DWORD_PTR userData, PDH_HQUERY* q
     return 0;
 }
 
-PDH_STATUS WINAPI PdhAddCounterA(PDH_HQUERY query, LPCSTR path, DWORD_PTR userData,
-                                 PDH_HCOUNTER* counter) {
+PDH_STATUS WINAPI PdhAddCounterA(PDH_HQUERY query, LPCSTR path, DWORD_PTR userData, PDH_HCOUNTER* counter) {
     return AddCounter("PdhAddCounterA", script.addCounter, query, path, userData, counter);
 }
 
 // As on a system of another language: the localised form refuses English
 // paths (addCounter), the English form takes them (addEnglish).
-PDH_STATUS WINAPI PdhAddEnglishCounterA(PDH_HQUERY query, LPCSTR path, DWORD_PTR userData,
-                                        PDH_HCOUNTER* counter) {
+PDH_STATUS WINAPI PdhAddEnglishCounterA(PDH_HQUERY query, LPCSTR path, DWORD_PTR userData, PDH_HCOUNTER* counter) {
     return AddCounter("PdhAddEnglishCounterA", script.addEnglish, query, path, userData, counter);
 }
 
-PDH_STATUS WINAPI PdhGetCounterInfoA(PDH_HCOUNTER counter, BOOLEAN explain, LPDWORD size,
-                                     PPDH_COUNTER_INFO_A info) {
+PDH_STATUS WINAPI PdhGetCounterInfoA(PDH_HCOUNTER counter, BOOLEAN explain, LPDWORD size, PPDH_COUNTER_INFO_A info) {
     Record("PdhGetCounterInfoA", info ? "block" : "size", H(counter), explain);
     if (BadCounter(counter)) return PDH_INVALID_HANDLE;
     // The record, its path, and the explain text only when it is asked for.
     const DWORD natural = static_cast<DWORD>(sizeof(PDH_COUNTER_INFO_A) + strlen(script.fullPath) +
                                              1 + (explain ? sizeof kExplain : 0));
     if (info == nullptr && *size != 0) return PDH_INVALID_ARGUMENT;  // no buffer goes with a size of zero
-    if (info == nullptr && script.infoSize) {
-        *size = script.infoSize;
-        return script.infoSizeQuery ? script.infoSizeQuery : PDH_MORE_DATA;
-    }
-    if (info == nullptr || *size < natural) {
-        *size = natural;
-        return info == nullptr && script.infoSizeQuery ? script.infoSizeQuery : PDH_MORE_DATA;
-    }
+    if (info == nullptr && script.infoSize) return *size = script.infoSize, script.infoSizeQuery ? script.infoSizeQuery : PDH_MORE_DATA;
+    if (info == nullptr || *size < natural) return *size = natural, info == nullptr && script.infoSizeQuery ? script.infoSizeQuery : PDH_MORE_DATA;
     info->dwLength = natural;
     info->dwType = script.infoType;
     info->CStatus = script.infoCStatus;
@@ -225,8 +232,7 @@ PDH_STATUS WINAPI PdhCollectQueryData(PDH_HQUERY query) {
     return script.collect[n < 2 ? n : 1];
 }
 
-PDH_STATUS WINAPI PdhGetFormattedCounterValue(PDH_HCOUNTER counter, DWORD format, LPDWORD,
-                                              PPDH_FMT_COUNTERVALUE value) {
+PDH_STATUS WINAPI PdhGetFormattedCounterValue(PDH_HCOUNTER counter, DWORD format, LPDWORD, PPDH_FMT_COUNTERVALUE value) {
     Record("PdhGetFormattedCounterValue", nullptr, H(counter), format);
     if (BadCounter(counter)) return PDH_INVALID_HANDLE;
     if (script.formatFills) {
@@ -250,19 +256,15 @@ PDH_STATUS WINAPI PdhCloseQuery(PDH_HQUERY query) {
     if (BadQuery(query)) return PDH_INVALID_HANDLE;
     if (script.close) return script.close;
     queries.erase(H(query));
-    for (auto at = counters.begin(); at != counters.end();) {
-        at = at->second == H(query) ? counters.erase(at) : ++at;
-    }
+    for (auto at = counters.begin(); at != counters.end();) at = at->second == H(query) ? counters.erase(at) : ++at;
     --script.openQueries;
     return 0;
 }
 
 PDH_STATUS WINAPI PdhBrowseCountersA(PPDH_BROWSE_DLG_CONFIG_A config) {
-    Record("PdhBrowseCountersA", config->szDialogBoxCaption, H(config->hWndOwner),
-           config->cchReturnPathLength);
+    Record("PdhBrowseCountersA", config->szDialogBoxCaption, H(config->hWndOwner), config->cchReturnPathLength);
     script.browseConfig = *config;
-    snprintf(script.browseCaption, sizeof script.browseCaption, "%s",
-             config->szDialogBoxCaption ? config->szDialogBoxCaption : "");
+    snprintf(script.browseCaption, sizeof script.browseCaption, "%s", config->szDialogBoxCaption ? config->szDialogBoxCaption : "");
     if (script.browse) return script.browse;
     // A path as long as the buffer fills it with no terminator, as a dialog may.
     const size_t length = strnlen(script.browsePath, config->cchReturnPathLength);
@@ -276,25 +278,17 @@ PDH_STATUS WINAPI PdhConnectMachineA(LPCSTR machine) {
     return script.connect;
 }
 
-PDH_STATUS WINAPI PdhEnumObjectItemsA(LPCSTR, LPCSTR, LPCSTR, LPSTR, LPDWORD, LPSTR, LPDWORD,
-                                      DWORD, DWORD) {
+PDH_STATUS WINAPI PdhEnumObjectItemsA(LPCSTR, LPCSTR, LPCSTR, LPSTR, LPDWORD, LPSTR, LPDWORD, DWORD, DWORD) {
     Record("PdhEnumObjectItemsA", nullptr, 0, 0);
     return PDH_NOT_IMPLEMENTED;
 }
 
-PDH_STATUS WINAPI PdhParseCounterPathA(LPCSTR path, PPDH_COUNTER_PATH_ELEMENTS_A elements,
-                                       LPDWORD size, DWORD flags) {
+PDH_STATUS WINAPI PdhParseCounterPathA(LPCSTR path, PPDH_COUNTER_PATH_ELEMENTS_A elements, LPDWORD size, DWORD flags) {
     Record("PdhParseCounterPathA", path, elements != nullptr, flags);
     const DWORD natural = sizeof(PDH_COUNTER_PATH_ELEMENTS_A) + 5 * 128;
-    if (elements == nullptr) {
-        *size = script.parseSize ? script.parseSize : natural;
-        return script.parseSizeQuery ? script.parseSizeQuery : PDH_MORE_DATA;
-    }
+    if (elements == nullptr) return *size = script.parseSize ? script.parseSize : natural, script.parseSizeQuery ? script.parseSizeQuery : PDH_MORE_DATA;
     if (script.parse) return script.parse;
-    if (*size < natural) {
-        *size = natural;
-        return PDH_MORE_DATA;
-    }
+    if (*size < natural) return *size = natural, PDH_MORE_DATA;
     char* text = reinterpret_cast<char*>(elements + 1);
     auto put = [&](const char* value) -> LPSTR {
         if (strcmp(value, "<null>") == 0) return nullptr;
