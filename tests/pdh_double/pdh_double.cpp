@@ -53,7 +53,7 @@ LSTATUS WINAPI ServeNames(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type,
     if (names == "refuse" || rig::ServeCounterNames(names, name, type, data, size, &status)) return status;
     return realQuery(key, name, reserved, type, data, size);
 }
-// Options are 0 or REG_OPTION_OPEN_LINK, as RegOpenKeyEx's contract says; Wine ignores the rest.
+// With the names, both open keys with options 0 or REG_OPTION_OPEN_LINK alone, as RegOpenKeyEx asks; Wine ignores the rest.
 LSTATUS WINAPI StrictOpen(HKEY key, LPCSTR sub, DWORD options, REGSAM access, PHKEY opened) {
     return options & ~REG_OPTION_OPEN_LINK ? ERROR_INVALID_PARAMETER : RegOpenKeyExA(key, sub, options, access, opened);
 }
@@ -89,8 +89,8 @@ void WINAPI PassTime(DWORD ms) { now += ms, reads = 0; }
 
 }  // namespace
 
-// Where the environment says: the counter names served, the console and the
-// clock (above), or a PDH.DLL that will not load. What it patches in vekrun
+// Where the environment says: the counter names served, an entry point lacking, the
+// console and the clock (above), or a PDH.DLL that will not load. What it patches in vekrun
 // stays patched for the process's life, and so the double stays loaded.
 extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
     char list[256];
