@@ -164,9 +164,10 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
 // script(1)), in code page 850: "ö" (0xF6 in the ANSI code page) written as bytes shows
 // as "÷". Wine's msvcrt converts bytes to a console as Latin-1, where Windows' does not:
 // the euro sign (0x80) shows only when vekrun converts them itself, from ANSI text and
-// from JSON's UTF-8. A line of 9,000 characters goes in pieces, with stderr redirected.
-// Sampling ends at Ctrl+C with what it took, and exit 0. The PDH double beside the copy serves
-// what Windows' console refuses and Wine's takes: flags on UTF-8, a Ctrl+C that vekrun leaves.
+// from JSON's UTF-8. A long line goes in pieces (stderr redirected), never between the halves of
+// a pair where a manifest makes the ANSI code page UTF-8. Sampling ends at Ctrl+C, exit 0. The PDH
+// double beside the copy serves Windows' console: no flags on UTF-8, a Ctrl+C left ends the process,
+// a pair written in two halves shows as two U+FFFD.
 constexpr char kUtf8Manifest[] = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings>"
     "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage></windowsSettings></application></assembly>";
 TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
