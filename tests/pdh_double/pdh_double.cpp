@@ -83,9 +83,9 @@ BOOL WINAPI HalvesApart(HANDLE console, const void* text, DWORD units, LPDWORD w
 // With PDH_DOUBLE_CLOCK, vekrun's clock moves only as it sleeps, so that an
 // hour's wait passes at once; a wait that reads the clock a thousand times
 // without sleeping spins a core, and ends the process with exit 99.
-ULONGLONG now = 0, reads = 0;
-ULONGLONG WINAPI ReadClock() { return ++reads > 1000 ? ExitProcess(99), 0 : now; }
-void WINAPI PassTime(DWORD ms) { now += ms, reads = 0; }
+ULONGLONG slept = 0, reads = 0;
+ULONGLONG WINAPI ReadClock() { return ++reads > 1000 ? ExitProcess(99), 0 : slept; }
+void WINAPI PassTime(DWORD ms) { slept += ms, reads = 0; }
 
 }  // namespace
 
@@ -93,27 +93,27 @@ void WINAPI PassTime(DWORD ms) { now += ms, reads = 0; }
 // console and the clock (above), or a PDH.DLL that will not load. What it patches in vekrun
 // stays patched for the process's life, and so the double stays loaded.
 extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
+    if (reason != DLL_PROCESS_ATTACH) return TRUE;
     char list[256];
     const DWORD length = GetEnvironmentVariableA("PDH_DOUBLE_COUNTER_NAMES", list, sizeof list);
-    const HMODULE vekrun = GetModuleHandleA(nullptr);
+    const HMODULE vekrun = GetModuleHandleA(nullptr), extender = GetModuleHandleA("vekproc.dll");
     const auto patch = [self](HMODULE module, const char* dll, const char* function, auto fake, decltype(fake)* real = nullptr) {
         HMODULE pinned;
         GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN, reinterpret_cast<LPCSTR>(self), &pinned);
         new rig::Patch(module, dll, function, fake, real);
     };
-    if (reason != DLL_PROCESS_ATTACH) return TRUE;
     if (length && length < sizeof list) {
         names.assign(list, length);
         if (names != "refuse") names += '|';
         std::replace(names.begin(), names.end(), '|', '\0');
-        for (HMODULE module : {vekrun, GetModuleHandleA("vekproc.dll")}) {
+        for (HMODULE module : {vekrun, extender}) {
             patch(module, "ADVAPI32.dll", "RegQueryValueExA", ServeNames, &realQuery);
             patch(module, "ADVAPI32.dll", "RegOpenKeyExA", StrictOpen);
         }
     }
     if (GetEnvironmentVariableA("PDH_DOUBLE_LACKS", list, sizeof list)) {
         lacking = list;
-        patch(GetModuleHandleA("vekproc.dll"), "KERNEL32.dll", "GetProcAddress", Resolve, &realResolve);
+        patch(extender, "KERNEL32.dll", "GetProcAddress", Resolve, &realResolve);
     }
     if (GetEnvironmentVariableA("PDH_DOUBLE_WINDOWS_CONSOLE", nullptr, 0) && SetConsoleCtrlHandler(DefaultCtrlC, TRUE)) {
         patch(vekrun, "KERNEL32.dll", "MultiByteToWideChar", StrictWide);
