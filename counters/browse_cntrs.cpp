@@ -99,6 +99,19 @@ int ChosenValue(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter, int32
     return kSucceeded;
 }
 
+// A modal dialog in a process whose window station is not visible (a
+// service's) waits for an answer nobody can give. Where the flags cannot be
+// read, the dialog is shown as it always was.
+bool WindowStationVisible() {
+    HWINSTA station = GetProcessWindowStation();
+    USEROBJECTFLAGS flags;
+    DWORD needed = 0;
+    if (station == nullptr || !GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed)) {
+        return true;
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 }  // namespace
 
 int tBrowseCntrs(KeywordCall& call) {
@@ -108,6 +121,10 @@ int tBrowseCntrs(KeywordCall& call) {
     if ((mode != 0 && mode != 1) || (format != 0 && format != 1)) return kMsgInvalidFlags;
     // Outside the loader's all-present test: never call a missing entry.
     if (mode == 0 && apiTable.PdhGetCounterInfoA == nullptr) return kMsgOldPdh;
+    if (!WindowStationVisible()) {
+        savedErrorCode = ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION;
+        return kMsgBrowseFailed;
+    }
 
     PDH_HQUERY query = nullptr;
     PDH_STATUS status = apiTable.PdhOpenQuery(nullptr, 0, &query);

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "extender.h"
+#include "system_library.h"
 
 #include <shlobj.h>
 
@@ -54,7 +55,7 @@ int GetSettingsFolder(char* buffer, int size) {
     buffer[0] = '\0';
     bool found = false;
 
-    HMODULE shell32 = LoadLibraryA("SHELL32.DLL");
+    HMODULE shell32 = LoadSystemLibrary("SHELL32.DLL");
     HMODULE shfolder = nullptr;
     SHGetFolderPathAFn getFolderPath = nullptr;
     if (shell32) {
@@ -62,7 +63,7 @@ int GetSettingsFolder(char* buffer, int size) {
             reinterpret_cast<void*>(GetProcAddress(shell32, "SHGetFolderPathA")));
     }
     if (!getFolderPath) {
-        shfolder = LoadLibraryA("SHFOLDER.DLL");
+        shfolder = LoadSystemLibrary("SHFOLDER.DLL");
         if (shfolder) {
             getFolderPath = reinterpret_cast<SHGetFolderPathAFn>(
                 reinterpret_cast<void*>(GetProcAddress(shfolder, "SHGetFolderPathA")));

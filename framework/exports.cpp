@@ -145,6 +145,7 @@ extern "C" int32_t VEKExtender2(HWND hostWindow, uint64_t, uint32_t hostTag, int
         case kCallEnumerate:
             return EnumerateKeyword(keywordIndex, static_cast<KeywordEntry*>(slots));
         case kCallTerminate:
+            CloseScriptHandles();
             ApiRelease();
             return 1;
         default:

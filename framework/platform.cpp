@@ -1,6 +1,7 @@
 // Which Windows family runs us, and the optional system libraries that serve
 // the keyword functions, resolved by name so that none is a load-time import.
 #include "extender.h"
+#include "system_library.h"
 
 namespace vek {
 
@@ -17,7 +18,7 @@ bool Resolve(HMODULE module, const char* name, Fn& entry) {
 }
 
 void LoadToolhelp() {
-    apiTable.toolhelpModule = LoadLibraryA("Kernel32.DLL");
+    apiTable.toolhelpModule = LoadSystemLibrary("Kernel32.DLL");
     if (apiTable.toolhelpModule == nullptr) return;
     HMODULE m = apiTable.toolhelpModule;
     bool all = true;
@@ -30,7 +31,7 @@ void LoadToolhelp() {
 }
 
 void LoadPsapi() {
-    apiTable.psapiModule = LoadLibraryA("PSAPI.DLL");
+    apiTable.psapiModule = LoadSystemLibrary("PSAPI.DLL");
     if (apiTable.psapiModule == nullptr) return;
     HMODULE m = apiTable.psapiModule;
     bool all = true;
@@ -46,7 +47,7 @@ void LoadPsapi() {
 }
 
 void LoadPdh() {
-    apiTable.pdhModule = LoadLibraryA("PDH.DLL");
+    apiTable.pdhModule = LoadSystemLibrary("PDH.DLL");
     if (apiTable.pdhModule == nullptr) return;
     HMODULE m = apiTable.pdhModule;
     Resolve(m, "PdhOpenQuery", apiTable.PdhOpenQuery);

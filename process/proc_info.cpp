@@ -8,6 +8,7 @@ namespace {
 
 constexpr DWORD kModuleCapacity = 1024;
 constexpr DWORD kModuleEntrySize = 568;
+constexpr DWORD kLongPathCapacity = 32768;  // the longest path Windows knows, and its NUL
 constexpr DWORD kProcessInfoAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 // While a process starts or changes its module list, EnumProcessModules
 // fails with ERROR_PARTIAL_COPY (299); a few short waits usually see it
@@ -68,8 +69,12 @@ int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
         if (count > kModuleCapacity) count = kModuleCapacity;
         bool first = true;
         for (DWORD i = 0; i < count; ++i) {
-            char path[MAX_PATH];
-            if (apiTable.GetModuleFileNameExA(process, modules[i], path, MAX_PATH) == 0) continue;
+            // A long-path-aware process (Windows 10 1607 on) loads modules
+            // from paths beyond MAX_PATH; a path that does not fit comes
+            // back cut, with the buffer's size, and is never listed so.
+            char path[kLongPathCapacity];
+            const DWORD length = apiTable.GetModuleFileNameExA(process, modules[i], path, kLongPathCapacity);
+            if (length == 0 || length >= kLongPathCapacity) continue;
             if (!ValidListMode(mode)) return kMsgInvalidFlags;
             char number[kUInt64TextCapacity];
             UInt64ToText(reinterpret_cast<uintptr_t>(modules[i]), number);
@@ -119,7 +124,8 @@ int tGetProcInfo(KeywordCall& call) {
     if (!IsIntegerText(idText)) return kMsgInvalidParameter;
     if (!OnNtPath()) return kMsgWrongPlatform;
 
-    HANDLE process = OpenProcess(kProcessInfoAccess, FALSE, static_cast<DWORD>(TextToInt32(idText)));
+    // From Vista on GetProcessMemoryInfo needs the limited query right alone.
+    HANDLE process = OpenProcessForQuery(kProcessInfoAccess, static_cast<DWORD>(TextToInt32(idText)));
     if (process == nullptr) return OpenProcessFailure(kMsgProcInfoFailed);
     HandleGuard guard(process);
 

@@ -25,8 +25,10 @@ for d in $dlls; do
     *) say "unexpected import: $d" ;;
   esac
 done
+# LoadLibraryA would find a library by its bare name through the search
+# path, the host's folder first: system libraries come from the system folder.
 for f in CreateToolhelp32Snapshot Process32First Process32Next Module32First Module32Next \
-         SHGetFolderPathA EnumProcesses K32EnumProcesses GetProcessMemoryInfo; do
+         SHGetFolderPathA EnumProcesses K32EnumProcesses GetProcessMemoryInfo LoadLibraryA; do
   printf '%s\n' "$tables" | grep -Eq "^\s+[0-9a-f]+\s+[0-9]+\s+$f$" && say "$f is imported"
 done
 

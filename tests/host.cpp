@@ -106,6 +106,22 @@ std::string Directory() {
     return self.substr(0, self.find_last_of('\\') + 1);
 }
 
+bool CopyBesideDouble(const std::string& copy, const std::string& settings) {
+    const std::string manifest = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
+        "<assemblyIdentity type=\"win32\" name=\"vekrun.double\" version=\"1.0.0.0\"/><file name=\"pdh.dll\"/>" +
+        settings + "</assembly>";
+    HANDLE file = CreateFileA((copy + ".manifest").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD done;
+    const bool written = file != INVALID_HANDLE_VALUE && WriteFile(file, manifest.data(), manifest.size(), &done, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return written && CopyFileA((Directory() + "vekrun.exe").c_str(), copy.c_str(), FALSE);
+}
+
+void RemoveCopy(const std::string& copy) {
+    DeleteFileA(copy.c_str());
+    DeleteFileA((copy + ".manifest").c_str());
+}
+
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
     size_t start = 0;

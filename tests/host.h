@@ -79,6 +79,14 @@ std::string Directory();  // of the running test program, with a trailing backsl
 std::vector<std::string> Split(const std::string& text, char separator);
 bool IsUnsignedNumber(const std::string& text);
 
+// A copy of vekrun at `copy` that loads the PDH double from its own folder
+// wherever a system library is asked for by name: its manifest lists pdh.dll
+// as a file of the application, and the loader takes that redirection before
+// any search, LOAD_LIBRARY_SEARCH_SYSTEM32's too. `settings` goes into the
+// manifest as well (a windowsSettings element). Removed with RemoveCopy.
+bool CopyBesideDouble(const std::string& copy, const std::string& settings = std::string());
+void RemoveCopy(const std::string& copy);
+
 // Runs a command line, returns its exit code, with stdout and stderr.
 DWORD Run(const std::string& commandLine, std::string* out = nullptr, std::string* err = nullptr);
 

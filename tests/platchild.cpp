@@ -38,9 +38,10 @@ int32_t Copy(int32_t status, uint32_t, HostContext*, ResultSlot* result) {
 }
 
 std::string without;
-decltype(&LoadLibraryA) realLoad;
-HMODULE WINAPI RefuseLibrary(LPCSTR name) {
-    if (lstrcmpiA(name, without.c_str()) != 0) return realLoad(name);
+decltype(&LoadLibraryExA) realLoad;
+HMODULE WINAPI RefuseLibrary(LPCSTR name, HANDLE file, DWORD flags) {
+    const char* base = strrchr(name, '\\');
+    if (lstrcmpiA(base ? base + 1 : name, without.c_str()) != 0) return realLoad(name, file, flags);
     return SetLastError(ERROR_MOD_NOT_FOUND), nullptr;
 }
 
@@ -78,8 +79,7 @@ int main(int argc, char** argv) {
     } else if (argc > 2 && strncmp(argv[2], "-without:", 9) == 0) {
         without = argv[first++] + 9;
         if (without.find('.') != std::string::npos) {
-            library.emplace(module, "KERNEL32.dll", "LoadLibraryA", reinterpret_cast<void*>(RefuseLibrary),
-                            reinterpret_cast<void**>(&realLoad));
+            library.emplace(module, "KERNEL32.dll", "LoadLibraryExA", RefuseLibrary, &realLoad);
         } else {
             entry.emplace(without.c_str(), nullptr);
         }

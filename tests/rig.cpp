@@ -90,7 +90,7 @@ void Judge(Value value, bool acquired, bool succeeded, const char* what) {
 REAL(HeapAlloc); REAL(HeapReAlloc); REAL(HeapFree); REAL(GlobalAlloc); REAL(GlobalFree);
 REAL(OpenProcess); REAL(CloseHandle); REAL(OpenProcessToken); REAL(OpenThreadToken);
 REAL(RegOpenKeyExA); REAL(RegQueryValueExA); REAL(RegCloseKey);
-REAL(LoadLibraryA); REAL(FreeLibrary); REAL(GetProcAddress);
+REAL(LoadLibraryExA); REAL(FreeLibrary); REAL(GetProcAddress);
 decltype(&::CreateToolhelp32Snapshot) realSnapshot;
 PDH_STATUS(WINAPI* realPdhOpenQuery)(LPCWSTR, DWORD_PTR, PDH_HQUERY*);
 PDH_STATUS(WINAPI* realPdhCloseQuery)(PDH_HQUERY);
@@ -177,8 +177,8 @@ LSTATUS WINAPI CountRegCloseKey(HKEY key) {
     Judge(key, acquired, status == ERROR_SUCCESS, "registry key");
     return status;
 }
-HMODULE WINAPI CountLoadLibraryA(LPCSTR name) {
-    HMODULE module = realLoadLibraryA(name);
+HMODULE WINAPI CountLoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+    HMODULE module = realLoadLibraryExA(name, file, flags);
     Acquired(books.libraries, module);
     return module;
 }
@@ -237,7 +237,7 @@ const Thunk thunks[] = {
     THUNK("KERNEL32.dll", CloseHandle),   THUNK("ADVAPI32.dll", OpenProcessToken),
     THUNK("ADVAPI32.dll", OpenThreadToken), THUNK("ADVAPI32.dll", RegOpenKeyExA),
     THUNK("ADVAPI32.dll", RegQueryValueExA), THUNK("ADVAPI32.dll", RegCloseKey),
-    THUNK("KERNEL32.dll", LoadLibraryA),  THUNK("KERNEL32.dll", FreeLibrary),
+    THUNK("KERNEL32.dll", LoadLibraryExA), THUNK("KERNEL32.dll", FreeLibrary),
     {"KERNEL32.dll", "GetProcAddress", reinterpret_cast<void*>(Resolve),
      reinterpret_cast<void**>(&realGetProcAddress)},
 };
@@ -254,7 +254,9 @@ bool ServeCounterNames(const std::string& list, LPCSTR name, LPDWORD type, LPBYT
     if (type) *type = REG_MULTI_SZ;
     const bool fits = data == nullptr || *size >= needed;
     if (data && fits) memcpy(data, list.data(), needed);
-    *size = needed;
+    // The list is served by the performance library, which leaves a size too
+    // small as it was (HKEY_PERFORMANCE_TEXT's rule, as Windows keeps it).
+    if (fits) *size = needed;
     *status = fits ? ERROR_SUCCESS : ERROR_MORE_DATA;
     return true;
 }

@@ -57,8 +57,8 @@ struct Fault {
 // lacks.
 extern const std::string kWindowsCounterNames;
 
-// Answers a read of the value "Counter" from `list` as the registry would
-// (size query, read, ERROR_MORE_DATA for a small buffer) into *status;
+// Answers a read of the value "Counter" from `list` as Windows does (size
+// query, read, ERROR_MORE_DATA with the size left alone for a small buffer) into *status;
 // false for any other value, which the caller passes on.
 bool ServeCounterNames(const std::string& list, LPCSTR name, LPDWORD type, LPBYTE data,
                        LPDWORD size, LSTATUS* status);

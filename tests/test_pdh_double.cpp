@@ -22,10 +22,18 @@ namespace {
 
 const char kPath[] = "\\\\DOUBLE\\Widget(left)\\Turns";
 
+// The extender asks for PDH.DLL from the system folder alone: the double
+// stands in for that one load.
+decltype(&LoadLibraryExA) realLoadEx;
+HMODULE WINAPI LoadDouble(LPCSTR name, HANDLE file, DWORD flags) {
+    if (lstrcmpiA(name, "PDH.DLL") != 0 || flags != LOAD_LIBRARY_SEARCH_SYSTEM32) return realLoadEx(name, file, flags);
+    return realLoadEx((Directory() + "pdh_full\\pdh.dll").c_str(), file, 0);
+}
+
 class WithDouble : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(SetDllDirectoryA((Directory() + "pdh_full").c_str()));
+        ASSERT_TRUE(fromDouble.Active());
         ASSERT_EQ(host.Initialise(), 19);
         s = pdhdouble::Attached();
         ASSERT_NE(s, nullptr) << "the double is not the PDH.DLL that was loaded";
@@ -43,8 +51,22 @@ protected:
     }
 
     Host host;
+    rig::Patch fromDouble{host.Module(), "KERNEL32.dll", "LoadLibraryExA", LoadDouble, &realLoadEx};
     Script* s = nullptr;
 };
+
+// The flags of this process's window station, without WSF_VISIBLE, as a
+// service's; or, not readable, a refusal.
+BOOL stationReadable;
+BOOL WINAPI StationFlags(HANDLE object, int index, PVOID info, DWORD size, LPDWORD needed) {
+    if (!stationReadable || object != GetProcessWindowStation() || index != UOI_FLAGS || size < sizeof(USEROBJECTFLAGS)) {
+        return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
+    }
+    const USEROBJECTFLAGS flags = {FALSE, FALSE, 0};
+    memcpy(info, &flags, sizeof flags);
+    if (needed) *needed = sizeof flags;
+    return TRUE;
+}
 
 HGLOBAL WINAPI NoGlobalAlloc(UINT, SIZE_T) { return SetLastError(ERROR_NOT_ENOUGH_MEMORY), nullptr; }
 
@@ -286,6 +308,18 @@ TEST_F(WithDouble, BrowseConfiguresTheDialogAndGivesTheReportedFullPath) {
     pdhdouble::Forget(*s);
     ASSERT_EQ(Browse("0").status, 0);
     EXPECT_EQ(s->calls[2].text, std::string(1023, 'p'));
+
+    // In a service, whose window station is not visible, nobody could answer
+    // the dialog: 210 with 1459 at once, before any PDH call. Flags that
+    // cannot be read show the dialog as before.
+    for (const BOOL readable : {TRUE, FALSE}) {
+        stationReadable = readable;
+        rig::Patch station(host.Module(), "USER32.dll", "GetUserObjectInformationA", StationFlags);
+        pdhdouble::Forget(*s);
+        EXPECT_EQ(Browse("0").text, readable ? "210 : tBrowseCntrs function failed." : "\\\\DOUBLE\\Widget(left)\\Turns");
+        EXPECT_EQ(host.LastError(), readable ? 1459u : 0u);
+        EXPECT_EQ(s->callCount == 0, readable == TRUE) << "the dialog and its PDH calls";
+    }
 }
 
 TEST_F(WithDouble, ACancelledDialogReturnsMinusFiveWithoutTheCallback) {
@@ -401,7 +435,7 @@ TEST_F(WithDouble, RemoteConnPassesTheNameAndLogsFailures) {
 // dialog chosen or cancelled, and the doctor's checks of what it needs.
 TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
     const std::string copy = Directory() + "pdh_full\\vekrun.exe";
-    ASSERT_TRUE(CopyFileA((Directory() + "vekrun.exe").c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(CopyBesideDouble(copy));
     const std::string browse = " tBrowseCntrs 0 0 \"\" \"\" \"\"", doctor = " --doctor", pdh = "pdh               ", names = "counter names     ";
     const std::string cause = " as a decimal: this PDH stores whole numbers where decimals go, as Wine's does, so decimal reads "
                               "(format 1 of tGetData and tBrowseCntrs) are wrong on this machine. Read counters as whole numbers (format 0) here.\r\n";
@@ -434,7 +468,7 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         EXPECT_EQ(err, row.err) << row.args;
         SetEnvironmentVariableA(row.variable, nullptr);
     }
-    DeleteFileA(copy.c_str());
+    RemoveCopy(copy);
 }
 
 TEST_F(WithDouble, DialogParseAndConnectHoldUpUnderLongUseAndBadInput) {

@@ -80,6 +80,13 @@ TEST(Platforms, EachWindowsVersionGivesItsWholeOutput) {
          {"load 1", "init 19", "psapi 1", "pdh 1", "open 1024", "25 -1 202: Could not open process. Access denied.",
           "14 0 5", "after 0 0"}},
         {"vista win10", {"-deny:1024", "25:" + self}, {"load 1", "init 19", "psapi 1", "pdh 1", "open 1024", "open 4096", "25 0 32", "after 0 0"}},
+        // The memory figures likewise; and all access, which before Vista is the
+        // mask without Vista's bits (0x1F0FFF), as those systems refuse the rest.
+        {"winxp64 win2003", {"-deny:1040", "5:" + self, "3:" + self + ":1"},
+         {"load 1", "init 19", "psapi 1", "pdh 1", "open 1040", "5 -1 202: Could not open process. Access denied.",
+          "open 2035711", "3 0 *", "after 0 0"}},
+        {"vista win10", {"-deny:1040", "5:" + self, "3:" + self + ":1"},
+         {"load 1", "init 19", "psapi 1", "pdh 1", "open 1040", "open 4096", "5 0 *", "open 2097151", "3 0 *", "after 0 0"}},
     };
     for (const auto& row : rows) {
         for (const std::string& version : Split(row.version, ' ')) {

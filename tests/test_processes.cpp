@@ -105,13 +105,33 @@ LPVOID WINAPI FailHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T byt
 
 // OpenProcess as the extender asks for it; a nonzero openError refuses,
 // and limitedError the limited query right in its place (0 grants it).
+// Whether this process's token has SeDebugPrivilege enabled (Wine's tokens
+// hold it disabled).
+bool DebugPrivilegeEnabled() {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    union { TOKEN_PRIVILEGES list; BYTE bytes[4096]; } held;
+    DWORD size = 0;
+    const BOOL read = GetTokenInformation(token, TokenPrivileges, &held, sizeof held, &size);
+    CloseHandle(token);
+    LUID debug;
+    LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &debug);
+    for (DWORD i = 0; read && i < held.list.PrivilegeCount; ++i) {
+        const LUID_AND_ATTRIBUTES& p = held.list.Privileges[i];
+        if (p.Luid.LowPart == debug.LowPart && p.Luid.HighPart == debug.HighPart) return p.Attributes & SE_PRIVILEGE_ENABLED;
+    }
+    return false;
+}
+
 decltype(&OpenProcess) realOpen;
 DWORD openAccess, openError, limitedError;
 std::string accesses;  // each open's, in order
 BOOL openInherit;
 int opens;
+bool debugAtOpen;
 HANDLE WINAPI RecordOpen(DWORD access, BOOL inherit, DWORD id) {
     ++opens;
+    debugAtOpen = DebugPrivilegeEnabled();
     openAccess = access;
     accesses += std::to_string(access) + " ";
     openInherit = inherit;
@@ -124,6 +144,11 @@ HANDLE WINAPI RecordOpen(DWORD access, BOOL inherit, DWORD id) {
 constexpr DWORD kPriorityError = ERROR_GEN_FAILURE;
 DWORD WINAPI NoPriority(HANDLE) { return SetLastError(kPriorityError), 0; }
 BOOL WINAPI NoNewPriority(HANDLE, DWORD) { return SetLastError(kPriorityError), FALSE; }
+// Windows without SeIncreaseBasePriorityPrivilege: realtime asked, High set, success said.
+decltype(&SetPriorityClass) realSetPriority;
+BOOL WINAPI HighForRealtime(HANDLE process, DWORD priorityClass) {
+    return realSetPriority(process, priorityClass == REALTIME_PRIORITY_CLASS ? HIGH_PRIORITY_CLASS : priorityClass);
+}
 
 // EnumProcesses with as many processes as a row says, within the array.
 DWORD servedProcesses;
@@ -158,7 +183,7 @@ decltype(&LookupPrivilegeValueA) realLookup;
 decltype(&OpenProcessToken) realProcessToken;
 decltype(&OpenThreadToken) realThreadToken;
 decltype(&AdjustTokenPrivileges) realAdjust;
-enum Step { kNone, kLookup, kProcessToken, kBothTokens, kAdjust };
+enum Step { kNone, kLookup, kProcessToken, kBothTokens, kAdjust, kRestore };
 Step failing;
 std::string steps;  // the calls made, with what they were asked
 BOOL Failing(Step step) {
@@ -180,15 +205,19 @@ BOOL WINAPI RecordThreadToken(HANDLE thread, DWORD access, BOOL self, PHANDLE to
     if (failing == kBothTokens) return SetLastError(ERROR_NO_TOKEN), FALSE;
     return realProcessToken(GetCurrentProcess(), access, token);
 }
+// The restore (no previous state asked) that kRestore fails is still made,
+// so that the process keeps its token as it was.
 BOOL WINAPI RecordAdjust(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD length,
                          PTOKEN_PRIVILEGES previous, PDWORD returned) {
     LUID debug;
     realLookup(nullptr, "SeDebugPrivilege", &debug);
+    const bool restoring = previous == nullptr && returned == nullptr;
     steps += "adjust:" + std::to_string(disableAll) + ":" + std::to_string(state->PrivilegeCount) +
-             (memcmp(&state->Privileges[0].Luid, &debug, sizeof debug) ? ":other" : "") +
-             ":" + std::to_string(state->Privileges[0].Attributes) + ":" + std::to_string(length) +
-             ":" + std::to_string(previous == nullptr && returned == nullptr) + " ";
-    return Failing(kAdjust) ? FALSE : realAdjust(token, disableAll, state, length, previous, returned);
+             (state->PrivilegeCount && memcmp(&state->Privileges[0].Luid, &debug, sizeof debug) ? ":other" : "") +
+             ":" + std::to_string(state->PrivilegeCount ? state->Privileges[0].Attributes : 99) + ":" + std::to_string(length) +
+             ":" + std::to_string(restoring) + " ";
+    if (Failing(restoring ? kRestore : kAdjust)) return restoring ? (realAdjust(token, disableAll, state, length, previous, returned), FALSE) : FALSE;
+    return realAdjust(token, disableAll, state, length, previous, returned);
 }
 
 // EnumProcessModules and its Ex form as 64-bit Windows gives them for a
@@ -217,20 +246,34 @@ BOOL WINAPI ServeModulesEx(HANDLE process, HMODULE* modules, DWORD size, LPDWORD
     }
     return TRUE;
 }
+// One module's path as a long-path-aware process has it, beyond MAX_PATH,
+// given as Windows gives it: cut to the buffer, with the buffer's size.
+const std::string kLongPath = "C:\\" + std::string(300, 'p') + ".dll";
+HMODULE longModule;
+decltype(&GetModuleFileNameExA) realModulePath;
+DWORD WINAPI ServeLongPath(HANDLE process, HMODULE module, LPSTR path, DWORD size) {
+    if (module != longModule) return realModulePath(process, module, path, size);
+    const DWORD copied = std::min<DWORD>(size - 1, kLongPath.size());
+    memcpy(path, kLongPath.data(), copied);
+    path[copied] = '\0';
+    return copied < kLongPath.size() ? size : copied;
+}
 DWORD slept;  // the pauses between tries, in milliseconds
 void WINAPI CountSleep(DWORD ms) { slept += ms; }
 BOOL WINAPI ServeModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
     return ServeModulesEx(process, modules, size, needed, kPlainForm);
 }
 
-// CloseHandle and TerminateProcess of handles that are not there: what
-// they were given.
+// CloseHandle and TerminateProcess: what they were given. This process is
+// never ended, whatever the extender asks.
 decltype(&CloseHandle) realClose;
-HANDLE closed;
-BOOL WINAPI RecordClose(HANDLE handle) {
-    closed = handle;
-    if (reinterpret_cast<uintptr_t>(handle) > 0xFFFFF) return SetLastError(ERROR_INVALID_HANDLE), FALSE;
-    return realClose(handle);
+decltype(&TerminateProcess) realTerminate;
+HANDLE closed, terminated;
+BOOL WINAPI RecordClose(HANDLE handle) { return closed = handle, realClose(handle); }
+BOOL WINAPI RecordTerminate(HANDLE process, UINT code) {
+    terminated = process;
+    if (process == GetCurrentProcess() || GetProcessId(process) == GetCurrentProcessId()) return SetLastError(ERROR_ACCESS_DENIED), FALSE;
+    return realTerminate(process, code);
 }
 
 class Processes : public ::testing::Test {
@@ -435,8 +478,10 @@ TEST_F(Processes, OpenInEveryModeAndKillThroughTerminateRights) {
     }
 }
 
-// Mode 3 enables the debug privilege on every call before it opens; a
-// step that fails refuses with 244, opening nothing and keeping the code.
+// Mode 3 enables the debug privilege on every call for its open alone, and
+// puts it back as it was (Wine's tokens hold it disabled); a step that fails
+// refuses with 244, opening nothing and keeping the code; a failed restore
+// changes no answer.
 TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
     rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", RecordOpen, &realOpen);
     rig::Patch lookup(host.Module(), "ADVAPI32.dll", "LookupPrivilegeValueA", RecordLookup, &realLookup);
@@ -444,16 +489,19 @@ TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
     rig::Patch thread(host.Module(), "ADVAPI32.dll", "OpenThreadToken", RecordThreadToken, &realThreadToken);
     rig::Patch adjust(host.Module(), "ADVAPI32.dll", "AdjustTokenPrivileges", RecordAdjust, &realAdjust);
     ASSERT_TRUE(adjust.Active());
-    const std::string enable = "lookup::SeDebugPrivilege process:1:32 adjust:0:1:2:0:1 ";
+    const std::string enable = "adjust:0:1:2:256:0 ", restore = "adjust:0:1:0:0:1 ";
+    const std::string opened = "lookup::SeDebugPrivilege process:1:40 ";
     struct { Step fail; std::string steps; bool opened; } rows[] = {
-        {kNone, enable, true},
-        {kNone, enable, true},  // nothing remembers the first success
-        {kProcessToken, "lookup::SeDebugPrivilege process:1:32 thread:1:32:1 adjust:0:1:2:0:1 ", true},
+        {kNone, opened + enable + restore, true},
+        {kNone, opened + enable + restore, true},  // nothing remembers the first success
+        {kProcessToken, opened + "thread:1:40:1 " + enable + restore, true},
         {kLookup, "lookup::SeDebugPrivilege ", false},
-        {kBothTokens, "lookup::SeDebugPrivilege process:1:32 thread:1:32:1 ", false},
-        {kAdjust, enable, false},
+        {kBothTokens, opened + "thread:1:40:1 ", false},
+        {kAdjust, opened + enable, false},
+        {kRestore, opened + enable + restore, true},
     };
     Sleeper child;
+    ASSERT_FALSE(DebugPrivilegeEnabled());
     for (const auto& row : rows) {
         failing = row.fail;
         steps.clear();
@@ -462,7 +510,9 @@ TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
         Outcome o = host.Call(kOpenProc, {std::to_string(child.Id()), "3"});
         EXPECT_EQ(steps, row.steps) << row.fail;
         EXPECT_EQ(opens, row.opened ? 1 : 0) << row.fail;
+        EXPECT_FALSE(DebugPrivilegeEnabled()) << row.fail << ": left enabled";
         if (row.opened) {
+            EXPECT_TRUE(debugAtOpen) << row.fail << ": not enabled for the open";
             EXPECT_EQ(o.status, 0) << row.fail << ": " << o.text;
             EXPECT_EQ(host.Call(kCloseProc, {std::to_string(o.value)}).value, 1);
         } else {
@@ -473,43 +523,75 @@ TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
     failing = kNone;
 }
 
-TEST_F(Processes, CloseProcClosesOnceAndKeepsTheCode) {
-    Sleeper child;
-    Outcome open = host.Call(kOpenProc, {std::to_string(child.Id()), "2"});
-    ASSERT_EQ(open.status, 0);
-    const std::string handle = std::to_string(open.value);
-    EXPECT_EQ(host.Call(kCloseProc, {handle}).value, 1);
-    EXPECT_EQ(host.Text(kCloseProc, {handle}), "229: tCloseProc failed.");
-    EXPECT_EQ(host.LastError(), 6u);
-    EXPECT_EQ(host.Text(kCloseProc, {"abc"}), "229: tCloseProc failed.");
-    EXPECT_EQ(host.LastError(), 6u);
-
-    // The handle number widens by sign extension, from its 32-bit reading.
+// tCloseProc and tKillProc reach the system only with a handle that tOpenProc
+// gave and the script has not closed: Windows hands a closed handle's number
+// out again at once, so any other number (one of the host's, a pseudo-handle,
+// text, one closed already) is refused with code 6 and reaches neither call.
+// A given handle to the host's own process is never terminated (5). At most
+// 4,096 are held: the next is closed again and refused (201, code 4), and
+// terminate closes what the script left open.
+TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
     rig::Patch close(host.Module(), "KERNEL32.dll", "CloseHandle", RecordClose, &realClose);
-    struct { const char* text; uint64_t handle; } rows[] = {
-        {"-4", 0xFFFFFFFFFFFFFFFCull},
-        {"-2147483648", 0xFFFFFFFF80000000ull},
-        {"4294967295", 0x7FFFFFFFull},
-        {" 2147483647x", 0x7FFFFFFFull},
+    rig::Patch kill(host.Module(), "KERNEL32.dll", "TerminateProcess", RecordTerminate, &realTerminate);
+    Sleeper child;
+    HANDLE hostsOwn = OpenProcess(PROCESS_TERMINATE, FALSE, child.Id());
+    const std::string own = std::to_string(reinterpret_cast<intptr_t>(hostsOwn));
+    const std::string given = std::to_string(host.Call(kOpenProc, {std::to_string(child.Id()), "1"}).value);
+    const std::string itself = std::to_string(host.Call(kOpenProc, {Self(), "1"}).value);
+    const std::string k212 = "212: Terminate Process Failed", k229 = "229: tCloseProc failed.";
+    struct { int id; std::string handle, text; DWORD code; bool reaches; } rows[] = {
+        {kKillProc, own, k212, 6, false}, {kCloseProc, own, k229, 6, false},
+        {kKillProc, "-1", k212, 6, false}, {kKillProc, "-2", k212, 6, false}, {kCloseProc, "-4", k229, 6, false},
+        {kCloseProc, "-2147483648", k229, 6, false}, {kCloseProc, "4294967295", k229, 6, false},
+        {kKillProc, "abc", k212, 6, false}, {kCloseProc, "", k229, 6, false},
+        {kKillProc, std::to_string(std::stoll(given) + (1LL << 32)), k212, 6, false},
+        {kKillProc, itself, k212, 5, false},
+        {kKillProc, " " + given + "x", "1", 0, true}, {kCloseProc, given, "1", 0, true},
+        {kCloseProc, given, k229, 6, false}, {kKillProc, given, k212, 6, false},
+        {kCloseProc, itself, "1", 0, true},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(host.Text(kCloseProc, {row.text}), "229: tCloseProc failed.") << row.text;
-        EXPECT_EQ(reinterpret_cast<uint64_t>(closed), row.handle) << row.text;
-        EXPECT_EQ(host.LastError(), 6u);
+        SCOPED_TRACE(std::to_string(row.id) + " " + row.handle);
+        closed = terminated = nullptr;
+        ClearLastErrorLine();
+        Outcome o = host.Call(row.id, {row.handle});
+        EXPECT_EQ(o.status ? o.text : std::to_string(o.value), row.text);
+        EXPECT_EQ(host.LastError(), row.code);
+        EXPECT_EQ((row.id == kKillProc ? terminated : closed) != nullptr, row.reaches);
+        if (row.id == kKillProc && o.status) EXPECT_EQ(LastErrorLine(), std::to_string(row.code) + " (tKillProc)");
     }
+    EXPECT_EQ(child.ExitCode(), 1u);
+    DWORD flags;
+    EXPECT_TRUE(GetHandleInformation(hostsOwn, &flags)) << "the host's handle was closed";
+    CloseHandle(hostsOwn);
+
+    Sleeper other;
+    const std::string id = std::to_string(other.Id());
+    std::vector<HANDLE> held;
+    for (int i = 0; i < 4096; ++i) held.push_back(reinterpret_cast<HANDLE>(static_cast<intptr_t>(host.Call(kOpenProc, {id, "2"}).value)));
+    EXPECT_EQ(std::set<HANDLE>(held.begin(), held.end()).size(), 4096u);
+    EXPECT_EQ(host.Text(kOpenProc, {id, "2"}), "201: Open Process Failed");
+    EXPECT_EQ(host.LastError(), 4u);
+    EXPECT_EQ(host.Call(kCloseProc, {std::to_string(reinterpret_cast<intptr_t>(held[7]))}).value, 1);
+    EXPECT_EQ(host.Call(kOpenProc, {id, "2"}).status, 0) << "room again";
+    host.Terminate();
+    EXPECT_FALSE(GetHandleInformation(held.back(), &flags)) << "terminate closes what the script left";
+    EXPECT_FALSE(GetHandleInformation(held.front(), &flags));
 }
 
 TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
     {
         rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", RecordOpen, &realOpen);
         const std::string k201 = "201: Open Process Failed", k202 = "202: Could not open process. Access denied.";
-        // tGetPriority alone tries the limited right (Vista on), after a refusal
-        // with 5 only, and a second refusal leaves the first standing.
+        // tGetPriority and tGetProcInfo try the limited right (Vista on), after a
+        // refusal with 5 only, and a second refusal leaves the first standing.
         struct { int id; std::vector<std::string> args; DWORD error, limited; std::string accesses, text; DWORD saved; } rows[] = {
             {kOpenProc, {Self(), "2"}, 5, 5, "1024 ", k202, 5},
             {kListMod, {Self(), "0"}, 5, 5, "1040 ", k202, 5},
             {kSetPriority, {Self(), "32"}, 5, 5, "512 ", k202, 5},
-            {kGetProcInfo, {Self()}, 5, 5, "1040 ", k202, 5},
+            {kGetProcInfo, {Self()}, 5, 5, "1040 4096 ", k202, 5},
+            {kGetProcInfo, {Self()}, 5, 0, "1040 4096 ", "", 0},
+            {kGetProcInfo, {Self()}, 87, 0, "1040 ", "204: tGetProcInfo failed. Maybe invalid process handle.", 87},
             {kGetPriority, {Self()}, 5, 0, "1024 4096 ", "32", 0},
             {kGetPriority, {Self()}, 5, 87, "1024 4096 ", k202, 5},
             {kGetPriority, {Self()}, 87, 0, "1024 ", k201, 87},
@@ -520,7 +602,7 @@ TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
             limitedError = row.limited;
             accesses.clear();
             Outcome o = host.Call(row.id, row.args);
-            EXPECT_EQ(o.status ? o.text : std::to_string(o.value), row.text) << row.id << " " << row.accesses;
+            EXPECT_EQ(o.status ? o.text : o.type == 1 ? std::to_string(o.value) : "", row.text) << row.id << " " << row.accesses;
             EXPECT_EQ(host.LastError(), row.saved) << row.id << " " << row.accesses;
             EXPECT_EQ(accesses, row.accesses) << row.id;
             EXPECT_EQ(openInherit, FALSE) << row.id;
@@ -553,6 +635,27 @@ TEST_F(Processes, PriorityClassesRoundTrip) {
         EXPECT_EQ(host.Call(kGetPriority, {id}).value, 32) << bad;
     }
 
+    {
+        // Where Windows sets High for realtime, the class read back (the limited
+        // right from Vista on) says so: 236 with 1314. Unread, the success stands.
+        rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", RecordOpen, &realOpen);
+        rig::Patch high(host.Module(), "KERNEL32.dll", "SetPriorityClass", HighForRealtime, &realSetPriority);
+        struct { const char* cls; DWORD limited; std::string accesses, text; DWORD code; int set; } rows[] = {
+            {"256", 0, "512 4096 ", "236: Unable to Set Priority.", ERROR_PRIVILEGE_NOT_HELD, 128},
+            {"256", ERROR_ACCESS_DENIED, "512 4096 ", "1", 0, 128},
+            {"128", 0, "512 ", "1", 0, 128},
+        };
+        for (const auto& row : rows) {
+            limitedError = row.limited;
+            accesses.clear();
+            Outcome o = host.Call(kSetPriority, {id, row.cls});
+            EXPECT_EQ(o.status ? o.text : std::to_string(o.value), row.text) << row.limited;
+            EXPECT_EQ(accesses, row.accesses);
+            EXPECT_EQ(host.LastError(), row.code);
+            limitedError = 0;
+            EXPECT_EQ(host.Call(kGetPriority, {id}).value, row.set);
+        }
+    }
     rig::Patch get(host.Module(), "KERNEL32.dll", "GetPriorityClass", NoPriority);
     rig::Patch set(host.Module(), "KERNEL32.dll", "SetPriorityClass", NoNewPriority);
     EXPECT_EQ(host.Text(kGetPriority, {id}), "237: Unable to Get Priority.");
@@ -655,6 +758,14 @@ TEST_F(Processes, ListModInItsThreeModes) {
         EXPECT_EQ(enumFilter, row.ex ? LIST_MODULES_ALL : kPlainForm) << row.partial;
     }
     partialCopies = reported = 0;
+
+    // A module loaded from a path beyond MAX_PATH (a long-path-aware process)
+    // is listed whole, in both modes that show paths.
+    longModule = reinterpret_cast<HMODULE>(std::stoull(all[1]));
+    rig::Serve longPaths("GetModuleFileNameExA", reinterpret_cast<void*>(ServeLongPath), reinterpret_cast<void**>(&realModulePath));
+    ASSERT_EQ(host.Initialise(), 19);
+    EXPECT_EQ(Split(host.Text(kListMod, {Self(), "1"}), '\t')[1], kLongPath);
+    EXPECT_EQ(Split(host.Text(kListMod, {Self(), "0"}), '\t')[1], kLongPath + "|" + all[1]);
 
     EXPECT_EQ(host.Text(kListMod, {Self(), "5"}), "203: Invalid flag(s) specified.");
     EXPECT_EQ(host.Text(kListMod, {Self(), "abc"}), "205: Invalid parameter type. ");

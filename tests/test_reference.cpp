@@ -120,7 +120,7 @@ TEST(Reference, EveryExampleGivesOutputOfTheShapeItShows) {
     const std::string doubleFolder = Directory() + "pdh_double_vekrun\\";
     CreateDirectoryA(doubleFolder.c_str(), nullptr);
     CopyFileA((Directory() + "pdh_full\\pdh.dll").c_str(), (doubleFolder + "pdh.dll").c_str(), FALSE);
-    CopyFileA((Directory() + "vekrun.exe").c_str(), (doubleFolder + "vekrun.exe").c_str(), FALSE);
+    CopyBesideDouble(doubleFolder + "vekrun.exe");
     CopyFileA((Directory() + "vekproc.dll").c_str(), (doubleFolder + "vekproc.dll").c_str(), FALSE);
     SetEnvironmentVariableA("WINEDLLOVERRIDES", "pdh=n;mscoree,mshtml=");
 
@@ -141,8 +141,7 @@ TEST(Reference, EveryExampleGivesOutputOfTheShapeItShows) {
         for (const std::string& l : actual) shown += l + "\n";
         EXPECT_TRUE(Matches(expected, actual)) << "$ vekrun " << example.command << "\n" << shown;
     }
-    for (const char* file : {"pdh.dll", "vekrun.exe", "vekproc.dll"}) {
-        DeleteFileA((doubleFolder + file).c_str());
-    }
+    RemoveCopy(doubleFolder + "vekrun.exe");
+    for (const char* file : {"pdh.dll", "vekproc.dll"}) DeleteFileA((doubleFolder + file).c_str());
     RemoveDirectoryA(doubleFolder.c_str());
 }

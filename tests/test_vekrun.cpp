@@ -168,8 +168,8 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
 // a pair where a manifest makes the ANSI code page UTF-8. Sampling ends at Ctrl+C, exit 0. The PDH
 // double beside the copy serves Windows' console: no flags on UTF-8, a Ctrl+C left ends the process,
 // a pair written in two halves shows as two U+FFFD.
-constexpr char kUtf8Manifest[] = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings>"
-    "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage></windowsSettings></application></assembly>";
+constexpr char kUtf8Setting[] = "<application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings>"
+    "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage></windowsSettings></application>";
 TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
     HANDLE screen = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode, done, cells = 100 * 150;
@@ -179,7 +179,7 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
     ASSERT_TRUE(SetConsoleScreenBufferSize(screen, {100, 150}));
     SetEnvironmentVariableA("PDH_DOUBLE_WINDOWS_CONSOLE", "1");
     const std::string copy = Directory() + "pdh_full\\vekrun_\xF6\x80.exe", script = Directory() + "vekrun_long.vek";
-    ASSERT_TRUE(CopyFileA((Directory() + "vekrun.exe").c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(CopyBesideDouble(copy));
     const auto save = [&done](const std::string& path, const std::string& text) {
         HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         return WriteFile(file, text.data(), text.size(), &done, nullptr) && CloseHandle(file);
@@ -200,7 +200,7 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
     for (const auto& row : rows) {
         FillConsoleOutputCharacterW(screen, L' ', cells, {0, 0}, &done);
         SetConsoleCursorPosition(screen, {0, 0});
-        if (row.utf8) ASSERT_TRUE(save(copy + ".manifest", kUtf8Manifest));
+        if (row.utf8) ASSERT_TRUE(CopyBesideDouble(copy, kUtf8Setting));
         std::string line = "\"" + copy + "\"" + row.args;
         STARTUPINFOA start = {sizeof start};
         start.dwFlags = row.quiet ? STARTF_USESTDHANDLES : 0;
@@ -220,5 +220,6 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
         EXPECT_TRUE(row.first ? at == 0 : at != std::wstring::npos) << row.args.substr(0, 80) << " at " << at;
     }
     CloseHandle(nul);
-    for (const std::string& file : {copy, copy + ".manifest", script}) DeleteFileA(file.c_str());
+    RemoveCopy(copy);
+    DeleteFileA(script.c_str());
 }

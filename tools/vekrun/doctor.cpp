@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "json_text.h"
+#include "system_library.h"
 #include "vekrun.h"
 
 namespace vekrun {
@@ -61,7 +62,7 @@ Check Libraries() {
     };
     std::string problems;
     for (const auto& library : libraries) {
-        HMODULE module = LoadLibraryA(library.dll);
+        HMODULE module = vek::LoadSystemLibrary(library.dll);
         if (!module) {
             const DWORD code = GetLastError();
             problems += std::string(problems.empty() ? "" : "; ") + library.dll + " cannot be loaded: " + SystemText(code);

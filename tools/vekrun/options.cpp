@@ -63,13 +63,17 @@ const char kUsage[] =
     "             cancelled, 3 the extender could not be loaded or initialised,\n"
     "             64 bad usage\n";
 
+// The extender beside vekrun, by its full path: a bare name would be looked
+// for through the search path, the current directory among its folders.
+// Without a path of its own (none that fits the longest a path can be),
+// there is nothing to load.
 std::string DefaultDllPath() {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return "vekproc.dll";
-    std::string self(path, length);
-    size_t slash = self.find_last_of("\\/");
-    return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + "vekproc.dll";
+    constexpr DWORD kPathCapacity = 32768;
+    std::string path(kPathCapacity, '\0');
+    DWORD length = GetModuleFileNameA(nullptr, &path[0], kPathCapacity);
+    const size_t slash = path.find_last_of("\\/", length);
+    if (length == 0 || length >= kPathCapacity || slash == std::string::npos) return std::string();
+    return path.substr(0, slash + 1) + "vekproc.dll";
 }
 
 const char* ActionOption(Action action) {
