@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "rig.h"
@@ -106,21 +107,18 @@ std::string Directory() {
     return self.substr(0, self.find_last_of('\\') + 1);
 }
 
-bool CopyBesideDouble(const std::string& copy, const std::string& settings) {
-    const std::string manifest = "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
-        "<assemblyIdentity type=\"win32\" name=\"vekrun.double\" version=\"1.0.0.0\"/><file name=\"pdh.dll\"/>" +
-        settings + "</assembly>";
-    HANDLE file = CreateFileA((copy + ".manifest").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD done;
-    const bool written = file != INVALID_HANDLE_VALUE && WriteFile(file, manifest.data(), manifest.size(), &done, nullptr);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    return written && CopyFileA((Directory() + "vekrun.exe").c_str(), copy.c_str(), FALSE);
+bool Save(const std::string& path, const std::string& text) {
+    FILE* file = fopen(path.c_str(), "wb");
+    const bool written = file && fwrite(text.data(), 1, text.size(), file) == text.size();
+    return file && fclose(file) == 0 && written;
 }
 
-void RemoveCopy(const std::string& copy) {
-    DeleteFileA(copy.c_str());
-    DeleteFileA((copy + ".manifest").c_str());
+bool CopyBesideDouble(const std::string& copy, const std::string& settings) {
+    return Save(copy + ".manifest", "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><assemblyIdentity type="
+                "\"win32\" name=\"vekrun.double\" version=\"1.0.0.0\"/><file name=\"pdh.dll\"/>" + settings + "</assembly>") &&
+           CopyFileA((Directory() + "vekrun.exe").c_str(), copy.c_str(), FALSE);
 }
+void RemoveCopy(const std::string& copy) { DeleteFileA(copy.c_str()), DeleteFileA((copy + ".manifest").c_str()); }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;

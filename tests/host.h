@@ -79,11 +79,9 @@ std::string Directory();  // of the running test program, with a trailing backsl
 std::vector<std::string> Split(const std::string& text, char separator);
 bool IsUnsignedNumber(const std::string& text);
 
-// A copy of vekrun at `copy` that loads the PDH double from its own folder
-// wherever a system library is asked for by name: its manifest lists pdh.dll
-// as a file of the application, and the loader takes that redirection before
-// any search, LOAD_LIBRARY_SEARCH_SYSTEM32's too. `settings` goes into the
-// manifest as well (a windowsSettings element). Removed with RemoveCopy.
+bool Save(const std::string& path, const std::string& text);  // a file of these bytes
+// A copy of vekrun that loads the PDH double beside it for PDH.DLL: its manifest (with `settings`)
+// lists pdh.dll as the application's, which the loader takes before any search, the system folder's too.
 bool CopyBesideDouble(const std::string& copy, const std::string& settings = std::string());
 void RemoveCopy(const std::string& copy);
 

@@ -148,36 +148,32 @@ std::string loads;  // each library asked for, with its flags
 DWORD refusal;      // what LOAD_LIBRARY_SEARCH_SYSTEM32 is refused with (0: taken)
 HMODULE WINAPI RecordLoad(LPCSTR name, HANDLE file, DWORD flags) {
     loads += std::string(name) + " " + std::to_string(flags) + "\n";
-    if (refusal && flags == LOAD_LIBRARY_SEARCH_SYSTEM32) return SetLastError(refusal), nullptr;
-    return realLoadEx(name, file, flags);
+    return refusal && flags == LOAD_LIBRARY_SEARCH_SYSTEM32 ? (SetLastError(refusal), nullptr) : realLoadEx(name, file, flags);
 }
-UINT WINAPI NoSystemFolder(LPSTR, UINT) { return 0; }
 
 }  // namespace
 
 // PSAPI, PDH and, when a failure is logged, the shell folder's library come
 // from the system folder alone: with LOAD_LIBRARY_SEARCH_SYSTEM32 (2048)
-// where kernel32 has AddDllDirectory and takes the flag, else by the
-// folder's full path (LOAD_WITH_ALTERED_SEARCH_PATH, 8), never by a bare
-// name that the search path would find beside the host first.
+// where kernel32 has AddDllDirectory and takes the flag, else by the folder's
+// full path (LOAD_WITH_ALTERED_SEARCH_PATH, 8); never by a bare name, which
+// the search path would find beside the host first.
 TEST(Initialise, SystemLibrariesComeFromTheSystemFolderAlone) {
     char folder[MAX_PATH];
     const std::string sys = std::string(folder, GetSystemDirectoryA(folder, MAX_PATH)) + "\\";
-    const std::string k207 = "207: Could not load PSAPI.DLL";
-    struct { const char* scenario; DWORD refuse; bool noAddDllDirectory, noFolder; std::string loads, countProc; } rows[] = {
-        {"flag taken", 0, false, false, "PSAPI.DLL 2048\nPDH.DLL 2048\nSHELL32.DLL 2048\n", ""},
-        {"flag refused", ERROR_INVALID_PARAMETER, false, false,
-         "PSAPI.DLL 2048\n" + sys + "PSAPI.DLL 8\nPDH.DLL 2048\n" + sys + "PDH.DLL 8\nSHELL32.DLL 2048\n" + sys + "SHELL32.DLL 8\n", ""},
-        {"no AddDllDirectory", 0, true, false, sys + "PSAPI.DLL 8\n" + sys + "PDH.DLL 8\n" + sys + "SHELL32.DLL 8\n", ""},
-        {"not there", ERROR_MOD_NOT_FOUND, false, false, "PSAPI.DLL 2048\nPDH.DLL 2048\nSHELL32.DLL 2048\nSHFOLDER.DLL 2048\n", k207},
-        {"no system folder", 0, true, true, "", k207},
+    const auto both = [&sys](const char* dll) { return std::string(dll) + " 2048\n" + sys + dll + " 8\n"; };
+    struct { const char* scenario; DWORD refuse; bool noAddDllDirectory, noFolder; std::string loads; } rows[] = {
+        {"flag taken", 0, false, false, "PSAPI.DLL 2048\nPDH.DLL 2048\nSHELL32.DLL 2048\n"},
+        {"flag refused", ERROR_INVALID_PARAMETER, false, false, both("PSAPI.DLL") + both("PDH.DLL") + both("SHELL32.DLL")},
+        {"no AddDllDirectory", 0, true, false, sys + "PSAPI.DLL 8\n" + sys + "PDH.DLL 8\n" + sys + "SHELL32.DLL 8\n"},
+        {"not there", ERROR_MOD_NOT_FOUND, false, false, "PSAPI.DLL 2048\nPDH.DLL 2048\nSHELL32.DLL 2048\nSHFOLDER.DLL 2048\n"},
+        {"no system folder", 0, true, true, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.scenario);
         Host host;
         rig::Patch load(host.Module(), "KERNEL32.dll", "LoadLibraryExA", RecordLoad, &realLoadEx);
-        std::optional<rig::Patch> folderless;
-        if (row.noFolder) folderless.emplace(host.Module(), "KERNEL32.dll", "GetSystemDirectoryA", NoSystemFolder);
+        rig::Patch folderless(row.noFolder ? host.Module() : nullptr, "KERNEL32.dll", "GetSystemDirectoryA", +[](LPSTR, UINT) { return 0u; });
         std::optional<rig::Serve> before8;
         if (row.noAddDllDirectory) before8.emplace("AddDllDirectory", nullptr);
         refusal = row.refuse;
@@ -185,10 +181,9 @@ TEST(Initialise, SystemLibrariesComeFromTheSystemFolderAlone) {
         ASSERT_EQ(host.Initialise(), 19);
         host.Call(kKillProc, {"0"});  // logged in the settings file
         EXPECT_EQ(loads, row.loads);
-        const Outcome count = host.Call(kCountProc);
-        EXPECT_EQ(count.status ? count.text : "", row.countProc);
-        const Outcome data = host.Call(kGetData, {"\\System\\System Up Time", "0"});
-        EXPECT_EQ(data.status ? data.text : "", row.countProc.empty() ? "" : "230:  Could not load PDH.DLL");
+        const bool none = row.refuse == ERROR_MOD_NOT_FOUND || row.noFolder;
+        EXPECT_EQ(host.Text(kCountProc) == "207: Could not load PSAPI.DLL", none);
+        EXPECT_EQ(host.Text(kGetData, {"\\System\\System Up Time", "0"}) == "230:  Could not load PDH.DLL", none);
         host.Terminate();
     }
     refusal = 0;

@@ -55,17 +55,11 @@ protected:
     Script* s = nullptr;
 };
 
-// The flags of this process's window station, without WSF_VISIBLE, as a
-// service's; or, not readable, a refusal.
+// The flags of this process's window station without WSF_VISIBLE, as a service's; or a refusal.
 BOOL stationReadable;
-BOOL WINAPI StationFlags(HANDLE object, int index, PVOID info, DWORD size, LPDWORD needed) {
-    if (!stationReadable || object != GetProcessWindowStation() || index != UOI_FLAGS || size < sizeof(USEROBJECTFLAGS)) {
-        return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
-    }
-    const USEROBJECTFLAGS flags = {FALSE, FALSE, 0};
-    memcpy(info, &flags, sizeof flags);
-    if (needed) *needed = sizeof flags;
-    return TRUE;
+BOOL WINAPI StationFlags(HANDLE object, int index, PVOID info, DWORD size, LPDWORD) {
+    const bool asked = stationReadable && object == GetProcessWindowStation() && index == UOI_FLAGS && size >= sizeof(USEROBJECTFLAGS);
+    return asked ? (memset(info, 0, sizeof(USEROBJECTFLAGS)), TRUE) : (SetLastError(ERROR_INVALID_PARAMETER), FALSE);
 }
 
 HGLOBAL WINAPI NoGlobalAlloc(UINT, SIZE_T) { return SetLastError(ERROR_NOT_ENOUGH_MEMORY), nullptr; }

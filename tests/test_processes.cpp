@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <optional>
 #include <set>
+#include <tuple>
 
 #include "host.h"
 #include "perf_data.h"
@@ -105,33 +106,15 @@ LPVOID WINAPI FailHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T byt
 
 // OpenProcess as the extender asks for it; a nonzero openError refuses,
 // and limitedError the limited query right in its place (0 grants it).
-// Whether this process's token has SeDebugPrivilege enabled (Wine's tokens
-// hold it disabled).
-bool DebugPrivilegeEnabled() {
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    union { TOKEN_PRIVILEGES list; BYTE bytes[4096]; } held;
-    DWORD size = 0;
-    const BOOL read = GetTokenInformation(token, TokenPrivileges, &held, sizeof held, &size);
-    CloseHandle(token);
-    LUID debug;
-    LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &debug);
-    for (DWORD i = 0; read && i < held.list.PrivilegeCount; ++i) {
-        const LUID_AND_ATTRIBUTES& p = held.list.Privileges[i];
-        if (p.Luid.LowPart == debug.LowPart && p.Luid.HighPart == debug.HighPart) return p.Attributes & SE_PRIVILEGE_ENABLED;
-    }
-    return false;
-}
-
 decltype(&OpenProcess) realOpen;
 DWORD openAccess, openError, limitedError;
 std::string accesses;  // each open's, in order
 BOOL openInherit;
 int opens;
-bool debugAtOpen;
+std::string steps;  // the privilege calls made, with what they were asked, and the opens
 HANDLE WINAPI RecordOpen(DWORD access, BOOL inherit, DWORD id) {
     ++opens;
-    debugAtOpen = DebugPrivilegeEnabled();
+    steps += "open ";
     openAccess = access;
     accesses += std::to_string(access) + " ";
     openInherit = inherit;
@@ -185,7 +168,6 @@ decltype(&OpenThreadToken) realThreadToken;
 decltype(&AdjustTokenPrivileges) realAdjust;
 enum Step { kNone, kLookup, kProcessToken, kBothTokens, kAdjust, kRestore };
 Step failing;
-std::string steps;  // the calls made, with what they were asked
 BOOL Failing(Step step) {
     if (failing != step && !(step == kProcessToken && failing == kBothTokens)) return FALSE;
     return SetLastError(ERROR_ACCESS_DENIED), TRUE;
@@ -205,8 +187,6 @@ BOOL WINAPI RecordThreadToken(HANDLE thread, DWORD access, BOOL self, PHANDLE to
     if (failing == kBothTokens) return SetLastError(ERROR_NO_TOKEN), FALSE;
     return realProcessToken(GetCurrentProcess(), access, token);
 }
-// The restore (no previous state asked) that kRestore fails is still made,
-// so that the process keeps its token as it was.
 BOOL WINAPI RecordAdjust(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD length,
                          PTOKEN_PRIVILEGES previous, PDWORD returned) {
     LUID debug;
@@ -216,8 +196,7 @@ BOOL WINAPI RecordAdjust(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state,
              (state->PrivilegeCount && memcmp(&state->Privileges[0].Luid, &debug, sizeof debug) ? ":other" : "") +
              ":" + std::to_string(state->PrivilegeCount ? state->Privileges[0].Attributes : 99) + ":" + std::to_string(length) +
              ":" + std::to_string(restoring) + " ";
-    if (Failing(restoring ? kRestore : kAdjust)) return restoring ? (realAdjust(token, disableAll, state, length, previous, returned), FALSE) : FALSE;
-    return realAdjust(token, disableAll, state, length, previous, returned);
+    return Failing(restoring ? kRestore : kAdjust) ? FALSE : realAdjust(token, disableAll, state, length, previous, returned);
 }
 
 // EnumProcessModules and its Ex form as 64-bit Windows gives them for a
@@ -254,9 +233,7 @@ decltype(&GetModuleFileNameExA) realModulePath;
 DWORD WINAPI ServeLongPath(HANDLE process, HMODULE module, LPSTR path, DWORD size) {
     if (module != longModule) return realModulePath(process, module, path, size);
     const DWORD copied = std::min<DWORD>(size - 1, kLongPath.size());
-    memcpy(path, kLongPath.data(), copied);
-    path[copied] = '\0';
-    return copied < kLongPath.size() ? size : copied;
+    return *std::copy_n(kLongPath.begin(), copied, path) = '\0', copied < kLongPath.size() ? size : copied;
 }
 DWORD slept;  // the pauses between tries, in milliseconds
 void WINAPI CountSleep(DWORD ms) { slept += ms; }
@@ -271,9 +248,8 @@ decltype(&TerminateProcess) realTerminate;
 HANDLE closed, terminated;
 BOOL WINAPI RecordClose(HANDLE handle) { return closed = handle, realClose(handle); }
 BOOL WINAPI RecordTerminate(HANDLE process, UINT code) {
-    terminated = process;
-    if (process == GetCurrentProcess() || GetProcessId(process) == GetCurrentProcessId()) return SetLastError(ERROR_ACCESS_DENIED), FALSE;
-    return realTerminate(process, code);
+    const bool self = (terminated = process) == GetCurrentProcess() || GetProcessId(process) == GetCurrentProcessId();
+    return self ? (SetLastError(ERROR_ACCESS_DENIED), FALSE) : realTerminate(process, code);
 }
 
 class Processes : public ::testing::Test {
@@ -489,7 +465,7 @@ TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
     rig::Patch thread(host.Module(), "ADVAPI32.dll", "OpenThreadToken", RecordThreadToken, &realThreadToken);
     rig::Patch adjust(host.Module(), "ADVAPI32.dll", "AdjustTokenPrivileges", RecordAdjust, &realAdjust);
     ASSERT_TRUE(adjust.Active());
-    const std::string enable = "adjust:0:1:2:256:0 ", restore = "adjust:0:1:0:0:1 ";
+    const std::string enable = "adjust:0:1:2:256:0 open ", restore = "adjust:0:1:0:0:1 ";
     const std::string opened = "lookup::SeDebugPrivilege process:1:40 ";
     struct { Step fail; std::string steps; bool opened; } rows[] = {
         {kNone, opened + enable + restore, true},
@@ -497,11 +473,10 @@ TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
         {kProcessToken, opened + "thread:1:40:1 " + enable + restore, true},
         {kLookup, "lookup::SeDebugPrivilege ", false},
         {kBothTokens, opened + "thread:1:40:1 ", false},
-        {kAdjust, opened + enable, false},
-        {kRestore, opened + enable + restore, true},
+        {kAdjust, opened + "adjust:0:1:2:256:0 ", false},
+        {kRestore, opened + enable + restore, true},  // the last: the privilege stays on
     };
     Sleeper child;
-    ASSERT_FALSE(DebugPrivilegeEnabled());
     for (const auto& row : rows) {
         failing = row.fail;
         steps.clear();
@@ -510,9 +485,7 @@ TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
         Outcome o = host.Call(kOpenProc, {std::to_string(child.Id()), "3"});
         EXPECT_EQ(steps, row.steps) << row.fail;
         EXPECT_EQ(opens, row.opened ? 1 : 0) << row.fail;
-        EXPECT_FALSE(DebugPrivilegeEnabled()) << row.fail << ": left enabled";
         if (row.opened) {
-            EXPECT_TRUE(debugAtOpen) << row.fail << ": not enabled for the open";
             EXPECT_EQ(o.status, 0) << row.fail << ": " << o.text;
             EXPECT_EQ(host.Call(kCloseProc, {std::to_string(o.value)}).value, 1);
         } else {
@@ -538,45 +511,36 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
     const std::string own = std::to_string(reinterpret_cast<intptr_t>(hostsOwn));
     const std::string given = std::to_string(host.Call(kOpenProc, {std::to_string(child.Id()), "1"}).value);
     const std::string itself = std::to_string(host.Call(kOpenProc, {Self(), "1"}).value);
-    const std::string k212 = "212: Terminate Process Failed", k229 = "229: tCloseProc failed.";
-    struct { int id; std::string handle, text; DWORD code; bool reaches; } rows[] = {
-        {kKillProc, own, k212, 6, false}, {kCloseProc, own, k229, 6, false},
-        {kKillProc, "-1", k212, 6, false}, {kKillProc, "-2", k212, 6, false}, {kCloseProc, "-4", k229, 6, false},
-        {kCloseProc, "-2147483648", k229, 6, false}, {kCloseProc, "4294967295", k229, 6, false},
-        {kKillProc, "abc", k212, 6, false}, {kCloseProc, "", k229, 6, false},
-        {kKillProc, std::to_string(std::stoll(given) + (1LL << 32)), k212, 6, false},
-        {kKillProc, itself, k212, 5, false},
-        {kKillProc, " " + given + "x", "1", 0, true}, {kCloseProc, given, "1", 0, true},
-        {kCloseProc, given, k229, 6, false}, {kKillProc, given, k212, 6, false},
-        {kCloseProc, itself, "1", 0, true},
+    struct { int id; std::string handle; DWORD code; } rows[] = {  // code 0: a success
+        {kKillProc, own, 6}, {kCloseProc, own, 6}, {kKillProc, "-1", 6}, {kKillProc, "-2", 6}, {kCloseProc, "-4", 6},
+        {kCloseProc, "-2147483648", 6}, {kCloseProc, "4294967295", 6}, {kKillProc, "abc", 6}, {kCloseProc, "", 6},
+        {kKillProc, std::to_string(std::stoll(given) + (1LL << 32)), 6}, {kKillProc, itself, 5}, {kKillProc, " " + given + "x", 0},
+        {kCloseProc, given, 0}, {kCloseProc, given, 6}, {kKillProc, given, 6}, {kCloseProc, itself, 0},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::to_string(row.id) + " " + row.handle);
+    for (const auto& [id, handle, code] : rows) {
+        SCOPED_TRACE(std::to_string(id) + " " + handle);
         closed = terminated = nullptr;
         ClearLastErrorLine();
-        Outcome o = host.Call(row.id, {row.handle});
-        EXPECT_EQ(o.status ? o.text : std::to_string(o.value), row.text);
-        EXPECT_EQ(host.LastError(), row.code);
-        EXPECT_EQ((row.id == kKillProc ? terminated : closed) != nullptr, row.reaches);
-        if (row.id == kKillProc && o.status) EXPECT_EQ(LastErrorLine(), std::to_string(row.code) + " (tKillProc)");
+        Outcome o = host.Call(id, {handle});
+        EXPECT_EQ(o.status ? o.text : std::to_string(o.value), !code ? "1" : id == kKillProc ? "212: Terminate Process Failed" : "229: tCloseProc failed.");
+        EXPECT_EQ(host.LastError(), code);
+        EXPECT_EQ((id == kKillProc ? terminated : closed) != nullptr, code == 0);
+        if (id == kKillProc && code) EXPECT_EQ(LastErrorLine(), std::to_string(code) + " (tKillProc)");
     }
     EXPECT_EQ(child.ExitCode(), 1u);
     DWORD flags;
     EXPECT_TRUE(GetHandleInformation(hostsOwn, &flags)) << "the host's handle was closed";
     CloseHandle(hostsOwn);
 
-    Sleeper other;
-    const std::string id = std::to_string(other.Id());
-    std::vector<HANDLE> held;
-    for (int i = 0; i < 4096; ++i) held.push_back(reinterpret_cast<HANDLE>(static_cast<intptr_t>(host.Call(kOpenProc, {id, "2"}).value)));
-    EXPECT_EQ(std::set<HANDLE>(held.begin(), held.end()).size(), 4096u);
-    EXPECT_EQ(host.Text(kOpenProc, {id, "2"}), "201: Open Process Failed");
+    std::vector<int32_t> held;
+    for (int i = 0; i < 4096; ++i) held.push_back(host.Call(kOpenProc, {Self(), "2"}).value);
+    EXPECT_EQ(std::set<int32_t>(held.begin(), held.end()).size(), 4096u);
+    EXPECT_EQ(host.Text(kOpenProc, {Self(), "2"}), "201: Open Process Failed");
     EXPECT_EQ(host.LastError(), 4u);
-    EXPECT_EQ(host.Call(kCloseProc, {std::to_string(reinterpret_cast<intptr_t>(held[7]))}).value, 1);
-    EXPECT_EQ(host.Call(kOpenProc, {id, "2"}).status, 0) << "room again";
+    EXPECT_EQ(host.Call(kCloseProc, {std::to_string(held[7])}).value, 1);
+    EXPECT_EQ(host.Call(kOpenProc, {Self(), "2"}).status, 0) << "room again";
     host.Terminate();
-    EXPECT_FALSE(GetHandleInformation(held.back(), &flags)) << "terminate closes what the script left";
-    EXPECT_FALSE(GetHandleInformation(held.front(), &flags));
+    for (int32_t h : {held.front(), held.back()}) EXPECT_FALSE(GetHandleInformation(reinterpret_cast<HANDLE>(static_cast<intptr_t>(h)), &flags)) << "terminate closes what the script left";
 }
 
 TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
@@ -640,20 +604,15 @@ TEST_F(Processes, PriorityClassesRoundTrip) {
         // right from Vista on) says so: 236 with 1314. Unread, the success stands.
         rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", RecordOpen, &realOpen);
         rig::Patch high(host.Module(), "KERNEL32.dll", "SetPriorityClass", HighForRealtime, &realSetPriority);
-        struct { const char* cls; DWORD limited; std::string accesses, text; DWORD code; int set; } rows[] = {
-            {"256", 0, "512 4096 ", "236: Unable to Set Priority.", ERROR_PRIVILEGE_NOT_HELD, 128},
-            {"256", ERROR_ACCESS_DENIED, "512 4096 ", "1", 0, 128},
-            {"128", 0, "512 ", "1", 0, 128},
-        };
-        for (const auto& row : rows) {
-            limitedError = row.limited;
+        for (const auto& [cls, limited, opened, text, code] : {std::tuple("256", 0ul, "512 4096 ", "236: Unable to Set Priority.", 1314u),
+                 std::tuple("256", 5ul, "512 4096 ", "1", 0u), std::tuple("128", 0ul, "512 ", "1", 0u)}) {
+            limitedError = limited;
             accesses.clear();
-            Outcome o = host.Call(kSetPriority, {id, row.cls});
-            EXPECT_EQ(o.status ? o.text : std::to_string(o.value), row.text) << row.limited;
-            EXPECT_EQ(accesses, row.accesses);
-            EXPECT_EQ(host.LastError(), row.code);
-            limitedError = 0;
-            EXPECT_EQ(host.Call(kGetPriority, {id}).value, row.set);
+            Outcome o = host.Call(kSetPriority, {id, cls});
+            EXPECT_EQ(o.status ? o.text : std::to_string(o.value), text) << limited;
+            EXPECT_EQ(accesses, opened);
+            EXPECT_EQ(host.LastError(), code);
+            EXPECT_EQ((limitedError = 0, host.Call(kGetPriority, {id}).value), 128);
         }
     }
     rig::Patch get(host.Module(), "KERNEL32.dll", "GetPriorityClass", NoPriority);

@@ -61,12 +61,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         "\"t\"\"x\"\n",  // "" inside quotes is one quote
         "tVersion \"abc\ntCompatible\n", "\xEF\xBB\xBF\xC3\xA9\n",  // a line of one character, not ASCII
     };
-    for (size_t i = 0; i < 8; ++i) {
-        FILE* f = fopen((Directory() + "vekrun_" + std::to_string(i) + ".vek").c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        fwrite(scripts[i].data(), 1, scripts[i].size(), f);
-        fclose(f);
-    }
+    for (size_t i = 0; i < 8; ++i) ASSERT_TRUE(Save(Directory() + "vekrun_" + std::to_string(i) + ".vek", scripts[i]));
     const std::string kTry = "\nTry 'vekrun --help'.\n";
     const std::string k203 = "{\"error\": 203, \"message\": \"203: Invalid flag(s) specified.\"}";
     struct { std::string args; DWORD exit; std::string out, err, json; } rows[] = {
@@ -180,12 +175,8 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
     SetEnvironmentVariableA("PDH_DOUBLE_WINDOWS_CONSOLE", "1");
     const std::string copy = Directory() + "pdh_full\\vekrun_\xF6\x80.exe", script = Directory() + "vekrun_long.vek";
     ASSERT_TRUE(CopyBesideDouble(copy));
-    const auto save = [&done](const std::string& path, const std::string& text) {
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        return WriteFile(file, text.data(), text.size(), &done, nullptr) && CloseHandle(file);
-    };
     // In UTF-8, the echo's units 8,191 and 8,192 are an astral character's halves, across the end of a piece.
-    ASSERT_TRUE(save(script, "tGetData \"" + std::string(8179, 'x') + "\xF0\x9F\x98\x80\" 0\n"));
+    ASSERT_TRUE(Save(script, "tGetData \"" + std::string(8179, 'x') + "\xF0\x9F\x98\x80\" 0\n"));
     const std::string dll = " --dll \"" + Directory() + "vekproc.dll\" ";
     const struct { std::string args; std::wstring shown; bool first, quiet, interrupted = false, utf8 = false; } rows[] = {
         {dll + "tListMod $PID 1", L"vekrun_\u00F6\u20AC.exe", false, false},
