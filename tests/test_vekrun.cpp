@@ -153,6 +153,19 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         EXPECT_EQ(lines[i].find_last_of(' '), lines[0].find_last_of(' ')) << lines[i];
         EXPECT_TRUE(IsUnsignedNumber(lines[i].substr(lines[0].find_last_of(' ') + 1))) << lines[i];
     }
+
+    // A copy beside the PDH double, without the manifest that would make it its own, and a
+    // current directory with vekproc.dll: the planted PDH.DLL (which refuses to load) is not the
+    // doctor's, and the current directory's extender is not the one vekrun loads.
+    const std::string copy = Directory() + "pdh_full\\vekrun.exe";
+    ASSERT_TRUE(CopyFileA((Directory() + "vekrun.exe").c_str(), copy.c_str(), FALSE));
+    SetEnvironmentVariableA("PDH_DOUBLE_REFUSE_LOAD", "1");
+    EXPECT_EQ(test::Run("\"" + copy + "\" --dll \"" + Directory() + "vekproc.dll\" --doctor", &out), 1u);
+    EXPECT_NE(out.find("libraries         ok: PSAPI.DLL and PDH.DLL have every entry point"), std::string::npos) << out;
+    SetEnvironmentVariableA("PDH_DOUBLE_REFUSE_LOAD", nullptr);
+    SetCurrentDirectoryA(Directory().c_str());
+    EXPECT_EQ(test::Run("\"" + copy + "\" tVersion", &out), 3u) << out;
+    DeleteFileA(copy.c_str());
 }
 
 // vekrun on a terminal, where Wine gives it a real console (ctest runs this through
