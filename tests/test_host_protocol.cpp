@@ -146,6 +146,11 @@ namespace {
 decltype(&LoadLibraryExA) realLoadEx;
 std::string loads;  // each library asked for, with its flags
 DWORD refusal;      // what LOAD_LIBRARY_SEARCH_SYSTEM32 is refused with (0: taken)
+UINT folderLength;  // of the system folder served: 0 fails the call
+UINT WINAPI ServeFolder(LPSTR folder, UINT size) {
+    if (folderLength == 0 || size <= folderLength) return folderLength ? folderLength + 1 : 0;
+    return strcpy(folder, ("C:\\" + std::string(folderLength - 3, 'f')).c_str()), folderLength;
+}
 HMODULE WINAPI RecordLoad(LPCSTR name, HANDLE file, DWORD flags) {
     loads += std::string(name) + " " + std::to_string(flags) + "\n";
     return refusal && flags == LOAD_LIBRARY_SEARCH_SYSTEM32 ? (SetLastError(refusal), nullptr) : realLoadEx(name, file, flags);
@@ -162,18 +167,21 @@ TEST(Initialise, SystemLibrariesComeFromTheSystemFolderAlone) {
     char folder[MAX_PATH];
     const std::string sys = std::string(folder, GetSystemDirectoryA(folder, MAX_PATH)) + "\\";
     const auto both = [&sys](const char* dll) { return std::string(dll) + " 2048\n" + sys + dll + " 8\n"; };
-    struct { const char* scenario; DWORD refuse; bool noAddDllDirectory, noFolder; std::string loads; } rows[] = {
-        {"flag taken", 0, false, false, "PSAPI.DLL 2048\nPDH.DLL 2048\nSHELL32.DLL 2048\n"},
-        {"flag refused", ERROR_INVALID_PARAMETER, false, false, both("PSAPI.DLL") + both("PDH.DLL") + both("SHELL32.DLL")},
-        {"no AddDllDirectory", 0, true, false, sys + "PSAPI.DLL 8\n" + sys + "PDH.DLL 8\n" + sys + "SHELL32.DLL 8\n"},
-        {"not there", ERROR_MOD_NOT_FOUND, false, false, "PSAPI.DLL 2048\nPDH.DLL 2048\nSHELL32.DLL 2048\nSHFOLDER.DLL 2048\n"},
-        {"no system folder", 0, true, true, ""},
+    const std::string bound = "C:\\" + std::string(247, 'f') + "\\";  // 250 characters: PSAPI.DLL's path and NUL would take 261
+    struct { const char* scenario; DWORD refuse; bool noAddDllDirectory; int folder; std::string loads; } rows[] = {
+        {"flag taken", 0, false, -1, "PSAPI.DLL 2048\nPDH.DLL 2048\nSHELL32.DLL 2048\n"},
+        {"flag refused", ERROR_INVALID_PARAMETER, false, -1, both("PSAPI.DLL") + both("PDH.DLL") + both("SHELL32.DLL")},
+        {"no AddDllDirectory", 0, true, -1, sys + "PSAPI.DLL 8\n" + sys + "PDH.DLL 8\n" + sys + "SHELL32.DLL 8\n"},
+        {"not there", ERROR_MOD_NOT_FOUND, false, -1, "PSAPI.DLL 2048\nPDH.DLL 2048\nSHELL32.DLL 2048\nSHFOLDER.DLL 2048\n"},
+        {"no system folder", 0, true, 0, ""},
+        {"a folder at the bound", 0, true, 250, bound + "PDH.DLL 8\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.scenario);
         Host host;
         rig::Patch load(host.Module(), "KERNEL32.dll", "LoadLibraryExA", RecordLoad, &realLoadEx);
-        rig::Patch folderless(row.noFolder ? host.Module() : nullptr, "KERNEL32.dll", "GetSystemDirectoryA", +[](LPSTR, UINT) { return 0u; });
+        rig::Patch served(row.folder >= 0 ? host.Module() : nullptr, "KERNEL32.dll", "GetSystemDirectoryA", ServeFolder);
+        folderLength = row.folder;
         std::optional<rig::Serve> before8;
         if (row.noAddDllDirectory) before8.emplace("AddDllDirectory", nullptr);
         refusal = row.refuse;
@@ -181,7 +189,7 @@ TEST(Initialise, SystemLibrariesComeFromTheSystemFolderAlone) {
         ASSERT_EQ(host.Initialise(), 19);
         host.Call(kKillProc, {"0"});  // logged in the settings file
         EXPECT_EQ(loads, row.loads);
-        const bool none = row.refuse == ERROR_MOD_NOT_FOUND || row.noFolder;
+        const bool none = row.refuse == ERROR_MOD_NOT_FOUND || row.folder >= 0;
         EXPECT_EQ(host.Text(kCountProc) == "207: Could not load PSAPI.DLL", none);
         EXPECT_EQ(host.Text(kGetData, {"\\System\\System Up Time", "0"}) == "230:  Could not load PDH.DLL", none);
         host.Terminate();

@@ -443,7 +443,8 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_VALUE", "-2.5", " --json tGetData \\\\DOUBLE\\Widget(left)\\Turns 1", 0, "-2.5\r\n", ""},
         {"PDH_DOUBLE_VALUE", "41", doctor, 1, "~" + pdh + "ok: a query reads \\System\\System Up Time: 41.0 s, whole 42 s\r\n", ""},
         {"PDH_DOUBLE_VALUE", "43", doctor, 1, "~" + pdh + "ok: a query reads \\System\\System Up Time: 43.0 s, whole 42 s\r\n", ""},
-        {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|784|ID Process", doctor, 1, "~" + names + "ok: \"Process\" is 230, \"ID Process\" 784\r\nperformance data  ok: the Process object (230) lists ", ""},
+        {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|784|ID Process", doctor, 1, "~platform          ok: Windows 6.\n" + names +
+         "ok: \"Process\" is 230, \"ID Process\" 784\r\nperformance data  ok: the Process object (230) lists ", ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|784|ID Process", " --json tListProc", 0, "~[{\"name\": \"Idle\", \"id\": 0}, \n{\"name\": \"vekrun\", \"id\": ", ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|2|System", doctor, 1, "~" + names + "PROBLEM: the English counter-name list (2 names) lacks \"ID Process\", so", ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "refuse", doctor, 1, "~" + names + "PROBLEM: the English counter-name list (HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009, value Counter) cannot be read: ", ""},

@@ -244,7 +244,8 @@ BOOL WINAPI ServeModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD n
 decltype(&CloseHandle) realClose;
 decltype(&TerminateProcess) realTerminate;
 HANDLE closed, terminated;
-BOOL WINAPI RecordClose(HANDLE handle) { return closed = handle, realClose(handle); }
+DWORD closeError;  // a close refused with it, as of a handle closed behind the extender's back
+BOOL WINAPI RecordClose(HANDLE handle) { return closed = handle, closeError ? (SetLastError(closeError), FALSE) : realClose(handle); }
 BOOL WINAPI RecordTerminate(HANDLE process, UINT code) {
     const bool self = (terminated = process) == GetCurrentProcess() || GetProcessId(process) == GetCurrentProcessId();
     return self ? (SetLastError(ERROR_ACCESS_DENIED), FALSE) : realTerminate(process, code);
@@ -523,6 +524,10 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
         EXPECT_EQ((id == kKillProc ? terminated : closed) != nullptr, code == 0);
         if (id == kKillProc && code) EXPECT_EQ(LastErrorLine(), std::to_string(code) + " (tKillProc)");
     }
+    closeError = ERROR_GEN_FAILURE;
+    EXPECT_EQ(host.Text(kCloseProc, {std::to_string(host.Call(kOpenProc, {Self(), "2"}).value)}), "229: tCloseProc failed.");
+    EXPECT_EQ(host.LastError(), closeError);
+    closeError = 0;
     EXPECT_EQ(child.ExitCode(), 1u);
     DWORD flags;
     EXPECT_TRUE(GetHandleInformation(hostsOwn, &flags)) << "the host's handle was closed";
