@@ -167,14 +167,16 @@ TEST(Initialise, SystemLibrariesComeFromTheSystemFolderAlone) {
     char folder[MAX_PATH];
     const std::string sys = std::string(folder, GetSystemDirectoryA(folder, MAX_PATH)) + "\\";
     const auto both = [&sys](const char* dll) { return std::string(dll) + " 2048\n" + sys + dll + " 8\n"; };
-    const std::string bound = "C:\\" + std::string(247, 'f') + "\\";  // 250 characters: PSAPI.DLL's path and NUL would take 261
+    // 249 and 250 characters: PSAPI.DLL's path and its NUL take all 260 the first time, one more the second.
+    const std::string bound = "C:\\" + std::string(246, 'f') + "\\", over = "C:\\" + std::string(247, 'f') + "\\";
     struct { const char* scenario; DWORD refuse; bool noAddDllDirectory; int folder; std::string loads; } rows[] = {
         {"flag taken", 0, false, -1, "PSAPI.DLL 2048\nPDH.DLL 2048\nSHELL32.DLL 2048\n"},
         {"flag refused", ERROR_INVALID_PARAMETER, false, -1, both("PSAPI.DLL") + both("PDH.DLL") + both("SHELL32.DLL")},
         {"no AddDllDirectory", 0, true, -1, sys + "PSAPI.DLL 8\n" + sys + "PDH.DLL 8\n" + sys + "SHELL32.DLL 8\n"},
         {"not there", ERROR_MOD_NOT_FOUND, false, -1, "PSAPI.DLL 2048\nPDH.DLL 2048\nSHELL32.DLL 2048\nSHFOLDER.DLL 2048\n"},
         {"no system folder", 0, true, 0, ""},
-        {"a folder at the bound", 0, true, 250, bound + "PDH.DLL 8\n"},
+        {"a folder at the bound", 0, true, 249, bound + "PSAPI.DLL 8\n" + bound + "PDH.DLL 8\n"},
+        {"a folder past it", 0, true, 250, over + "PDH.DLL 8\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.scenario);
