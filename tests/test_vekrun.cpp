@@ -68,7 +68,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"tVersion", 0, "44017\n", ""},
         {"TCOMPATIBLE", 0, "1\n", ""},
         {"@true", 0, "1\n", ""},
-        {"tCloseProc abc", 1, "", "229: tCloseProc failed.\n"},
+        {"tCloseProc -4", 1, "", "229: tCloseProc failed.\n"},  // a negative number is an argument
         {"", 64, "", "vekrun: no keyword given" + kTry},
         {"tNoSuchKeyword", 64, "", "vekrun: no keyword 'tNoSuchKeyword' (vekrun --keywords lists them)" + kTry},
         {"tVersion extra", 64, "", "vekrun: tversion takes 0 arguments, not 1" + kTry},
