@@ -423,7 +423,7 @@ TEST_F(WithDouble, RemoteConnPassesTheNameAndLogsFailures) {
     EXPECT_EQ(LastErrorLine(), "-1073738819 (PdhConnectMachineA)");
 }
 
-// vekrun beside the double, which takes from the environment in vekrun's
+// vekrun beside the double, its own by a manifest, which takes from the environment in vekrun's
 // process the browse status, the decimal value (42 whole; 2.5 as a decimal
 // unless a row says), the counter names it serves, or a refusal to load: a
 // dialog chosen or cancelled, and the doctor's checks of what it needs.
