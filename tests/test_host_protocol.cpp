@@ -145,7 +145,8 @@ namespace {
 
 decltype(&LoadLibraryExA) realLoadEx;
 std::string loads;  // each library asked for, with its flags
-DWORD refusal;      // what LOAD_LIBRARY_SEARCH_SYSTEM32 is refused with (0: taken)
+DWORD refusal;      // what LOAD_LIBRARY_SEARCH_SYSTEM32 is refused with (0: taken),
+const char* refused;  // for this library alone (null: every one)
 UINT folderLength;  // of the system folder served: 0 fails the call
 UINT WINAPI ServeFolder(LPSTR folder, UINT size) {
     if (folderLength == 0 || size <= folderLength) return folderLength ? folderLength + 1 : 0;
@@ -153,7 +154,8 @@ UINT WINAPI ServeFolder(LPSTR folder, UINT size) {
 }
 HMODULE WINAPI RecordLoad(LPCSTR name, HANDLE file, DWORD flags) {
     loads += std::string(name) + " " + std::to_string(flags) + "\n";
-    return refusal && flags == LOAD_LIBRARY_SEARCH_SYSTEM32 ? (SetLastError(refusal), nullptr) : realLoadEx(name, file, flags);
+    const bool refuse = refusal && flags == LOAD_LIBRARY_SEARCH_SYSTEM32 && (!refused || lstrcmpiA(name, refused) == 0);
+    return refuse ? (SetLastError(refusal), nullptr) : realLoadEx(name, file, flags);
 }
 
 }  // namespace
@@ -162,18 +164,21 @@ HMODULE WINAPI RecordLoad(LPCSTR name, HANDLE file, DWORD flags) {
 // from the system folder alone: with LOAD_LIBRARY_SEARCH_SYSTEM32 (2048)
 // where kernel32 has AddDllDirectory and takes the flag, else by the folder's
 // full path (LOAD_WITH_ALTERED_SEARCH_PATH, 8); never by a bare name, which
-// the search path would find beside the host first.
+// the search path would find beside the host first. A library that is not
+// there fails its own functions' gates alone (207, 230), the other's go on.
 TEST(Initialise, SystemLibrariesComeFromTheSystemFolderAlone) {
     char folder[MAX_PATH];
     const std::string sys = std::string(folder, GetSystemDirectoryA(folder, MAX_PATH)) + "\\";
     const auto both = [&sys](const char* dll) { return std::string(dll) + " 2048\n" + sys + dll + " 8\n"; };
     // 249 and 250 characters: PSAPI.DLL's path and its NUL take all 260 the first time, one more the second.
     const std::string bound = "C:\\" + std::string(246, 'f') + "\\", over = "C:\\" + std::string(247, 'f') + "\\";
-    struct { const char* scenario; DWORD refuse; bool noAddDllDirectory; int folder; std::string loads; } rows[] = {
+    struct { const char* scenario; DWORD refuse; bool noAddDllDirectory; int folder; std::string loads; const char* only = nullptr; } rows[] = {
         {"flag taken", 0, false, -1, "PSAPI.DLL 2048\nPDH.DLL 2048\nSHELL32.DLL 2048\n"},
         {"flag refused", ERROR_INVALID_PARAMETER, false, -1, both("PSAPI.DLL") + both("PDH.DLL") + both("SHELL32.DLL")},
         {"no AddDllDirectory", 0, true, -1, sys + "PSAPI.DLL 8\n" + sys + "PDH.DLL 8\n" + sys + "SHELL32.DLL 8\n"},
         {"not there", ERROR_MOD_NOT_FOUND, false, -1, "PSAPI.DLL 2048\nPDH.DLL 2048\nSHELL32.DLL 2048\nSHFOLDER.DLL 2048\n"},
+        {"no PSAPI", ERROR_MOD_NOT_FOUND, false, -1, "PSAPI.DLL 2048\nPDH.DLL 2048\nSHELL32.DLL 2048\n", "PSAPI.DLL"},
+        {"no PDH", ERROR_MOD_NOT_FOUND, false, -1, "PSAPI.DLL 2048\nPDH.DLL 2048\nSHELL32.DLL 2048\n", "PDH.DLL"},
         {"no system folder", 0, true, 0, ""},
         {"a folder at the bound", 0, true, 249, bound + "PSAPI.DLL 8\n" + bound + "PDH.DLL 8\n"},
         {"a folder past it", 0, true, 250, over + "PDH.DLL 8\n"},
@@ -187,16 +192,22 @@ TEST(Initialise, SystemLibrariesComeFromTheSystemFolderAlone) {
         std::optional<rig::Serve> before8;
         if (row.noAddDllDirectory) before8.emplace("AddDllDirectory", nullptr);
         refusal = row.refuse;
+        refused = row.only;
         loads.clear();
         ASSERT_EQ(host.Initialise(), 19);
         host.Call(kKillProc, {"0"});  // logged in the settings file
         EXPECT_EQ(loads, row.loads);
-        const bool none = row.refuse == ERROR_MOD_NOT_FOUND || row.folder >= 0;
-        EXPECT_EQ(host.Text(kCountProc) == "207: Could not load PSAPI.DLL", none);
-        EXPECT_EQ(host.Text(kGetData, {"\\System\\System Up Time", "0"}) == "230:  Could not load PDH.DLL", none);
+        const bool gone = row.refuse == ERROR_MOD_NOT_FOUND || row.folder >= 0;
+        const bool noPsapi = gone && (!row.only || !strcmp(row.only, "PSAPI.DLL")), noPdh = gone && (!row.only || !strcmp(row.only, "PDH.DLL"));
+        EXPECT_EQ(host.Call(kCountProc).status == 0, !noPsapi) << "PSAPI, and missingApi clear";
+        for (int id : {kCountProc, kListMod, kGetProcInfo, kGetModInfo}) EXPECT_EQ(host.Text(id, {"0", "0"}) == "207: Could not load PSAPI.DLL", noPsapi) << id;
+        EXPECT_EQ(host.Call(kGetData, {"\\System\\System Up Time", "0"}).status == 0, !noPdh) << "PDH, and missingApi clear";
+        // Wine's PDH ends the process in the other three: asked only where it is missing.
+        for (int id : {kGetData, kBrowseCntrs, kRemoteConn, kParseCntrPath}) EXPECT_TRUE(!noPdh || host.Text(id, {"x", "0"}) == "230:  Could not load PDH.DLL") << id;
         host.Terminate();
     }
     refusal = 0;
+    refused = nullptr;
 }
 
 // A hundred rounds of initialise, initialise again, a call and terminate.

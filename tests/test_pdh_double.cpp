@@ -154,7 +154,7 @@ TEST_F(WithDouble, GetDataOpenAndAddFailures) {
 // "unchanged"; kAny: not looked at), the settings-file line, and how the
 // calls end (a query is closed after every failure once it was opened).
 TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
-    enum Call { kData, kBrowsePath, kBrowseValue, kParse };
+    enum Call { kData, kBrowsePath, kBrowseValue, kParse, kConnect };
     constexpr DWORD kAny = 0xFFFFFFFF, kKept = 6;
     const char* const released = "PdhRemoveCounter PdhCloseQuery", *const kOnce = "PdhParseCounterPathA";
     const char* const kTwice = "PdhParseCounterPathA PdhParseCounterPathA";
@@ -230,6 +230,12 @@ TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
          PDH_CSTATUS_NO_OBJECT, "", kOnce},
         // A size query that reports one byte less than the record.
         {[](Script& s) { s.parseSize = sizeof(PDH_COUNTER_PATH_ELEMENTS_A) - 1; }, kParse, "246: tParseCntrPath failed", PDH_MORE_DATA, "", kOnce},
+        // The machine's name as given; a failure logged.
+        {[](Script&) {}, kConnect, "", kKept, "", "PdhConnectMachineA"},
+        {[](Script& s) { s.connect = St(PDH_CSTATUS_NO_MACHINE); }, kConnect, "235: Unable to connect to specified machine.",
+         PDH_CSTATUS_NO_MACHINE, "-2147481648 (PdhConnectMachineA)", "PdhConnectMachineA"},
+        {[](Script& s) { s.connect = St(PDH_INVALID_ARGUMENT); }, kConnect, "234: tRemoteConn failed.", PDH_INVALID_ARGUMENT,
+         "-1073738819 (PdhConnectMachineA)", "PdhConnectMachineA"},
     };
     int i = 0;
     for (const auto& row : rows) {
@@ -238,7 +244,8 @@ TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
         host.Call(kCloseProc, {"0"});
         ClearLastErrorLine();
         const Outcome o = row.call == kData ? GetData() : row.call == kParse ? host.Call(kParseCntrPath, {kPath})
-                                                                              : Browse(row.call == kBrowsePath ? "0" : "1");
+                          : row.call == kConnect ? host.Call(kRemoteConn, {"\\\\FARAWAY"}) : Browse(row.call == kBrowsePath ? "0" : "1");
+        if (row.call == kConnect) EXPECT_TRUE(!strcmp(s->calls[0].text, "\\\\FARAWAY") && (o.status || o.value == 1)) << "row " << i;
         EXPECT_EQ(o.text, row.text) << "row " << i;
         if (row.code != kAny) EXPECT_EQ(host.LastError(), row.code) << "row " << i;
         if (row.log) EXPECT_EQ(LastErrorLine(), row.log) << "row " << i;
@@ -405,22 +412,6 @@ TEST_F(WithDouble, ParseFailures) {
                   reaches ? 0u : std::string::npos) << length;
         if (reaches) EXPECT_EQ(s->calls[0].text, path.substr(0, pdhdouble::kTextCapacity - 1));
     }
-}
-
-TEST_F(WithDouble, RemoteConnPassesTheNameAndLogsFailures) {
-    Outcome o = host.Call(kRemoteConn, {"\\\\FARAWAY"});
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.value, 1);
-    EXPECT_STREQ(s->calls[0].text, "\\\\FARAWAY");
-
-    s->connect = St(PDH_CSTATUS_NO_MACHINE);
-    EXPECT_EQ(host.Text(kRemoteConn, {"\\\\FARAWAY"}), "235: Unable to connect to specified machine.");
-    EXPECT_EQ(host.LastError(), PDH_CSTATUS_NO_MACHINE);
-    EXPECT_EQ(LastErrorLine(), "-2147481648 (PdhConnectMachineA)");
-
-    s->connect = St(PDH_INVALID_ARGUMENT);
-    EXPECT_EQ(host.Text(kRemoteConn, {""}), "234: tRemoteConn failed.");
-    EXPECT_EQ(LastErrorLine(), "-1073738819 (PdhConnectMachineA)");
 }
 
 // vekrun beside the double, its own by a manifest, which takes from the environment in vekrun's
