@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <optional>
+
 #include "host.h"
 #include "rig.h"
 
@@ -149,39 +151,6 @@ void RemoveSettings(const std::string& root) {
     RemoveDirectoryA((root + "\\Dravolin").c_str());
 }
 
-// ...\Dravolin\Settings\QUENDRAL.INI adds 31 characters to the folder; the
-// whole path and its terminator must fit in 260.
-TEST(LastErrorLog, TheSettingsPathIsBoundedAndATrailingBackslashIsNotDoubled) {
-    const std::string fits = "C:\\" + std::string(225, 'p');      // 228 characters
-    const std::string tooLong = "C:\\" + std::string(226, 'q');    // 229 characters
-    CreateDirectoryA(fits.c_str(), nullptr);
-    CreateDirectoryA(tooLong.c_str(), nullptr);
-    Host host;
-    ASSERT_EQ(host.Initialise(), 19);
-    struct { std::string folder, root; const char* handle; bool written; } rows[] = {
-        {fits, fits, "-1", true},
-        {fits + "\\", fits, "-2", true},  // 229 with the backslash: fits only if not doubled
-        {tooLong, tooLong, " -1", false},
-    };
-    for (const auto& row : rows) {
-        RemoveSettings(row.root);
-        {
-            AppDataFolder elsewhere(row.folder);
-            EXPECT_EQ(host.Text(kKillProc, {row.handle}), "212: Terminate Process Failed");
-            EXPECT_EQ(host.LastError(), 6u);
-        }
-        EXPECT_EQ(IniLine(row.root), row.written ? "6 (tKillProc)" : "") << row.folder.size();
-        if (!row.written) {
-            EXPECT_EQ(GetFileAttributesA((row.root + "\\Dravolin").c_str()), INVALID_FILE_ATTRIBUTES)
-                << "no folder is made for a file that cannot be written";
-        }
-        RemoveSettings(row.root);
-    }
-    RemoveDirectoryA(fits.c_str());
-    RemoveDirectoryA(tooLong.c_str());
-    host.Terminate();
-}
-
 namespace {
 
 // Where the shell folder comes from, row by row.
@@ -232,30 +201,45 @@ std::string Current() {
 
 // SHELL32's folder, else SHFOLDER's, else the Windows directory, else the
 // current directory; both libraries are released on every path.
+// ...\Dravolin\Settings\QUENDRAL.INI adds 31 characters to the folder: the
+// whole path and its terminator must fit in 260, and no folder is made for a
+// file that cannot be written.
 TEST(LastErrorLog, TheFolderFallsBackToShfolderThenWindowsThenTheCurrentDirectory) {
+    const std::string fits = "C:\\" + std::string(225, 'p');      // 228 characters
+    const std::string tooLong = "C:\\" + std::string(226, 'q');    // 229 characters
+    for (const std::string& folder : {fits, tooLong, std::string(kShfolderRoot)}) CreateDirectoryA(folder.c_str(), nullptr);
     Host host;
     ASSERT_EQ(host.Initialise(), 19);
     rig::Patch resolve(host.Module(), "KERNEL32.dll", "GetProcAddress", ResolveFolder, &realResolve);
     rig::Patch windows(host.Module(), "KERNEL32.dll", "GetWindowsDirectoryA", WindowsDirectory, &realWindowsDirectory);
     ASSERT_TRUE(windows.Active());
-    CreateDirectoryA(kShfolderRoot, nullptr);
-    // Each row kills a handle tKillProc refuses: a pseudo-handle, never
-    // passed on, or 0.
-    struct { Folders folders; std::string root; const char* asked, *handle; } rows[] = {
-        {{false, true, true, S_OK}, kShfolderRoot, "shell32 shfolder ", "-1"},
-        {{true, true, true, E_FAIL}, Windows(), "shell32 ", "-2"},
-        {{false, false, true, S_OK}, Windows(), "shell32 shfolder ", "0"},
-        {{false, false, false, S_OK}, Current(), "shell32 shfolder ", " -1"},
+    // Each row kills handle 0, which tKillProc refuses and logs. An
+    // application-data folder a row gives is the user's for that call.
+    const Folders shell = {true, true, true, S_OK};
+    struct { Folders folders; std::string root, asked, appData; bool written = true; } rows[] = {
+        {{false, true, true, S_OK}, kShfolderRoot, "shell32 shfolder "},
+        {{true, true, true, E_FAIL}, Windows(), "shell32 "},
+        {{false, false, true, S_OK}, Windows(), "shell32 shfolder "},
+        {{false, false, false, S_OK}, Current(), "shell32 shfolder "},
+        {shell, fits, "shell32 ", fits},
+        {shell, fits, "shell32 ", fits + "\\"},  // 229 with the backslash: fits only if not doubled
+        {shell, tooLong, "shell32 ", tooLong, false},
     };
     for (const auto& row : rows) {
         folders = row.folders;
         asked.clear();
         RemoveSettings(row.root);
-        EXPECT_EQ(host.Text(kKillProc, {row.handle}), "212: Terminate Process Failed");
+        {
+            std::optional<AppDataFolder> elsewhere;
+            if (!row.appData.empty()) elsewhere.emplace(row.appData);
+            EXPECT_EQ(host.Text(kKillProc, {"0"}), "212: Terminate Process Failed");
+            EXPECT_EQ(host.LastError(), 6u);
+        }
         EXPECT_EQ(asked, row.asked) << row.root;
-        EXPECT_EQ(IniLine(row.root), "6 (tKillProc)") << row.root;
+        EXPECT_EQ(IniLine(row.root), row.written ? "6 (tKillProc)" : "") << row.root.size();
+        EXPECT_EQ(GetFileAttributesA((row.root + "\\Dravolin").c_str()) != INVALID_FILE_ATTRIBUTES, row.written) << row.root.size();
         RemoveSettings(row.root);
     }
-    RemoveDirectoryA(kShfolderRoot);
+    for (const std::string& folder : {fits, tooLong, std::string(kShfolderRoot)}) RemoveDirectoryA(folder.c_str());
     host.Terminate();
 }
