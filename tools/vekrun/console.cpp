@@ -4,6 +4,7 @@
 // for a console goes as UTF-16, which shows right in any code page, as
 // Windows' own tools write it; redirected output keeps its bytes.
 #include <stdarg.h>
+#include <stdlib.h>
 
 #include <algorithm>
 
@@ -14,6 +15,19 @@ namespace vekrun {
 bool utf8Output = false;
 
 namespace {
+
+bool outputFailed = false;
+
+// Said once; the loops that write ask OutputFailed() and stop, so that
+// "vekrun --every 1 ... | head -2" ends when head does.
+void OutputRefused() {
+    if (outputFailed) return;
+    outputFailed = true;
+    const DWORD code = _doserrno ? static_cast<DWORD>(_doserrno) : GetLastError();
+    const std::string reason = CodeText(static_cast<int32_t>(code));
+    fprintf(stderr, "vekrun: the output cannot be written (%s)\n", reason.empty() ? "no reason given" : reason.c_str());
+    fflush(stderr);
+}
 
 // The console behind stdout or stderr; null when the stream is redirected.
 HANDLE ConsoleOf(FILE* stream) {
@@ -45,13 +59,18 @@ bool WriteWide(HANDLE console, UINT codePage, const std::string& text) {
 
 }  // namespace
 
+bool OutputFailed() { return outputFailed; }
+
 void Write(FILE* stream, const std::string& text) {
-    if (text.empty()) return;
+    if (text.empty() || (stream == stdout && outputFailed)) return;
     if (HANDLE console = ConsoleOf(stream)) {
         fflush(stream);  // what the C runtime still holds goes first
         if (WriteWide(console, stream == stdout && utf8Output ? CP_UTF8 : CP_ACP, text)) return;
     }
-    fwrite(text.data(), 1, text.size(), stream);
+    // Written through at once: a refusal is seen where it happens, not at exit.
+    _doserrno = 0;
+    const bool written = fwrite(text.data(), 1, text.size(), stream) == text.size() && fflush(stream) == 0;
+    if (!written && stream == stdout) OutputRefused();
 }
 
 void Print(FILE* stream, const char* format, ...) {

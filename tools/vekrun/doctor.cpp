@@ -26,12 +26,13 @@ const char kRebuild[] = "Rebuild the counter lists with 'lodctr /R' from an elev
 bool Ask(Extender& ext, std::vector<std::string> words, std::string& answer) {
     Options quiet;
     quiet.raw = true;
-    if (Invoke(ext, quiet, words) != kExitOk) {
+    Result result;
+    if (Invoke(ext, quiet, words, result) != kExitOk) {
         answer = "no result";
         return false;
     }
-    answer = received.type == vek::kResultInteger ? std::to_string(received.value) : received.text;
-    return received.status == vek::kStatusSuccess;
+    answer = result.Value();
+    return !result.Failed();
 }
 
 Check Platform(Extender& ext) {

@@ -5,23 +5,57 @@
 
 #include <algorithm>
 
+#include "json_text.h"
+#include "system_library.h"
 #include "vekrun.h"
 
 namespace vekrun {
 
 using namespace vek;
 
-Received received;
-
 namespace {
 
-int32_t CopyResult(int32_t status, uint32_t, HostContext*, ResultSlot* result) {
-    ++received.calls;
-    received.status = status;
-    received.type = result->type;
-    received.value = result->value;
-    received.text = (result->type == kResultString && result->text) ? result->text : "";
+// The record the running call's callback fills; one call at a time.
+Result* receiving = nullptr;
+
+int32_t CopyResult(int32_t status, uint32_t, HostContext*, ResultSlot* slot) {
+    if (!receiving) return status;
+    ++receiving->calls;
+    receiving->status = status;
+    receiving->type = slot->type;
+    receiving->value = slot->value;
+    receiving->text = (slot->type == kResultString && slot->text) ? slot->text : "";
     return status;
+}
+
+// A message table's text without its ending, with inserts (%1, %2!s!)
+// given `insert`: FORMAT_MESSAGE_IGNORE_INSERTS leaves them as they stand,
+// and filling them from arguments would read what nobody passed.
+std::string FormatCode(DWORD flags, HMODULE source, DWORD code, const std::string& insert) {
+    char text[1024] = "";
+    const DWORD length = FormatMessageA(flags | FORMAT_MESSAGE_IGNORE_INSERTS, source, code, 0, text, sizeof text, nullptr);
+    std::string out;
+    for (DWORD i = 0; i < length; ++i) {
+        if (text[i] != '%' || i + 1 >= length) {
+            out += text[i] == '\r' || text[i] == '\n' ? ' ' : text[i];
+        } else if (text[i + 1] >= '1' && text[i + 1] <= '9') {
+            for (++i; i + 1 < length && text[i + 1] >= '0' && text[i + 1] <= '9';) ++i;
+            if (i + 1 < length && text[i + 1] == '!') {
+                const char* close = static_cast<const char*>(memchr(text + i + 2, '!', length - i - 2));
+                if (close) i = static_cast<DWORD>(close - text);
+            }
+            out += insert.empty() ? std::string("?") : insert;
+        } else {
+            ++i;
+            out += text[i] == 'n' ? ' ' : text[i];  // %% %. %! and the rest stand for their character
+        }
+    }
+    while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
+    return out;
+}
+
+std::string Quoted(const std::string& word) {
+    return word.empty() || word.find_first_of(" \t") != std::string::npos ? "\"" + word + "\"" : word;
 }
 
 }  // namespace
@@ -34,110 +68,168 @@ std::string Lower(std::string text) {
 }
 
 std::string SystemText(DWORD code) {
-    char text[512] = "";
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                  code, 0, text, sizeof text, nullptr);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ' ||
-                          text[length - 1] == '.')) {
-        text[--length] = '\0';
+    return FormatCode(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, std::string());
+}
+
+// PDH statuses have the top bit set (0x800007D0 on, 0xC0000BB8 on); their
+// texts are in PDH.DLL's own message table, which Wine's PDH lacks.
+std::string CodeText(int32_t code, const std::string& insert) {
+    if (code == 0) return std::string();
+    const DWORD bits = static_cast<DWORD>(code);
+    if (bits & 0x80000000u) {
+        char hex[16];
+        snprintf(hex, sizeof hex, "0x%08lX", bits);
+        std::string text;
+        if (HMODULE pdh = LoadSystemLibrary("pdh.dll")) {
+            text = FormatCode(FORMAT_MESSAGE_FROM_HMODULE, pdh, bits, insert);
+            FreeLibrary(pdh);
+        }
+        return std::string("PDH status ") + hex + (text.empty() ? "" : ": " + text);
     }
-    return length ? std::string(text) : "error " + std::to_string(code);
+    const std::string text = FormatCode(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, bits, insert);
+    return "error " + std::to_string(bits) + (text.empty() ? "" : ": " + text);
+}
+
+std::string Reason(const Result& result) {
+    std::string reason = result.codeRead ? CodeText(result.code) : std::string();
+    // 213 comes from a damaged, localised or missing counter-name list.
+    if (result.MessageId() == 213) reason += (reason.empty() ? "" : "; ") + std::string("run 'vekrun --doctor'");
+    return reason;
+}
+
+std::string FailureLine(const std::vector<std::string>& words, const Result& result) {
+    std::string line;
+    for (const std::string& word : words) line += (line.empty() ? "" : " ") + Quoted(word);
+    std::string message = result.calls ? result.text : "no result";
+    while (!message.empty() && (message.back() == ' ' || message.back() == '\n')) message.pop_back();
+    const std::string reason = Reason(result);
+    return line + ": " + message + (reason.empty() ? "" : " (" + reason + ")");
 }
 
 bool Load(Extender& ext, const Options& options) {
+    std::string problem;
+    int32_t code = 0;
+    ext.context.hostVersion = options.hostVersion;
     ext.module = LoadLibraryA(options.dllPath.c_str());
     if (!ext.module) {
-        const DWORD code = GetLastError();
-        Print(stderr, "vekrun: cannot load %s: %s (error %lu)\n", options.dllPath.c_str(),
-                SystemText(code).c_str(), code);
-        return false;
+        code = static_cast<int32_t>(GetLastError());
+        problem = "cannot load " + options.dllPath;
+    } else {
+        ext.call = reinterpret_cast<VEKExtender2Proc>(reinterpret_cast<void*>(GetProcAddress(ext.module, "VEKExtender2")));
+        ext.query = reinterpret_cast<VEKExtenderQueryProc>(
+            reinterpret_cast<void*>(GetProcAddress(ext.module, "VEKExtenderQuery")));
+        int32_t offered[] = {kAcceptedCode};
+        char refusal[256] = "";
+        if (!ext.call || !ext.query) {
+            problem = options.dllPath + " is not a VEK extender";
+        } else if (ext.query(kQueryOfferedCodes, offered, 1) != kAcceptedCode) {
+            problem = "the extender does not accept this host";
+        } else if (ext.call(nullptr, 0, 0, kCallInitialise, CopyResult, &ext.context, 0, refusal, 0, nullptr) < 0) {
+            problem = std::string("initialise refused: ") + refusal;
+        }
     }
-    ext.call = reinterpret_cast<VEKExtender2Proc>(
-        reinterpret_cast<void*>(GetProcAddress(ext.module, "VEKExtender2")));
-    ext.query = reinterpret_cast<VEKExtenderQueryProc>(
-        reinterpret_cast<void*>(GetProcAddress(ext.module, "VEKExtenderQuery")));
-    if (!ext.call || !ext.query) {
-        Print(stderr, "vekrun: %s is not a VEK extender\n", options.dllPath.c_str());
-        return false;
-    }
-    int32_t offered[] = {kAcceptedCode};
-    if (ext.query(kQueryOfferedCodes, offered, 1) != kAcceptedCode) {
-        Print(stderr, "vekrun: the extender does not accept this host\n");
-        return false;
-    }
-    ext.context.hostVersion = options.hostVersion;
-    char refusal[256] = "";
-    int32_t count = ext.call(nullptr, 0, 0, kCallInitialise, CopyResult, &ext.context, 0, refusal,
-                             0, nullptr);
-    if (count < 0) {
-        Print(stderr, "vekrun: initialise refused: %s\n", refusal);
+    if (!problem.empty()) {
+        const std::string reason = CodeText(code, options.dllPath);
+        Print(stderr, "vekrun: %s%s\n", problem.c_str(), reason.empty() ? "" : (" (" + reason + ")").c_str());
+        if (options.json) {
+            Print(stdout, "{\"error\": \"load\", \"message\": %s, \"code\": %d, \"reason\": %s}\n",
+                  json::Quote(problem).c_str(), code, reason.empty() ? "null" : json::Quote(reason).c_str());
+        }
+        ext.call = nullptr;  // nothing to terminate
         return false;
     }
     for (uint32_t index = 0;; ++index) {
         KeywordEntry entry = {};
-        if (ext.call(nullptr, 0, 0, kCallEnumerate, CopyResult, &ext.context, 0, &entry, index,
-                     nullptr) == 0) {
-            break;
-        }
+        if (ext.call(nullptr, 0, 0, kCallEnumerate, CopyResult, &ext.context, 0, &entry, index, nullptr) == 0) break;
         ext.keywords.push_back(entry);
     }
     return true;
 }
 
 void Unload(Extender& ext) {
-    if (ext.call) {
-        ext.call(nullptr, 0, 0, kCallTerminate, CopyResult, &ext.context, 0, nullptr, 0, nullptr);
-    }
+    if (ext.call) ext.call(nullptr, 0, 0, kCallTerminate, CopyResult, &ext.context, 0, nullptr, 0, nullptr);
     if (ext.module) FreeLibrary(ext.module);
 }
 
-int Invoke(Extender& ext, const Options& options, std::vector<std::string>& words) {
+std::string CallProblem(const Extender& ext, const Options& options, std::vector<std::string>& words,
+                        const std::string* last) {
     for (std::string& word : words) {
-        if (word == "$PID") word = std::to_string(GetCurrentProcessId());
+        if (Lower(word) == "$pid") word = std::to_string(GetCurrentProcessId());
+        if (Lower(word) == "$last") {
+            if (!last) return "$LAST stands for the previous call's result, and there is none";
+            word = *last;
+        }
     }
     const std::string name = Lower(words[0]);
     const KeywordEntry* keyword = nullptr;
     for (const KeywordEntry& entry : ext.keywords) {
         if (name == entry.name) keyword = &entry;
     }
-    if (!keyword) {
-        return UsageProblem(options, "no keyword '" + words[0] + "' (vekrun --keywords lists them)");
-    }
+    if (!keyword) return "no keyword '" + words[0] + "' (vekrun --keywords lists them)";
+    if (options.raw) return std::string();
     const size_t given = words.size() - 1;
-    received = Received();
     if (keyword->kind == kKindConstant) {
-        if (given != 0 && !options.raw) {
-            return UsageProblem(options, std::string(keyword->name) + " is a constant and takes no arguments");
-        }
-        received.calls = 1;
-        received.type = kResultInteger;
-        received.value = keyword->countOrValue;
-        return kExitOk;
+        return given == 0 ? std::string() : std::string(keyword->name) + " is a constant and takes no arguments";
     }
     const size_t count = static_cast<size_t>(keyword->countOrValue);
-    if (given != count && !options.raw) {
-        return UsageProblem(options, std::string(keyword->name) + " takes " + std::to_string(count) +
-                                         (count == 1 ? " argument, not " : " arguments, not ") +
-                                         std::to_string(given));
+    if (given != count) {
+        return std::string(keyword->name) + " takes " + std::to_string(count) +
+               (count == 1 ? " argument, not " : " arguments, not ") + std::to_string(given);
+    }
+    const KeywordHelp* help = FindHelp(name);
+    for (size_t i = 0; i < given; ++i) {
+        const std::string problem = ArgumentProblem(ArgumentName(help, i).c_str(), words[i + 1]);
+        if (!problem.empty()) return problem;
+    }
+    return std::string();
+}
+
+int Invoke(Extender& ext, const Options& options, std::vector<std::string>& words, Result& result,
+           const std::string* last) {
+    result = Result();
+    const std::string problem = CallProblem(ext, options, words, last);
+    if (!problem.empty()) return UsageProblem(options, problem);
+    const std::string name = Lower(words[0]);
+    const KeywordEntry* keyword = nullptr;
+    for (const KeywordEntry& entry : ext.keywords) {
+        if (name == entry.name) keyword = &entry;
+    }
+    if (keyword->kind == kKindConstant) {
+        result.calls = 1;
+        result.type = kResultInteger;
+        result.value = keyword->countOrValue;
+        return kExitOk;
     }
     // One slot per argument, and never fewer than the keyword declares: the
     // extender reads the slots it was promised.
-    std::vector<ArgSlot> slots(std::max(count, given));
+    const size_t given = words.size() - 1;
+    std::vector<ArgSlot> slots(std::max(static_cast<size_t>(keyword->countOrValue), given));
     for (size_t i = 0; i < slots.size(); ++i) {
         memset(&slots[i], 0, sizeof slots[i]);
         slots[i].text = i < given ? words[i + 1].c_str() : "";
     }
-    ResultSlot result;
-    memset(&result, 0, sizeof result);
-    int32_t returned = ext.call(GetConsoleWindow(), 0, 0, keyword->id, CopyResult, &ext.context, 0,
-                                slots.empty() ? nullptr : slots.data(), 0, &result);
-    if (received.calls == 0) {
-        if (returned == kReturnDialogCancelled) {
-            Print(stderr, "%s: the dialog was cancelled\n", keyword->name);
-            return kExitCancelled;
-        }
-        Print(stderr, "%s: no result (returned %d)\n", keyword->name, returned);
+    ResultSlot slot;
+    memset(&slot, 0, sizeof slot);
+    receiving = &result;
+    const int32_t returned = ext.call(GetConsoleWindow(), 0, 0, keyword->id, CopyResult, &ext.context, 0,
+                                      slots.empty() ? nullptr : slots.data(), 0, &slot);
+    receiving = nullptr;
+    if (result.calls == 0) {
+        if (returned == kReturnDialogCancelled) return kExitCancelled;
+        result.text = "no result (returned " + std::to_string(returned) + ")";
         return kExitCallFailed;
+    }
+    // Each vekrun is a process of its own, so the code a failure kept is read
+    // at once or never (reading clears it); --raw makes the extender's calls alone.
+    if (result.Failed() && !options.raw && name != "tgetlasterror") {
+        std::vector<std::string> ask = {"tGetLastError"};
+        Result kept;
+        Options plain;
+        plain.raw = true;
+        if (Invoke(ext, plain, ask, kept) == kExitOk && !kept.Failed() && kept.type == kResultInteger) {
+            result.codeRead = true;
+            result.code = kept.value;
+        }
     }
     return kExitOk;
 }

@@ -1,14 +1,44 @@
 // vekrun: a command-line host for VEK extenders. It loads an extender the
 // way the interpreter does and prints what comes back, for people and for
 // scripts alike.
+#include "json_text.h"
 #include "vekrun.h"
 
 using namespace vekrun;
+
+namespace {
+
+int About(Extender& ext, const Options& options) {
+    char description[256] = "";
+    const int32_t version = ext.query(vek::kQueryDescription, description, sizeof description);
+    if (options.action == Action::kVersion) {
+        if (options.json) {
+            Print(stdout, "{\"vekrun\": %d, \"extender\": {\"path\": %s, \"description\": %s, \"version\": %d}}\n",
+                  VEKRUN_VERSION, json::Quote(options.dllPath).c_str(), json::Quote(description).c_str(), version);
+        } else {
+            Print(stdout, "vekrun %d\n%s %d (%s)\n", VEKRUN_VERSION, description, version, options.dllPath.c_str());
+        }
+    } else if (options.json) {
+        Print(stdout, "{\"description\": %s, \"version\": %d}\n", json::Quote(description).c_str(), version);
+    } else {
+        Print(stdout, "%s %d\n", description, version);
+    }
+    return kExitOk;
+}
+
+// A handle is the extender's, and the extender lives as long as one vekrun.
+bool NamesAHandle(const std::vector<std::string>& words) {
+    const std::string keyword = Lower(words[0]);
+    return keyword == "tkillproc" || keyword == "tcloseproc";
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     Options options;
     const int parsed = ParseOptions(argc, argv, options);
     if (parsed >= 0) return parsed;
+    utf8Output = options.json || options.csv;
 
     Extender ext;
     if (!Load(ext, options)) {
@@ -17,20 +47,25 @@ int main(int argc, char** argv) {
     }
     int outcome = kExitOk;
     switch (options.action) {
-        case Action::kAbout: {
-            char description[256] = "";
-            const int32_t version = ext.query(vek::kQueryDescription, description, sizeof description);
-            Print(stdout, "%s %d\n", description, version);
-            break;
-        }
-        case Action::kKeywords: PrintKeywords(ext); break;
+        case Action::kAbout:
+        case Action::kVersion: outcome = About(ext, options); break;
+        case Action::kKeywords: PrintKeywords(ext, options); break;
         case Action::kScript: outcome = RunScript(ext, options); break;
         case Action::kDoctor: outcome = Doctor(ext, options); break;
+        case Action::kHelp: break;
         case Action::kCall:
-            outcome = options.everySeconds > 0 ? Sample(ext, options, options.words) : Call(ext, options, options.words);
+            if (options.everySeconds > 0) {
+                outcome = Sample(ext, options, options.words);
+                break;
+            }
+            outcome = Call(ext, options, options.words);
+            if (outcome == kExitCallFailed && NamesAHandle(options.words)) {
+                Print(stderr, "vekrun: a handle lives only as long as the vekrun that opened it: open and use it in "
+                              "one script ('tOpenProc PID 3', then 'tKillProc $LAST')\n");
+            }
             break;
     }
     fflush(stdout);
     Unload(ext);
-    return outcome;
+    return OutputFailed() ? kExitCallFailed : outcome;
 }

@@ -31,8 +31,8 @@ void PrintList(const std::string& text) {
     }
 }
 
-// The results that are one record, field by field. A name starting with
-// '$' is text, not a number.
+// The results that are one record, field by field, under the names of the
+// system's own records. A name starting with '$' is text, not a number.
 struct RecordShape {
     const char* keyword;
     std::vector<const char*> fields;
@@ -46,20 +46,27 @@ const RecordShape kRecords[] = {
                         "InstanceIndex", "$CounterName"}},
 };
 
-// The record's shape when the text has its fields; null otherwise (a
-// failed memory query gives an empty text, for one).
-const RecordShape* RecordOf(const std::string& keyword, const std::vector<std::string>& values) {
+}  // namespace
+
+// The record's fields when the text has them all; null otherwise (a failed
+// memory query gives an empty text, for one). Without a result, the shape
+// the keyword's records take.
+const std::vector<const char*>* RecordFields(const std::string& keyword, const Result& result) {
     for (const RecordShape& r : kRecords) {
-        if (keyword == r.keyword && values.size() == r.fields.size()) return &r;
+        if (Lower(keyword) != r.keyword) continue;
+        if (result.calls == 0) return &r.fields;
+        if (!result.Failed() && SplitText(result.text, '\t').size() == r.fields.size()) return &r.fields;
     }
     return nullptr;
 }
 
-void PrintRecord(const RecordShape& record, const std::vector<std::string>& values) {
+namespace {
+
+void PrintRecord(const std::vector<const char*>& fields, const std::vector<std::string>& values) {
     size_t width = 0;
-    for (const char* field : record.fields) width = std::max(width, strlen(field) - (field[0] == '$'));
+    for (const char* field : fields) width = std::max(width, strlen(field) - (field[0] == '$'));
     for (size_t i = 0; i < values.size(); ++i) {
-        const char* field = record.fields[i] + (record.fields[i][0] == '$');
+        const char* field = fields[i] + (fields[i][0] == '$');
         Print(stdout, "%-*s  %s\n", static_cast<int>(width), field, values[i].c_str());
     }
 }
@@ -83,21 +90,25 @@ std::string CsvField(const std::string& text) {
     return out + "\"";
 }
 
-std::string Json(const std::string& keyword, const std::vector<std::string>& words) {
-    if (received.status != kStatusSuccess) {
-        const int32_t id = atoi(received.text.c_str());
+std::string Json(const Result& result, const std::vector<std::string>& words) {
+    const std::string keyword = Lower(words[0]);
+    if (result.Failed() || result.calls == 0) {
+        const int id = result.MessageId();
+        const std::string reason = Reason(result);
         return "{\"error\": " + (id > 0 ? std::to_string(id) : std::string("null")) +
-               ", \"message\": " + json::Quote(received.text) + "}";
+               ", \"message\": " + json::Quote(result.text) +
+               ", \"code\": " + (result.codeRead ? std::to_string(result.code) : std::string("null")) +
+               ", \"reason\": " + (reason.empty() ? std::string("null") : json::Quote(reason)) + "}";
     }
-    if (received.type == kResultInteger) return std::to_string(received.value);
-    const std::string& text = received.text;
+    if (result.type == kResultInteger) return std::to_string(result.value);
+    const std::string& text = result.text;
     // The counters' decimal texts are numbers; "nan" and "inf" stay text.
     if (keyword == "tgetdata" || keyword == "tbrowsecntrs") return json::Number(text, false);
     const std::vector<std::string> values = SplitText(text, '\t');
-    if (const RecordShape* record = RecordOf(keyword, values)) {
+    if (const std::vector<const char*>* fields = RecordFields(keyword, result)) {
         std::string out = "{";
         for (size_t i = 0; i < values.size(); ++i) {
-            const char* field = record->fields[i];
+            const char* field = (*fields)[i];
             const bool isText = field[0] == '$';
             out += std::string(i ? ", " : "") + json::Quote(field + isText) + ": " +
                    (isText ? json::Quote(values[i]) : json::Number(values[i]));
@@ -131,47 +142,66 @@ std::string Json(const std::string& keyword, const std::vector<std::string>& wor
     return out + "]";
 }
 
-int Call(Extender& ext, const Options& options, std::vector<std::string> words) {
-    int outcome = Invoke(ext, options, words);
-    fflush(stdout);
-    if (outcome != kExitOk) {
-        if (options.json && outcome == kExitCancelled) Print(stdout, "{\"cancelled\": true}\n");
+int Call(Extender& ext, const Options& options, std::vector<std::string> words, const std::string* last,
+         Result* kept) {
+    Result result;
+    const int outcome = Invoke(ext, options, words, result, last);
+    if (kept) *kept = result;
+    if (outcome == kExitUsage) return outcome;
+    if (outcome == kExitCancelled) {
+        if (options.json) Print(stdout, "{\"cancelled\": true}\n");
+        Print(stderr, "vekrun: %s: the dialog was cancelled\n", words[0].c_str());
         return outcome;
     }
-    const std::string keyword = Lower(words[0]);
     if (options.json) {
-        Print(stdout, "%s\n", Json(keyword, words).c_str());
-        return received.status == kStatusSuccess ? kExitOk : kExitCallFailed;
+        Print(stdout, "%s\n", Json(result, words).c_str());
+        return outcome == kExitOk && !result.Failed() ? kExitOk : kExitCallFailed;
     }
-    if (received.status != kStatusSuccess) {
-        Print(stderr, "%s\n", received.text.c_str());
+    if (outcome != kExitOk || result.Failed()) {
+        Print(stderr, "vekrun: %s\n", FailureLine(words, result).c_str());
         return kExitCallFailed;
     }
-    const std::vector<std::string> values = SplitText(received.text, '\t');
-    const RecordShape* record = RecordOf(keyword, values);
-    if (received.type == kResultInteger) {
-        Print(stdout, "%d\n", received.value);
-    } else if (options.list && record) {
-        PrintRecord(*record, values);
+    const std::vector<std::string> values = SplitText(result.text, '\t');
+    const std::vector<const char*>* fields = RecordFields(words[0], result);
+    if (result.type == kResultInteger) {
+        Print(stdout, "%d\n", result.value);
+    } else if (options.list && fields) {
+        PrintRecord(*fields, values);
     } else if (options.list) {
-        PrintList(received.text);
+        PrintList(result.text);
     } else {
-        Print(stdout, "%s\n", received.text.c_str());
+        Print(stdout, "%s\n", result.text.c_str());
     }
     return kExitOk;
 }
 
-// A function's argument count and a constant's value, each under its own
-// heading.
-void PrintKeywords(const Extender& ext) {
-    Print(stdout, "%4s  %-8s  %4s  %5s  %s\n", "id", "kind", "args", "value", "name");
+// A function's argument count and names, a constant's value.
+void PrintKeywords(const Extender& ext, const Options& options) {
+    if (!options.json) Print(stdout, "%4s  %-8s  %4s  %5s  %s\n", "id", "kind", "args", "value", "name");
+    std::string list;
     for (const KeywordEntry& entry : ext.keywords) {
         const bool constant = entry.kind == kKindConstant;
+        const KeywordHelp* help = FindHelp(entry.name);
+        std::string names, quoted;
+        for (int32_t i = 0; !constant && i < entry.countOrValue; ++i) {
+            const std::string name = ArgumentName(help, static_cast<size_t>(i));
+            names += " " + name;
+            quoted += (i ? ", " : "") + json::Quote(name);
+        }
+        if (options.json) {
+            list += std::string(list.empty() ? "[" : ", ") + "{\"id\": " + std::to_string(entry.id) +
+                    ", \"kind\": \"" + (constant ? "constant" : "function") + "\", \"name\": " +
+                    json::Quote(entry.name) +
+                    (constant ? ", \"value\": " + std::to_string(entry.countOrValue) : ", \"args\": [" + quoted + "]") +
+                    "}";
+            continue;
+        }
         const std::string count = constant ? "" : std::to_string(entry.countOrValue);
         const std::string value = constant ? std::to_string(entry.countOrValue) : "";
-        Print(stdout, "%4d  %-8s  %4s  %5s  %s\n", entry.id, constant ? "constant" : "function",
-               count.c_str(), value.c_str(), entry.name);
+        Print(stdout, "%4d  %-8s  %4s  %5s  %s%s\n", entry.id, constant ? "constant" : "function", count.c_str(),
+              value.c_str(), entry.name, names.c_str());
     }
+    if (options.json) Print(stdout, "%s]\n", list.empty() ? "[" : list.c_str());
 }
 
 }  // namespace vekrun

@@ -1,7 +1,9 @@
 // vekrun --every: the same call a sample every interval, as typeperf
-// samples a counter, optionally as CSV.
+// samples a counter: as a table, as JSON lines, or as the CSV that
+// Performance Monitor, typeperf and relog write and read (PDH-CSV 4.0).
 #include <algorithm>
 
+#include "json_text.h"
 #include "vekrun.h"
 
 namespace vekrun {
@@ -16,52 +18,94 @@ BOOL WINAPI OnCtrlC(DWORD event) {
     return TRUE;
 }
 
-std::string LocalTimeText() {
-    SYSTEMTIME t;
-    GetLocalTime(&t);
+// The local time in the form each output takes: PDH-CSV's 12/09/2026
+// 10:31:02.123, ISO 8601's 2026-12-09T10:31:02.123, or with a blank.
+std::string TimeText(const SYSTEMTIME& t, const Options& options) {
     char text[32];
-    snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay,
-             t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    if (options.csv) {
+        snprintf(text, sizeof text, "%02u/%02u/%04u %02u:%02u:%02u.%03u", t.wMonth, t.wDay, t.wYear, t.wHour,
+                 t.wMinute, t.wSecond, t.wMilliseconds);
+    } else {
+        snprintf(text, sizeof text, "%04u-%02u-%02u%c%02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay,
+                 options.json ? 'T' : ' ', t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    }
     return text;
 }
 
-// typeperf heads a column with the counter's path; other calls are named
-// by the keyword and its arguments.
-std::string Column(const std::vector<std::string>& words) {
-    if (Lower(words[0]) == "tgetdata" && words.size() > 1) return words[1];
-    std::string column;
-    for (const std::string& word : words) column += (column.empty() ? "" : " ") + word;
-    return column;
+// PDH-CSV's first cell: the time zone's standard name and the bias in
+// minutes in force now (UTC = local time + bias), "(GMT Standard Time)(-60)"
+// in a British summer.
+std::string TimeZoneCell() {
+    TIME_ZONE_INFORMATION zone = {};
+    const DWORD which = GetTimeZoneInformation(&zone);
+    LONG bias = zone.Bias;
+    if (which == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
+    if (which == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
+    const int units = static_cast<int>(wcsnlen(zone.StandardName, ARRAYSIZE(zone.StandardName)));
+    std::string name(static_cast<size_t>(units) * 3, '\0');
+    name.resize(static_cast<size_t>(
+        WideCharToMultiByte(CP_UTF8, 0, zone.StandardName, units, &name[0], units * 3, nullptr, nullptr)));
+    return "(PDH-CSV 4.0) (" + name + ")(" + std::to_string(bias) + ")";
 }
 
-// One CSV line for one sample; a failure leaves the value empty, so that
-// the column stays numeric, and is told on stderr with the sample's time.
-int CsvSample(Extender& ext, const Options& options, const std::vector<std::string>& words) {
-    std::vector<std::string> call = words;
-    const std::string time = LocalTimeText();
-    int outcome = Invoke(ext, options, call);
-    if (outcome == kExitUsage) return outcome;
-    std::string value;
-    if (outcome == kExitOk && received.status == vek::kStatusSuccess) {
-        value = received.type == vek::kResultInteger ? std::to_string(received.value) : received.text;
-    } else {
-        if (outcome == kExitOk) {
-            Print(stderr, "%s %s\n", time.c_str(), received.text.c_str());
-        } else {
-            Print(stderr, "%s the call gave no result\n", time.c_str());
-        }
-        outcome = kExitCallFailed;
+// The columns a sample fills. PDH-CSV heads them with counter paths, so a
+// call that is no counter is written as one: the keyword as the object, its
+// arguments (as the call got them) as the instance, the field as the
+// counter: \\HOST\tGetProcInfo(1234)\WorkingSetSize.
+std::vector<std::string> Columns(const Options& options, const std::vector<std::string>& words) {
+    const KeywordHelp* help = FindHelp(words[0]);
+    const std::string keyword = help ? help->name : words[0];
+    char machine[MAX_COMPUTERNAME_LENGTH + 1] = "";
+    DWORD size = sizeof machine;
+    if (!GetComputerNameA(machine, &size)) machine[0] = '\0';
+    const std::string prefix = std::string("\\\\") + machine;
+    if (Lower(keyword) == "tgetdata") {
+        const bool hasMachine = words[1].compare(0, 2, "\\\\") == 0;
+        return {options.csv && !hasMachine ? prefix + words[1] : words[1]};
     }
-    Print(stdout, "%s,%s\n", CsvField(time).c_str(), CsvField(value).c_str());
-    return outcome;
+    std::string instance;
+    for (size_t i = 1; i < words.size(); ++i) instance += (i > 1 ? " " : "") + words[i];
+    const std::string object = prefix + "\\" + keyword + (instance.empty() ? "" : "(" + instance + ")") + "\\";
+    std::vector<std::string> columns;
+    if (const std::vector<const char*>* fields = RecordFields(keyword, Result())) {
+        for (const char* field : *fields) columns.push_back((options.csv ? object : "") + (field + (field[0] == '$')));
+    } else {
+        columns.push_back(options.csv ? object + "Result" : keyword + (instance.empty() ? "" : " " + instance));
+    }
+    return columns;
+}
+
+// One line of the table or the CSV: the time, then a cell a column; a
+// failed sample leaves its cells empty, so that each column stays numeric.
+void PrintRow(const Options& options, const std::string& time, const std::vector<std::string>& cells,
+              const std::vector<size_t>& widths) {
+    std::string line = options.csv ? CsvField(time) : time;
+    for (size_t i = 0; i < widths.size(); ++i) {
+        const std::string cell = i < cells.size() ? cells[i] : std::string();
+        if (options.csv) {
+            line += "," + CsvField(cell);
+        } else {
+            line += "  " + (i + 1 < widths.size() ? cell + std::string(widths[i] - std::min(widths[i], cell.size()), ' ')
+                                                  : cell);
+        }
+    }
+    Print(stdout, "%s\n", line.c_str());
+}
+
+// A path error from the first sample on means that nothing will ever be
+// sampled, as typeperf ends with "No valid counters".
+bool DeadCounter(const Result& result) {
+    const int id = result.MessageId();
+    return id == 222 || id == 223 || id == 227 || id == 231;
 }
 
 }  // namespace
 
 int Sample(Extender& ext, const Options& options, const std::vector<std::string>& words) {
     SetConsoleCtrlHandler(OnCtrlC, TRUE);
-    if (options.csv) Print(stdout, "%s,%s\n", CsvField("time").c_str(), CsvField(Column(words)).c_str());
     int worst = kExitOk;
+    std::vector<std::string> columns;
+    std::vector<size_t> widths;
     // Samples start an interval apart, however long a call takes; one that
     // overran its slot is followed at once.
     const ULONGLONG interval = static_cast<ULONGLONG>(options.everySeconds * 1000 + 0.5);
@@ -72,11 +116,42 @@ int Sample(Extender& ext, const Options& options, const std::vector<std::string>
             Sleep(static_cast<DWORD>(std::min<ULONGLONG>(50, first + taken * interval - now)));
         }
         if (interrupted) break;
-        const int outcome = options.csv ? CsvSample(ext, options, words) : Call(ext, options, words);
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        const std::string time = TimeText(now, options);
+        std::vector<std::string> call = words;
+        Result result;
+        const int outcome = Invoke(ext, options, call, result);
         if (outcome == kExitUsage) return outcome;
-        fflush(stdout);
+        const bool failed = outcome != kExitOk || result.Failed();
+        if (failed && taken == 0 && DeadCounter(result)) {
+            if (options.json) Print(stdout, "{\"time\": \"%s\", %s\n", time.c_str(), Json(result, call).c_str() + 1);
+            Print(stderr, "vekrun: %s; nothing to sample\n", FailureLine(call, result).c_str());
+            return kExitCallFailed;
+        }
+        if (taken == 0 && !options.json) {
+            columns = Columns(options, call);
+            for (const std::string& column : columns) widths.push_back(column.size());
+            PrintRow(options, options.csv ? TimeZoneCell() : std::string("time") + std::string(time.size() - 4, ' '),
+                     columns, widths);
+        }
+        if (failed) {
+            worst = kExitCallFailed;
+            Print(stderr, "%s %s\n", time.c_str(), FailureLine(call, result).c_str());
+        }
+        if (options.json) {
+            const std::string value = Json(result, call);
+            Print(stdout, "{\"time\": \"%s\", %s%s\n", time.c_str(), failed ? "" : "\"value\": ",
+                  failed ? value.c_str() + 1 : (value + "}").c_str());
+        } else {
+            const bool record = !failed && RecordFields(words[0], result);
+            std::vector<std::string> cells;
+            if (record) cells = SplitText(result.text, '\t');
+            if (!failed && !record) cells.push_back(result.Value());
+            PrintRow(options, time, cells, widths);
+        }
         fflush(stderr);
-        if (outcome != kExitOk) worst = kExitCallFailed;
+        if (OutputFailed()) return kExitCallFailed;
     }
     return worst;
 }

@@ -1,5 +1,7 @@
 // vekrun --script: one keyword call a line, from a file in the encodings
-// Windows editors and shells write, or from stdin.
+// Windows editors and shells write, or from stdin as the lines arrive.
+#include <fcntl.h>
+#include <io.h>
 #include <string.h>
 
 #include "vekrun.h"
@@ -8,16 +10,9 @@ namespace vekrun {
 
 namespace {
 
-std::string ReadAll(FILE* in) {
-    std::string data;
-    char buffer[65536];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, in)) > 0;) data.append(buffer, got);
-    return data;
-}
-
 // One line of the script as the ANSI text the extender takes; false when
-// it cannot be: bytes that are not UTF-8 in a UTF-8 file, or a character
-// the ANSI code page lacks (it would reach the extender as '?').
+// it cannot be: a character the ANSI code page lacks would reach the
+// extender as '?'.
 bool ToAnsi(const std::wstring& wide, std::string& ansi) {
     ansi.clear();
     if (wide.empty()) return true;
@@ -30,46 +25,65 @@ bool ToAnsi(const std::wstring& wide, std::string& ansi) {
     return !lost;
 }
 
-// The file's lines as ANSI text; a line that cannot be read comes with
-// `readable` false. The byte-order mark says the encoding: UTF-8, UTF-16
-// little- or big-endian; without one the file is ANSI already.
+// UTF-8 as UTF-16; false when the bytes are not UTF-8.
+bool FromUtf8(const std::string& bytes, std::wstring& wide) {
+    wide.clear();
+    if (bytes.empty()) return true;
+    const int size = static_cast<int>(bytes.size());
+    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+    if (units <= 0) return false;
+    wide.assign(static_cast<size_t>(units), L'\0');
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, &wide[0], units) == units;
+}
+
+// Text without a byte-order mark is UTF-8 when its bytes are UTF-8 and not
+// all ASCII (what PowerShell 7, VS Code and today's Notepad write), else
+// ANSI, as Windows PowerShell 5.1 and older editors write it.
+enum class Encoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
+Encoding Guess(const std::string& bytes) {
+    std::wstring wide;
+    for (unsigned char c : bytes) {
+        if (c >= 0x80) return FromUtf8(bytes, wide) ? Encoding::kUtf8 : Encoding::kAnsi;
+    }
+    return Encoding::kAnsi;
+}
+
+Encoding ByteOrderMark(const std::string& data, size_t& start) {
+    start = 0;
+    if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) return start = 3, Encoding::kUtf8;
+    if (data.compare(0, 2, "\xFF\xFE") == 0) return start = 2, Encoding::kUtf16Le;
+    if (data.compare(0, 2, "\xFE\xFF") == 0) return start = 2, Encoding::kUtf16Be;
+    return Guess(data);
+}
+
+// A line as ANSI text, or the reason it cannot be read.
 struct Line {
     std::string text;
-    bool readable;
+    std::string problem;
 };
-std::vector<Line> Lines(const std::string& data) {
-    enum { kAnsi, kUtf8, kUtf16Le, kUtf16Be } encoding = kAnsi;
-    size_t start = 0;
-    if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        encoding = kUtf8;
-        start = 3;
-    } else if (data.compare(0, 2, "\xFF\xFE") == 0) {
-        encoding = kUtf16Le;
-        start = 2;
-    } else if (data.compare(0, 2, "\xFE\xFF") == 0) {
-        encoding = kUtf16Be;
-        start = 2;
+
+Line Decode(std::string bytes, Encoding encoding) {
+    if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
+    Line line = {bytes, ""};
+    std::wstring wide;
+    if (encoding == Encoding::kUtf8 && !(FromUtf8(bytes, wide) && ToAnsi(wide, line.text))) {
+        line.problem = "the line cannot be read in the ANSI code page";
     }
-    std::vector<Line> lines;
-    if (encoding == kAnsi || encoding == kUtf8) {
-        for (const std::string& raw : SplitText(data.substr(start), '\n')) {
-            Line line = {raw, true};
-            if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
-            if (encoding == kUtf8 && !line.text.empty()) {
-                const int size = static_cast<int>(line.text.size());
-                const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, line.text.data(), size, nullptr, 0);
-                std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
-                line.readable = units > 0 &&
-                                MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, line.text.data(), size, &wide[0], units) == units &&
-                                ToAnsi(wide, line.text);
-            }
-            lines.push_back(line);
-        }
+    return line;
+}
+
+// The script's lines, or the problem with the whole of it.
+std::string Lines(const std::string& data, std::vector<Line>& lines) {
+    size_t start = 0;
+    const Encoding encoding = ByteOrderMark(data, start);
+    if (encoding == Encoding::kAnsi || encoding == Encoding::kUtf8) {
+        if (data.find('\0') != std::string::npos) return "a binary file, not a script (it holds NUL bytes)";
+        for (const std::string& raw : SplitText(data.substr(start), '\n')) lines.push_back(Decode(raw, encoding));
     } else {
         std::wstring wide;
         for (size_t i = start; i + 1 < data.size(); i += 2) {
             const unsigned char a = static_cast<unsigned char>(data[i]), b = static_cast<unsigned char>(data[i + 1]);
-            wide += static_cast<wchar_t>(encoding == kUtf16Le ? a | (b << 8) : (a << 8) | b);
+            wide += static_cast<wchar_t>(encoding == Encoding::kUtf16Le ? a | (b << 8) : (a << 8) | b);
         }
         size_t from = 0;
         for (size_t to; from <= wide.size(); from = to + 1) {
@@ -78,14 +92,14 @@ std::vector<Line> Lines(const std::string& data) {
             std::wstring raw = wide.substr(from, to - from);
             if (!raw.empty() && raw.back() == L'\r') raw.pop_back();
             Line line;
-            line.readable = ToAnsi(raw, line.text);
+            if (!ToAnsi(raw, line.text)) line.problem = "the line cannot be read in the ANSI code page";
             lines.push_back(line);
         }
         // Half a unit at the end: the last line is not whole.
-        if ((data.size() - start) % 2) lines.back().readable = false;
+        if ((data.size() - start) % 2) lines.back().problem = "the line ends in half a character";
     }
-    if (!lines.empty() && lines.back().readable && lines.back().text.empty()) lines.pop_back();
-    return lines;
+    if (!lines.empty() && lines.back().problem.empty() && lines.back().text.empty()) lines.pop_back();
+    return std::string();
 }
 
 // A script line's words: blanks separate them; double quotes group them,
@@ -119,42 +133,123 @@ bool SplitLine(const std::string& line, std::vector<std::string>& words) {
     return true;
 }
 
+// What a line cannot be, found before any call runs: unreadable, a quote
+// not closed, a call vekrun would refuse. $LAST is taken for a number here;
+// whether the previous result fits is known only when it comes.
+std::string LineProblem(const Extender& ext, const Options& options, const Line& line,
+                        std::vector<std::string>& words, bool afterCall) {
+    if (!line.problem.empty()) return line.problem;
+    if (!SplitLine(line.text, words)) return "a double quote is not closed";
+    if (words.empty()) return std::string();
+    std::vector<std::string> checked = words;
+    const std::string placeholder = "0";
+    return CallProblem(ext, options, checked, afterCall ? &placeholder : nullptr);
+}
+
+struct RunState {
+    int worst = kExitOk;
+    bool haveLast = false;
+    std::string last;
+};
+
+// Runs one line; false when the script stops there.
+bool RunLine(Extender& ext, const Options& options, const std::string& text, const std::vector<std::string>& words,
+             RunState& state) {
+    // With --json every line on stdout is a result.
+    if (!options.quiet) Print(options.json ? stderr : stdout, "> %s\n", text.c_str());
+    Result result;
+    const int outcome = Call(ext, options, words, state.haveLast ? &state.last : nullptr, &result);
+    state.haveLast = outcome == kExitOk;
+    if (state.haveLast) state.last = result.Value();
+    if (outcome != kExitOk && state.worst == kExitOk) state.worst = outcome;
+    fflush(stderr);
+    return !OutputFailed() && (outcome == kExitOk || options.keepGoing);
+}
+
+// A line of stdin without its line feed; false at the end.
+bool ReadLine(std::string& bytes) {
+    bytes.clear();
+    int c;
+    while ((c = getc(stdin)) != EOF && c != '\n') bytes += static_cast<char>(c);
+    return c != EOF || !bytes.empty();
+}
+
+// stdin runs each line as it arrives, each checked just before it runs: a
+// person typing, or a program feeding vekrun, waits for the answer.
+int RunStdin(Extender& ext, const Options& options) {
+    _setmode(_fileno(stdin), _O_BINARY);  // a byte 0x1A is no end of text
+    RunState state;
+    auto run = [&](int number, const Line& line) {
+        std::vector<std::string> words;
+        const std::string problem = LineProblem(ext, options, line, words, state.haveLast);
+        if (problem.empty()) return words.empty() || RunLine(ext, options, line.text, words, state);
+        UsageProblem(options, "stdin:" + std::to_string(number) + ": " + problem);
+        if (state.worst == kExitOk) state.worst = kExitUsage;
+        return options.keepGoing;
+    };
+    std::string bytes;
+    if (!ReadLine(bytes)) return kExitOk;
+    size_t start = 0;
+    const Encoding encoding = ByteOrderMark(bytes, start);
+    if (encoding == Encoding::kUtf16Le || encoding == Encoding::kUtf16Be) {
+        // Its lines end in two bytes; read whole, as a file is.
+        for (std::string rest; ReadLine(rest);) bytes += "\n" + rest;
+        std::vector<Line> lines;
+        Lines(bytes, lines);
+        for (size_t i = 0; i < lines.size() && run(static_cast<int>(i + 1), lines[i]);) ++i;
+        return state.worst;
+    }
+    const bool utf8 = start > 0;
+    bytes.erase(0, start);
+    for (int number = 1;; ++number) {
+        Line line;
+        if (bytes.find('\0') != std::string::npos) {
+            line.problem = "binary, not a script line (it holds NUL bytes)";
+        } else {
+            line = Decode(bytes, utf8 ? Encoding::kUtf8 : Guess(bytes));
+        }
+        if (!run(number, line) || !ReadLine(bytes)) break;
+    }
+    return state.worst;
+}
+
 }  // namespace
 
 int RunScript(Extender& ext, const Options& options) {
-    const char* file = options.scriptFile.c_str();
-    FILE* in = strcmp(file, "-") == 0 ? stdin : fopen(file, "rb");
-    if (!in) return UsageProblem(options, std::string("cannot read ") + file);
-    const std::string data = ReadAll(in);
-    if (in != stdin) fclose(in);
-
-    int worst = kExitOk;
-    int number = 0;
-    for (const Line& line : Lines(data)) {
-        ++number;
-        std::vector<std::string> words;
-        const bool split = line.readable && SplitLine(line.text, words);
-        if (!split) {
-            UsageProblem(options, std::string(file) + ":" + std::to_string(number) + ": " +
-                                      (line.readable ? "a double quote is not closed"
-                                                     : "the line cannot be read in the ANSI code page"));
-            worst = kExitUsage;
-            if (!options.keepGoing) break;
-            continue;
-        }
-        if (words.empty()) continue;
-        // With --json every line on stdout is a result.
-        Print(options.json ? stderr : stdout, "> %s\n", line.text.c_str());
-        fflush(options.json ? stderr : stdout);
-        int outcome = Call(ext, options, words);
-        fflush(stdout);
-        fflush(stderr);
-        if (outcome != kExitOk) {
-            if (worst == kExitOk) worst = outcome;
-            if (!options.keepGoing) break;
-        }
+    const std::string& file = options.scriptFile;
+    if (file == "-") return RunStdin(ext, options);
+    HANDLE in = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::string data;
+    DWORD code = in == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    char buffer[65536];
+    for (DWORD got; code == ERROR_SUCCESS;) {
+        if (!ReadFile(in, buffer, sizeof buffer, &got, nullptr)) code = GetLastError();
+        if (code != ERROR_SUCCESS || got == 0) break;
+        data.append(buffer, got);
     }
-    return worst;
+    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+    if (code != ERROR_SUCCESS) {
+        return UsageProblem(options, "cannot read " + file + " (" + CodeText(static_cast<int32_t>(code), file) + ")");
+    }
+    std::vector<Line> lines;
+    std::string problem = Lines(data, lines);
+    if (!problem.empty()) return UsageProblem(options, file + ": " + problem);
+
+    // Every line is checked before the first runs: a script stopped halfway
+    // by its own mistake leaves a process opened and never closed.
+    std::vector<std::vector<std::string>> calls(lines.size());
+    bool afterCall = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        problem = LineProblem(ext, options, lines[i], calls[i], afterCall);
+        if (!problem.empty()) return UsageProblem(options, file + ":" + std::to_string(i + 1) + ": " + problem);
+        afterCall = afterCall || !calls[i].empty();
+    }
+    RunState state;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (!calls[i].empty() && !RunLine(ext, options, lines[i].text, calls[i], state)) break;
+    }
+    return state.worst;
 }
 
 }  // namespace vekrun

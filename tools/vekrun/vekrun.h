@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -20,7 +21,7 @@ constexpr int kExitCancelled = 2;
 constexpr int kExitNoExtender = 3;
 constexpr int kExitUsage = 64;
 
-enum class Action { kCall, kKeywords, kScript, kAbout, kDoctor };
+enum class Action { kCall, kKeywords, kScript, kAbout, kDoctor, kVersion, kHelp };
 
 struct Options {
     Action action = Action::kCall;
@@ -32,9 +33,10 @@ struct Options {
     bool csv = false;
     bool raw = false;
     bool keepGoing = false;
+    bool quiet = false;
     double everySeconds = 0;  // 0: one call
     long samples = 0;         // 0: until Ctrl+C
-    std::vector<std::string> words;  // the keyword and its arguments
+    std::vector<std::string> words;  // the keyword and its arguments (with --help, the keyword asked about)
 };
 
 // ---- Text out (console.cpp) ----------------------------------------------
@@ -45,6 +47,9 @@ extern bool utf8Output;
 // console's own code page; redirected, the bytes as they are.
 void Write(FILE* stream, const std::string& text);
 void Print(FILE* stream, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+// Whether stdout refused a write (a full disk, a pipe whose reader is gone);
+// the first refusal is said on stderr, and vekrun ends with kExitCallFailed.
+bool OutputFailed();
 
 // ---- Options (options.cpp) ----------------------------------------------
 
@@ -65,34 +70,77 @@ struct Extender {
     std::vector<vek::KeywordEntry> keywords;
 };
 
-// What the callback copied while the extender's storage was alive.
-struct Received {
+// What the callback copied while the extender's storage was alive, and,
+// after a failure, the code the extender kept (read with tGetLastError).
+struct Result {
     int calls = 0;
     int32_t status = 0;
     int32_t type = 0;
     int32_t value = 0;
     std::string text;
+    bool codeRead = false;
+    int32_t code = 0;
+    bool Failed() const { return status != vek::kStatusSuccess; }
+    int MessageId() const { return Failed() ? atoi(text.c_str()) : 0; }
+    // The result as a script's $LAST takes it: an integer in decimal, or the text.
+    std::string Value() const { return type == vek::kResultInteger ? std::to_string(value) : text; }
 };
-extern Received received;
 
-// Loads, queries, initialises and enumerates; false after saying why.
+// Loads, queries, initialises and enumerates; false after saying why (as
+// JSON too with --json).
 bool Load(Extender& ext, const Options& options);
 void Unload(Extender& ext);
-// Makes the call the words name: kExitOk with `received` filled, or an exit
-// status (a usage problem, said; a cancelled dialog).
-int Invoke(Extender& ext, const Options& options, std::vector<std::string>& words);
+// What is wrong with a call before it is made (no such keyword, a wrong
+// argument count, an argument that is no number where one goes), or empty.
+// $PID and, when `last` is given, $LAST are put in first.
+std::string CallProblem(const Extender& ext, const Options& options, std::vector<std::string>& words,
+                        const std::string* last = nullptr);
+// Makes the call the words name: kExitOk with `result` filled, or an exit
+// status (a usage problem, said; a cancelled dialog). After a failure the
+// kept code is read, unless --raw asks for the extender's calls alone.
+int Invoke(Extender& ext, const Options& options, std::vector<std::string>& words, Result& result,
+           const std::string* last = nullptr);
 std::string Lower(std::string text);
-// The system's own words for an error code, without the line break.
+// "error 87: The parameter is incorrect" or "PDH status 0xC0000BB9: ...": a
+// kept code in words, from the system's message table or PDH's; inserts
+// such as %1 get `insert`. Empty for code 0.
+std::string CodeText(int32_t code, const std::string& insert = std::string());
+// The system's own words for an error code, without the line break; empty
+// when it has none.
 std::string SystemText(DWORD code);
+// A failure in one line: the call as it went, the message, and the reason
+// in parentheses: "tGetPriority 999999: 201: Open Process Failed (error 87: ...)".
+std::string Reason(const Result& result);
+std::string FailureLine(const std::vector<std::string>& words, const Result& result);
 
 // ---- Output forms (output.cpp) --------------------------------------------
 
 std::vector<std::string> SplitText(const std::string& text, char separator);
 // One call, printed as the options say; its exit status.
-int Call(Extender& ext, const Options& options, std::vector<std::string> words);
-// The last result as one JSON value.
-std::string Json(const std::string& keyword, const std::vector<std::string>& words);
-void PrintKeywords(const Extender& ext);
+int Call(Extender& ext, const Options& options, std::vector<std::string> words, const std::string* last = nullptr,
+         Result* kept = nullptr);
+// A result as one JSON value; a failure as an object with its message, code
+// and reason.
+std::string Json(const Result& result, const std::vector<std::string>& words);
+// The result's named fields, or null: the records of tGetProcInfo,
+// tGetModInfo and tParseCntrPath. A field name starting with '$' is text.
+const std::vector<const char*>* RecordFields(const std::string& keyword, const Result& result);
+void PrintKeywords(const Extender& ext, const Options& options);
+
+// ---- What vekrun knows of each keyword (keyword_help.cpp) -----------------
+
+struct KeywordHelp {
+    const char* name;      // as the reference spells it
+    const char* args;      // the arguments' names, blank-separated
+    const char* result;
+    const char* messages;
+};
+const KeywordHelp* FindHelp(const std::string& name);
+// A whole decimal number in the argument's range, where the argument is one
+// (PID, MODE, CLASS, FORMAT, MODULE, HANDLE); else the problem.
+std::string ArgumentProblem(const char* argName, const std::string& text);
+std::string ArgumentName(const KeywordHelp* help, size_t index);
+int PrintHelp(const Options& options);
 // ANSI text as UTF-8, as JSON and CSV are written.
 std::string Utf8(const std::string& ansi);
 std::string CsvField(const std::string& text);

@@ -1,0 +1,120 @@
+// What vekrun knows of each keyword beyond the extender's table: its
+// arguments' names, which of them are numbers, its result and its messages,
+// for --keywords, --help KEYWORD and the check of numbers before a call.
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "vekrun.h"
+
+namespace vekrun {
+
+namespace {
+
+const KeywordHelp kHelp[] = {
+    {"tVersion", "", "the integer 44017, the extender's version", "none"},
+    {"tListProc", "", "a list of every process, each entry name|process id",
+     "209, 238, 208, 213 (run 'vekrun --doctor'), 214, 215, 239, 200"},
+    {"tOpenProc", "PID MODE",
+     "the integer handle of the opened process, the script's until tCloseProc; MODE 1 all access, 2 query, "
+     "3 terminate, any other read memory",
+     "209, 244, 202 (access refused), 201 (no such process, or 4,096 handles held)"},
+    {"tListMod", "PID MODE",
+     "a list of the process's modules: MODE 0 path|module handle, 1 path, 2 module handle",
+     "209, 207, 238, 208, 205, 201, 202, 203 (MODE not 0, 1 or 2), 200"},
+    {"tGetProcInfo", "PID",
+     "nine numbers separated by tabs: the process's memory figures (PROCESS_MEMORY_COUNTERS)",
+     "209, 207, 208, 205, 202 (access refused), 204"},
+    {"tCountProc", "", "the integer number of processes", "209, 207, 238, 208, 200"},
+    {"tGetModInfo", "PID MODULE",
+     "three numbers separated by tabs: load address, image size, entry point (MODULEINFO)",
+     "209, 207, 208, 205, 206 (no such module, or the process cannot be opened)"},
+    {"tBrowseCntrs", "MODE FORMAT ARG3 ARG4 ARG5",
+     "opens the counter-browse dialog: MODE 0 the chosen counter's path, 1 its value (FORMAT 0 an integer, "
+     "1 a decimal text); ARG3 to ARG5 are not read; a cancelled dialog gives no result (exit status 2)",
+     "209, 230, 211, 203, 210, 222, 233, 224, 225, 226"},
+    {"tKillProc", "HANDLE",
+     "terminates the process of a handle this run's tOpenProc gave (exit code 1); the integer 1",
+     "209, 212 (not a handle the script holds, the host's own process, or refused)"},
+    {"@TRUE", "", "the constant 1", "none"},
+    {"@FALSE", "", "the constant 0", "none"},
+    {"tCloseProc", "HANDLE", "closes a handle this run's tOpenProc gave; the integer 1",
+     "209, 229 (not a handle the script holds)"},
+    {"tCompatible", "", "the integer 1 where the extender can run, 0 on Windows NT 3.x", "none"},
+    {"tGetLastError", "", "the integer code the last failure kept, then cleared", "none"},
+    {"tGetData", "PATH FORMAT",
+     "the counter's value from two samples 300 ms apart: FORMAT 0 an integer, 1 a decimal text",
+     "209, 230, 211, 228, 231 (no such object), 222 (a bad path), 223 (no such counter), 227 (no such instance), "
+     "203, 205, 220, 224, 225, 226, 221, 218, 217"},
+    {"tRemoteConn", "MACHINE", "connects PDH to the machine's counters; the integer 1",
+     "209, 230, 211, 235 (no such machine), 234"},
+    {"tSetPriority", "PID CLASS",
+     "sets the priority class (32 normal, 64 idle, 128 high, 256 realtime, 16384 below normal, 32768 above "
+     "normal); the integer 1",
+     "202, 201, 203 (no such class), 236 (refused, or realtime without the privilege)"},
+    {"tGetPriority", "PID", "the integer priority class", "202, 201, 237"},
+    {"tParseCntrPath", "PATH",
+     "six fields separated by tabs: machine, object, instance, parent instance, instance index, counter "
+     "(PDH_COUNTER_PATH_ELEMENTS)",
+     "209, 230, 211, 205, 222, 245, 246"},
+};
+
+// The range of a numeric argument: 32 bits, signed or unsigned, except the
+// handles and module addresses, which are 64-bit.
+enum class ArgKind { kText, kNumber32, kNumber64 };
+ArgKind KindOf(const char* argName) {
+    for (const char* name : {"PID", "MODE", "CLASS", "FORMAT"}) {
+        if (strcmp(argName, name) == 0) return ArgKind::kNumber32;
+    }
+    for (const char* name : {"MODULE", "HANDLE"}) {
+        if (strcmp(argName, name) == 0) return ArgKind::kNumber64;
+    }
+    return ArgKind::kText;
+}
+
+}  // namespace
+
+const KeywordHelp* FindHelp(const std::string& name) {
+    for (const KeywordHelp& help : kHelp) {
+        if (Lower(name) == Lower(help.name)) return &help;
+    }
+    return nullptr;
+}
+
+std::string ArgumentName(const KeywordHelp* help, size_t index) {
+    const std::vector<std::string> names = SplitText(help ? help->args : "", ' ');
+    if (index < names.size() && !names[index].empty()) return names[index];
+    return "ARG" + std::to_string(index + 1);
+}
+
+// The extender reads a number as far as it goes ("32,56" is 32), as the
+// host's interface says; a person who typed it meant something else.
+std::string ArgumentProblem(const char* argName, const std::string& text) {
+    const ArgKind kind = KindOf(argName);
+    if (kind == ArgKind::kText) return std::string();
+    const size_t digits = text[0] == '-' ? 1 : 0;
+    bool whole = text.size() > digits;
+    for (size_t i = digits; i < text.size(); ++i) whole = whole && text[i] >= '0' && text[i] <= '9';
+    if (whole) {
+        errno = 0;
+        const bool negative = digits == 1;
+        const long long low = negative ? strtoll(text.c_str(), nullptr, 10) : 0;
+        const unsigned long long high = negative ? 0 : strtoull(text.c_str(), nullptr, 10);
+        const bool fits = kind == ArgKind::kNumber64 ? errno == 0
+                                                     : errno == 0 && low >= INT32_MIN && high <= UINT32_MAX;
+        if (fits) return std::string();
+    }
+    return std::string(argName) + " takes a whole decimal number" +
+           (kind == ArgKind::kNumber32 ? " of 32 bits" : " of 64 bits") + ", not '" + text + "'";
+}
+
+// vekrun --help KEYWORD: what the keyword takes, gives and fails with.
+int PrintHelp(const Options& options) {
+    const KeywordHelp* help = FindHelp(options.words[0]);
+    if (!help) return UsageProblem(options, "no keyword '" + options.words[0] + "' (vekrun --keywords lists them)");
+    Print(stdout, "usage:    vekrun %s%s%s\nresult:   %s\nmessages: %s\n", help->name, *help->args ? " " : "",
+          help->args, help->result, help->messages);
+    return kExitOk;
+}
+
+}  // namespace vekrun
