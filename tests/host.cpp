@@ -154,9 +154,14 @@ DWORD WINAPI Drain(void* p) {
 
 }  // namespace
 
-DWORD Run(const std::string& commandLine, std::string* out, std::string* err) {
+DWORD Run(const std::string& commandLine, std::string* out, std::string* err, const std::string* in) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE outRead, outWrite, errRead, errWrite;
+    HANDLE outRead, outWrite, errRead, errWrite, inRead = GetStdHandle(STD_INPUT_HANDLE), inWrite = nullptr;
+    DWORD written;  // a short input fits the pipe's buffer, and its end is seen once the pipe closes
+    if (in && CreatePipe(&inRead, &inWrite, &inherit, 0)) {
+        WriteFile(inWrite, in->data(), static_cast<DWORD>(in->size()), &written, nullptr);
+        CloseHandle(inWrite);
+    }
     CreatePipe(&outRead, &outWrite, &inherit, 0);
     CreatePipe(&errRead, &errWrite, &inherit, 0);
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
@@ -164,7 +169,7 @@ DWORD Run(const std::string& commandLine, std::string* out, std::string* err) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdInput = inRead;
     startup.hStdOutput = outWrite;
     startup.hStdError = errWrite;
     PROCESS_INFORMATION info = {};
@@ -173,6 +178,7 @@ DWORD Run(const std::string& commandLine, std::string* out, std::string* err) {
                                   &startup, &info);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
+    if (inWrite) CloseHandle(inRead);
     DWORD code = 0xFFFFFFFF;
     if (started) {
         Drainer errDrain = {errRead, err}, outDrain = {outRead, out};

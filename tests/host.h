@@ -85,8 +85,9 @@ bool Save(const std::string& path, const std::string& text);  // a file of these
 bool CopyBesideDouble(const std::string& copy, const std::string& settings = std::string());
 void RemoveCopy(const std::string& copy);
 
-// Runs a command line, returns its exit code, with stdout and stderr.
-DWORD Run(const std::string& commandLine, std::string* out = nullptr, std::string* err = nullptr);
+// Runs a command line, returns its exit code, with stdout and stderr; stdin is `in` when given.
+DWORD Run(const std::string& commandLine, std::string* out = nullptr, std::string* err = nullptr,
+          const std::string* in = nullptr);
 
 // The host's settings file and its "LastError" line.
 std::string SettingsFolder();  // ...\Dravolin\Settings under the application-data folder

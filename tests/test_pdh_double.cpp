@@ -422,8 +422,8 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
                               "(format 1 of tGetData and tBrowseCntrs) are wrong on this machine. Read counters as whole numbers (format 0) here.\r\n";
     const struct { const char* variable; const char* value; std::string args; DWORD exit; std::string out, err; } rows[] = {
         {"PDH_DOUBLE_BROWSE_STATUS", nullptr, browse, 0, "\\\\DOUBLE\\Widget(left)\\Turns\r\n", ""},
-        {"PDH_DOUBLE_BROWSE_STATUS", "0x800007D9", browse, 2, "", "tbrowsecntrs: the dialog was cancelled\r\n"},
-        {"PDH_DOUBLE_BROWSE_STATUS", "0x800007D9", " --json" + browse, 2, "{\"cancelled\": true}\r\n", "tbrowsecntrs: the dialog was cancelled\r\n"},
+        {"PDH_DOUBLE_BROWSE_STATUS", "0x800007D9", browse, 2, "", "vekrun: tBrowseCntrs: the dialog was cancelled\r\n"},
+        {"PDH_DOUBLE_BROWSE_STATUS", "0x800007D9", " --json" + browse, 2, "{\"cancelled\": true}\r\n", "vekrun: tBrowseCntrs: the dialog was cancelled\r\n"},
         {"PDH_DOUBLE_VALUE", nullptr, doctor, 1, "~" + pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 2.5" + cause, ""},
         {"PDH_DOUBLE_VALUE", "40.5", doctor, 1, "~" + pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 40.5" + cause, ""},
         {"PDH_DOUBLE_VALUE", "43.5", doctor, 1, "~" + pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 43.5" + cause, ""},
@@ -435,7 +435,7 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|784|ID Process", " --json tListProc", 0, "~[{\"name\": \"Idle\", \"id\": 0}, \n{\"name\": \"vekrun\", \"id\": ", ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|2|System", doctor, 1, "~" + names + "PROBLEM: the English counter-name list (2 names) lacks \"ID Process\", so", ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "refuse", doctor, 1, "~" + names + "PROBLEM: the English counter-name list (HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009, value Counter) cannot be read: ", ""},
-        {"PDH_DOUBLE_CLOCK", "1", " --every 3600 --samples 2 tVersion", 0, "44017\r\n44017\r\n", ""},
+        {"PDH_DOUBLE_CLOCK", "1", " --every 3600 --samples 2 tVersion", 0, "~time                     tVersion\r\n  44017\r\n", ""},
         {"PDH_DOUBLE_LACKS", "PdhCloseQuery", doctor, 1, "~" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 211: May need newer version of PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n", ""},
         {"PDH_DOUBLE_LACKS", nullptr, " --dll \"" + Directory() + "pdh_full\\pdh.dll\" tVersion", 3, "", "vekrun: the extender does not accept this host\r\n"},
         {"PDH_DOUBLE_REFUSE_LOAD", "1", doctor, 1, "~libraries         PROBLEM: PDH.DLL cannot be loaded: \n" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 230:  Could not load PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n", ""},

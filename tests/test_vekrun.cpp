@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <regex>
 
 #include <nlohmann/json.hpp>
 
@@ -14,8 +15,8 @@ using nlohmann::json;
 
 namespace {
 
-DWORD Vekrun(const std::string& args, std::string* out, std::string* err = nullptr) {
-    return Run("\"" + Directory() + "vekrun.exe\" " + args, out, err);
+DWORD Vekrun(const std::string& args, std::string* out, std::string* err = nullptr, const std::string* in = nullptr) {
+    return Run("\"" + Directory() + "vekrun.exe\" " + args, out, err, in);
 }
 
 std::string Lines(std::string text) {
@@ -23,11 +24,15 @@ std::string Lines(std::string text) {
     return text;
 }
 
-// "$PID" and "$MODULE" in a row stand for this process and its first
-// module, "$S0" to "$S7" for the scripts.
+// "$PID", "$MODULE" and "$HOST" in a row stand for this process, its first module and the
+// computer's name, "$S0" to "$Sa" for the scripts.
 std::string Fill(std::string text, const std::string& pid, const std::string& module) {
+    char host[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = sizeof host;
+    GetComputerNameA(host, &size);
     for (size_t at; (at = text.find("$PID")) != std::string::npos;) text.replace(at, 4, pid);
     for (size_t at; (at = text.find("$MODULE")) != std::string::npos;) text.replace(at, 7, module);
+    for (size_t at; (at = text.find("$HOST")) != std::string::npos;) text.replace(at, 5, host);
     for (size_t at; (at = text.find("$S")) != std::string::npos;) {
         text.replace(at, 3, "\"" + Directory() + "vekrun_" + text[at + 2] + ".vek\"");
     }
@@ -59,71 +64,117 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         "tGetData \"" + std::string(8990, 'x') + "\" 0\n",  // 9,000 characters: one call
         "\xEF\xBB\xBFtVersion\r\n", Utf16("tVersion\r\n", false), Utf16("tVersion\r\n", true),
         "\"t\"\"x\"\n",  // "" inside quotes is one quote
-        "tVersion \"abc\ntCompatible\n", "\xEF\xBB\xBF\xC3\xA9\n",  // a line of one character, not ASCII
+        "tVersion\ntVersion \"abc\ntCompatible\n", "\xEF\xBB\xBF\xC3\xA9\n",  // a line of one character, not ASCII
+        "tGetData \"\\caf\xC3\xA9\" 0\n",  // UTF-8 without a byte-order mark
+        "tOpenProc $PID 2\ntCloseProc $Last\ntCloseProc $LAST\n", std::string("tVersion\0\n", 10),
     };
-    for (size_t i = 0; i < 8; ++i) ASSERT_TRUE(Save(Directory() + "vekrun_" + std::to_string(i) + ".vek", scripts[i]));
+    const std::string names = "0123456789a";
+    for (size_t i = 0; i < names.size(); ++i) ASSERT_TRUE(Save(Directory() + "vekrun_" + names[i] + ".vek", scripts[i]));
     const std::string kTry = "\nTry 'vekrun --help'.\n";
-    const std::string k203 = "{\"error\": 203, \"message\": \"203: Invalid flag(s) specified.\"}";
-    struct { std::string args; DWORD exit; std::string out, err, json; } rows[] = {
+    const std::string k203 = R"({"error": 203, "message": "203: Invalid flag(s) specified.", "code": 0, "reason": null})";
+    struct { std::string args; DWORD exit; std::string out, err, json, in; } rows[] = {
         {"tVersion", 0, "44017\n", ""},
         {"TCOMPATIBLE", 0, "1\n", ""},
         {"@true", 0, "1\n", ""},
-        {"tCloseProc -4", 1, "", "229: tCloseProc failed.\n"},  // a negative number is an argument
+        // A failure names the call, its message and the code it kept, in the system's or PDH's words.
+        {"tCloseProc -4", 1, "", "~vekrun: tCloseProc -4: 229: tCloseProc failed. (error 6: "},  // a negative number is an argument
+        {"tGetPriority 999999", 1, "", "vekrun: tGetPriority 999999: 201: Open Process Failed (error 87: Invalid parameter)\n"},
+        {"tListProc", 1, "", "vekrun: tListProc: 213: Cannot retrieve counter index. (run 'vekrun --doctor')\n"},
+        {"tGetData \\Nothing\\Turns 0", 1, "", "vekrun: tGetData \\Nothing\\Turns 0: 223: The specified counter was not found. (PDH status 0xC0000BB9)\n"},
+        {"--json tGetPriority 999999", 1, "", "", R"({"error": 201, "message": "201: Open Process Failed", "code": 87, "reason": "error 87: Invalid parameter"})"},
         {"", 64, "", "vekrun: no keyword given" + kTry},
         {"tNoSuchKeyword", 64, "", "vekrun: no keyword 'tNoSuchKeyword' (vekrun --keywords lists them)" + kTry},
         {"tVersion extra", 64, "", "vekrun: tversion takes 0 arguments, not 1" + kTry},
         {"tOpenProc", 64, "", "vekrun: topenproc takes 2 arguments, not 0" + kTry},
         {"tGetData x", 64, "", "vekrun: tgetdata takes 2 arguments, not 1" + kTry},
+        // Where a number goes, a whole decimal number in its range; --raw passes any text on.
+        {"tSetPriority 32,56 64", 64, "", "vekrun: PID takes a whole decimal number of 32 bits, not '32,56'" + kTry},
+        {"tGetModInfo $PID 0x170000000", 64, "", "vekrun: MODULE takes a whole decimal number of 64 bits, not '0x170000000'" + kTry},
+        {"--raw tGetModInfo $PID 0x170000000", 0, "~\t", ""},  // module 0: the process's own
+        {"tGetPriority \"\"", 64, "", "~vekrun: PID takes a whole decimal number of 32 bits, not ''\n"},
+        {"tGetPriority 4294967296", 64, "", "~not '4294967296'\n"},
+        {"tGetPriority -2147483649", 64, "", "~not '-2147483649'\n"},
+        {"tGetPriority 4294967295", 1, "", "~vekrun: tGetPriority 4294967295: 20"},
+        {"tGetPriority -2147483648", 1, "", "~vekrun: tGetPriority -2147483648: 20"},
+        {"tKillProc 18446744073709551616", 64, "", "~HANDLE takes a whole decimal number of 64 bits"},
+        {"tKillProc 18446744073709551615", 1, "", "~vekrun: tKillProc 18446744073709551615: 212"},
+        {"tGetPriority $pid", 0, "32\n", ""},
         {"--bogus", 64, "", "vekrun: unknown option --bogus" + kTry},
+        {"-x", 64, "", "vekrun: unknown option -x" + kTry},
         {"--help", 0, "~--script", ""},
+        {"-?", 0, "~--script", ""},
+        {"/?", 0, "~--script", ""},
+        {"--help tGetData", 0, "~usage:    vekrun tGetData PATH FORMAT\nresult:   ", ""},
+        {"tgetdata -h", 0, "~usage:    vekrun tGetData PATH FORMAT\n", ""},
+        {"--help tNothing", 64, "", "~no keyword 'tNothing'"},
+        {"--version", 0, "~vekrun 44017\nProcess VEK Extender 44017 (", ""},
+        {"-V --json", 0, "~{\"vekrun\": 44017, \"extender\": {\"path\": ", ""},
+        {"tVersion --json", 0, "", "", "44017"},  // an option after the keyword
+        {"tCloseProc -- --json", 64, "", "~HANDLE takes a whole decimal number of 64 bits, not '--json'"},
+        {"tVersion --list=1", 64, "", "vekrun: --list takes no value" + kTry},
         {"--host-version 1003 tVersion", 3, "", "~Need newer version of VEK DLL"},
-        {"--raw tCloseProc", 1, "", "229: tCloseProc failed.\n"},
+        {"--raw tCloseProc", 1, "", "~vekrun: tCloseProc: 229: tCloseProc failed.\nvekrun: a handle lives only as long as the vekrun that opened it"},
         {"--csv tVersion", 64, "", "~--every"},
         {"--keywords", 0, "~  id  kind      args  value  name\n   1  function     0         tversion\n", ""},
         {"--keywords", 0, "~  10  constant            1  @true\n", ""},
-        {"--keywords", 0, "~  26  function     1         tparsecntrpath\n", ""},
+        {"--keywords", 0, "~  22  function     2         tgetdata PATH FORMAT\n", ""},
+        {"--json --keywords", 0, "~{\"id\": 22, \"kind\": \"function\", \"name\": \"tgetdata\", \"args\": [\"PATH\", \"FORMAT\"]}, ", ""},
+        {"--json --about", 0, "", "", R"({"description": "Process VEK Extender", "version": 44017})"},
         // Problems with options name the options.
         {"--dll", 64, "", "vekrun: --dll needs the extender's path" + kTry},
         {"--host-version abc tVersion", 64, "", "vekrun: --host-version takes a whole number from 0 to 4294967295, not 'abc'" + kTry},
         {"--every 1 --script x", 64, "", "vekrun: --every and --script cannot go together: --every samples one keyword call" + kTry},
         {"--keywords --about", 64, "", "vekrun: --keywords and --about cannot go together" + kTry},
-        {"--every 0 tVersion", 64, "", "vekrun: --every takes a number of seconds above 0 and at most 86400, not '0'" + kTry},
-        {"--every 86400 --samples 1 tVersion", 0, "44017\n", ""},
-        {"--every 1 --samples 1a tVersion", 64, "", "vekrun: --samples takes a count of 1 or more, not '1a'" + kTry},
-        {"--dll nothere\xE9.dll tVersion", 3, "", "~vekrun: cannot load nothere\xE9.dll: "},  // ANSI bytes, redirected
-        {"--dll nothere.dll tVersion", 3, "", "~ found (error 126)\n"},  // the system's text without its ending
+        {"--every 0.009 tVersion", 64, "", "vekrun: --every takes a number of seconds from 0.01 to 86400, not '0.009'" + kTry},
+        {"--every 86400 --samples 1 tVersion", 0, "~  44017\n", ""},
+        {"--every 0.01 --samples 1 tVersion", 0, "~  44017\n", ""},
+        {"--every 1 --samples 1a tVersion", 64, "", "vekrun: --samples takes a count from 1 to 2147483647, not '1a'" + kTry},
+        {"--every 1 --samples 2147483648 tVersion", 64, "", "~not '2147483648'\n"},
+        {"--dll nothere\xE9.dll tVersion", 3, "", "~vekrun: cannot load nothere\xE9.dll ("},  // ANSI bytes, redirected
+        {"--dll=nothere.dll tVersion", 3, "", "vekrun: cannot load nothere.dll (error 126: Module not found)\n"},
+        {"--dll $S0 tVersion", 3, "", "~vekrun_0.vek)\n"},  // the text's %1 is the file
+        {"--json --dll nothere.dll tVersion", 3, "", "~cannot load", R"({"error": "load", "message": "cannot load nothere.dll", "code": 126, "reason": "error 126: Module not found"})"},
         {"--json --bogus", 64, "", "vekrun: unknown option --bogus\n", R"({"error": "usage", "message": "unknown option --bogus"})"},
-        // Scripts: stopped at a failure or kept going, every stdout line JSON
-        // with --json, any length, UTF-8 and UTF-16, "" in quotes, a line refused whole.
-        {"--script $S0", 1, "> tVersion\n44017\n> tGetData \"\\System\\System Up Time\" 2\n", "203: Invalid flag(s) specified.\n"},
-        {"--keep-going --script $S0", 1, "~> tCompatible\n1\n", "203: Invalid flag(s) specified.\n"},
+        // Scripts: stopped at a failure or kept going, every stdout line JSON with --json, any length,
+        // UTF-8 and UTF-16, "" in quotes, every line checked before the first runs, $LAST, stdin.
+        {"--script $S0", 1, "> tVersion\n44017\n> tGetData \"\\System\\System Up Time\" 2\n", "vekrun: tGetData \"\\System\\System Up Time\" 2: 203: Invalid flag(s) specified.\n"},
+        {"--keep-going --script $S0", 1, "~> tCompatible\n1\n", "~203: Invalid flag(s) specified.\n"},
         {"--json --keep-going --script $S0", 1, "", "~> tCompatible\n", "44017\n" + k203 + "\n1"},
-        {"--json --script $S1", 1, "", "~> tGetData", R"({"error": 222, "message": "222: Invalid Counter Name."})"},
+        {"--json --script $S1", 1, "", "~> tGetData", R"({"error": 222, "message": "222: Invalid Counter Name.", "code": -1073738816, "reason": "PDH status 0xC0000BC0"})"},
         {"--json --script $S2", 0, "", "> tVersion\n", "44017"},
         {"--json --script $S3", 0, "", "> tVersion\n", "44017"},
         {"--json --script $S4", 0, "", "> tVersion\n", "44017"},
-        {"--json --script $S5", 64, "", "~no keyword 't\"x'", R"j({"error": "usage", "message": "no keyword 't\"x' (vekrun --keywords lists them)"})j"},
-        {"--script $S6", 64, "", "~vekrun_6.vek:1: a double quote is not closed\n"},
-        {"--script $S7", 64, "> \xE9\n", "vekrun: no keyword '\xE9' (vekrun --keywords lists them)" + kTry},
-        // Sampling: a failing sample's value is empty, its message on stderr;
-        // the column is the counter path, or the call; UTF-8.
-        {"--every 0.05 --samples 1 --csv tGetData \"\\System\\System Up Time\" 0", 0, "~\"time\",\"\\System\\System Up Time\"\n", ""},
-        {"--every 0.05 --samples 2 --csv tCloseProc \xE9", 1, "~\"time\",\"tCloseProc \xC3\xA9\"\n\"", "~ 229: tCloseProc failed.\n"},
-        {"--every 0.05 --samples 2 --csv tCloseProc 0", 1, "~\",\"\"\n", "~ 229: tCloseProc failed.\n"},
+        {"-q --script $S2", 0, "44017\n", ""},
+        {"--json --script $S5", 64, "~{\"error\": \"usage\", \"message\": ", "~vekrun_5.vek:1: no keyword 't\"x'"},
+        {"--script $S6", 64, "", "~vekrun_6.vek:2: a double quote is not closed\n"},
+        {"--script $S7", 64, "", "~vekrun_7.vek:1: no keyword '\xE9' (vekrun --keywords lists them)" + kTry},
+        {"--script $S8", 1, "> tGetData \"\\caf\xE9\" 0\n", "~vekrun: tGetData \\caf\xE9 0: "},
+        {"--keep-going --script $S9", 1, "~> tCloseProc $Last\n1\n> tCloseProc $LAST\n", "vekrun: tCloseProc 1: 229: tCloseProc failed. (error 6: Invalid handle)\n"},
+        {"--script $Sa", 64, "", "~vekrun_a.vek: a binary file, not a script (it holds NUL bytes)" + kTry},
+        {"--script nothere.vek", 64, "", "vekrun: cannot read nothere.vek (error 2: File not found)" + kTry},
+        {"--script -", 64, "> tVersion\n44017\n", "~stdin:2: no keyword 'bogus'", "", "tVersion\nbogus\ntVersion\n"},
+        {"--script -", 1, "> tGetData \"\\caf\xE9\" 0\n", "~", "", "tGetData \"\\caf\xC3\xA9\" 0\n"},
+        // Sampling: a failing sample's cells are empty, its reason on stderr; the columns are counter
+        // paths; a counter that is not there ends the run at once.
+        {"--every 0.05 --samples 1 --csv tGetData \"\\System\\System Up Time\" 0", 0, "~\",\"\\\\$HOST\\System\\System Up Time\"\n", ""},
+        {"--raw --every 0.05 --samples 2 --csv tCloseProc \xE9", 1, "~\",\"\\\\$HOST\\tCloseProc(\xC3\xA9)\\Result\"\n\"", "~ tCloseProc \xE9: 229: tCloseProc failed.\n"},
+        {"--every 0.05 --samples 2 --csv tCloseProc 0", 1, "~\",\"\"\n", "~: 229: tCloseProc failed. (error 6"},
+        {"--every 0.05 tGetData \\Nothing\\Turns 0", 1, "", "vekrun: tGetData \\Nothing\\Turns 0: 223: The specified counter was not found. (PDH status 0xC0000BB9); nothing to sample\n"},
         {"--doctor", 1, "~counter names     PROBLEM: the English counter-name list (2 names) lacks \"Process\"", ""},
         {"--json --doctor", 1, "~, {\"check\": \"pdh\", \"ok\": false, \"detail\": \"\\\\System\\\\System Up Time reads ", ""},
         {"--list tGetModInfo $PID $MODULE", 0, "~BaseOfDll    $MODULE\nSizeOfImage  ", ""},
         {"--list tGetProcInfo $PID", 0, "~\nWorkingSetSize              ", ""},
         {"--json tVersion", 0, "", "", "44017"},
-        {"--json tCloseProc abc", 1, "", "", R"({"error": 229, "message": "229: tCloseProc failed."})"},
-        {"--json tListProc", 1, "", "", R"({"error": 213, "message": "213: Cannot retrieve counter index."})"},
+        {"--json tCloseProc 0", 1, "", "~vekrun: a handle lives only", R"({"error": 229, "message": "229: tCloseProc failed.", "code": 6, "reason": "error 6: Invalid handle"})"},
+        {"--json tListProc", 1, "", "", R"({"error": 213, "message": "213: Cannot retrieve counter index.", "code": 0, "reason": "run 'vekrun --doctor'"})"},
         {"--json tListMod $PID 2", 0, "~[{\"module\": $MODULE}, {\"module\": ", ""},
         {"--json tListMod $PID 0", 0, "~[{\"path\": " + selfJson + ", \"module\": $MODULE}, ", ""},
     };
     for (const auto& row : rows) {
         const std::string args = Fill(row.args, pid, module);
         std::string out, err;
-        EXPECT_EQ(Vekrun(args, &out, &err), row.exit) << args << "\n" << out << err;
+        SCOPED_TRACE(args);
+        EXPECT_EQ(Vekrun(args, &out, &err, row.in.empty() ? nullptr : &row.in), row.exit) << out << err;
         out = Lines(out);
         err = Lines(err);
         if (!row.json.empty()) {
@@ -131,18 +182,44 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
             ASSERT_EQ(lines.size(), values.size() + 1) << args << "\n" << out;
             for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(json::parse(lines[i]), json::parse(values[i])) << args;
         } else if (row.out[0] == '~') {
-            EXPECT_NE(out.find(Fill(row.out.substr(1), pid, module)), std::string::npos) << args << "\n" << out;
+            EXPECT_NE(out.find(Fill(row.out.substr(1), pid, module)), std::string::npos) << out;
         } else {
-            EXPECT_EQ(out, row.out) << args;
+            EXPECT_EQ(out, row.out);
         }
         if (row.err[0] == '~') {
-            EXPECT_NE(err.find(row.err.substr(1)), std::string::npos) << args << "\n" << err;
+            EXPECT_NE(err.find(row.err.substr(1)), std::string::npos) << err;
         } else {
-            EXPECT_EQ(err, row.err) << args;
+            EXPECT_EQ(err, row.err);
         }
     }
+    for (char name : names) DeleteFileA((Directory() + "vekrun_" + name + ".vek").c_str());
 
-    for (int i = 0; i < 8; ++i) DeleteFileA((Directory() + "vekrun_" + std::to_string(i) + ".vek").c_str());
+    // Samples in each form: PDH-CSV as Performance Monitor writes it (the zone's standard name and the
+    // bias in force, which ctest's TZ makes a daylight-saving one half the year), JSON and a table.
+    TIME_ZONE_INFORMATION zone;
+    GetTimeZoneInformation(&zone);
+    SYSTEMTIME utc, local;
+    FILETIME utcFile, localFile;
+    GetSystemTime(&utc);
+    SystemTimeToFileTime(&utc, &utcFile);
+    SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
+    SystemTimeToFileTime(&local, &localFile);
+    auto ticks = [](const FILETIME& f) { return static_cast<long long>((ULONGLONG{f.dwHighDateTime} << 32) | f.dwLowDateTime); };
+    const long long bias = (ticks(utcFile) - ticks(localFile)) / 600000000;  // UTC = local time + bias, in minutes
+    const std::wstring zoneName = zone.StandardName;
+    const std::string time = "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}";
+    const struct { std::string args, shape; } forms[] = {
+        {"--csv tGetProcInfo $PID", "\"\\(PDH-CSV 4\\.0\\) \\(" + std::string(zoneName.begin(), zoneName.end()) + "\\)\\(" +
+            std::to_string(bias) + "\\)\",\"\\\\\\\\$HOST\\\\tGetProcInfo\\($PID\\)\\\\PageFaultCount\"(,\"[^\"]+\"){8}\r\n"
+            "(\"\\d\\d/\\d\\d/\\d{4} " + time + "\"(,\"\\d+\"){9}\r\n){2}"},
+        {"--json tVersion", "(\\{\"time\": \"\\d{4}-\\d\\d-\\d\\dT" + time + "\", \"value\": 44017\\}\r\n){2}"},
+        {"tGetModInfo $PID $MODULE", "time {21}BaseOfDll +SizeOfImage +EntryPoint\r\n(\\d{4}-\\d\\d-\\d\\d " + time + "  $MODULE +\\d+ +\\d+\r\n){2}"},
+    };
+    for (const auto& form : forms) {
+        std::string out;
+        EXPECT_EQ(Vekrun("--every 0.05 --samples 2 " + Fill(form.args, pid, module), &out), 0u) << form.args;
+        EXPECT_TRUE(std::regex_match(out, std::regex(Fill(form.shape, pid, module)))) << form.shape << "\n" << out;
+    }
 
     // --list puts every item's number in one column.
     std::string out;
@@ -166,6 +243,43 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
     SetCurrentDirectoryA(Directory().c_str());
     EXPECT_EQ(test::Run("\"" + copy + "\" tVersion", &out), 3u) << out;
     DeleteFileA(copy.c_str());
+}
+
+// stdin's first line is answered while stdin stays open, as a person or a program feeding vekrun
+// waits for it; a reader that goes away ends a sampling run at once, with exit status 1.
+TEST(Vekrun, StdinIsAnsweredLineByLineAndAGoneReaderEndsTheRun) {
+    for (const bool readerGoes : {false, true}) {
+        SCOPED_TRACE(readerGoes ? "reader goes" : "stdin");
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE in[2], out[2], err[2];  // read and write ends
+        ASSERT_TRUE(CreatePipe(&in[0], &in[1], &inherit, 0) && CreatePipe(&out[0], &out[1], &inherit, 0) &&
+                    CreatePipe(&err[0], &err[1], &inherit, 0));
+        for (HANDLE own : {in[1], out[0], err[0]}) SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
+        std::string line = "\"" + Directory() + "vekrun.exe\" " + (readerGoes ? "--every 0.05 tVersion" : "--script -");
+        STARTUPINFOA start = {sizeof start};
+        start.dwFlags = STARTF_USESTDHANDLES;
+        start.hStdInput = in[0];
+        start.hStdOutput = out[1];
+        start.hStdError = err[1];
+        PROCESS_INFORMATION child;
+        ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &child));
+        for (HANDLE theirs : {in[0], out[1], err[1]}) CloseHandle(theirs);
+        DWORD got = 0;
+        WriteFile(in[1], "tVersion\n", 9, &got, nullptr);
+        std::string shown, said;
+        char buffer[4096];
+        for (ULONGLONG end = GetTickCount64() + 10000; shown.find("44017") == std::string::npos && GetTickCount64() < end; Sleep(10)) {
+            if (PeekNamedPipe(out[0], nullptr, 0, nullptr, &got, nullptr) && got && ReadFile(out[0], buffer, sizeof buffer, &got, nullptr)) shown.append(buffer, got);
+        }
+        EXPECT_NE(shown.find("44017"), std::string::npos) << shown;
+        CloseHandle(in[1]);
+        CloseHandle(out[0]);
+        if (WaitForSingleObject(child.hProcess, 10000) == WAIT_TIMEOUT) TerminateProcess(child.hProcess, 999);
+        EXPECT_TRUE(GetExitCodeProcess(child.hProcess, &got) && got == (readerGoes ? 1u : 0u)) << "exit " << got;
+        while (ReadFile(err[0], buffer, sizeof buffer, &got, nullptr) && got) said.append(buffer, got);
+        EXPECT_EQ(said.find("vekrun: the output cannot be written (error "), readerGoes ? 0u : std::string::npos) << said;
+        for (HANDLE handle : {err[0], child.hProcess, child.hThread}) CloseHandle(handle);
+    }
 }
 
 // vekrun on a terminal, where Wine gives it a real console (ctest runs this through
