@@ -309,9 +309,8 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
         {dll + "tListMod $PID 1", L"vekrun_\u00F6\u20AC.exe", false, false},
         {dll + "--json tListMod $PID 1", L"vekrun_\u00F6\u20AC.exe", false, false},
         {" --dll J\xF6\x80rg.dll tVersion", L"vekrun: cannot load J\u00F6\u20ACrg.dll", true, false},
-        {dll + "--script \"" + script + "\"", L"> tGetData \"" + std::wstring(8179, L'x') + L"\u00F0\u0178\u02DC\u20AC\" 0", true, true},
         {dll + "--script \"" + script + "\"", L"> tGetData \"" + std::wstring(8179, L'x') + L"\U0001F600\" 0", true, true, false, true},
-        {dll + "--every 0.05 tVersion", L"44017", true, false, true},
+        {dll + "--every 0.05 tVersion", L"time                     tVersion", true, false, true},
     };
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
