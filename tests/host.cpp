@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "rig.h"
 
 using namespace vek;
@@ -137,19 +139,14 @@ bool IsUnsignedNumber(const std::string& text) {
 
 namespace {
 
-struct Drainer {
-    HANDLE pipe;
-    std::string* into;
-};
-
-DWORD WINAPI Drain(void* p) {
-    const Drainer* d = static_cast<const Drainer*>(p);
+// What a pipe holds now, appended; false when it holds nothing.
+bool ReadWaiting(HANDLE pipe, std::string* into) {
     char buffer[4096];
-    DWORD got;
-    while (ReadFile(d->pipe, buffer, sizeof buffer, &got, nullptr) && got) {
-        if (d->into) d->into->append(buffer, got);
-    }
-    return 0;
+    DWORD got = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &got, nullptr) || got == 0) return false;
+    if (!ReadFile(pipe, buffer, std::min<DWORD>(got, sizeof buffer), &got, nullptr)) return false;
+    if (into) into->append(buffer, got);
+    return true;
 }
 
 }  // namespace
@@ -181,12 +178,14 @@ DWORD Run(const std::string& commandLine, std::string* out, std::string* err, co
     if (inWrite) CloseHandle(inRead);
     DWORD code = 0xFFFFFFFF;
     if (started) {
-        Drainer errDrain = {errRead, err}, outDrain = {outRead, out};
-        HANDLE thread = CreateThread(nullptr, 0, Drain, &errDrain, 0, nullptr);
-        Drain(&outDrain);
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-        WaitForSingleObject(info.hProcess, INFINITE);
+        // Until the child has ended and its pipes are empty, never until the pipes' end: a process
+        // the child starts (Wine's explorer.exe, which a first window-station call starts) may
+        // hold them open as long as it runs.
+        for (bool ended = false;;) {
+            const bool read = ReadWaiting(outRead, out) | ReadWaiting(errRead, err);
+            if (!read && ended) break;
+            if (!read) ended = WaitForSingleObject(info.hProcess, 5) == WAIT_OBJECT_0;
+        }
         GetExitCodeProcess(info.hProcess, &code);
         CloseHandle(info.hProcess);
         CloseHandle(info.hThread);

@@ -423,6 +423,7 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
     const struct { const char* variable; const char* value; std::string args; DWORD exit; std::string out, err; } rows[] = {
         {"PDH_DOUBLE_BROWSE_STATUS", nullptr, browse, 0, "\\\\DOUBLE\\Widget(left)\\Turns\r\n", ""},
         {"PDH_DOUBLE_BROWSE_STATUS", "0x800007D9", browse, 2, "", "vekrun: tBrowseCntrs: the dialog was cancelled\r\n"},
+        {"PDH_DOUBLE_BROWSE_STATUS", "0xC0000BB9", browse, 1, "", "vekrun:" + browse + ": 210 : tBrowseCntrs function failed. (PDH status 0xC0000BB9: The specified counter could not be found)\r\n"},
         {"PDH_DOUBLE_BROWSE_STATUS", "0x800007D9", " --json" + browse, 2, "{\"cancelled\": true}\r\n", "vekrun: tBrowseCntrs: the dialog was cancelled\r\n"},
         {"PDH_DOUBLE_VALUE", nullptr, doctor, 1, "~" + pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 2.5" + cause, ""},
         {"PDH_DOUBLE_VALUE", "40.5", doctor, 1, "~" + pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 40.5" + cause, ""},

@@ -62,7 +62,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
     const std::string scripts[] = {
         "# comment\n\ntVersion\ntGetData \"\\System\\System Up Time\" 2\ntCompatible\n",
         "tGetData \"" + std::string(8990, 'x') + "\" 0\n",  // 9,000 characters: one call
-        "\xEF\xBB\xBFtVersion\r\n", Utf16("tVersion\r\n", false), Utf16("tVersion\r\n", true),
+        "\xEF\xBB\xBFtVersion\r\n", Utf16("tVersion\r\n", false), Utf16("tVersion\n", true),
         "\"t\"\"x\"\n",  // "" inside quotes is one quote
         "tVersion\ntVersion \"abc\ntCompatible\n", "\xEF\xBB\xBF\xC3\xA9\n",  // a line of one character, not ASCII
         "tGetData \"\\caf\xC3\xA9\" 0\n",  // UTF-8 without a byte-order mark
@@ -120,6 +120,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--keywords", 0, "~  22  function     2         tgetdata PATH FORMAT\n", ""},
         {"--json --keywords", 0, "~{\"id\": 22, \"kind\": \"function\", \"name\": \"tgetdata\", \"args\": [\"PATH\", \"FORMAT\"]}, ", ""},
         {"--json --about", 0, "", "", R"({"description": "Process VEK Extender", "version": 44017})"},
+        {"--about", 0, "Process VEK Extender 44017\n", ""},
         // Problems with options name the options.
         {"--dll", 64, "", "vekrun: --dll needs the extender's path" + kTry},
         {"--host-version abc tVersion", 64, "", "vekrun: --host-version takes a whole number from 0 to 4294967295, not 'abc'" + kTry},
@@ -276,7 +277,7 @@ TEST(Vekrun, StdinIsAnsweredLineByLineAndAGoneReaderEndsTheRun) {
         CloseHandle(out[0]);
         if (WaitForSingleObject(child.hProcess, 10000) == WAIT_TIMEOUT) TerminateProcess(child.hProcess, 999);
         EXPECT_TRUE(GetExitCodeProcess(child.hProcess, &got) && got == (readerGoes ? 1u : 0u)) << "exit " << got;
-        while (ReadFile(err[0], buffer, sizeof buffer, &got, nullptr) && got) said.append(buffer, got);
+        if (PeekNamedPipe(err[0], nullptr, 0, nullptr, &got, nullptr) && got && ReadFile(err[0], buffer, sizeof buffer, &got, nullptr)) said.assign(buffer, got);
         EXPECT_EQ(said.find("vekrun: the output cannot be written (error "), readerGoes ? 0u : std::string::npos) << said;
         for (HANDLE handle : {err[0], child.hProcess, child.hThread}) CloseHandle(handle);
     }
@@ -309,6 +310,7 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
         {dll + "tListMod $PID 1", L"vekrun_\u00F6\u20AC.exe", false, false},
         {dll + "--json tListMod $PID 1", L"vekrun_\u00F6\u20AC.exe", false, false},
         {" --dll J\xF6\x80rg.dll tVersion", L"vekrun: cannot load J\u00F6\u20ACrg.dll", true, false},
+        {" --bogus\xF6", L"vekrun: unknown option --bogus\u00F6", true, false},  // said before any output form is known
         {dll + "--script \"" + script + "\"", L"> tGetData \"" + std::wstring(8179, L'x') + L"\U0001F600\" 0", true, true, false, true},
         {dll + "--every 0.05 tVersion", L"time                     tVersion", true, false, true},
     };

@@ -48,14 +48,15 @@ const RecordShape kRecords[] = {
 
 }  // namespace
 
-// The record's fields when the text has them all; null otherwise (a failed
-// memory query gives an empty text, for one). Without a result, the shape
+// The record's fields when the result's text has them all; null otherwise
+// (a failed memory query gives an empty text, for one; a failure's message
+// is never asked about). Without a result, the shape
 // the keyword's records take.
 const std::vector<const char*>* RecordFields(const std::string& keyword, const Result& result) {
     for (const RecordShape& r : kRecords) {
         if (Lower(keyword) != r.keyword) continue;
         if (result.calls == 0) return &r.fields;
-        if (!result.Failed() && SplitText(result.text, '\t').size() == r.fields.size()) return &r.fields;
+        if (SplitText(result.text, '\t').size() == r.fields.size()) return &r.fields;
     }
     return nullptr;
 }

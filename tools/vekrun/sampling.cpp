@@ -150,7 +150,6 @@ int Sample(Extender& ext, const Options& options, const std::vector<std::string>
             if (!failed && !record) cells.push_back(result.Value());
             PrintRow(options, time, cells, widths);
         }
-        fflush(stderr);
         if (OutputFailed()) return kExitCallFailed;
     }
     return worst;

@@ -162,7 +162,6 @@ bool RunLine(Extender& ext, const Options& options, const std::string& text, con
     state.haveLast = outcome == kExitOk;
     if (state.haveLast) state.last = result.Value();
     if (outcome != kExitOk && state.worst == kExitOk) state.worst = outcome;
-    fflush(stderr);
     return !OutputFailed() && (outcome == kExitOk || options.keepGoing);
 }
 
