@@ -160,6 +160,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--every 0.05 --samples 1 --csv tGetData \"\\System\\System Up Time\" 0", 0, "~\",\"\\\\$HOST\\System\\System Up Time\"\n", ""},
         {"--raw --every 0.05 --samples 2 --csv tCloseProc \xE9", 1, "~\",\"\\\\$HOST\\tCloseProc(\xC3\xA9)\\Result\"\n\"", "~ tCloseProc \xE9: 229: tCloseProc failed.\n"},
         {"--every 0.05 --samples 2 --csv tCloseProc 0", 1, "~\",\"\"\n", "~: 229: tCloseProc failed. (error 6"},
+        {"--raw --every 0.05 tGetData", 1, "", "vekrun: tGetData: 223: The specified counter was not found.; nothing to sample\n"},
         {"--every 0.05 tGetData \\Nothing\\Turns 0", 1, "", "vekrun: tGetData \\Nothing\\Turns 0: 223: The specified counter was not found. (PDH status 0xC0000BB9); nothing to sample\n"},
         {"--doctor", 1, "~counter names     PROBLEM: the English counter-name list (2 names) lacks \"Process\"", ""},
         {"--json --doctor", 1, "~, {\"check\": \"pdh\", \"ok\": false, \"detail\": \"\\\\System\\\\System Up Time reads ", ""},

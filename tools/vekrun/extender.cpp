@@ -135,7 +135,6 @@ bool Load(Extender& ext, const Options& options) {
             Print(stdout, "{\"error\": \"load\", \"message\": %s, \"code\": %d, \"reason\": %s}\n",
                   json::Quote(problem).c_str(), code, reason.empty() ? "null" : json::Quote(reason).c_str());
         }
-        ext.call = nullptr;  // nothing to terminate
         return false;
     }
     for (uint32_t index = 0;; ++index) {
