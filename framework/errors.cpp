@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "extender.h"
+#include "settings_file.h"
 #include "system_library.h"
 
 #include <shlobj.h>
@@ -14,11 +15,9 @@ namespace {
 typedef HRESULT(WINAPI* SHGetFolderPathAFn)(HWND, int, HANDLE, DWORD, LPSTR);
 
 constexpr int kSettingsPathCapacity = MAX_PATH;
-constexpr char kSettingsFileName[] = "\\QUENDRAL.INI";
 // The folders are only created when the file's full path will fit, so a
 // path too long to log leaves nothing behind on disk.
 constexpr int kSettingsFileReserve = sizeof kSettingsFileName - 1;
-constexpr char kSettingsFolders[] = "Dravolin\\Settings";
 constexpr int kSmallestSettingsCapacity = sizeof kSettingsFolders + kSettingsFileReserve;
 
 bool AppendBounded(char* buffer, int capacity, const char* piece) {
@@ -112,7 +111,7 @@ void LogLastError(int32_t code, const char* context) {
     // "%d (%s)" with a context of our own fits errorText with room to spare;
     // wsprintfA stops at 1024 characters in any case.
     wsprintfA(errorText, "%d (%s)", code, context);
-    WriteSettingsValue("KAVRENT1", "LastError", errorText);
+    WriteSettingsValue(kSettingsSection, kLastErrorKey, errorText);
 }
 
 void LogLastError(const char* context) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "rig.h"
+#include "settings_file.h"
 
 using namespace vek;
 
@@ -198,19 +199,17 @@ DWORD Run(const std::string& commandLine, std::string* out, std::string* err, co
 std::string SettingsFolder() {
     char path[MAX_PATH] = "";
     SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
-    return std::string(path) + "\\Dravolin\\Settings";
+    return std::string(path) + "\\" + kSettingsFolders;
 }
 
 std::string LastErrorLine() {
     char value[512] = "";
-    GetPrivateProfileStringA("KAVRENT1", "LastError", "", value, sizeof value,
-                             (SettingsFolder() + "\\QUENDRAL.INI").c_str());
+    GetPrivateProfileStringA(kSettingsSection, kLastErrorKey, "", value, sizeof value, (SettingsFolder() + kSettingsFileName).c_str());
     return value;
 }
 
 void ClearLastErrorLine() {
-    WritePrivateProfileStringA("KAVRENT1", "LastError", nullptr,
-                               (SettingsFolder() + "\\QUENDRAL.INI").c_str());
+    WritePrivateProfileStringA(kSettingsSection, kLastErrorKey, nullptr, (SettingsFolder() + kSettingsFileName).c_str());
 }
 
 WineVersion::WineVersion(const std::string& program, const std::string& version)

@@ -8,6 +8,7 @@
 
 #include "host.h"
 #include "rig.h"
+#include "settings_file.h"
 
 using namespace test;
 
@@ -138,16 +139,16 @@ private:
 
 std::string IniLine(const std::string& folder) {
     char value[256] = "";
-    GetPrivateProfileStringA("KAVRENT1", "LastError", "", value, sizeof value,
-                             (folder + "\\Dravolin\\Settings\\QUENDRAL.INI").c_str());
+    GetPrivateProfileStringA(vek::kSettingsSection, vek::kLastErrorKey, "", value, sizeof value,
+                             (folder + "\\" + vek::kSettingsFolders + vek::kSettingsFileName).c_str());
     return value;
 }
 
 }  // namespace
 
 void RemoveSettings(const std::string& root) {
-    DeleteFileA((root + "\\Dravolin\\Settings\\QUENDRAL.INI").c_str());
-    RemoveDirectoryA((root + "\\Dravolin\\Settings").c_str());
+    DeleteFileA((root + "\\" + vek::kSettingsFolders + vek::kSettingsFileName).c_str());
+    RemoveDirectoryA((root + "\\" + vek::kSettingsFolders).c_str());
     RemoveDirectoryA((root + "\\Dravolin").c_str());
 }
 

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "json_text.h"
+#include "settings_file.h"
 #include "system_library.h"
 #include "vekrun.h"
 
@@ -184,9 +185,9 @@ Check Settings() {
     if (FAILED(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
         return {"settings file", false, "no application-data folder", "Log on with a user profile."};
     }
-    const std::string path = std::string(folder) + "\\Dravolin\\Settings\\QUENDRAL.INI";
+    const std::string path = std::string(folder) + "\\" + vek::kSettingsFolders + vek::kSettingsFileName;
     char line[256] = "";
-    GetPrivateProfileStringA("KAVRENT1", "LastError", "", line, sizeof line, path.c_str());
+    GetPrivateProfileStringA(vek::kSettingsSection, vek::kLastErrorKey, "", line, sizeof line, path.c_str());
     return {"settings file", true, path + (line[0] ? ", LastError=" + std::string(line) : ", no LastError line"), ""};
 }
 
