@@ -1,4 +1,5 @@
-// The two exports, the dispatch of a keyword call and its common endings.
+// The two exports, a keyword call from its slots to its callback, and its
+// common endings; which function a keyword id calls is the keyword table's.
 #include <string.h>
 
 #include "extender.h"
@@ -16,34 +17,10 @@ char queryText[kQueryTextCapacity];
 // Argument n's text pointer lies at byte 56 * n + 40 of the slot array.
 constexpr int kMaxArgs = 3;
 
-// Null where no keyword answers to the id.
-KeywordFunction DispatchEntry(int id) {
-    switch (id) {
-        case 1: return tVersion;
-        case 2: return tListProc;
-        case 3: return tOpenProc;
-        case 4: return tListMod;
-        case 5: return tGetProcInfo;
-        case 6: return tCountProc;
-        case 7: return tGetModInfo;
-        case 8: return tBrowseCntrs;
-        case 9: return tKillProc;
-        case 12: return tCloseProc;
-        case 13: return tCompatible;
-        case 14: return tGetLastError;
-        case 22: return tGetData;
-        case 23: return tRemoteConn;
-        case 24: return tSetPriority;
-        case 25: return tGetPriority;
-        case 26: return tParseCntrPath;
-        default: return nullptr;  // 0, the constants 10 and 11, 15 to 21, out of range
-    }
-}
-
 int32_t Initialise(const HostContext* context, void* refusalBuffer) {
     if (context->hostVersion >= kMinimumHostVersion) {
         ApiLoader();
-        return kKeywordCount;
+        return KeywordCount();
     }
     // The host's buffer holds at least 30 characters.
     memcpy(refusalBuffer, kRefusalText, sizeof kRefusalText);
@@ -51,7 +28,7 @@ int32_t Initialise(const HostContext* context, void* refusalBuffer) {
 }
 
 int32_t RunKeyword(KeywordCall& call, int id) {
-    KeywordFunction function = DispatchEntry(id);
+    KeywordFunction function = FindKeywordFunction(id);
     int outcome = function ? function(call) : kMsgNoSuchFunction;
 
     if (outcome == kCancelledWithoutCallback) return kReturnDialogCancelled;

@@ -231,7 +231,10 @@ typedef int (*KeywordFunction)(KeywordCall& call);
 
 // ---- Keyword table ----------------------------------------------------
 
+int32_t KeywordCount();
 int EnumerateKeyword(uint32_t keywordIndex, KeywordEntry* record);
+// Null where no function answers to the id (0, the constants, 15 to 21, out of range).
+KeywordFunction FindKeywordFunction(int32_t id);
 
 // ---- Keyword functions ------------------------------------------------
 

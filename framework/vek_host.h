@@ -10,7 +10,6 @@ namespace vek {
 
 constexpr int32_t kExtenderVersion = 44017;
 constexpr uint32_t kMinimumHostVersion = 1004;
-constexpr int32_t kKeywordCount = 19;
 
 // Control calls of VEKExtender2 (the low 16 bits of callCode, signed).
 constexpr int32_t kCallInitialise = -1;

@@ -108,7 +108,7 @@ int32_t Bare(int32_t status, uint32_t, vek::HostContext*, vek::ResultSlot* resul
 
 int main(int argc, char** argv) {
     Host host(std::string(), false);
-    if (!host.Loaded() || host.Initialise() != vek::kKeywordCount) {
+    if (!host.Loaded() || host.Initialise() <= 0) {
         fprintf(stderr, "vekbench: cannot load and initialise vekproc.dll\n");
         return 1;
     }
