@@ -40,29 +40,14 @@ int CleanUp(Sample& sample, int message) {
     return message;
 }
 
-}  // namespace
-
-int tGetData(KeywordCall& call) {
-    if (int failure = CheckPdh()) return failure;
-    // Outside the loader's all-present test: never call a missing entry.
-    if (apiTable.PdhGetCounterInfoA == nullptr) return kMsgOldPdh;
-
-    const char* pathArg = ArgText(call, 0);
-    const size_t pathLength = strnlen(pathArg, kCounterPathCapacity);
-    if (pathLength >= kCounterPathCapacity) {
-        savedErrorCode = PDH_CSTATUS_BAD_COUNTERNAME;
-        return kMsgInvalidCounterName;
-    }
-
-    Sample sample = {};
+// Opens the call's query and adds the counter to it: 0, or the message with
+// nothing left open.
+int AddCounter(const char* path, Sample& sample) {
     PDH_STATUS status = apiTable.PdhOpenQuery(nullptr, kQueryUserData, &sample.query);
     if (status != ERROR_SUCCESS) {
         savedErrorCode = static_cast<uint32_t>(status);
         return kMsgGetDataFailed;
     }
-
-    char path[kCounterPathCapacity];
-    memcpy(path, pathArg, pathLength + 1);
     status = apiTable.PdhAddCounterA(sample.query, path, kQueryUserData, &sample.counter);
     // PdhAddCounterA takes only the system language's names; a script
     // written on an English system names English ones. PdhAddEnglishCounterA
@@ -79,9 +64,14 @@ int tGetData(KeywordCall& call) {
         apiTable.PdhCloseQuery(sample.query);
         return AddCounterMessage(status);
     }
+    return 0;
+}
 
+// The counter's information, read through a copy, and its status: 0, or the
+// message with the sample cleaned up.
+int ReadCounterInfo(Sample& sample, PDH_COUNTER_INFO_A& info) {
     DWORD infoSize = 0;
-    status = apiTable.PdhGetCounterInfoA(sample.counter, TRUE, &infoSize, nullptr);
+    PDH_STATUS status = apiTable.PdhGetCounterInfoA(sample.counter, TRUE, &infoSize, nullptr);
     if (infoSize < sizeof(PDH_COUNTER_INFO_A)) {
         // No size to read the record in: its status cannot be looked at.
         savedErrorCode = static_cast<uint32_t>(status);
@@ -94,8 +84,6 @@ int tGetData(KeywordCall& call) {
     }
     status = apiTable.PdhGetCounterInfoA(sample.counter, TRUE, &infoSize,
                                          static_cast<PDH_COUNTER_INFO_A*>(sample.info));
-    // The record is read through a copy, as every record PDH fills in.
-    PDH_COUNTER_INFO_A info;
     memcpy(&info, sample.info, sizeof info);
     if (status != ERROR_SUCCESS) {
         savedErrorCode = static_cast<uint32_t>(status);
@@ -107,16 +95,13 @@ int tGetData(KeywordCall& call) {
         LogLastError(static_cast<int32_t>(info.CStatus), "Status of PdhGetCounterInfo");
         return CleanUp(sample, kMsgInstanceMissing);
     }
+    return 0;
+}
 
-    // The flag is looked at only once the path has proved good.
-    const char* flagText = ArgText(call, 1);
-    const int32_t flag = TextToInt32(flagText);
-    if (flag != 0 && flag != 1) return CleanUp(sample, kMsgInvalidFlags);
-    if (!IsIntegerText(flagText)) return CleanUp(sample, kMsgInvalidParameter);
-
-    status = apiTable.PdhCollectQueryData(sample.query);
+// Rate counters need two samples; every counter gets them.
+int CollectTwice(Sample& sample) {
+    PDH_STATUS status = apiTable.PdhCollectQueryData(sample.query);
     if (status == ERROR_SUCCESS) {
-        // Rate counters need two samples; every counter gets them.
         Sleep(kSampleIntervalMs);
         status = apiTable.PdhCollectQueryData(sample.query);
     }
@@ -124,27 +109,32 @@ int tGetData(KeywordCall& call) {
         savedErrorCode = static_cast<uint32_t>(status);
         return CleanUp(sample, kMsgCollectFailed);
     }
+    return 0;
+}
 
+int FormatValue(Sample& sample, const PDH_COUNTER_INFO_A& info, int32_t flag, PDH_FMT_COUNTERVALUE& value) {
     // PDH leaves the record alone when it rejects the handle or an argument;
     // cleared, it cannot pass stale bytes off as a value.
-    PDH_FMT_COUNTERVALUE value;
     memset(&value, 0, sizeof value);
     DWORD type = info.dwType;
-    status = apiTable.PdhGetFormattedCounterValue(sample.counter,
-                                                  flag == 0 ? PDH_FMT_LONG : PDH_FMT_DOUBLE,
-                                                  &type, &value);
+    const PDH_STATUS status = apiTable.PdhGetFormattedCounterValue(
+        sample.counter, flag == 0 ? PDH_FMT_LONG : PDH_FMT_DOUBLE, &type, &value);
     if (status != ERROR_SUCCESS) {
         // A failing status is a failure even when the record's own status
         // reads 0: the value was never filled.
         if (value.CStatus != 0) {
-            LogLastError(static_cast<int32_t>(value.CStatus),
-                         "Status of PdhGetFormattedCounterValue");
+            LogLastError(static_cast<int32_t>(value.CStatus), "Status of PdhGetFormattedCounterValue");
         }
         savedErrorCode = static_cast<uint32_t>(status);
         return CleanUp(sample, FormatMessageFor(status, kMsgGetDataFailed));
     }
+    return 0;
+}
 
-    status = apiTable.PdhRemoveCounter(sample.counter);
+// Remove, then close: an ordered release whose statuses the keyword
+// reports, so it is spelled out rather than left to an owner.
+int Release(Sample& sample) {
+    PDH_STATUS status = apiTable.PdhRemoveCounter(sample.counter);
     if (status != ERROR_SUCCESS) {
         savedErrorCode = static_cast<uint32_t>(status);
         GlobalFree(sample.info);
@@ -157,6 +147,40 @@ int tGetData(KeywordCall& call) {
         GlobalFree(sample.info);
         return Is(status, PDH_INVALID_HANDLE) ? kMsgInvalidHandle : kMsgCloseQueryFailed;
     }
+    return 0;
+}
+
+}  // namespace
+
+int tGetData(KeywordCall& call) {
+    if (int failure = CheckPdh()) return failure;
+    // Outside the loader's all-present test: never call a missing entry.
+    if (apiTable.PdhGetCounterInfoA == nullptr) return kMsgOldPdh;
+
+    const char* pathArg = ArgText(call, 0);
+    const size_t pathLength = strnlen(pathArg, kCounterPathCapacity);
+    if (pathLength >= kCounterPathCapacity) {
+        savedErrorCode = PDH_CSTATUS_BAD_COUNTERNAME;
+        return kMsgInvalidCounterName;
+    }
+    char path[kCounterPathCapacity];
+    memcpy(path, pathArg, pathLength + 1);
+
+    Sample sample = {};
+    PDH_COUNTER_INFO_A info;
+    if (int failure = AddCounter(path, sample)) return failure;
+    if (int failure = ReadCounterInfo(sample, info)) return failure;
+
+    // The flag is looked at only once the path has proved good.
+    const char* flagText = ArgText(call, 1);
+    const int32_t flag = TextToInt32(flagText);
+    if (flag != 0 && flag != 1) return CleanUp(sample, kMsgInvalidFlags);
+    if (!IsIntegerText(flagText)) return CleanUp(sample, kMsgInvalidParameter);
+
+    PDH_FMT_COUNTERVALUE value;
+    if (int failure = CollectTwice(sample)) return failure;
+    if (int failure = FormatValue(sample, info, flag, value)) return failure;
+    if (int failure = Release(sample)) return failure;
     // The result only once both releases succeeded: a failure's message
     // leaves the host's value field as it was.
     SetCounterValue(call, value, flag);
