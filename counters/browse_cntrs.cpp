@@ -22,6 +22,8 @@ PDH_STATUS Release(PDH_HQUERY query, PDH_HCOUNTER counter, bool closeWins) {
     return closed;
 }
 
+// The release's own failure, when there is one, is the code kept in place
+// of the one the failure set before it: the sequence's last word.
 int ReleaseAfterFailure(PDH_HQUERY query, PDH_HCOUNTER counter) {
     PDH_STATUS status = Release(query, counter, false);
     if (status != ERROR_SUCCESS) savedErrorCode = static_cast<uint32_t>(status);
@@ -47,9 +49,8 @@ int ChosenPath(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter) {
     }
     status = Release(query, counter, false);
     if (status != ERROR_SUCCESS) {
-        savedErrorCode = static_cast<uint32_t>(status);
         GlobalFree(block);
-        return kMsgBrowseFailed;
+        return FailWithStatus(kMsgBrowseFailed, status);
     }
     // The record is read through a copy; its text lies in the block, which
     // lives until the host has copied it.
@@ -92,8 +93,7 @@ int ChosenValue(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter, int32
     }
     status = Release(query, counter, true);
     if (status != ERROR_SUCCESS) {
-        savedErrorCode = static_cast<uint32_t>(status);
-        return kMsgBrowseFailed;
+        return FailWithStatus(kMsgBrowseFailed, status);
     }
     SetCounterValue(call, value, format);
     return kSucceeded;
@@ -122,15 +122,13 @@ int tBrowseCntrs(KeywordCall& call) {
     // Outside the loader's all-present test: never call a missing entry.
     if (mode == 0 && apiTable.PdhGetCounterInfoA == nullptr) return kMsgOldPdh;
     if (!WindowStationVisible()) {
-        savedErrorCode = ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION;
-        return kMsgBrowseFailed;
+        return FailWithCode(kMsgBrowseFailed, ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
     }
 
     PDH_HQUERY query = nullptr;
     PDH_STATUS status = apiTable.PdhOpenQuery(nullptr, 0, &query);
     if (status != ERROR_SUCCESS) {
-        savedErrorCode = static_cast<uint32_t>(status);
-        return kMsgBrowseFailed;
+        return FailWithStatus(kMsgBrowseFailed, status);
     }
 
     char path[kBrowsePathCapacity] = "";
@@ -155,13 +153,11 @@ int tBrowseCntrs(KeywordCall& call) {
     if (Is(status, PDH_DIALOG_CANCELLED)) {
         status = apiTable.PdhCloseQuery(query);
         if (status == ERROR_SUCCESS) return kCancelledWithoutCallback;
-        savedErrorCode = static_cast<uint32_t>(status);
-        return kMsgBrowseFailed;
+        return FailWithStatus(kMsgBrowseFailed, status);
     }
     if (status != ERROR_SUCCESS) {
-        savedErrorCode = static_cast<uint32_t>(status);
         apiTable.PdhCloseQuery(query);
-        return kMsgBrowseFailed;
+        return FailWithStatus(kMsgBrowseFailed, status);
     }
     // The dialog writes at most the length it was given; terminate anyway.
     path[kBrowsePathCapacity - 1] = '\0';
@@ -169,9 +165,8 @@ int tBrowseCntrs(KeywordCall& call) {
     PDH_HCOUNTER counter = nullptr;
     status = apiTable.PdhAddCounterA(query, path, 0, &counter);
     if (status != ERROR_SUCCESS) {
-        savedErrorCode = static_cast<uint32_t>(status);
         apiTable.PdhCloseQuery(query);
-        return kMsgInvalidCounterName;
+        return FailWithStatus(kMsgInvalidCounterName, status);
     }
     return mode == 0 ? ChosenPath(call, query, counter) : ChosenValue(call, query, counter, format);
 }

@@ -45,8 +45,7 @@ int CleanUp(Sample& sample, int message) {
 int AddCounter(const char* path, Sample& sample) {
     PDH_STATUS status = apiTable.PdhOpenQuery(nullptr, kQueryUserData, &sample.query);
     if (status != ERROR_SUCCESS) {
-        savedErrorCode = static_cast<uint32_t>(status);
-        return kMsgGetDataFailed;
+        return FailWithStatus(kMsgGetDataFailed, status);
     }
     status = apiTable.PdhAddCounterA(sample.query, path, kQueryUserData, &sample.counter);
     // PdhAddCounterA takes only the system language's names; a script
@@ -60,9 +59,8 @@ int AddCounter(const char* path, Sample& sample) {
         status = ERROR_SUCCESS;
     }
     if (status != ERROR_SUCCESS) {
-        savedErrorCode = static_cast<uint32_t>(status);
         apiTable.PdhCloseQuery(sample.query);
-        return AddCounterMessage(status);
+        return FailWithStatus(AddCounterMessage(status), status);
     }
     return 0;
 }
@@ -74,22 +72,19 @@ int ReadCounterInfo(Sample& sample, PDH_COUNTER_INFO_A& info) {
     PDH_STATUS status = apiTable.PdhGetCounterInfoA(sample.counter, TRUE, &infoSize, nullptr);
     if (infoSize < sizeof(PDH_COUNTER_INFO_A)) {
         // No size to read the record in: its status cannot be looked at.
-        savedErrorCode = static_cast<uint32_t>(status);
-        return CleanUp(sample, kMsgGetDataFailed);
+        return CleanUp(sample, FailWithStatus(kMsgGetDataFailed, status));
     }
     sample.info = GlobalAlloc(GPTR, infoSize);
     if (sample.info == nullptr) {
-        savedErrorCode = PDH_MEMORY_ALLOCATION_FAILURE;
-        return CleanUp(sample, kMsgGetDataFailed);
+        return CleanUp(sample, FailWithCode(kMsgGetDataFailed, PDH_MEMORY_ALLOCATION_FAILURE));
     }
     status = apiTable.PdhGetCounterInfoA(sample.counter, TRUE, &infoSize,
                                          static_cast<PDH_COUNTER_INFO_A*>(sample.info));
     memcpy(&info, sample.info, sizeof info);
     if (status != ERROR_SUCCESS) {
-        savedErrorCode = static_cast<uint32_t>(status);
-        if (info.CStatus == PDH_CSTATUS_NO_INSTANCE) return CleanUp(sample, kMsgInstanceMissing);
+        if (info.CStatus == PDH_CSTATUS_NO_INSTANCE) return CleanUp(sample, FailWithStatus(kMsgInstanceMissing, status));
         LogLastError(static_cast<int32_t>(info.CStatus), "Status of PdhGetCounterInfo");
-        return CleanUp(sample, kMsgGetDataFailed);
+        return CleanUp(sample, FailWithStatus(kMsgGetDataFailed, status));
     }
     if (info.CStatus != PDH_CSTATUS_VALID_DATA && info.CStatus != PDH_CSTATUS_NEW_DATA) {
         LogLastError(static_cast<int32_t>(info.CStatus), "Status of PdhGetCounterInfo");
@@ -106,8 +101,7 @@ int CollectTwice(Sample& sample) {
         status = apiTable.PdhCollectQueryData(sample.query);
     }
     if (status != ERROR_SUCCESS) {
-        savedErrorCode = static_cast<uint32_t>(status);
-        return CleanUp(sample, kMsgCollectFailed);
+        return CleanUp(sample, FailWithStatus(kMsgCollectFailed, status));
     }
     return 0;
 }
@@ -125,8 +119,7 @@ int FormatValue(Sample& sample, const PDH_COUNTER_INFO_A& info, int32_t flag, PD
         if (value.CStatus != 0) {
             LogLastError(static_cast<int32_t>(value.CStatus), "Status of PdhGetFormattedCounterValue");
         }
-        savedErrorCode = static_cast<uint32_t>(status);
-        return CleanUp(sample, FormatMessageFor(status, kMsgGetDataFailed));
+        return CleanUp(sample, FailWithStatus(FormatMessageFor(status, kMsgGetDataFailed), status));
     }
     return 0;
 }
@@ -136,16 +129,14 @@ int FormatValue(Sample& sample, const PDH_COUNTER_INFO_A& info, int32_t flag, PD
 int Release(Sample& sample) {
     PDH_STATUS status = apiTable.PdhRemoveCounter(sample.counter);
     if (status != ERROR_SUCCESS) {
-        savedErrorCode = static_cast<uint32_t>(status);
         GlobalFree(sample.info);
         apiTable.PdhCloseQuery(sample.query);
-        return kMsgRemoveCounterFailed;
+        return FailWithStatus(kMsgRemoveCounterFailed, status);
     }
     status = apiTable.PdhCloseQuery(sample.query);
     if (status != ERROR_SUCCESS) {
-        savedErrorCode = static_cast<uint32_t>(status);
         GlobalFree(sample.info);
-        return Is(status, PDH_INVALID_HANDLE) ? kMsgInvalidHandle : kMsgCloseQueryFailed;
+        return FailWithStatus(Is(status, PDH_INVALID_HANDLE) ? kMsgInvalidHandle : kMsgCloseQueryFailed, status);
     }
     return 0;
 }
@@ -160,8 +151,7 @@ int tGetData(KeywordCall& call) {
     const char* pathArg = ArgText(call, 0);
     const size_t pathLength = strnlen(pathArg, kCounterPathCapacity);
     if (pathLength >= kCounterPathCapacity) {
-        savedErrorCode = PDH_CSTATUS_BAD_COUNTERNAME;
-        return kMsgInvalidCounterName;
+        return FailWithCode(kMsgInvalidCounterName, PDH_CSTATUS_BAD_COUNTERNAME);
     }
     char path[kCounterPathCapacity];
     memcpy(path, pathArg, pathLength + 1);

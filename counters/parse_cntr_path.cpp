@@ -30,8 +30,7 @@ int tParseCntrPath(KeywordCall& call) {
     const char* pathArg = ArgText(call, 0);
     const size_t pathLength = strnlen(pathArg, kCounterPathCapacity);
     if (pathLength >= kCounterPathCapacity) {
-        savedErrorCode = PDH_INVALID_PATH;
-        return kMsgInvalidCounterName;
+        return FailWithCode(kMsgInvalidCounterName, PDH_INVALID_PATH);
     }
     char path[kCounterPathCapacity];
     memcpy(path, pathArg, pathLength + 1);
@@ -40,29 +39,24 @@ int tParseCntrPath(KeywordCall& call) {
     PDH_STATUS status = apiTable.PdhParseCounterPathA(path, nullptr, &size, 0);
     if (status == ERROR_SUCCESS) {
         // Success without a block leaves nothing to read the elements from.
-        savedErrorCode = 0;
-        return kMsgParsePathFailed;
+        return FailWithCode(kMsgParsePathFailed, 0);
     }
     if (!Is(status, PDH_MORE_DATA)) {
-        savedErrorCode = static_cast<uint32_t>(status);
-        return ParseFailureMessage(status);
+        return FailWithStatus(ParseFailureMessage(status), status);
     }
     if (size < sizeof(PDH_COUNTER_PATH_ELEMENTS_A)) {
-        savedErrorCode = static_cast<uint32_t>(status);
-        return kMsgParsePathFailed;
+        return FailWithStatus(kMsgParsePathFailed, status);
     }
     HGLOBAL block = GlobalAlloc(GPTR, size);
     if (block == nullptr) {
         // Reported as PDH reports the same status.
-        savedErrorCode = PDH_MEMORY_ALLOCATION_FAILURE;
-        return ParseFailureMessage(PDH_MEMORY_ALLOCATION_FAILURE);
+        return FailWithStatus(ParseFailureMessage(PDH_MEMORY_ALLOCATION_FAILURE), PDH_MEMORY_ALLOCATION_FAILURE);
     }
     status = apiTable.PdhParseCounterPathA(path, static_cast<PDH_COUNTER_PATH_ELEMENTS_A*>(block),
                                            &size, 0);
     if (status != ERROR_SUCCESS) {
         GlobalFree(block);
-        savedErrorCode = static_cast<uint32_t>(status);
-        return ParseFailureMessage(status);
+        return FailWithStatus(ParseFailureMessage(status), status);
     }
 
     // The record is read through a copy; its texts lie in the block.

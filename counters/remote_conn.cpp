@@ -10,9 +10,8 @@ int tRemoteConn(KeywordCall& call) {
         SetInteger(call, 1);
         return kSucceeded;
     }
-    savedErrorCode = static_cast<uint32_t>(status);
     LogLastError(static_cast<int32_t>(status), "PdhConnectMachineA");
-    return Is(status, PDH_CSTATUS_NO_MACHINE) ? kMsgNoMachine : kMsgRemoteConnFailed;
+    return FailWithStatus(Is(status, PDH_CSTATUS_NO_MACHINE) ? kMsgNoMachine : kMsgRemoteConnFailed, status);
 }
 
 }  // namespace vek

@@ -114,6 +114,19 @@ constexpr int kErrorTextCapacity = 256;
 extern char errorText[kErrorTextCapacity];
 extern uint32_t savedErrorCode;
 
+// A failure keeps a code for tGetLastError by one of three rules, named where
+// it returns: the system's last error, a PDH status or a code of the
+// extender's choosing, or (a bare message id) the code left as it was.
+inline int FailWithSystemCode(int message) {
+    savedErrorCode = GetLastError();
+    return message;
+}
+inline int FailWithCode(int message, uint32_t code) {
+    savedErrorCode = code;
+    return message;
+}
+inline int FailWithStatus(int message, LONG status) { return FailWithCode(message, static_cast<uint32_t>(status)); }
+
 // Message ids of the extender's string table.
 enum MessageId {
     kMsgSnapshotFailed = 200,
@@ -204,9 +217,11 @@ struct TextBuffer {
 constexpr size_t kResultTextCapacity = 65536;
 
 // Outcomes of a keyword function besides its message ids.
-constexpr int kSucceeded = 0;
-constexpr int kCancelledWithoutCallback = -5;
-constexpr int kCalledBackItself = -100;
+enum KeywordOutcome : int {
+    kSucceeded = 0,
+    kCancelledWithoutCallback = -5,  // the host gets kReturnDialogCancelled, no callback
+    kCalledBackItself = -100,        // the function called back; its value is returned
+};
 
 // Per-call storage, in the stack frame of VEKExtender2: it ends when the
 // call returns, after the host has copied the result in its callback.

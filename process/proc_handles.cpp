@@ -177,13 +177,11 @@ int tCloseProc(KeywordCall& call) {
     HANDLE handle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(TextToInt32(ArgText(call, 0))));
     ScriptHandle* entry = FindScriptHandle(handle);
     if (entry == nullptr) {
-        savedErrorCode = ERROR_INVALID_HANDLE;
-        return kMsgCloseProcFailed;
+        return FailWithCode(kMsgCloseProcFailed, ERROR_INVALID_HANDLE);
     }
     ForgetScriptHandle(entry);
     if (!CloseHandle(handle)) {
-        savedErrorCode = GetLastError();
-        return kMsgCloseProcFailed;
+        return FailWithSystemCode(kMsgCloseProcFailed);
     }
     SetInteger(call, 1);
     return kSucceeded;
@@ -201,8 +199,7 @@ int tSetPriority(KeywordCall& call) {
     HandleGuard guard(process);
     if (!AcceptedPriorityClass(priorityClass)) return kMsgInvalidFlags;
     if (!SetPriorityClass(process, static_cast<DWORD>(priorityClass))) {
-        savedErrorCode = GetLastError();
-        return kMsgSetPriorityFailed;
+        return FailWithSystemCode(kMsgSetPriorityFailed);
     }
     if (priorityClass == REALTIME_PRIORITY_CLASS) {
         const DWORD readAccess = platformInfo.isVersion6Plus ? PROCESS_QUERY_LIMITED_INFORMATION
@@ -210,8 +207,7 @@ int tSetPriority(KeywordCall& call) {
         HandleGuard reader(OpenProcess(readAccess, FALSE, processId));
         const DWORD setClass = reader.handle ? GetPriorityClass(reader.handle) : 0;
         if (setClass != 0 && setClass != REALTIME_PRIORITY_CLASS) {
-            savedErrorCode = ERROR_PRIVILEGE_NOT_HELD;
-            return kMsgSetPriorityFailed;
+            return FailWithCode(kMsgSetPriorityFailed, ERROR_PRIVILEGE_NOT_HELD);
         }
     }
     SetInteger(call, 1);
@@ -225,8 +221,7 @@ int tGetPriority(KeywordCall& call) {
     HandleGuard guard(process);
     const DWORD priorityClass = GetPriorityClass(process);
     if (priorityClass == 0) {
-        savedErrorCode = GetLastError();
-        return kMsgGetPriorityFailed;
+        return FailWithSystemCode(kMsgGetPriorityFailed);
     }
     SetInteger(call, static_cast<int32_t>(priorityClass));
     return kSucceeded;

@@ -176,8 +176,7 @@ int tGetModInfo(KeywordCall& call) {
     HandleGuard guard(process);
     MODULEINFO info = {};
     if (!apiTable.GetModuleInformation(process, module, &info, sizeof info)) {
-        savedErrorCode = GetLastError();
-        return kMsgModInfoFailed;
+        return FailWithSystemCode(kMsgModInfoFailed);
     }
     char number[kUInt64TextCapacity];
     TextBuffer out = ResultBuffer(call);
