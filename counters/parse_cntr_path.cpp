@@ -47,21 +47,19 @@ int tParseCntrPath(KeywordCall& call) {
     if (size < sizeof(PDH_COUNTER_PATH_ELEMENTS_A)) {
         return FailWithStatus(kMsgParsePathFailed, status);
     }
-    HGLOBAL block = GlobalAlloc(GPTR, size);
-    if (block == nullptr) {
+    Owner<HGLOBAL, GlobalFree> block(GlobalAlloc(GPTR, size));
+    if (!block) {
         // Reported as PDH reports the same status.
         return FailWithStatus(ParseFailureMessage(PDH_MEMORY_ALLOCATION_FAILURE), PDH_MEMORY_ALLOCATION_FAILURE);
     }
-    status = apiTable.PdhParseCounterPathA(path, static_cast<PDH_COUNTER_PATH_ELEMENTS_A*>(block),
-                                           &size, 0);
+    status = apiTable.PdhParseCounterPathA(path, static_cast<PDH_COUNTER_PATH_ELEMENTS_A*>(block.Get()), &size, 0);
     if (status != ERROR_SUCCESS) {
-        GlobalFree(block);
         return FailWithStatus(ParseFailureMessage(status), status);
     }
 
     // The record is read through a copy; its texts lie in the block.
     PDH_COUNTER_PATH_ELEMENTS_A elements;
-    memcpy(&elements, block, sizeof elements);
+    memcpy(&elements, block.Get(), sizeof elements);
     // Every append is bounded by the result buffer.
     TextBuffer out = ResultBuffer(call);
     char index[kUInt64TextCapacity];
@@ -72,7 +70,6 @@ int tParseCntrPath(KeywordCall& call) {
     AppendField(out, elements.szParentInstance, false);
     AppendField(out, index, false);
     AppendField(out, elements.szCounterName, true);
-    GlobalFree(block);
     SetString(call, call.resultText);
     return kSucceeded;
 }

@@ -54,27 +54,24 @@ int GetSettingsFolder(char* buffer, int size) {
     buffer[0] = '\0';
     bool found = false;
 
-    HMODULE shell32 = LoadSystemLibrary("SHELL32.DLL");
-    HMODULE shfolder = nullptr;
+    Owner<HMODULE, FreeLibrary> shell32(LoadSystemLibrary("SHELL32.DLL"));
     SHGetFolderPathAFn getFolderPath = nullptr;
     if (shell32) {
         getFolderPath = reinterpret_cast<SHGetFolderPathAFn>(
-            reinterpret_cast<void*>(GetProcAddress(shell32, "SHGetFolderPathA")));
+            reinterpret_cast<void*>(GetProcAddress(shell32.Get(), "SHGetFolderPathA")));
     }
-    if (!getFolderPath) {
-        shfolder = LoadSystemLibrary("SHFOLDER.DLL");
-        if (shfolder) {
-            getFolderPath = reinterpret_cast<SHGetFolderPathAFn>(
-                reinterpret_cast<void*>(GetProcAddress(shfolder, "SHGetFolderPathA")));
-        }
+    Owner<HMODULE, FreeLibrary> shfolder(getFolderPath ? nullptr : LoadSystemLibrary("SHFOLDER.DLL"));
+    if (shfolder) {
+        getFolderPath = reinterpret_cast<SHGetFolderPathAFn>(
+            reinterpret_cast<void*>(GetProcAddress(shfolder.Get(), "SHGetFolderPathA")));
     }
     // SHGetFolderPathA writes up to MAX_PATH characters; a smaller buffer
     // gets no shell folder at all rather than an overrun.
     if (getFolderPath && size >= MAX_PATH) {
         found = getFolderPath(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) >= 0;
     }
-    if (shell32) FreeLibrary(shell32);
-    if (shfolder) FreeLibrary(shfolder);
+    shell32.Reset();
+    shfolder.Reset();
 
     if (!found || buffer[0] == '\0') {
         buffer[0] = '\0';  // a failed shell call may have left anything there

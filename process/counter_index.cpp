@@ -48,35 +48,28 @@ int CounterIndexWalk(const char* data, DWORD size, const char* name, char* index
 }
 
 int CounterIndexLookup(const char* name, char* indexText, int capacity) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCounterListKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    Owner<HKEY, RegCloseKey> key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCounterListKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(key.Get(), "Counter", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS || size == 0) {
         return 0;
     }
-    int found = 0;
-    DWORD size = 0;
-    if (RegQueryValueExA(key, "Counter", nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS &&
-        size != 0) {
-        // Two spare zero bytes: the text always ends in a double NUL even
-        // when the stored value lacks it.
-        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size + 2);
-        if (block != nullptr) {
-            char* data = static_cast<char*>(GlobalLock(block));
-            if (data != nullptr) {
-                DWORD read = size;
-                if (RegQueryValueExA(key, "Counter", nullptr, nullptr,
-                                     reinterpret_cast<BYTE*>(data), &read) == ERROR_SUCCESS) {
-                    // The value may have changed between the two queries;
-                    // never walk beyond the block.
-                    if (read > size) read = size;
-                    found = CounterIndexWalk(data, read, name, indexText, capacity);
-                }
-                GlobalUnlock(block);
-            }
-            GlobalFree(block);
-        }
+    // Two spare zero bytes: the text always ends in a double NUL even when
+    // the stored value lacks it.
+    Owner<HGLOBAL, GlobalFree> block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size + 2));
+    if (!block) return 0;
+    char* data = static_cast<char*>(GlobalLock(block.Get()));
+    if (data == nullptr) return 0;
+    Owner<HGLOBAL, GlobalUnlock> locked(block.Get());
+    DWORD read = size;
+    if (RegQueryValueExA(key.Get(), "Counter", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &read) !=
+        ERROR_SUCCESS) {
+        return 0;
     }
-    RegCloseKey(key);
-    return found;
+    // The value may have changed between the two queries; never walk beyond
+    // the block.
+    if (read > size) read = size;
+    return CounterIndexWalk(data, read, name, indexText, capacity);
 }
 
 }  // namespace vek

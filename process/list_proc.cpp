@@ -151,6 +151,8 @@ int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned,
 
 namespace {
 
+void FreeProcessHeapBlock(BYTE* block) { HeapFree(GetProcessHeap(), 0, block); }
+
 int ListProcNt(KeywordCall& call) {
     TextBuffer out = ResultBuffer(call);
     char indexText[kIndexTextCapacity] = "";
@@ -158,21 +160,18 @@ int ListProcNt(KeywordCall& call) {
         return kMsgNoCounterIndex;
     }
     const int32_t objectIndex = ParseInteger(indexText);
-    BYTE* data = nullptr;
+    Owner<BYTE*, FreeProcessHeapBlock> data;
     DWORD size = 0;
-    int failure = ReadPerformanceObject(indexText, &data, &size, nullptr);
+    int failure = ReadPerformanceObject(indexText, data.Put(), &size, nullptr);
     // Closing the key lets the system unload the performance providers.
     RegCloseKey(HKEY_PERFORMANCE_DATA);
     if (failure) return failure;
 
     indexText[0] = '\0';
-    if (!CounterIndexLookup("ID Process", indexText, kIndexTextCapacity) ||
-        indexText[0] == '\0') {
-        failure = kMsgNoCounterIndex;
-    } else {
-        failure = ProcessListFromPerfData(data, size, objectIndex, ParseInteger(indexText), out);
+    if (!CounterIndexLookup("ID Process", indexText, kIndexTextCapacity) || indexText[0] == '\0') {
+        return kMsgNoCounterIndex;
     }
-    HeapFree(GetProcessHeap(), 0, data);
+    failure = ProcessListFromPerfData(data.Get(), size, objectIndex, ParseInteger(indexText), out);
     if (failure) return failure;
     SetString(call, call.resultText);
     return kSucceeded;

@@ -205,7 +205,7 @@ int tSetPriority(KeywordCall& call) {
         const DWORD readAccess = platformInfo.isVersion6Plus ? PROCESS_QUERY_LIMITED_INFORMATION
                                                              : PROCESS_QUERY_INFORMATION;
         HandleGuard reader(OpenProcess(readAccess, FALSE, processId));
-        const DWORD setClass = reader.handle ? GetPriorityClass(reader.handle) : 0;
+        const DWORD setClass = reader ? GetPriorityClass(reader.Get()) : 0;
         if (setClass != 0 && setClass != REALTIME_PRIORITY_CLASS) {
             return FailWithCode(kMsgSetPriorityFailed, ERROR_PRIVILEGE_NOT_HELD);
         }

@@ -213,9 +213,9 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
     const struct { std::string args, shape; } forms[] = {
         {"--csv tGetProcInfo $PID", "\"\\(PDH-CSV 4\\.0\\) \\(" + std::string(zoneName.begin(), zoneName.end()) + "\\)\\(" +
             std::to_string(bias) + "\\)\",\"\\\\\\\\$HOST\\\\tGetProcInfo\\($PID\\)\\\\PageFaultCount\"(,\"[^\"]+\"){8}\r\n"
-            "(\"\\d\\d/\\d\\d/\\d{4} " + time + "\"(,\"\\d+\"){9}\r\n){2}"},
-        {"--json tVersion", "(\\{\"time\": \"\\d{4}-\\d\\d-\\d\\dT" + time + "\", \"value\": 44017\\}\r\n){2}"},
-        {"tGetModInfo $PID $MODULE", "time {21}BaseOfDll +SizeOfImage +EntryPoint\r\n(\\d{4}-\\d\\d-\\d\\d " + time + "  $MODULE +\\d+ +\\d+\r\n){2}"},
+            "(\"\\d\\d/\\d\\d/20\\d\\d " + time + "\"(,\"\\d+\"){9}\r\n){2}"},
+        {"--json tVersion", "(\\{\"time\": \"20\\d\\d-\\d\\d-\\d\\dT" + time + "\", \"value\": 44017\\}\r\n){2}"},
+        {"tGetModInfo $PID $MODULE", "time {21}BaseOfDll +SizeOfImage +EntryPoint\r\n(20\\d\\d-\\d\\d-\\d\\d " + time + "  $MODULE +\\d+ +\\d+\r\n){2}"},
     };
     for (const auto& form : forms) {
         std::string out;

@@ -116,7 +116,7 @@ int Sample(Extender& ext, const Options& options, const std::vector<std::string>
             Sleep(static_cast<DWORD>(std::min<ULONGLONG>(50, first + taken * interval - now)));
         }
         if (interrupted) break;
-        SYSTEMTIME now;
+        SYSTEMTIME now = {};
         GetLocalTime(&now);
         const std::string time = TimeText(now, options);
         std::vector<std::string> call = words;
