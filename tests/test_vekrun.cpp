@@ -110,6 +110,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--version", 0, "~vekrun 44017\nProcess VEK Extender 44017 (", ""},
         {"-V --json", 0, "~{\"vekrun\": 44017, \"extender\": {\"path\": ", ""},
         {"tVersion --json", 0, "", "", "44017"},  // an option after the keyword
+        {"--raw tCloseProc -", 1, "", "~vekrun: tCloseProc -: 229"},  // "-" alone is no option
         {"tCloseProc -- --json", 64, "", "~HANDLE takes a whole decimal number of 64 bits, not '--json'"},
         {"tVersion --list=1", 64, "", "vekrun: --list takes no value" + kTry},
         {"--host-version 1003 tVersion", 3, "", "~Need newer version of VEK DLL"},
@@ -155,6 +156,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--script nothere.vek", 64, "", "vekrun: cannot read nothere.vek (error 2: File not found)" + kTry},
         {"--script -", 64, "> tVersion\n44017\n", "~stdin:2: no keyword 'bogus'", "", "tVersion\nbogus\ntVersion\n"},
         {"--script -", 1, "> tGetData \"\\caf\xE9\" 0\n", "~", "", "tGetData \"\\caf\xC3\xA9\" 0\n"},
+        {"--script -", 64, "", "~stdin:1: no keyword '\xE9'", "", "\xE9\n"},  // not UTF-8: ANSI
         // Sampling: a failing sample's cells are empty, its reason on stderr; the columns are counter
         // paths; a counter that is not there ends the run at once.
         {"--every 0.05 --samples 1 --csv tGetData \"\\System\\System Up Time\" 0", 0, "~\",\"\\\\$HOST\\System\\System Up Time\"\n", ""},
@@ -213,7 +215,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
     const struct { std::string args, shape; } forms[] = {
         {"--csv tGetProcInfo $PID", "\"\\(PDH-CSV 4\\.0\\) \\(" + std::string(zoneName.begin(), zoneName.end()) + "\\)\\(" +
             std::to_string(bias) + "\\)\",\"\\\\\\\\$HOST\\\\tGetProcInfo\\($PID\\)\\\\PageFaultCount\"(,\"[^\"]+\"){8}\r\n"
-            "(\"\\d\\d/\\d\\d/20\\d\\d " + time + "\"(,\"\\d+\"){9}\r\n){2}"},
+            "(\"(0[1-9]|1[0-2])/(0[1-9]|[12]\\d|3[01])/20\\d\\d " + time + "\"(,\"\\d+\"){9}\r\n){2}"},
         {"--json tVersion", "(\\{\"time\": \"20\\d\\d-\\d\\d-\\d\\dT" + time + "\", \"value\": 44017\\}\r\n){2}"},
         {"tGetModInfo $PID $MODULE", "time {21}BaseOfDll +SizeOfImage +EntryPoint\r\n(20\\d\\d-\\d\\d-\\d\\d " + time + "  $MODULE +\\d+ +\\d+\r\n){2}"},
     };
