@@ -1,6 +1,7 @@
 // tParseCntrPath: a counter path split into its six elements, one line.
 #include <string.h>
 
+#include "owner.h"
 #include "pdh_status.h"
 
 namespace vek {

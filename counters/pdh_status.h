@@ -3,7 +3,9 @@
 
 #include <pdhmsg.h>
 
-#include "extender.h"
+#include "keyword_call.h"
+#include "messages.h"
+#include "platform.h"
 
 namespace vek {
 

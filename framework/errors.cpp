@@ -2,7 +2,9 @@
 // some failures leave in the host's per-user settings file.
 #include <string.h>
 
-#include "extender.h"
+#include "messages.h"
+#include "owner.h"
+#include "platform.h"
 #include "settings_file.h"
 #include "system_library.h"
 
@@ -97,12 +99,16 @@ int GetSettingsFolder(char* buffer, int size) {
     return CreateFolder(buffer) ? 1 : 0;
 }
 
+namespace {
+
 BOOL WriteSettingsValue(const char* section, const char* key, const char* value) {
     char path[kSettingsPathCapacity];
     if (!GetSettingsFolder(path, kSettingsPathCapacity)) return 0;
     if (!AppendBounded(path, kSettingsPathCapacity, kSettingsFileName)) return 0;
     return WritePrivateProfileStringA(section, key, value, path);
 }
+
+}  // namespace
 
 void LogLastError(int32_t code, const char* context) {
     // "%d (%s)" with a context of our own fits errorText with room to spare;

@@ -2,7 +2,10 @@
 // common endings; which function a keyword id calls is the keyword table's.
 #include <string.h>
 
-#include "extender.h"
+#include "keyword_call.h"
+#include "messages.h"
+#include "platform.h"
+#include "../process/process_shared.h"
 
 namespace vek {
 

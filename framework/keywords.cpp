@@ -3,7 +3,7 @@
 // count initialise gives all read.
 #include <string.h>
 
-#include "extender.h"
+#include "keyword_call.h"
 
 namespace vek {
 

@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "extender.h"
+#include "numbers.h"
 
 namespace vek {
 
@@ -151,21 +151,6 @@ int FormatDouble(double value, char* buffer) {
         buffer[length + 1] = '\0';
     }
     return 1;
-}
-
-bool TextBuffer::Append(const char* piece) {
-    size_t add = strlen(piece);
-    if (length + add + 1 > capacity) return false;
-    memcpy(text + length, piece, add + 1);
-    length += add;
-    return true;
-}
-
-bool TextBuffer::AppendChar(char c) {
-    if (length + 2 > capacity) return false;
-    text[length++] = c;
-    text[length] = '\0';
-    return true;
 }
 
 }  // namespace vek

@@ -1,6 +1,7 @@
 // Which Windows family runs us, and the optional system libraries that serve
 // the keyword functions, resolved by name so that none is a load-time import.
-#include "extender.h"
+#include "messages.h"
+#include "platform.h"
 #include "system_library.h"
 
 namespace vek {

@@ -2,7 +2,11 @@
 // performance data (NT) or a Toolhelp snapshot (95/98/Me).
 #include <string.h>
 
-#include "extender.h"
+#include "keyword_call.h"
+#include "messages.h"
+#include "owner.h"
+#include "platform.h"
+#include "process_shared.h"
 
 namespace vek {
 

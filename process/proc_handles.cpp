@@ -1,7 +1,11 @@
 // tOpenProc, tKillProc, tCloseProc, tSetPriority, tGetPriority: the handles
 // given to the script, the privilege switch that opening for termination
 // needs, and the opens that read one figure of a process.
-#include "extender.h"
+#include "keyword_call.h"
+#include "messages.h"
+#include "owner.h"
+#include "platform.h"
+#include "process_shared.h"
 
 namespace vek {
 

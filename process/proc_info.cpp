@@ -1,6 +1,10 @@
 // tGetProcInfo, tListMod and tGetModInfo: memory figures and loaded modules
 // of one process, named by its id.
-#include "extender.h"
+#include "keyword_call.h"
+#include "messages.h"
+#include "owner.h"
+#include "platform.h"
+#include "process_shared.h"
 
 namespace vek {
 

@@ -16,7 +16,9 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
-#include "extender.h"
+#include "../process/process_shared.h"
+#include "keyword_call.h"
+#include "platform.h"
 #include "host.h"
 #include "rig.h"
 

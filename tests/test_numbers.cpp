@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "extender.h"
+#include "numbers.h"
 
 using namespace vek;
 

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "extender.h"
+#include "../process/process_shared.h"
+#include "keyword_call.h"
+#include "messages.h"
+#include "platform.h"
 #include "perf_data.h"
 
 using namespace vek;

@@ -1,0 +1,33 @@
+// What the process functions share: opening a process to read it, the
+// script's handles, the counter-name list and the performance data.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include "text_buffer.h"
+
+namespace vek {
+
+// Opens a process to read one figure: with `access`, or, where that is
+// refused with ERROR_ACCESS_DENIED from Vista on, with the limited query right.
+HANDLE OpenProcessForQuery(DWORD access, DWORD processId);
+// Closes the handles tOpenProc gave the script and it has not closed.
+void CloseScriptHandles();
+int CounterIndexLookup(const char* name, char* indexText, int capacity);
+int CounterIndexWalk(const char* data, DWORD size, const char* name, char* indexText,
+                     int capacity);
+
+// Reads one object of the performance data into a process-heap buffer
+// that grows until it fits; 0 or a message id. `reads` (may be null) gets
+// the number of registry queries made. The caller frees the buffer.
+int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned, int* reads);
+
+// Walks the object `objectIndex` of a performance-data block of `size`
+// bytes for the process list; 0 or a message id. Bounded by size: nothing
+// outside the block is read.
+int ProcessListFromPerfData(const BYTE* data, DWORD size, int32_t objectIndex,
+                            int32_t idCounterIndex, TextBuffer& out);
+
+}  // namespace vek
