@@ -165,6 +165,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--raw --every 0.05 tGetData", 1, "", "vekrun: tGetData: 223: The specified counter was not found.; nothing to sample\n"},
         {"--every 0.05 tGetData \\Nothing\\Turns 0", 1, "", "vekrun: tGetData \\Nothing\\Turns 0: 223: The specified counter was not found. (PDH status 0xC0000BB9); nothing to sample\n"},
         {"--doctor", 1, "~counter names     PROBLEM: the English counter-name list (2 names) lacks \"Process\"", ""},
+        {"--doctor", 1, "~, LastError=6 (tKillProc)\n", ""},  // logged by the tKillProc row above
         {"--json --doctor", 1, "~, {\"check\": \"pdh\", \"ok\": false, \"detail\": \"\\\\System\\\\System Up Time reads ", ""},
         {"--list tGetModInfo $PID $MODULE", 0, "~BaseOfDll    $MODULE\nSizeOfImage  ", ""},
         {"--list tGetProcInfo $PID", 0, "~\nWorkingSetSize              ", ""},
