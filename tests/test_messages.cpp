@@ -227,6 +227,7 @@ TEST(LastErrorLog, TheFolderFallsBackToShfolderThenWindowsThenTheCurrentDirector
         {shell, tooLong, "shell32 ", tooLong, false},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         folders = row.folders;
         asked.clear();
         RemoveSettings(row.root);

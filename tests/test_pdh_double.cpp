@@ -127,6 +127,7 @@ TEST_F(WithDouble, GetDataOpenAndAddFailures) {
     };
     std::unique_ptr<rig::Serve> missing;
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         if (row.missing && !missing) {
             missing.reset(new rig::Serve("PdhAddEnglishCounterA", nullptr));
             ASSERT_EQ(host.Initialise(), 19);
@@ -242,6 +243,7 @@ TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
     };
     int i = 0;
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         pdhdouble::Reset(*s);
         row.set(*s);
         host.Call(kCloseProc, {"0"});
@@ -270,6 +272,7 @@ TEST_F(WithDouble, GetDataReleaseFailures) {
         {PDH_INVALID_HANDLE, PDH_INVALID_ARGUMENT, "221: tCloseCounter failed. Possibly an invalid handle"},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         for (const char* flag : {"0", "1"}) {
             s->remove = St(row.remove);
             s->close = St(row.close);
@@ -364,6 +367,7 @@ TEST_F(WithDouble, BrowseModeOneTakesOneSample) {
         rig::Patch locale(host.Module(), "msvcrt.dll", "localeconv", ServeLocale);
         ASSERT_TRUE(locale.Active());
         for (const auto& row : rows) {
+            SCOPED_TRACE(testing::Message() << "row " << &row - rows);
             s->doubleValue = row.value;
             EXPECT_EQ(Browse("1", "1").text, row.text) << row.value << " with " << symbol;
         }
@@ -442,6 +446,7 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_REFUSE_LOAD", "1", doctor, 1, "~libraries         PROBLEM: PDH.DLL cannot be loaded: \n" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 230:  Could not load PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n", ""},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         SetEnvironmentVariableA(row.variable, row.value);
         std::string out, err;
         EXPECT_EQ(test::Run("\"" + copy + "\" --dll \"" + Directory() + "vekproc.dll\"" + row.args, &out, &err), row.exit) << err;

@@ -252,7 +252,12 @@ BOOL WINAPI RecordTerminate(HANDLE process, UINT code) {
 
 class Processes : public ::testing::Test {
 protected:
+    // Every fake as a test starts: an assertion that stops a table leaves nothing to the next test.
     void SetUp() override {
+        counterList = kWindowsNames; servedData.clear(); openedKeys.clear(); accesses.clear(); steps.clear(); arraySizes.clear();
+        perfRead = heapAlloc = heapReAlloc = {}; perfFailure = 0; codePage = 0; failing = kNone; stranger = longModule = nullptr;
+        openError = limitedError = closeError = servedProcesses = memoryInfoOf = reported = slept = 0; memoryInfoFails = FALSE;
+        partialCopies = enumCalls = 0;
         ASSERT_TRUE(host.Loaded()) << host.LoadError();
         ASSERT_EQ(host.Initialise(), 19);
         host.LastError();
@@ -344,6 +349,7 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
     rig::Patch alloc(host.Module(), "KERNEL32.dll", "HeapAlloc", FailHeapAlloc, &realHeapAlloc);
     rig::Patch realloc(host.Module(), "KERNEL32.dll", "HeapReAlloc", FailHeapReAlloc, &realHeapReAlloc);
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         SetEnvironmentVariableA("VEKPERF_SCENARIO", row.scenario);
         counterList = row.names;
         perfRead = {row.failRead};
@@ -411,6 +417,7 @@ TEST_F(Processes, CountProcAsksAgainUntilTheArrayHasRoom) {
         {0, "200: tListProc Failed.", {1024}},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         servedProcesses = row.processes;
         arraySizes.clear();
         Outcome o = host.Call(kCountProc);
@@ -476,6 +483,7 @@ TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
     };
     Sleeper child;
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         failing = row.fail;
         steps.clear();
         host.Call(kCloseProc, {"0"});
@@ -489,7 +497,6 @@ TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
             EXPECT_EQ(host.LastError(), 6u) << "244 keeps the saved code";
         }
     }
-    failing = kNone;
 }
 
 // tCloseProc and tKillProc reach the system only with a handle that tOpenProc
@@ -571,6 +578,7 @@ TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
         {kSetPriority, {"99999999", "100"}, 0, 0, "512 ", k201, 87},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         openInherit = TRUE;
         openError = row.error;
         limitedError = row.limited;
@@ -581,7 +589,6 @@ TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
         EXPECT_EQ(accesses, row.accesses) << row.id;
         EXPECT_EQ(openInherit, FALSE) << row.id;
     }
-    openError = limitedError = 0;
 }
 
 TEST_F(Processes, PriorityClassesRoundTrip) {
@@ -696,6 +703,7 @@ TEST_F(Processes, ListModInItsThreeModes) {
         {1000, 0, "", 10}, {0, 7, "", 1}, {0, 8, first, 1}, {0, 8192, full, 1}, {0, 8200, full, 1},
         {0, 0, view, 1, false}, {1, 0, view, 2, false}};
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         if (!row.ex && !beforeVista) {
             beforeVista.emplace("EnumProcessModulesEx", nullptr);
             ASSERT_EQ(host.Initialise(), 19);

@@ -176,6 +176,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--json tListMod $PID 0", 0, "~[{\"path\": " + selfJson + ", \"module\": $MODULE}, ", ""},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         const std::string args = Fill(row.args, pid, module);
         std::string out, err;
         SCOPED_TRACE(args);
@@ -320,6 +321,7 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         FillConsoleOutputCharacterW(screen, L' ', cells, {0, 0}, &done);
         SetConsoleCursorPosition(screen, {0, 0});
         if (row.utf8) ASSERT_TRUE(CopyBesideDouble(copy, kUtf8Setting));

@@ -112,6 +112,7 @@ TEST(CounterNames, TheFirstMatchWithinTheCapacitiesAndTheBytesWins) {
         {std::string(1, '\0'), "Process", 256, ""},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         char index[257];
         memset(index, 'G', sizeof index);
         EXPECT_EQ(Lookup(row.list, row.name, index, row.capacity), row.index[0] ? 1 : 0) << row.name << " " << row.capacity;
@@ -127,6 +128,7 @@ TEST(ProcessWalk, AFullResultEndsAtItsLastWholeItem) {
     struct { size_t capacity; const char* text; } rows[] = {
         {1, ""}, {5, ""}, {6, "abc|1"}, {11, "abc|1"}, {12, "abc|1\tdef|2"}};
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         std::vector<char> out(row.capacity + 2, 'G');
         TextBuffer buffer = {out.data() + 1, row.capacity, 0};
         buffer.Clear();
