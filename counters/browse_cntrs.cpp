@@ -39,8 +39,8 @@ int ChosenPath(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter) {
                                                             : static_cast<uint32_t>(status);
         return ReleaseAfterFailure(query, counter);
     }
-    status = apiTable.PdhGetCounterInfoA(counter, TRUE, &size,
-                                         static_cast<PDH_COUNTER_INFO_A*>(block));
+    status =
+        apiTable.PdhGetCounterInfoA(counter, TRUE, &size, static_cast<PDH_COUNTER_INFO_A*>(block));
     if (status != ERROR_SUCCESS) {
         savedErrorCode = static_cast<uint32_t>(status);
         ReleaseAfterFailure(query, counter);
@@ -79,7 +79,7 @@ int ChosenValue(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter, int32
         if (value.CStatus != 0) {
             LogLastError("PdhGetFormattedCounterValue");
             return value.CStatus == PDH_CSTATUS_NO_INSTANCE ? kMsgBrowseInstanceMissing
-                                                             : kMsgBrowseFailed;
+                                                            : kMsgBrowseFailed;
         }
         if (Is(status, PDH_INVALID_ARGUMENT)) return kMsgBadArgument;
         if (Is(status, PDH_INVALID_DATA)) return kMsgInvalidData;
@@ -106,7 +106,8 @@ bool WindowStationVisible() {
     HWINSTA station = GetProcessWindowStation();
     USEROBJECTFLAGS flags;
     DWORD needed = 0;
-    if (station == nullptr || !GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed)) {
+    if (station == nullptr ||
+        !GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed)) {
         return true;
     }
     return (flags.dwFlags & WSF_VISIBLE) != 0;

@@ -82,7 +82,8 @@ int ReadCounterInfo(Sample& sample, PDH_COUNTER_INFO_A& info) {
                                          static_cast<PDH_COUNTER_INFO_A*>(sample.info));
     memcpy(&info, sample.info, sizeof info);
     if (status != ERROR_SUCCESS) {
-        if (info.CStatus == PDH_CSTATUS_NO_INSTANCE) return CleanUp(sample, FailWithStatus(kMsgInstanceMissing, status));
+        if (info.CStatus == PDH_CSTATUS_NO_INSTANCE)
+            return CleanUp(sample, FailWithStatus(kMsgInstanceMissing, status));
         LogLastError(static_cast<int32_t>(info.CStatus), "Status of PdhGetCounterInfo");
         return CleanUp(sample, FailWithStatus(kMsgGetDataFailed, status));
     }
@@ -106,7 +107,8 @@ int CollectTwice(Sample& sample) {
     return 0;
 }
 
-int FormatValue(Sample& sample, const PDH_COUNTER_INFO_A& info, int32_t flag, PDH_FMT_COUNTERVALUE& value) {
+int FormatValue(Sample& sample, const PDH_COUNTER_INFO_A& info, int32_t flag,
+                PDH_FMT_COUNTERVALUE& value) {
     // PDH leaves the record alone when it rejects the handle or an argument;
     // cleared, it cannot pass stale bytes off as a value.
     memset(&value, 0, sizeof value);
@@ -117,7 +119,8 @@ int FormatValue(Sample& sample, const PDH_COUNTER_INFO_A& info, int32_t flag, PD
         // A failing status is a failure even when the record's own status
         // reads 0: the value was never filled.
         if (value.CStatus != 0) {
-            LogLastError(static_cast<int32_t>(value.CStatus), "Status of PdhGetFormattedCounterValue");
+            LogLastError(static_cast<int32_t>(value.CStatus),
+                         "Status of PdhGetFormattedCounterValue");
         }
         return CleanUp(sample, FailWithStatus(FormatMessageFor(status, kMsgGetDataFailed), status));
     }
@@ -136,7 +139,8 @@ int Release(Sample& sample) {
     status = apiTable.PdhCloseQuery(sample.query);
     if (status != ERROR_SUCCESS) {
         GlobalFree(sample.info);
-        return FailWithStatus(Is(status, PDH_INVALID_HANDLE) ? kMsgInvalidHandle : kMsgCloseQueryFailed, status);
+        return FailWithStatus(
+            Is(status, PDH_INVALID_HANDLE) ? kMsgInvalidHandle : kMsgCloseQueryFailed, status);
     }
     return 0;
 }

@@ -51,9 +51,11 @@ int tParseCntrPath(KeywordCall& call) {
     Owner<HGLOBAL, GlobalFree> block(GlobalAlloc(GPTR, size));
     if (!block) {
         // Reported as PDH reports the same status.
-        return FailWithStatus(ParseFailureMessage(PDH_MEMORY_ALLOCATION_FAILURE), PDH_MEMORY_ALLOCATION_FAILURE);
+        return FailWithStatus(ParseFailureMessage(PDH_MEMORY_ALLOCATION_FAILURE),
+                              PDH_MEMORY_ALLOCATION_FAILURE);
     }
-    status = apiTable.PdhParseCounterPathA(path, static_cast<PDH_COUNTER_PATH_ELEMENTS_A*>(block.Get()), &size, 0);
+    status = apiTable.PdhParseCounterPathA(
+        path, static_cast<PDH_COUNTER_PATH_ELEMENTS_A*>(block.Get()), &size, 0);
     if (status != ERROR_SUCCESS) {
         return FailWithStatus(ParseFailureMessage(status), status);
     }

@@ -11,7 +11,8 @@ int tRemoteConn(KeywordCall& call) {
         return kSucceeded;
     }
     LogLastError(static_cast<int32_t>(status), "PdhConnectMachineA");
-    return FailWithStatus(Is(status, PDH_CSTATUS_NO_MACHINE) ? kMsgNoMachine : kMsgRemoteConnFailed, status);
+    return FailWithStatus(Is(status, PDH_CSTATUS_NO_MACHINE) ? kMsgNoMachine : kMsgRemoteConnFailed,
+                          status);
 }
 
 }  // namespace vek

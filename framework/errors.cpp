@@ -62,7 +62,8 @@ int GetSettingsFolder(char* buffer, int size) {
         getFolderPath = reinterpret_cast<SHGetFolderPathAFn>(
             reinterpret_cast<void*>(GetProcAddress(shell32.Get(), "SHGetFolderPathA")));
     }
-    Owner<HMODULE, FreeLibrary> shfolder(getFolderPath ? nullptr : LoadSystemLibrary("SHFOLDER.DLL"));
+    Owner<HMODULE, FreeLibrary> shfolder(getFolderPath ? nullptr
+                                                       : LoadSystemLibrary("SHFOLDER.DLL"));
     if (shfolder) {
         getFolderPath = reinterpret_cast<SHGetFolderPathAFn>(
             reinterpret_cast<void*>(GetProcAddress(shfolder.Get(), "SHGetFolderPathA")));

@@ -110,8 +110,7 @@ extern "C" int32_t VEKExtenderQuery(int32_t queryCode, void* buffer, int32_t len
             }
             return -1;
         }
-        default:
-            return 0;
+        default: return 0;
     }
 }
 
@@ -120,16 +119,14 @@ extern "C" int32_t VEKExtender2(HWND hostWindow, uint64_t, uint32_t hostTag, int
                                 void* slots, uint32_t keywordIndex, ResultSlot* result) {
     const int id = static_cast<int16_t>(callCode);
     switch (id) {
-        case kCallInitialise:
-            return Initialise(hostContext, slots);
+        case kCallInitialise: return Initialise(hostContext, slots);
         case kCallEnumerate:
             return EnumerateKeyword(keywordIndex, static_cast<KeywordEntry*>(slots));
         case kCallTerminate:
             CloseScriptHandles();
             ApiRelease();
             return 1;
-        default:
-            break;
+        default: break;
     }
 
     KeywordCall call;

@@ -12,9 +12,9 @@ namespace {
 struct KeywordRow {
     int32_t id;
     int32_t kind;
-    int32_t countOrValue;     // a function's argument count, a constant's value
-    const char* name;         // the host receives it lower-cased
-    KeywordFunction function; // null for a constant: calling one answers "no such function"
+    int32_t countOrValue;      // a function's argument count, a constant's value
+    const char* name;          // the host receives it lower-cased
+    KeywordFunction function;  // null for a constant: calling one answers "no such function"
 };
 
 // The ids are the host's: stable, never reused, with gaps (15 to 21) that
@@ -57,7 +57,8 @@ int EnumerateKeyword(uint32_t keywordIndex, KeywordEntry* record) {
         record->kind = row.kind;
         record->countOrValue = row.countOrValue;
         memset(record->argTypes, 0, sizeof record->argTypes);
-        if (row.kind == kKindFunction) memcpy(record->argTypes, kFunctionTypes, sizeof kFunctionTypes);
+        if (row.kind == kKindFunction)
+            memcpy(record->argTypes, kFunctionTypes, sizeof kFunctionTypes);
         record->nameLength = static_cast<uint16_t>(strlen(row.name));
         memcpy(record->name, row.name, record->nameLength + 1);
         CharLowerA(record->name);

@@ -23,7 +23,9 @@ inline int FailWithCode(int message, uint32_t code) {
     savedErrorCode = code;
     return message;
 }
-inline int FailWithStatus(int message, LONG status) { return FailWithCode(message, static_cast<uint32_t>(status)); }
+inline int FailWithStatus(int message, LONG status) {
+    return FailWithCode(message, static_cast<uint32_t>(status));
+}
 
 // Message ids of the extender's string table.
 enum MessageId {

@@ -22,8 +22,8 @@ int64_t ClampedDecimal(const char* text, int64_t lowest, int64_t highest) {
     bool negative = false;
     if (*p == '+' || *p == '-') negative = (*p++ == '-');
     // Accumulate the magnitude as unsigned so the most negative value fits.
-    const uint64_t limit = negative ? static_cast<uint64_t>(-(lowest + 1)) + 1
-                                    : static_cast<uint64_t>(highest);
+    const uint64_t limit =
+        negative ? static_cast<uint64_t>(-(lowest + 1)) + 1 : static_cast<uint64_t>(highest);
     uint64_t magnitude = 0;
     bool clamped = false;
     for (; IsDigit(*p); ++p) {

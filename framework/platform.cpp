@@ -151,9 +151,7 @@ int CheckProcInfo() {
     return 0;
 }
 
-int CheckPlatformOnly() {
-    return platformInfo.unsupportedPlatform ? kMsgWrongPlatform : 0;
-}
+int CheckPlatformOnly() { return platformInfo.unsupportedPlatform ? kMsgWrongPlatform : 0; }
 
 int CheckPdh() {
     if (platformInfo.unsupportedPlatform) return kMsgWrongPlatform;

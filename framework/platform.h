@@ -37,8 +37,8 @@ typedef PDH_STATUS(WINAPI* PdhGetCounterInfoAFn)(PDH_HCOUNTER, BOOLEAN, LPDWORD,
 typedef PDH_STATUS(WINAPI* PdhConnectMachineAFn)(LPCSTR);
 typedef PDH_STATUS(WINAPI* PdhEnumObjectItemsAFn)(LPCSTR, LPCSTR, LPCSTR, LPSTR, LPDWORD, LPSTR,
                                                   LPDWORD, DWORD, DWORD);
-typedef PDH_STATUS(WINAPI* PdhParseCounterPathAFn)(LPCSTR, PPDH_COUNTER_PATH_ELEMENTS_A,
-                                                   LPDWORD, DWORD);
+typedef PDH_STATUS(WINAPI* PdhParseCounterPathAFn)(LPCSTR, PPDH_COUNTER_PATH_ELEMENTS_A, LPDWORD,
+                                                   DWORD);
 
 typedef HANDLE(WINAPI* CreateToolhelp32SnapshotFn)(DWORD, DWORD);
 typedef BOOL(WINAPI* Process32FirstFn)(HANDLE, LPPROCESSENTRY32);
@@ -99,11 +99,11 @@ void ApiRelease();
 
 // Availability checks: 0 when the function may go on, else its message id.
 int CheckListProc();
-int CheckProcessApi();     // tCountProc, tListMod
-int CheckModInfo();        // tGetModInfo
-int CheckProcInfo();       // tGetProcInfo
-int CheckPlatformOnly();   // tOpenProc, tKillProc, tCloseProc
-int CheckPdh();            // every counter function
+int CheckProcessApi();    // tCountProc, tListMod
+int CheckModInfo();       // tGetModInfo
+int CheckProcInfo();      // tGetProcInfo
+int CheckPlatformOnly();  // tOpenProc, tKillProc, tCloseProc
+int CheckPdh();           // every counter function
 
 inline bool OnNtPath() { return platformInfo.isNT && platformInfo.isVersion4Plus; }
 

@@ -13,7 +13,10 @@ struct TextBuffer {
     size_t capacity;  // characters, terminator included
     size_t length;
 
-    void Clear() { length = 0; text[0] = '\0'; }
+    void Clear() {
+        length = 0;
+        text[0] = '\0';
+    }
     bool Append(const char* piece) {
         const size_t add = strlen(piece);
         if (length + add + 1 > capacity) return false;
@@ -27,7 +30,10 @@ struct TextBuffer {
         text[length] = '\0';
         return true;
     }
-    void Truncate(size_t newLength) { length = newLength; text[length] = '\0'; }
+    void Truncate(size_t newLength) {
+        length = newLength;
+        text[length] = '\0';
+    }
 };
 
 }  // namespace vek

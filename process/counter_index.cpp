@@ -7,7 +7,8 @@ namespace vek {
 
 namespace {
 
-constexpr char kCounterListKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009\\";
+constexpr char kCounterListKey[] =
+    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009\\";
 constexpr int kNameCapacity = 256;
 
 // Copies one NUL-terminated string from data[*position] into out, stopping
@@ -50,9 +51,11 @@ int CounterIndexWalk(const char* data, DWORD size, const char* name, char* index
 
 int CounterIndexLookup(const char* name, char* indexText, int capacity) {
     Owner<HKEY, RegCloseKey> key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCounterListKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCounterListKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
+        return 0;
     DWORD size = 0;
-    if (RegQueryValueExA(key.Get(), "Counter", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS || size == 0) {
+    if (RegQueryValueExA(key.Get(), "Counter", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS ||
+        size == 0) {
         return 0;
     }
     // Two spare zero bytes: the text always ends in a double NUL even when
@@ -63,8 +66,8 @@ int CounterIndexLookup(const char* name, char* indexText, int capacity) {
     if (data == nullptr) return 0;
     Owner<HGLOBAL, GlobalUnlock> locked(block.Get());
     DWORD read = size;
-    if (RegQueryValueExA(key.Get(), "Counter", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &read) !=
-        ERROR_SUCCESS) {
+    if (RegQueryValueExA(key.Get(), "Counter", nullptr, nullptr, reinterpret_cast<BYTE*>(data),
+                         &read) != ERROR_SUCCESS) {
         return 0;
     }
     // The value may have changed between the two queries; never walk beyond

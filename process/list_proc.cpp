@@ -108,8 +108,8 @@ bool AppendProcessItem(TextBuffer& out, bool first, const char* name, int32_t id
 int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned, int* reads) {
     int queries = 1;
     DWORD size = kFirstBufferSize;
-    LONG status = RegQueryValueExA(HKEY_PERFORMANCE_DATA, indexText, nullptr, nullptr, nullptr,
-                                   &size);
+    LONG status =
+        RegQueryValueExA(HKEY_PERFORMANCE_DATA, indexText, nullptr, nullptr, nullptr, &size);
     if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return kMsgRegistryProblem;
 
     HANDLE heap = GetProcessHeap();

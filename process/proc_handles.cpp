@@ -30,13 +30,10 @@ bool AcceptedPriorityClass(int32_t priorityClass) {
         case NORMAL_PRIORITY_CLASS:
         case IDLE_PRIORITY_CLASS:
         case HIGH_PRIORITY_CLASS:
-        case REALTIME_PRIORITY_CLASS:
-            return true;
+        case REALTIME_PRIORITY_CLASS: return true;
         case BELOW_NORMAL_PRIORITY_CLASS:
-        case ABOVE_NORMAL_PRIORITY_CLASS:
-            return platformInfo.isVersion5Plus != 0;
-        default:
-            return false;
+        case ABOVE_NORMAL_PRIORITY_CLASS: return platformInfo.isVersion5Plus != 0;
+        default: return false;
     }
 }
 
@@ -61,9 +58,7 @@ ScriptHandle* FindScriptHandle(HANDLE handle) {
     return nullptr;
 }
 
-void ForgetScriptHandle(ScriptHandle* entry) {
-    *entry = scriptHandles[--scriptHandleCount];
-}
+void ForgetScriptHandle(ScriptHandle* entry) { *entry = scriptHandles[--scriptHandleCount]; }
 
 // SeDebugPrivilege for one open: enabled by Enable, put back as it was (the
 // previous state the adjustment returns) when the scope ends, keeping the
@@ -76,7 +71,8 @@ public:
     ~DebugPrivilegeScope() {
         if (token_ == nullptr) return;
         const DWORD error = GetLastError();
-        if (adjusted_) AdjustTokenPrivileges(token_, FALSE, &previous_.privileges, 0, nullptr, nullptr);
+        if (adjusted_)
+            AdjustTokenPrivileges(token_, FALSE, &previous_.privileges, 0, nullptr, nullptr);
         CloseHandle(token_);
         SetLastError(error);
     }
@@ -86,7 +82,8 @@ public:
     // decision.
     bool Enable() {
         TOKEN_PRIVILEGES privileges;
-        if (!LookupPrivilegeValueA(nullptr, SE_DEBUG_NAME, &privileges.Privileges[0].Luid)) return false;
+        if (!LookupPrivilegeValueA(nullptr, SE_DEBUG_NAME, &privileges.Privileges[0].Luid))
+            return false;
         privileges.PrivilegeCount = 1;
         privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
         // The previous state is returned only with TOKEN_QUERY as well.
@@ -123,7 +120,8 @@ private:
 // too, the first refusal is the one reported.
 HANDLE OpenProcessForQuery(DWORD access, DWORD processId) {
     HANDLE process = OpenProcess(access, FALSE, processId);
-    if (process == nullptr && GetLastError() == ERROR_ACCESS_DENIED && platformInfo.isVersion6Plus) {
+    if (process == nullptr && GetLastError() == ERROR_ACCESS_DENIED &&
+        platformInfo.isVersion6Plus) {
         process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
         if (process == nullptr) SetLastError(ERROR_ACCESS_DENIED);
     }

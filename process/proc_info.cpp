@@ -28,8 +28,7 @@ bool ValidListMode(int32_t mode) { return mode >= 0 && mode <= 2; }
 
 // One module entry in the form the list mode gives: "path|number", "path"
 // or "number". Refused whole when it does not fit.
-bool AppendModule(TextBuffer& out, bool first, int32_t mode, const char* path,
-                  const char* number) {
+bool AppendModule(TextBuffer& out, bool first, int32_t mode, const char* path, const char* number) {
     const size_t mark = out.length;
     bool fits = first || out.AppendChar('\t');
     if (fits && mode != 2) fits = out.Append(path);
@@ -65,8 +64,7 @@ int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
     TextBuffer out = ResultBuffer(call);
     HMODULE modules[kModuleCapacity];
     DWORD needed = 0;
-    if (EnumModules(process, modules, sizeof modules, &needed) &&
-        needed >= sizeof(HMODULE)) {
+    if (EnumModules(process, modules, sizeof modules, &needed) && needed >= sizeof(HMODULE)) {
         // The system reports what all modules need; only the first 1,024
         // are in the array.
         DWORD count = needed / sizeof(HMODULE);
@@ -77,7 +75,8 @@ int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
             // from paths beyond MAX_PATH; a path that does not fit comes
             // back cut, with the buffer's size, and is never listed so.
             char path[kLongPathCapacity];
-            const DWORD length = apiTable.GetModuleFileNameExA(process, modules[i], path, kLongPathCapacity);
+            const DWORD length =
+                apiTable.GetModuleFileNameExA(process, modules[i], path, kLongPathCapacity);
             if (length == 0 || length >= kLongPathCapacity) continue;
             if (!ValidListMode(mode)) return kMsgInvalidFlags;
             char number[kUInt64TextCapacity];
@@ -129,7 +128,8 @@ int tGetProcInfo(KeywordCall& call) {
     if (!OnNtPath()) return kMsgWrongPlatform;
 
     // From Vista on GetProcessMemoryInfo needs the limited query right alone.
-    HANDLE process = OpenProcessForQuery(kProcessInfoAccess, static_cast<DWORD>(TextToInt32(idText)));
+    HANDLE process =
+        OpenProcessForQuery(kProcessInfoAccess, static_cast<DWORD>(TextToInt32(idText)));
     if (process == nullptr) return OpenProcessFailure(kMsgProcInfoFailed);
     HandleGuard guard(process);
 
@@ -138,10 +138,10 @@ int tGetProcInfo(KeywordCall& call) {
     counters.cb = sizeof counters;
     if (apiTable.GetProcessMemoryInfo(process, &counters, sizeof counters)) {
         const uint64_t figures[] = {
-            counters.PageFaultCount,          counters.PeakWorkingSetSize,
-            counters.WorkingSetSize,          counters.QuotaPeakPagedPoolUsage,
-            counters.QuotaPagedPoolUsage,     counters.QuotaPeakNonPagedPoolUsage,
-            counters.QuotaNonPagedPoolUsage,  counters.PagefileUsage,
+            counters.PageFaultCount,         counters.PeakWorkingSetSize,
+            counters.WorkingSetSize,         counters.QuotaPeakPagedPoolUsage,
+            counters.QuotaPagedPoolUsage,    counters.QuotaPeakNonPagedPoolUsage,
+            counters.QuotaNonPagedPoolUsage, counters.PagefileUsage,
             counters.PeakPagefileUsage,
         };
         for (size_t i = 0; i < sizeof figures / sizeof figures[0]; ++i) {
@@ -174,7 +174,8 @@ int tGetModInfo(KeywordCall& call) {
     if (!OnNtPath()) return kMsgWrongPlatform;
 
     const DWORD processId = static_cast<DWORD>(TextToInt32(idText));
-    HMODULE module = reinterpret_cast<HMODULE>(static_cast<intptr_t>(TextToInt64(ArgText(call, 1))));
+    HMODULE module =
+        reinterpret_cast<HMODULE>(static_cast<intptr_t>(TextToInt64(ArgText(call, 1))));
     // A failed open shows as a failed module query: the null handle is refused.
     HANDLE process = OpenProcess(kProcessInfoAccess, FALSE, processId);
     HandleGuard guard(process);

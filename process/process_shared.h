@@ -16,8 +16,7 @@ HANDLE OpenProcessForQuery(DWORD access, DWORD processId);
 // Closes the handles tOpenProc gave the script and it has not closed.
 void CloseScriptHandles();
 int CounterIndexLookup(const char* name, char* indexText, int capacity);
-int CounterIndexWalk(const char* data, DWORD size, const char* name, char* indexText,
-                     int capacity);
+int CounterIndexWalk(const char* data, DWORD size, const char* name, char* indexText, int capacity);
 
 // Reads one object of the performance data into a process-heap buffer
 // that grows until it fits; 0 or a message id. `reads` (may be null) gets

@@ -75,8 +75,8 @@ std::vector<Instance> ListedProcesses(const std::string& items) {
     size_t start = 0;
     while (start < items.size()) {
         size_t comma = items.find(',', start);
-        std::string item = items.substr(start, comma == std::string::npos ? std::string::npos
-                                                                         : comma - start);
+        std::string item =
+            items.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         size_t eq = item.rfind('=');
         if (eq != std::string::npos) {
             list.push_back({Widen(item.substr(0, eq)),
@@ -154,7 +154,8 @@ std::vector<BYTE> BuildObject(const std::vector<Instance>& instances, const std:
     const size_t first = type.DefinitionLength;
     auto* firstInstance = reinterpret_cast<PERF_INSTANCE_DEFINITION*>(out.data() + first);
     if (scenario == "bad:header") header->HeaderLength = 0x7FFFFFF0;
-    if (scenario == "bad:counters") header->NumCounters = 0x7FFFFFFF, header->HeaderLength = header->DefinitionLength;
+    if (scenario == "bad:counters")
+        header->NumCounters = 0x7FFFFFFF, header->HeaderLength = header->DefinitionLength;
     if (scenario == "bad:deflen") header->DefinitionLength = 0xFFFFFF00u;
     if (scenario == "bad:count") header->NumInstances = 0x7FFFFFFF;
     if (!instances.empty()) {
@@ -204,8 +205,8 @@ extern "C" __declspec(dllexport) DWORD WINAPI OpenPerfData(LPWSTR) { return ERRO
 
 extern "C" __declspec(dllexport) DWORD WINAPI ClosePerfData() { return ERROR_SUCCESS; }
 
-extern "C" __declspec(dllexport) DWORD WINAPI CollectPerfData(LPWSTR query, LPVOID* data,
-                                                              LPDWORD bytes, LPDWORD objects) {
+extern "C" __declspec(dllexport) DWORD WINAPI
+    CollectPerfData(LPWSTR query, LPVOID* data, LPDWORD bytes, LPDWORD objects) {
     const std::string scenario = Scenario();
     if (!Wanted(query) || scenario == "none") {
         *bytes = 0;

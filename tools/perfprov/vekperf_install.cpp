@@ -35,13 +35,13 @@ bool Register() {
         return false;
     }
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPerformanceKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPerformanceKey, 0, nullptr, 0, KEY_WRITE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
         return false;
     }
     bool ok = SetText(key, "Library", library) && SetText(key, "Open", "OpenPerfData") &&
-              SetText(key, "Collect", "CollectPerfData") && SetText(key, "Close", "ClosePerfData") &&
-              SetText(key, "Object List", "230");
+              SetText(key, "Collect", "CollectPerfData") &&
+              SetText(key, "Close", "ClosePerfData") && SetText(key, "Object List", "230");
     RegCloseKey(key);
     return ok;
 }

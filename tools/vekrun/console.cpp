@@ -25,7 +25,8 @@ void OutputRefused() {
     outputFailed = true;
     const DWORD code = _doserrno ? static_cast<DWORD>(_doserrno) : GetLastError();
     const std::string reason = CodeText(static_cast<int32_t>(code));
-    fprintf(stderr, "vekrun: the output cannot be written (%s)\n", reason.empty() ? "no reason given" : reason.c_str());
+    fprintf(stderr, "vekrun: the output cannot be written (%s)\n",
+            reason.empty() ? "no reason given" : reason.c_str());
     fflush(stderr);
 }
 
@@ -51,7 +52,8 @@ bool WriteWide(HANDLE console, UINT codePage, const std::string& text) {
         DWORD piece = std::min<DWORD>(kConsolePiece, static_cast<DWORD>(wide.size()) - done);
         if (done + piece < wide.size() && IS_HIGH_SURROGATE(wide[done + piece - 1])) --piece;
         DWORD written = 0;
-        if (!WriteConsoleW(console, wide.data() + done, piece, &written, nullptr) || written == 0) break;
+        if (!WriteConsoleW(console, wide.data() + done, piece, &written, nullptr) || written == 0)
+            break;
         done += written;
     }
     return done > 0;
@@ -69,7 +71,8 @@ void Write(FILE* stream, const std::string& text) {
     }
     // Written through at once: a refusal is seen where it happens, not at exit.
     _doserrno = 0;
-    const bool written = fwrite(text.data(), 1, text.size(), stream) == text.size() && fflush(stream) == 0;
+    const bool written =
+        fwrite(text.data(), 1, text.size(), stream) == text.size() && fflush(stream) == 0;
     if (!written && stream == stdout) OutputRefused();
 }
 

@@ -55,27 +55,36 @@ Check Platform(Extender& ext) {
 
 // The entry points the extender resolves by name, as the loader takes them.
 Check Libraries() {
-    const struct { const char* dll; std::vector<const char*> names; } libraries[] = {
-        {"PSAPI.DLL", {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA", "GetModuleBaseNameA",
-                       "GetModuleInformation", "GetProcessMemoryInfo"}},
-        {"PDH.DLL", {"PdhOpenQuery", "PdhAddCounterA", "PdhCollectQueryData", "PdhGetFormattedCounterValue",
-                     "PdhCloseQuery", "PdhRemoveCounter", "PdhBrowseCountersA", "PdhGetCounterInfoA",
-                     "PdhConnectMachineA", "PdhEnumObjectItemsA", "PdhParseCounterPathA"}},
+    const struct {
+        const char* dll;
+        std::vector<const char*> names;
+    } libraries[] = {
+        {"PSAPI.DLL",
+         {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA", "GetModuleBaseNameA",
+          "GetModuleInformation", "GetProcessMemoryInfo"}},
+        {"PDH.DLL",
+         {"PdhOpenQuery", "PdhAddCounterA", "PdhCollectQueryData", "PdhGetFormattedCounterValue",
+          "PdhCloseQuery", "PdhRemoveCounter", "PdhBrowseCountersA", "PdhGetCounterInfoA",
+          "PdhConnectMachineA", "PdhEnumObjectItemsA", "PdhParseCounterPathA"}},
     };
     std::string problems;
     for (const auto& library : libraries) {
         HMODULE module = vek::LoadSystemLibrary(library.dll);
         if (!module) {
             const DWORD code = GetLastError();
-            problems += std::string(problems.empty() ? "" : "; ") + library.dll + " cannot be loaded: " + SystemText(code);
+            problems += std::string(problems.empty() ? "" : "; ") + library.dll +
+                        " cannot be loaded: " + SystemText(code);
             continue;
         }
         for (const char* name : library.names) {
-            if (!GetProcAddress(module, name)) problems += std::string(problems.empty() ? "" : "; ") + library.dll + " lacks " + name;
+            if (!GetProcAddress(module, name))
+                problems +=
+                    std::string(problems.empty() ? "" : "; ") + library.dll + " lacks " + name;
         }
         FreeLibrary(module);
     }
-    if (problems.empty()) return {"libraries", true, "PSAPI.DLL and PDH.DLL have every entry point", ""};
+    if (problems.empty())
+        return {"libraries", true, "PSAPI.DLL and PDH.DLL have every entry point", ""};
     return {"libraries", false, problems,
             "Repair the system files with 'sfc /scannow' from an elevated prompt."};
 }
@@ -103,30 +112,36 @@ Check CounterNames(std::string& processIndex) {
         status = RegQueryValueExA(opened, "Counter", nullptr, nullptr, nullptr, &size);
         if (status == ERROR_SUCCESS) {
             list.assign(size + 2, '\0');
-            status = RegQueryValueExA(opened, "Counter", nullptr, nullptr, reinterpret_cast<BYTE*>(&list[0]), &size);
+            status = RegQueryValueExA(opened, "Counter", nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(&list[0]), &size);
         }
         RegCloseKey(opened);
     }
     if (status != ERROR_SUCCESS) {
         return {"counter names", false,
-                std::string("the English counter-name list (HKLM\\") + key + ", value Counter) cannot be read: " +
-                    SystemText(static_cast<DWORD>(status)),
+                std::string("the English counter-name list (HKLM\\") + key +
+                    ", value Counter) cannot be read: " + SystemText(static_cast<DWORD>(status)),
                 kRebuild};
     }
     processIndex = IndexOf(list, "Process");
     const std::string idIndex = IndexOf(list, "ID Process");
     if (!processIndex.empty() && !idIndex.empty()) {
-        return {"counter names", true, "\"Process\" is " + processIndex + ", \"ID Process\" " + idIndex, ""};
+        return {"counter names", true,
+                "\"Process\" is " + processIndex + ", \"ID Process\" " + idIndex, ""};
     }
     size_t entries = 0;
-    for (size_t at = 0; at < list.size() && list[at]; at += strlen(list.c_str() + at) + 1) ++entries;
+    for (size_t at = 0; at < list.size() && list[at]; at += strlen(list.c_str() + at) + 1)
+        ++entries;
     // Wine answers every read of this list from a fixed one of its own.
     const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
     return {"counter names", false,
-            std::string("the English counter-name list (") + std::to_string(entries / 2) + " names) lacks " +
-                (processIndex.empty() ? (idIndex.empty() ? "\"Process\" and \"ID Process\"" : "\"Process\"")
-                                      : "\"ID Process\"") +
-                ", so tListProc gives 213" + (wine ? "; under Wine the list is fixed and cannot be mended" : ""),
+            std::string("the English counter-name list (") + std::to_string(entries / 2) +
+                " names) lacks " +
+                (processIndex.empty()
+                     ? (idIndex.empty() ? "\"Process\" and \"ID Process\"" : "\"Process\"")
+                     : "\"ID Process\"") +
+                ", so tListProc gives 213" +
+                (wine ? "; under Wine the list is fixed and cannot be mended" : ""),
             wine ? std::string("On Windows, r") + (kRebuild + 1) : kRebuild};
 }
 
@@ -139,18 +154,23 @@ Check PerformanceData(Extender& ext, const std::string& processIndex) {
     if (Ask(ext, {"tListProc"}, answer)) {
         const size_t processes = answer.empty() ? 0 : SplitText(answer, '\t').size();
         return {"performance data", true,
-                "the Process object (" + processIndex + ") lists " + std::to_string(processes) + " processes", ""};
+                "the Process object (" + processIndex + ") lists " + std::to_string(processes) +
+                    " processes",
+                ""};
     }
-    return {"performance data", false, "tListProc: " + answer,
-            "Check that the process provider is enabled (below); otherwise " + std::string(kRebuild)};
+    return {
+        "performance data", false, "tListProc: " + answer,
+        "Check that the process provider is enabled (below); otherwise " + std::string(kRebuild)};
 }
 
 // The process provider's switch, Windows' "Disable Performance Counters".
 Check Provider() {
     DWORD disabled = 0, size = sizeof disabled;
-    const LSTATUS status = RegGetValueA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\PerfProc\\Performance",
-                                        "Disable Performance Counters", RRF_RT_REG_DWORD, nullptr, &disabled, &size);
-    if (status != ERROR_SUCCESS || disabled == 0) return {"process provider", true, "not disabled", ""};
+    const LSTATUS status = RegGetValueA(
+        HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\PerfProc\\Performance",
+        "Disable Performance Counters", RRF_RT_REG_DWORD, nullptr, &disabled, &size);
+    if (status != ERROR_SUCCESS || disabled == 0)
+        return {"process provider", true, "not disabled", ""};
     return {"process provider", false,
             "PerfProc's \"Disable Performance Counters\" is " + std::to_string(disabled),
             "Enable it with 'lodctr /E:PerfProc' from an elevated prompt."};
@@ -165,50 +185,67 @@ Check Pdh(Extender& ext) {
     if (Ask(ext, {"tGetData", path, "1"}, decimal) && Ask(ext, {"tGetData", path, "0"}, whole)) {
         const double apart = atof(whole.c_str()) - atof(decimal.c_str());
         if (apart <= 1 && apart >= -1) {
-            return {"pdh", true, std::string("a query reads ") + path + ": " + decimal + " s, whole " + whole + " s", ""};
+            return {
+                "pdh", true,
+                std::string("a query reads ") + path + ": " + decimal + " s, whole " + whole + " s",
+                ""};
         }
         return {"pdh", false,
                 std::string(path) + " reads " + whole + " s as a whole number but " + decimal +
-                    " as a decimal: this PDH stores whole numbers where decimals go, as Wine's does, so decimal "
+                    " as a decimal: this PDH stores whole numbers where decimals go, as Wine's "
+                    "does, so decimal "
                     "reads (format 1 of tGetData and tBrowseCntrs) are wrong on this machine",
                 "Read counters as whole numbers (format 0) here."};
     }
     const std::string& answer = whole.empty() ? decimal : whole;
     const int id = atoi(answer.c_str());
     return {"pdh", false, std::string("tGetData ") + path + ": " + answer,
-            id == 230 || id == 211 ? "Repair the system files with 'sfc /scannow' from an elevated prompt."
-                                   : kRebuild};
+            id == 230 || id == 211
+                ? "Repair the system files with 'sfc /scannow' from an elevated prompt."
+                : kRebuild};
 }
 
 Check Settings() {
     char folder[MAX_PATH] = "";
     if (FAILED(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
-        return {"settings file", false, "no application-data folder", "Log on with a user profile."};
+        return {"settings file", false, "no application-data folder",
+                "Log on with a user profile."};
     }
-    const std::string path = std::string(folder) + "\\" + vek::kSettingsFolders + vek::kSettingsFileName;
+    const std::string path =
+        std::string(folder) + "\\" + vek::kSettingsFolders + vek::kSettingsFileName;
     char line[256] = "";
-    GetPrivateProfileStringA(vek::kSettingsSection, vek::kLastErrorKey, "", line, sizeof line, path.c_str());
-    return {"settings file", true, path + (line[0] ? ", LastError=" + std::string(line) : ", no LastError line"), ""};
+    GetPrivateProfileStringA(vek::kSettingsSection, vek::kLastErrorKey, "", line, sizeof line,
+                             path.c_str());
+    return {"settings file", true,
+            path + (line[0] ? ", LastError=" + std::string(line) : ", no LastError line"), ""};
 }
 
 }  // namespace
 
 int Doctor(Extender& ext, const Options& options) {
     std::string processIndex;
-    const Check checks[] = {Platform(ext), Libraries(), CounterNames(processIndex),
-                            PerformanceData(ext, processIndex), Provider(), Pdh(ext), Settings()};
+    const Check checks[] = {Platform(ext),
+                            Libraries(),
+                            CounterNames(processIndex),
+                            PerformanceData(ext, processIndex),
+                            Provider(),
+                            Pdh(ext),
+                            Settings()};
     bool allOk = true;
     std::string json = "{\"checks\": [";
     for (const Check& check : checks) {
         allOk &= check.ok;
         if (options.json) {
-            json += std::string(&check == checks ? "" : ", ") + "{\"check\": " + json::Quote(check.name) +
-                    ", \"ok\": " + (check.ok ? "true" : "false") + ", \"detail\": " + json::Quote(check.detail) +
+            json += std::string(&check == checks ? "" : ", ") +
+                    "{\"check\": " + json::Quote(check.name) +
+                    ", \"ok\": " + (check.ok ? "true" : "false") +
+                    ", \"detail\": " + json::Quote(check.detail) +
                     (check.ok ? "" : ", \"remedy\": " + json::Quote(check.remedy)) + "}";
         } else if (check.ok) {
             Print(stdout, "%-17s ok: %s\n", check.name, check.detail.c_str());
         } else {
-            Print(stdout, "%-17s PROBLEM: %s. %s\n", check.name, check.detail.c_str(), check.remedy.c_str());
+            Print(stdout, "%-17s PROBLEM: %s. %s\n", check.name, check.detail.c_str(),
+                  check.remedy.c_str());
         }
     }
     if (options.json) Print(stdout, "%s], \"ok\": %s}\n", json.c_str(), allOk ? "true" : "false");

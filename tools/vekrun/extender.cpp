@@ -33,7 +33,8 @@ int32_t CopyResult(int32_t status, uint32_t, HostContext*, ResultSlot* slot) {
 // and filling them from arguments would read what nobody passed.
 std::string FormatCode(DWORD flags, HMODULE source, DWORD code, const std::string& insert) {
     char text[1024] = "";
-    const DWORD length = FormatMessageA(flags | FORMAT_MESSAGE_IGNORE_INSERTS, source, code, 0, text, sizeof text, nullptr);
+    const DWORD length = FormatMessageA(flags | FORMAT_MESSAGE_IGNORE_INSERTS, source, code, 0,
+                                        text, sizeof text, nullptr);
     std::string out;
     for (DWORD i = 0; i < length; ++i) {
         if (text[i] != '%' || i + 1 >= length) {
@@ -41,13 +42,15 @@ std::string FormatCode(DWORD flags, HMODULE source, DWORD code, const std::strin
         } else if (text[i + 1] >= '1' && text[i + 1] <= '9') {
             for (++i; i + 1 < length && text[i + 1] >= '0' && text[i + 1] <= '9';) ++i;
             if (i + 1 < length && text[i + 1] == '!') {
-                const char* close = static_cast<const char*>(memchr(text + i + 2, '!', length - i - 2));
+                const char* close =
+                    static_cast<const char*>(memchr(text + i + 2, '!', length - i - 2));
                 if (close) i = static_cast<DWORD>(close - text);
             }
             out += insert.empty() ? std::string("?") : insert;
         } else {
             ++i;
-            out += text[i] == 'n' ? ' ' : text[i];  // %% %. %! and the rest stand for their character
+            out +=
+                text[i] == 'n' ? ' ' : text[i];  // %% %. %! and the rest stand for their character
         }
     }
     while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
@@ -55,7 +58,8 @@ std::string FormatCode(DWORD flags, HMODULE source, DWORD code, const std::strin
 }
 
 std::string Quoted(const std::string& word) {
-    return word.empty() || word.find_first_of(" \t") != std::string::npos ? "\"" + word + "\"" : word;
+    return word.empty() || word.find_first_of(" \t") != std::string::npos ? "\"" + word + "\""
+                                                                          : word;
 }
 
 }  // namespace
@@ -93,7 +97,8 @@ std::string CodeText(int32_t code, const std::string& insert) {
 std::string Reason(const Result& result) {
     std::string reason = result.codeRead ? CodeText(result.code) : std::string();
     // 213 comes from a damaged, localised or missing counter-name list.
-    if (result.MessageId() == 213) reason += (reason.empty() ? "" : "; ") + std::string("run 'vekrun --doctor'");
+    if (result.MessageId() == 213)
+        reason += (reason.empty() ? "" : "; ") + std::string("run 'vekrun --doctor'");
     return reason;
 }
 
@@ -101,7 +106,8 @@ std::string FailureLine(const std::vector<std::string>& words, const Result& res
     std::string line;
     for (const std::string& word : words) line += (line.empty() ? "" : " ") + Quoted(word);
     std::string message = result.calls ? result.text : "no result";
-    while (!message.empty() && (message.back() == ' ' || message.back() == '\n')) message.pop_back();
+    while (!message.empty() && (message.back() == ' ' || message.back() == '\n'))
+        message.pop_back();
     const std::string reason = Reason(result);
     return line + ": " + message + (reason.empty() ? "" : " (" + reason + ")");
 }
@@ -115,7 +121,8 @@ bool Load(Extender& ext, const Options& options) {
         code = static_cast<int32_t>(GetLastError());
         problem = "cannot load " + options.dllPath;
     } else {
-        ext.call = reinterpret_cast<VEKExtender2Proc>(reinterpret_cast<void*>(GetProcAddress(ext.module, "VEKExtender2")));
+        ext.call = reinterpret_cast<VEKExtender2Proc>(
+            reinterpret_cast<void*>(GetProcAddress(ext.module, "VEKExtender2")));
         ext.query = reinterpret_cast<VEKExtenderQueryProc>(
             reinterpret_cast<void*>(GetProcAddress(ext.module, "VEKExtenderQuery")));
         int32_t offered[] = {kAcceptedCode};
@@ -124,34 +131,40 @@ bool Load(Extender& ext, const Options& options) {
             problem = options.dllPath + " is not a VEK extender";
         } else if (ext.query(kQueryOfferedCodes, offered, 1) != kAcceptedCode) {
             problem = "the extender does not accept this host";
-        } else if (ext.call(nullptr, 0, 0, kCallInitialise, CopyResult, &ext.context, 0, refusal, 0, nullptr) < 0) {
+        } else if (ext.call(nullptr, 0, 0, kCallInitialise, CopyResult, &ext.context, 0, refusal, 0,
+                            nullptr) < 0) {
             problem = std::string("initialise refused: ") + refusal;
         }
     }
     if (!problem.empty()) {
         const std::string reason = CodeText(code, options.dllPath);
-        Print(stderr, "vekrun: %s%s\n", problem.c_str(), reason.empty() ? "" : (" (" + reason + ")").c_str());
+        Print(stderr, "vekrun: %s%s\n", problem.c_str(),
+              reason.empty() ? "" : (" (" + reason + ")").c_str());
         if (options.json) {
             Print(stdout, "{\"error\": \"load\", \"message\": %s, \"code\": %d, \"reason\": %s}\n",
-                  json::Quote(problem).c_str(), code, reason.empty() ? "null" : json::Quote(reason).c_str());
+                  json::Quote(problem).c_str(), code,
+                  reason.empty() ? "null" : json::Quote(reason).c_str());
         }
         return false;
     }
     for (uint32_t index = 0;; ++index) {
         KeywordEntry entry = {};
-        if (ext.call(nullptr, 0, 0, kCallEnumerate, CopyResult, &ext.context, 0, &entry, index, nullptr) == 0) break;
+        if (ext.call(nullptr, 0, 0, kCallEnumerate, CopyResult, &ext.context, 0, &entry, index,
+                     nullptr) == 0)
+            break;
         ext.keywords.push_back(entry);
     }
     return true;
 }
 
 void Unload(Extender& ext) {
-    if (ext.call) ext.call(nullptr, 0, 0, kCallTerminate, CopyResult, &ext.context, 0, nullptr, 0, nullptr);
+    if (ext.call)
+        ext.call(nullptr, 0, 0, kCallTerminate, CopyResult, &ext.context, 0, nullptr, 0, nullptr);
     if (ext.module) FreeLibrary(ext.module);
 }
 
-std::string CallProblem(const Extender& ext, const Options& options, std::vector<std::string>& words,
-                        const std::string* last) {
+std::string CallProblem(const Extender& ext, const Options& options,
+                        std::vector<std::string>& words, const std::string* last) {
     for (std::string& word : words) {
         if (Lower(word) == "$pid") word = std::to_string(GetCurrentProcessId());
         if (Lower(word) == "$last") {
@@ -168,7 +181,8 @@ std::string CallProblem(const Extender& ext, const Options& options, std::vector
     if (options.raw) return std::string();
     const size_t given = words.size() - 1;
     if (keyword->kind == kKindConstant) {
-        return given == 0 ? std::string() : std::string(keyword->name) + " is a constant and takes no arguments";
+        return given == 0 ? std::string()
+                          : std::string(keyword->name) + " is a constant and takes no arguments";
     }
     const size_t count = static_cast<size_t>(keyword->countOrValue);
     if (given != count) {
@@ -210,8 +224,9 @@ int Invoke(Extender& ext, const Options& options, std::vector<std::string>& word
     ResultSlot slot;
     memset(&slot, 0, sizeof slot);
     receiving = &result;
-    const int32_t returned = ext.call(GetConsoleWindow(), 0, 0, keyword->id, CopyResult, &ext.context, 0,
-                                      slots.empty() ? nullptr : slots.data(), 0, &slot);
+    const int32_t returned =
+        ext.call(GetConsoleWindow(), 0, 0, keyword->id, CopyResult, &ext.context, 0,
+                 slots.empty() ? nullptr : slots.data(), 0, &slot);
     receiving = nullptr;
     if (result.calls == 0) {
         if (returned == kReturnDialogCancelled) return kExitCancelled;
@@ -225,7 +240,8 @@ int Invoke(Extender& ext, const Options& options, std::vector<std::string>& word
         Result kept;
         Options plain;
         plain.raw = true;
-        if (Invoke(ext, plain, ask, kept) == kExitOk && !kept.Failed() && kept.type == kResultInteger) {
+        if (Invoke(ext, plain, ask, kept) == kExitOk && !kept.Failed() &&
+            kept.type == kResultInteger) {
             result.codeRead = true;
             result.code = kept.value;
         }

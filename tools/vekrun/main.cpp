@@ -13,13 +13,18 @@ int About(Extender& ext, const Options& options) {
     const int32_t version = ext.query(vek::kQueryDescription, description, sizeof description);
     if (options.action == Action::kVersion) {
         if (options.json) {
-            Print(stdout, "{\"vekrun\": %d, \"extender\": {\"path\": %s, \"description\": %s, \"version\": %d}}\n",
-                  VEKRUN_VERSION, json::Quote(options.dllPath).c_str(), json::Quote(description).c_str(), version);
+            Print(stdout,
+                  "{\"vekrun\": %d, \"extender\": {\"path\": %s, \"description\": %s, \"version\": "
+                  "%d}}\n",
+                  VEKRUN_VERSION, json::Quote(options.dllPath).c_str(),
+                  json::Quote(description).c_str(), version);
         } else {
-            Print(stdout, "vekrun %d\n%s %d (%s)\n", VEKRUN_VERSION, description, version, options.dllPath.c_str());
+            Print(stdout, "vekrun %d\n%s %d (%s)\n", VEKRUN_VERSION, description, version,
+                  options.dllPath.c_str());
         }
     } else if (options.json) {
-        Print(stdout, "{\"description\": %s, \"version\": %d}\n", json::Quote(description).c_str(), version);
+        Print(stdout, "{\"description\": %s, \"version\": %d}\n", json::Quote(description).c_str(),
+              version);
     } else {
         Print(stdout, "%s %d\n", description, version);
     }
@@ -60,8 +65,10 @@ int main(int argc, char** argv) {
             }
             outcome = Call(ext, options, options.words);
             if (outcome == kExitCallFailed && NamesAHandle(options.words)) {
-                Print(stderr, "vekrun: a handle lives only as long as the vekrun that opened it: open and use it in "
-                              "one script ('tOpenProc PID 3', then 'tKillProc $LAST')\n");
+                Print(stderr,
+                      "vekrun: a handle lives only as long as the vekrun that opened it: open and "
+                      "use it in "
+                      "one script ('tOpenProc PID 3', then 'tKillProc $LAST')\n");
             }
             break;
     }

@@ -121,10 +121,26 @@ int UsageProblem(const Options& options, const std::string& problem) {
 namespace {
 
 // The options, as curl's tool lists its own: names, and what a value is.
-enum class Opt { kDll, kHostVersion, kList, kJson, kCsv, kRaw, kKeepGoing, kQuiet, kEvery, kSamples,
-                 kKeywords, kAbout, kDoctor, kScript, kVersion, kHelp };
+enum class Opt {
+    kDll,
+    kHostVersion,
+    kList,
+    kJson,
+    kCsv,
+    kRaw,
+    kKeepGoing,
+    kQuiet,
+    kEvery,
+    kSamples,
+    kKeywords,
+    kAbout,
+    kDoctor,
+    kScript,
+    kVersion,
+    kHelp
+};
 struct OptionSpec {
-    const char* names;    // blank-separated
+    const char* names;  // blank-separated
     Opt id;
     const char* missing;  // for an option that takes a value: the problem without one
 };
@@ -159,7 +175,8 @@ const OptionSpec* FindOption(const std::string& name) {
 // A word after the keyword that is an option rather than an argument:
 // anything starting with '-' except a negative number (a handle may be one).
 bool LooksLikeOption(const std::string& word) {
-    return word == "/?" || (word.size() > 1 && word[0] == '-' && !(word[1] >= '0' && word[1] <= '9'));
+    return word == "/?" ||
+           (word.size() > 1 && word[0] == '-' && !(word[1] >= '0' && word[1] <= '9'));
 }
 
 }  // namespace
@@ -174,14 +191,16 @@ int ParseOptions(int argc, char** argv, Options& options) {
     };
     auto setAction = [&](Action action) {
         if (options.action != Action::kCall && options.action != action) {
-            fail(std::string(ActionOption(options.action)) + " and " + ActionOption(action) + " cannot go together");
+            fail(std::string(ActionOption(options.action)) + " and " + ActionOption(action) +
+                 " cannot go together");
         }
         options.action = action;
     };
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (optionsEnded || (!options.words.empty() ? !LooksLikeOption(arg) : (arg[0] != '-' && arg != "/?"))) {
+        if (optionsEnded ||
+            (!options.words.empty() ? !LooksLikeOption(arg) : (arg[0] != '-' && arg != "/?"))) {
             options.words.push_back(arg);
             continue;
         }
@@ -214,8 +233,10 @@ int ParseOptions(int argc, char** argv, Options& options) {
             case Opt::kDll: options.dllPath = given; break;
             case Opt::kHostVersion: {
                 const unsigned long long version = strtoull(given, &end, 10);
-                if (!*given || *end || given[0] == '-' || given[0] == '+' || version > 0xFFFFFFFFull) {
-                    fail("--host-version takes a whole number from 0 to 4294967295, not '" + std::string(given) + "'");
+                if (!*given || *end || given[0] == '-' || given[0] == '+' ||
+                    version > 0xFFFFFFFFull) {
+                    fail("--host-version takes a whole number from 0 to 4294967295, not '" +
+                         std::string(given) + "'");
                 }
                 options.hostVersion = static_cast<uint32_t>(version);
                 break;
@@ -230,8 +251,10 @@ int ParseOptions(int argc, char** argv, Options& options) {
             // C library rounds a tiny number to 0: a run that never ends.
             case Opt::kEvery:
                 options.everySeconds = strtod(given, &end);
-                if (end == given || *end || !(options.everySeconds >= 0.01) || options.everySeconds > 86400) {
-                    fail("--every takes a number of seconds from 0.01 to 86400, not '" + std::string(given) + "'");
+                if (end == given || *end || !(options.everySeconds >= 0.01) ||
+                    options.everySeconds > 86400) {
+                    fail("--every takes a number of seconds from 0.01 to 86400, not '" +
+                         std::string(given) + "'");
                     options.everySeconds = 1;
                 }
                 break;
@@ -239,7 +262,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
                 errno = 0;
                 const long long samples = strtoll(given, &end, 10);
                 if (end == given || *end || errno || samples < 1 || samples > 2147483647) {
-                    fail("--samples takes a count from 1 to 2147483647, not '" + std::string(given) + "'");
+                    fail("--samples takes a count from 1 to 2147483647, not '" +
+                         std::string(given) + "'");
                 }
                 options.samples = static_cast<long>(samples);
                 break;
@@ -261,16 +285,19 @@ int ParseOptions(int argc, char** argv, Options& options) {
             return kExitOk;
         }
         if (problem.empty() && options.words.size() == 1) return PrintHelp(options);
-        if (options.words.size() > 1) fail("--help takes one keyword, not " + std::to_string(options.words.size()));
+        if (options.words.size() > 1)
+            fail("--help takes one keyword, not " + std::to_string(options.words.size()));
     }
     if (call && options.action != Action::kCall && options.action != Action::kHelp) {
-        fail(std::string(ActionOption(options.action)) + " takes no keyword, but '" + options.words[0] + "' was given");
+        fail(std::string(ActionOption(options.action)) + " takes no keyword, but '" +
+             options.words[0] + "' was given");
     }
     if (!call && options.action == Action::kCall) fail("no keyword given");
     if (!sampling && options.csv) fail("--csv goes with --every");
     if (!sampling && options.samples) fail("--samples goes with --every");
     if (sampling && options.action != Action::kCall) {
-        fail(std::string("--every and ") + ActionOption(options.action) + " cannot go together: --every samples one keyword call");
+        fail(std::string("--every and ") + ActionOption(options.action) +
+             " cannot go together: --every samples one keyword call");
     }
     if (options.csv && options.json) fail("--csv and --json cannot go together");
     if (options.csv && options.list) fail("--csv and --list cannot go together");

@@ -26,7 +26,7 @@ void PrintList(const std::string& text) {
             Print(stdout, "%s\n", item.c_str());
         } else {
             Print(stdout, "%-*s  %s\n", static_cast<int>(width), item.substr(0, bar).c_str(),
-                   item.substr(bar + 1).c_str());
+                  item.substr(bar + 1).c_str());
         }
     }
 }
@@ -38,12 +38,14 @@ struct RecordShape {
     std::vector<const char*> fields;
 };
 const RecordShape kRecords[] = {
-    {"tgetprocinfo", {"PageFaultCount", "PeakWorkingSetSize", "WorkingSetSize",
-                      "QuotaPeakPagedPoolUsage", "QuotaPagedPoolUsage", "QuotaPeakNonPagedPoolUsage",
-                      "QuotaNonPagedPoolUsage", "PagefileUsage", "PeakPagefileUsage"}},
+    {"tgetprocinfo",
+     {"PageFaultCount", "PeakWorkingSetSize", "WorkingSetSize", "QuotaPeakPagedPoolUsage",
+      "QuotaPagedPoolUsage", "QuotaPeakNonPagedPoolUsage", "QuotaNonPagedPoolUsage",
+      "PagefileUsage", "PeakPagefileUsage"}},
     {"tgetmodinfo", {"BaseOfDll", "SizeOfImage", "EntryPoint"}},
-    {"tparsecntrpath", {"$MachineName", "$ObjectName", "$InstanceName", "$ParentInstance",
-                        "InstanceIndex", "$CounterName"}},
+    {"tparsecntrpath",
+     {"$MachineName", "$ObjectName", "$InstanceName", "$ParentInstance", "InstanceIndex",
+      "$CounterName"}},
 };
 
 }  // namespace
@@ -79,7 +81,8 @@ std::vector<std::string> SplitText(const std::string& text, char separator) {
     size_t start = 0;
     for (;;) {
         size_t at = text.find(separator, start);
-        items.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        items.push_back(
+            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
         if (at == std::string::npos) return items;
         start = at + 1;
     }
@@ -97,9 +100,10 @@ std::string Json(const Result& result, const std::vector<std::string>& words) {
         const int id = result.MessageId();
         const std::string reason = Reason(result);
         return "{\"error\": " + (id > 0 ? std::to_string(id) : std::string("null")) +
-               ", \"message\": " + json::Quote(result.text) +
-               ", \"code\": " + (result.codeRead ? std::to_string(result.code) : std::string("null")) +
-               ", \"reason\": " + (reason.empty() ? std::string("null") : json::Quote(reason)) + "}";
+               ", \"message\": " + json::Quote(result.text) + ", \"code\": " +
+               (result.codeRead ? std::to_string(result.code) : std::string("null")) +
+               ", \"reason\": " + (reason.empty() ? std::string("null") : json::Quote(reason)) +
+               "}";
     }
     if (result.type == kResultInteger) return std::to_string(result.value);
     const std::string& text = result.text;
@@ -143,8 +147,8 @@ std::string Json(const Result& result, const std::vector<std::string>& words) {
     return out + "]";
 }
 
-int Call(Extender& ext, const Options& options, std::vector<std::string> words, const std::string* last,
-         Result* kept) {
+int Call(Extender& ext, const Options& options, std::vector<std::string> words,
+         const std::string* last, Result* kept) {
     Result result;
     const int outcome = Invoke(ext, options, words, result, last);
     if (kept) *kept = result;
@@ -178,7 +182,8 @@ int Call(Extender& ext, const Options& options, std::vector<std::string> words, 
 
 // A function's argument count and names, a constant's value.
 void PrintKeywords(const Extender& ext, const Options& options) {
-    if (!options.json) Print(stdout, "%4s  %-8s  %4s  %5s  %s\n", "id", "kind", "args", "value", "name");
+    if (!options.json)
+        Print(stdout, "%4s  %-8s  %4s  %5s  %s\n", "id", "kind", "args", "value", "name");
     std::string list;
     for (const KeywordEntry& entry : ext.keywords) {
         const bool constant = entry.kind == kKindConstant;
@@ -190,17 +195,19 @@ void PrintKeywords(const Extender& ext, const Options& options) {
             quoted += (i ? ", " : "") + json::Quote(name);
         }
         if (options.json) {
-            list += std::string(list.empty() ? "[" : ", ") + "{\"id\": " + std::to_string(entry.id) +
-                    ", \"kind\": \"" + (constant ? "constant" : "function") + "\", \"name\": " +
-                    json::Quote(entry.name) +
-                    (constant ? ", \"value\": " + std::to_string(entry.countOrValue) : ", \"args\": [" + quoted + "]") +
+            list += std::string(list.empty() ? "[" : ", ") +
+                    "{\"id\": " + std::to_string(entry.id) + ", \"kind\": \"" +
+                    (constant ? "constant" : "function") +
+                    "\", \"name\": " + json::Quote(entry.name) +
+                    (constant ? ", \"value\": " + std::to_string(entry.countOrValue)
+                              : ", \"args\": [" + quoted + "]") +
                     "}";
             continue;
         }
         const std::string count = constant ? "" : std::to_string(entry.countOrValue);
         const std::string value = constant ? std::to_string(entry.countOrValue) : "";
-        Print(stdout, "%4d  %-8s  %4s  %5s  %s%s\n", entry.id, constant ? "constant" : "function", count.c_str(),
-              value.c_str(), entry.name, names.c_str());
+        Print(stdout, "%4d  %-8s  %4s  %5s  %s%s\n", entry.id, constant ? "constant" : "function",
+              count.c_str(), value.c_str(), entry.name, names.c_str());
     }
     if (options.json) Print(stdout, "%s]\n", list.empty() ? "[" : list.c_str());
 }

@@ -23,11 +23,11 @@ BOOL WINAPI OnCtrlC(DWORD event) {
 std::string TimeText(const SYSTEMTIME& t, const Options& options) {
     char text[32];
     if (options.csv) {
-        snprintf(text, sizeof text, "%02u/%02u/%04u %02u:%02u:%02u.%03u", t.wMonth, t.wDay, t.wYear, t.wHour,
-                 t.wMinute, t.wSecond, t.wMilliseconds);
+        snprintf(text, sizeof text, "%02u/%02u/%04u %02u:%02u:%02u.%03u", t.wMonth, t.wDay, t.wYear,
+                 t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
     } else {
-        snprintf(text, sizeof text, "%04u-%02u-%02u%c%02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay,
-                 options.json ? 'T' : ' ', t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+        snprintf(text, sizeof text, "%04u-%02u-%02u%c%02u:%02u:%02u.%03u", t.wYear, t.wMonth,
+                 t.wDay, options.json ? 'T' : ' ', t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
     }
     return text;
 }
@@ -43,8 +43,8 @@ std::string TimeZoneCell() {
     if (which == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
     const int units = static_cast<int>(wcsnlen(zone.StandardName, ARRAYSIZE(zone.StandardName)));
     std::string name(static_cast<size_t>(units) * 3, '\0');
-    name.resize(static_cast<size_t>(
-        WideCharToMultiByte(CP_UTF8, 0, zone.StandardName, units, &name[0], units * 3, nullptr, nullptr)));
+    name.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, zone.StandardName, units,
+                                                        &name[0], units * 3, nullptr, nullptr)));
     return "(PDH-CSV 4.0) (" + name + ")(" + std::to_string(bias) + ")";
 }
 
@@ -65,28 +65,33 @@ std::vector<std::string> Columns(const Options& options, const std::vector<std::
     }
     std::string instance;
     for (size_t i = 1; i < words.size(); ++i) instance += (i > 1 ? " " : "") + words[i];
-    const std::string object = prefix + "\\" + keyword + (instance.empty() ? "" : "(" + instance + ")") + "\\";
+    const std::string object =
+        prefix + "\\" + keyword + (instance.empty() ? "" : "(" + instance + ")") + "\\";
     std::vector<std::string> columns;
     if (const std::vector<const char*>* fields = RecordFields(keyword, Result())) {
-        for (const char* field : *fields) columns.push_back((options.csv ? object : "") + (field + (field[0] == '$')));
+        for (const char* field : *fields)
+            columns.push_back((options.csv ? object : "") + (field + (field[0] == '$')));
     } else {
-        columns.push_back(options.csv ? object + "Result" : keyword + (instance.empty() ? "" : " " + instance));
+        columns.push_back(options.csv ? object + "Result"
+                                      : keyword + (instance.empty() ? "" : " " + instance));
     }
     return columns;
 }
 
 // One line of the table or the CSV: the time, then a cell a column; a
 // failed sample leaves its cells empty, so that each column stays numeric.
-void PrintRow(const Options& options, const std::string& time, const std::vector<std::string>& cells,
-              const std::vector<size_t>& widths) {
+void PrintRow(const Options& options, const std::string& time,
+              const std::vector<std::string>& cells, const std::vector<size_t>& widths) {
     std::string line = options.csv ? CsvField(time) : time;
     for (size_t i = 0; i < widths.size(); ++i) {
         const std::string cell = i < cells.size() ? cells[i] : std::string();
         if (options.csv) {
             line += "," + CsvField(cell);
         } else {
-            line += "  " + (i + 1 < widths.size() ? cell + std::string(widths[i] - std::min(widths[i], cell.size()), ' ')
-                                                  : cell);
+            line +=
+                "  " + (i + 1 < widths.size()
+                            ? cell + std::string(widths[i] - std::min(widths[i], cell.size()), ' ')
+                            : cell);
         }
     }
     Print(stdout, "%s\n", line.c_str());
@@ -110,7 +115,8 @@ int Sample(Extender& ext, const Options& options, const std::vector<std::string>
     // overran its slot is followed at once.
     const ULONGLONG interval = static_cast<ULONGLONG>(options.everySeconds * 1000 + 0.5);
     const ULONGLONG first = GetTickCount64();
-    for (long taken = 0; !interrupted && (options.samples == 0 || taken < options.samples); ++taken) {
+    for (long taken = 0; !interrupted && (options.samples == 0 || taken < options.samples);
+         ++taken) {
         // Slept in steps, so that Ctrl+C is not kept waiting a whole interval.
         for (ULONGLONG now; !interrupted && (now = GetTickCount64()) < first + taken * interval;) {
             Sleep(static_cast<DWORD>(std::min<ULONGLONG>(50, first + taken * interval - now)));
@@ -125,14 +131,18 @@ int Sample(Extender& ext, const Options& options, const std::vector<std::string>
         if (outcome == kExitUsage) return outcome;
         const bool failed = outcome != kExitOk || result.Failed();
         if (failed && taken == 0 && DeadCounter(result)) {
-            if (options.json) Print(stdout, "{\"time\": \"%s\", %s\n", time.c_str(), Json(result, call).c_str() + 1);
+            if (options.json)
+                Print(stdout, "{\"time\": \"%s\", %s\n", time.c_str(),
+                      Json(result, call).c_str() + 1);
             Print(stderr, "vekrun: %s; nothing to sample\n", FailureLine(call, result).c_str());
             return kExitCallFailed;
         }
         if (taken == 0 && !options.json) {
             columns = Columns(options, call);
             for (const std::string& column : columns) widths.push_back(column.size());
-            PrintRow(options, options.csv ? TimeZoneCell() : std::string("time") + std::string(time.size() - 4, ' '),
+            PrintRow(options,
+                     options.csv ? TimeZoneCell()
+                                 : std::string("time") + std::string(time.size() - 4, ' '),
                      columns, widths);
         }
         if (failed) {
@@ -141,8 +151,8 @@ int Sample(Extender& ext, const Options& options, const std::vector<std::string>
         }
         if (options.json) {
             const std::string value = Json(result, call);
-            Print(stdout, "{\"time\": \"%s\", %s%s\n", time.c_str(), failed ? "" : "\"value\": ",
-                  failed ? value.c_str() + 1 : (value + "}").c_str());
+            Print(stdout, "{\"time\": \"%s\", %s%s\n", time.c_str(),
+                  failed ? "" : "\"value\": ", failed ? value.c_str() + 1 : (value + "}").c_str());
         } else {
             const bool record = !failed && RecordFields(words[0], result);
             std::vector<std::string> cells;

@@ -18,10 +18,12 @@ bool ToAnsi(const std::wstring& wide, std::string& ansi) {
     if (wide.empty()) return true;
     BOOL lost = FALSE;
     const int units = static_cast<int>(wide.size());
-    const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, nullptr, 0, nullptr, &lost);
+    const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, nullptr,
+                                          0, nullptr, &lost);
     if (bytes <= 0 || lost) return false;
     ansi.assign(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, &ansi[0], bytes, nullptr, &lost);
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, &ansi[0], bytes, nullptr,
+                        &lost);
     return !lost;
 }
 
@@ -30,10 +32,12 @@ bool FromUtf8(const std::string& bytes, std::wstring& wide) {
     wide.clear();
     if (bytes.empty()) return true;
     const int size = static_cast<int>(bytes.size());
-    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+    const int units =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
     if (units <= 0) return false;
     wide.assign(static_cast<size_t>(units), L'\0');
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, &wide[0], units) == units;
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, &wide[0],
+                               units) == units;
 }
 
 // Text without a byte-order mark is UTF-8 when its bytes are UTF-8 and not
@@ -77,13 +81,17 @@ std::string Lines(const std::string& data, std::vector<Line>& lines) {
     size_t start = 0;
     const Encoding encoding = ByteOrderMark(data, start);
     if (encoding == Encoding::kAnsi || encoding == Encoding::kUtf8) {
-        if (data.find('\0') != std::string::npos) return "a binary file, not a script (it holds NUL bytes)";
-        for (const std::string& raw : SplitText(data.substr(start), '\n')) lines.push_back(Decode(raw, encoding));
+        if (data.find('\0') != std::string::npos)
+            return "a binary file, not a script (it holds NUL bytes)";
+        for (const std::string& raw : SplitText(data.substr(start), '\n'))
+            lines.push_back(Decode(raw, encoding));
     } else {
         std::wstring wide;
         for (size_t i = start; i + 1 < data.size(); i += 2) {
-            const unsigned char a = static_cast<unsigned char>(data[i]), b = static_cast<unsigned char>(data[i + 1]);
-            wide += static_cast<wchar_t>(encoding == Encoding::kUtf16Le ? a | (b << 8) : (a << 8) | b);
+            const unsigned char a = static_cast<unsigned char>(data[i]),
+                                b = static_cast<unsigned char>(data[i + 1]);
+            wide +=
+                static_cast<wchar_t>(encoding == Encoding::kUtf16Le ? a | (b << 8) : (a << 8) | b);
         }
         size_t from = 0;
         for (size_t to; from <= wide.size(); from = to + 1) {
@@ -92,13 +100,15 @@ std::string Lines(const std::string& data, std::vector<Line>& lines) {
             std::wstring raw = wide.substr(from, to - from);
             if (!raw.empty() && raw.back() == L'\r') raw.pop_back();
             Line line;
-            if (!ToAnsi(raw, line.text)) line.problem = "the line cannot be read in the ANSI code page";
+            if (!ToAnsi(raw, line.text))
+                line.problem = "the line cannot be read in the ANSI code page";
             lines.push_back(line);
         }
         // Half a unit at the end: the last line is not whole.
         if ((data.size() - start) % 2) lines.back().problem = "the line ends in half a character";
     }
-    if (!lines.empty() && lines.back().problem.empty() && lines.back().text.empty()) lines.pop_back();
+    if (!lines.empty() && lines.back().problem.empty() && lines.back().text.empty())
+        lines.pop_back();
     return std::string();
 }
 
@@ -153,8 +163,8 @@ struct RunState {
 };
 
 // Runs one line; false when the script stops there.
-bool RunLine(Extender& ext, const Options& options, const std::string& text, const std::vector<std::string>& words,
-             RunState& state) {
+bool RunLine(Extender& ext, const Options& options, const std::string& text,
+             const std::vector<std::string>& words, RunState& state) {
     // With --json every line on stdout is a result.
     if (!options.quiet) Print(options.json ? stderr : stdout, "> %s\n", text.c_str());
     Result result;
@@ -217,8 +227,8 @@ int RunStdin(Extender& ext, const Options& options) {
 int RunScript(Extender& ext, const Options& options) {
     const std::string& file = options.scriptFile;
     if (file == "-") return RunStdin(ext, options);
-    HANDLE in = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE in = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     std::string data;
     DWORD code = in == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     char buffer[65536];
@@ -229,7 +239,8 @@ int RunScript(Extender& ext, const Options& options) {
     }
     if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
     if (code != ERROR_SUCCESS) {
-        return UsageProblem(options, "cannot read " + file + " (" + CodeText(static_cast<int32_t>(code), file) + ")");
+        return UsageProblem(options, "cannot read " + file + " (" +
+                                         CodeText(static_cast<int32_t>(code), file) + ")");
     }
     std::vector<Line> lines;
     std::string problem = Lines(data, lines);
@@ -241,7 +252,8 @@ int RunScript(Extender& ext, const Options& options) {
     bool afterCall = false;
     for (size_t i = 0; i < lines.size(); ++i) {
         problem = LineProblem(ext, options, lines[i], calls[i], afterCall);
-        if (!problem.empty()) return UsageProblem(options, file + ":" + std::to_string(i + 1) + ": " + problem);
+        if (!problem.empty())
+            return UsageProblem(options, file + ":" + std::to_string(i + 1) + ": " + problem);
         afterCall = afterCall || !calls[i].empty();
     }
     RunState state;

@@ -36,7 +36,8 @@ struct Options {
     bool quiet = false;
     double everySeconds = 0;  // 0: one call
     long samples = 0;         // 0: until Ctrl+C
-    std::vector<std::string> words;  // the keyword and its arguments (with --help, the keyword asked about)
+    std::vector<std::string>
+        words;  // the keyword and its arguments (with --help, the keyword asked about)
 };
 
 // ---- Text out (console.cpp) ----------------------------------------------
@@ -93,8 +94,8 @@ void Unload(Extender& ext);
 // What is wrong with a call before it is made (no such keyword, a wrong
 // argument count, an argument that is no number where one goes), or empty.
 // $PID and, when `last` is given, $LAST are put in first.
-std::string CallProblem(const Extender& ext, const Options& options, std::vector<std::string>& words,
-                        const std::string* last = nullptr);
+std::string CallProblem(const Extender& ext, const Options& options,
+                        std::vector<std::string>& words, const std::string* last = nullptr);
 // Makes the call the words name: kExitOk with `result` filled, or an exit
 // status (a usage problem, said; a cancelled dialog). After a failure the
 // kept code is read, unless --raw asks for the extender's calls alone.
@@ -117,8 +118,8 @@ std::string FailureLine(const std::vector<std::string>& words, const Result& res
 
 std::vector<std::string> SplitText(const std::string& text, char separator);
 // One call, printed as the options say; its exit status.
-int Call(Extender& ext, const Options& options, std::vector<std::string> words, const std::string* last = nullptr,
-         Result* kept = nullptr);
+int Call(Extender& ext, const Options& options, std::vector<std::string> words,
+         const std::string* last = nullptr, Result* kept = nullptr);
 // A result as one JSON value; a failure as an object with its message, code
 // and reason.
 std::string Json(const Result& result, const std::vector<std::string>& words);
@@ -130,8 +131,8 @@ void PrintKeywords(const Extender& ext, const Options& options);
 // ---- What vekrun knows of each keyword (keyword_help.cpp) -----------------
 
 struct KeywordHelp {
-    const char* name;      // as the reference spells it
-    const char* args;      // the arguments' names, blank-separated
+    const char* name;  // as the reference spells it
+    const char* args;  // the arguments' names, blank-separated
     const char* result;
     const char* messages;
 };
