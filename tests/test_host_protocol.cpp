@@ -74,11 +74,36 @@ FARPROC WINAPI RecordResolve(HMODULE module, LPCSTR name) {
 
 }  // namespace
 
+namespace {
+
+decltype(&LoadLibraryExA) realLoadEx;
+std::string loads;  // each library asked for, with its flags
+DWORD refusal;      // what LOAD_LIBRARY_SEARCH_SYSTEM32 is refused with (0: taken),
+const char* refused;  // for this library alone (null: every one)
+UINT folderLength;  // of the system folder served: 0 fails the call
+UINT WINAPI ServeFolder(LPSTR folder, UINT size) {
+    if (folderLength == 0 || size <= folderLength) return folderLength ? folderLength + 1 : 0;
+    return strcpy(folder, ("C:\\" + std::string(folderLength - 3, 'f')).c_str()), folderLength;
+}
+HMODULE WINAPI RecordLoad(LPCSTR name, HANDLE file, DWORD flags) {
+    loads += std::string(name) + " " + std::to_string(flags) + "\n";
+    const bool refuse = refusal && flags == LOAD_LIBRARY_SEARCH_SYSTEM32 && (!refused || lstrcmpiA(name, refused) == 0);
+    return refuse ? (SetLastError(refusal), nullptr) : realLoadEx(name, file, flags);
+}
+
+// Every fake as a test starts: a table stopped by an assertion leaves nothing behind.
+class Initialise : public ::testing::Test {
+protected:
+    void SetUp() override { resolved.clear(); loads.clear(); refusal = 0; refused = nullptr; folderLength = 0; }
+};
+
+}  // namespace
+
 // Each optional entry point by name, in order; one missing from the
 // all-present test raises missingApi for all (208 and 211), while the two
 // outside it fail only their own callers. The flag never clears, so each
 // row loads the extender afresh.
-TEST(Initialise, EveryOptionalEntryPointIsResolvedAndTested) {
+TEST_F(Initialise, EveryOptionalEntryPointIsResolvedAndTested) {
     {
         Host host;
         rig::Patch resolve(host.Module(), "KERNEL32.dll", "GetProcAddress", RecordResolve, &realResolve);
@@ -126,24 +151,6 @@ TEST(Initialise, EveryOptionalEntryPointIsResolvedAndTested) {
     }
 }
 
-namespace {
-
-decltype(&LoadLibraryExA) realLoadEx;
-std::string loads;  // each library asked for, with its flags
-DWORD refusal;      // what LOAD_LIBRARY_SEARCH_SYSTEM32 is refused with (0: taken),
-const char* refused;  // for this library alone (null: every one)
-UINT folderLength;  // of the system folder served: 0 fails the call
-UINT WINAPI ServeFolder(LPSTR folder, UINT size) {
-    if (folderLength == 0 || size <= folderLength) return folderLength ? folderLength + 1 : 0;
-    return strcpy(folder, ("C:\\" + std::string(folderLength - 3, 'f')).c_str()), folderLength;
-}
-HMODULE WINAPI RecordLoad(LPCSTR name, HANDLE file, DWORD flags) {
-    loads += std::string(name) + " " + std::to_string(flags) + "\n";
-    const bool refuse = refusal && flags == LOAD_LIBRARY_SEARCH_SYSTEM32 && (!refused || lstrcmpiA(name, refused) == 0);
-    return refuse ? (SetLastError(refusal), nullptr) : realLoadEx(name, file, flags);
-}
-
-}  // namespace
 
 // PSAPI, PDH and, when a failure is logged, the shell folder's library come
 // from the system folder alone: with LOAD_LIBRARY_SEARCH_SYSTEM32 (2048)
@@ -151,7 +158,7 @@ HMODULE WINAPI RecordLoad(LPCSTR name, HANDLE file, DWORD flags) {
 // full path (LOAD_WITH_ALTERED_SEARCH_PATH, 8); never by a bare name, which
 // the search path would find beside the host first. A library that is not
 // there fails its own functions' gates alone (207, 230), the other's go on.
-TEST(Initialise, SystemLibrariesComeFromTheSystemFolderAlone) {
+TEST_F(Initialise, SystemLibrariesComeFromTheSystemFolderAlone) {
     char folder[MAX_PATH];
     const std::string sys = std::string(folder, GetSystemDirectoryA(folder, MAX_PATH)) + "\\";
     const auto both = [&sys](const char* dll) { return std::string(dll) + " 2048\n" + sys + dll + " 8\n"; };
@@ -191,14 +198,12 @@ TEST(Initialise, SystemLibrariesComeFromTheSystemFolderAlone) {
         for (int id : {kGetData, kBrowseCntrs, kRemoteConn, kParseCntrPath}) EXPECT_TRUE(!noPdh || host.Text(id, {"x", "0"}) == "230:  Could not load PDH.DLL") << id;
         host.Terminate();
     }
-    refusal = 0;
-    refused = nullptr;
 }
 
 // A host older than 1004 is refused and loads nothing; the version is
 // compared unsigned. Then a hundred rounds of initialise, initialise again, a
 // call and terminate.
-TEST(Initialise, RepeatedInitialiseAndTerminateLeaveNoModuleBehind) {
+TEST_F(Initialise, RepeatedInitialiseAndTerminateLeaveNoModuleBehind) {
     Host host;
     ASSERT_TRUE(host.Loaded());
     char refusal[64];
