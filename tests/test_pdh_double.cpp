@@ -216,6 +216,7 @@ TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
         {[](Script& s) { s.remove = St(PDH_INVALID_HANDLE); s.close = St(PDH_INVALID_ARGUMENT); }, kBrowsePath, k210, PDH_INVALID_HANDLE, "", released},
         {[](Script& s) { s.remove = St(PDH_INVALID_HANDLE); s.close = St(PDH_INVALID_ARGUMENT); }, kBrowseValue, k210, PDH_INVALID_ARGUMENT, "", released},
         {[](Script& s) { s.collect[0] = St(PDH_NO_DATA); s.close = St(PDH_INVALID_HANDLE); }, kBrowseValue, k210, PDH_INVALID_HANDLE, "", released},
+        {[](Script& s) { s.collect[0] = St(PDH_NO_DATA); s.remove = St(PDH_INVALID_HANDLE); s.close = St(PDH_INVALID_ARGUMENT); }, kBrowseValue, k210, PDH_INVALID_HANDLE, "", released},  // after a failure the removal's code wins
         {[](Script& s) { s.collect[0] = St(PDH_NO_DATA); s.close = St(PDH_INVALID_HANDLE); }, kData, "220: tCollectData failed", PDH_NO_DATA, "", released},
         // Path parsing: the size query, then the parse only after a good one.
         {[](Script& s) { s.parse = St(PDH_INVALID_ARGUMENT); }, kParse, "205: Invalid parameter type. ", PDH_INVALID_ARGUMENT, "", kTwice},
