@@ -59,7 +59,6 @@ TEST_F(Counters, EachPathAndFormatGivesItsMessageOrItsType) {
         {"\\System\\No Such Counter", "2", k223}, {"no backslash", "abc", k223}, {"", "0", k223},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         Outcome o = host.Call(kGetData, {row.path, row.flag});
         EXPECT_EQ(o.status == 0 ? "" : o.text, row.text) << row.path << " " << row.flag;
         if (row.type) EXPECT_EQ(o.type, row.type) << row.path << " " << row.flag;

@@ -366,7 +366,6 @@ TEST_F(WithDouble, BrowseModeOneTakesOneSample) {
         rig::Patch locale(host.Module(), "msvcrt.dll", "localeconv", ServeLocale);
         ASSERT_TRUE(locale.Active());
         for (const auto& row : rows) {
-            SCOPED_TRACE(testing::Message() << "row " << &row - rows);
             s->doubleValue = row.value;
             EXPECT_EQ(Browse("1", "1").text, row.text) << row.value << " with " << symbol;
         }
@@ -445,7 +444,6 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_REFUSE_LOAD", "1", doctor, 1, "~libraries         PROBLEM: PDH.DLL cannot be loaded: \n" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 230:  Could not load PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n", ""},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         SetEnvironmentVariableA(row.variable, row.value);
         std::string out, err;
         EXPECT_EQ(test::Run("\"" + copy + "\" --dll \"" + Directory() + "vekproc.dll\"" + row.args, &out, &err), row.exit) << err;

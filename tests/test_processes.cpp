@@ -417,7 +417,6 @@ TEST_F(Processes, CountProcAsksAgainUntilTheArrayHasRoom) {
         {0, "200: tListProc Failed.", {1024}},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         servedProcesses = row.processes;
         arraySizes.clear();
         Outcome o = host.Call(kCountProc);
@@ -578,7 +577,6 @@ TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
         {kSetPriority, {"99999999", "100"}, 0, 0, "512 ", k201, 87},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         openInherit = TRUE;
         openError = row.error;
         limitedError = row.limited;

@@ -176,10 +176,9 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--json tListMod $PID 0", 0, "~[{\"path\": " + selfJson + ", \"module\": $MODULE}, ", ""},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         const std::string args = Fill(row.args, pid, module);
         std::string out, err;
-        SCOPED_TRACE(args);
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows << ": " << args);
         EXPECT_EQ(Vekrun(args, &out, &err, row.in.empty() ? nullptr : &row.in), row.exit) << out << err;
         out = Lines(out);
         err = Lines(err);

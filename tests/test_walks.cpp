@@ -112,7 +112,6 @@ TEST(CounterNames, TheFirstMatchWithinTheCapacitiesAndTheBytesWins) {
         {std::string(1, '\0'), "Process", 256, ""},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         char index[257];
         memset(index, 'G', sizeof index);
         EXPECT_EQ(Lookup(row.list, row.name, index, row.capacity), row.index[0] ? 1 : 0) << row.name << " " << row.capacity;
