@@ -152,13 +152,9 @@ int tGetData(KeywordCall& call) {
     // Outside the loader's all-present test: never call a missing entry.
     if (apiTable.PdhGetCounterInfoA == nullptr) return kMsgOldPdh;
 
-    const char* pathArg = ArgText(call, 0);
-    const size_t pathLength = strnlen(pathArg, kCounterPathCapacity);
-    if (pathLength >= kCounterPathCapacity) {
-        return FailWithCode(kMsgInvalidCounterName, PDH_CSTATUS_BAD_COUNTERNAME);
-    }
     char path[kCounterPathCapacity];
-    memcpy(path, pathArg, pathLength + 1);
+    if (!CopyCounterPath(call, path))
+        return FailWithCode(kMsgInvalidCounterName, PDH_CSTATUS_BAD_COUNTERNAME);
 
     Sample sample = {};
     PDH_COUNTER_INFO_A info;

@@ -28,13 +28,8 @@ int tParseCntrPath(KeywordCall& call) {
     // Outside the loader's all-present test: never call a missing entry.
     if (apiTable.PdhParseCounterPathA == nullptr) return kMsgOldPdh;
 
-    const char* pathArg = ArgText(call, 0);
-    const size_t pathLength = strnlen(pathArg, kCounterPathCapacity);
-    if (pathLength >= kCounterPathCapacity) {
-        return FailWithCode(kMsgInvalidCounterName, PDH_INVALID_PATH);
-    }
     char path[kCounterPathCapacity];
-    memcpy(path, pathArg, pathLength + 1);
+    if (!CopyCounterPath(call, path)) return FailWithCode(kMsgInvalidCounterName, PDH_INVALID_PATH);
 
     DWORD size = 0;
     PDH_STATUS status = apiTable.PdhParseCounterPathA(path, nullptr, &size, 0);

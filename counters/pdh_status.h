@@ -1,7 +1,9 @@
-// PDH status codes as PDH_STATUS values (pdhmsg.h spells them as DWORDs).
+// What the counter functions share: PDH statuses as PDH_STATUS values
+// (pdhmsg.h spells them as DWORDs), the path bound and the value written.
 #pragma once
 
 #include <pdhmsg.h>
+#include <string.h>
 
 #include "keyword_call.h"
 #include "messages.h"
@@ -13,6 +15,16 @@ inline bool Is(PDH_STATUS status, DWORD code) { return static_cast<DWORD>(status
 
 // Any path PDH accepts fits; a longer argument is refused before PDH sees it.
 constexpr size_t kCounterPathCapacity = PDH_MAX_COUNTER_PATH + 1;
+
+// The first argument, a counter path, copied into `path`; false, with
+// nothing copied, when it would not fit. The caller names the code kept.
+inline bool CopyCounterPath(const KeywordCall& call, char (&path)[kCounterPathCapacity]) {
+    const char* pathArg = ArgText(call, 0);
+    const size_t pathLength = strnlen(pathArg, kCounterPathCapacity);
+    if (pathLength >= kCounterPathCapacity) return false;
+    memcpy(path, pathArg, pathLength + 1);
+    return true;
+}
 
 // A sampled value as both counter keywords give it: the integer for
 // format 0, the decimal text for format 1.

@@ -163,20 +163,25 @@ void Unload(Extender& ext) {
     if (ext.module) FreeLibrary(ext.module);
 }
 
+const KeywordEntry* FindKeyword(const Extender& ext, const std::string& word) {
+    const std::string name = Lower(word);
+    for (const KeywordEntry& entry : ext.keywords) {
+        if (name == entry.name) return &entry;
+    }
+    return nullptr;
+}
+
 std::string CallProblem(const Extender& ext, const Options& options,
                         std::vector<std::string>& words, const std::string* last) {
     for (std::string& word : words) {
-        if (Lower(word) == "$pid") word = std::to_string(GetCurrentProcessId());
-        if (Lower(word) == "$last") {
+        const std::string lower = Lower(word);
+        if (lower == "$pid") word = std::to_string(GetCurrentProcessId());
+        if (lower == "$last") {
             if (!last) return "$LAST stands for the previous call's result, and there is none";
             word = *last;
         }
     }
-    const std::string name = Lower(words[0]);
-    const KeywordEntry* keyword = nullptr;
-    for (const KeywordEntry& entry : ext.keywords) {
-        if (name == entry.name) keyword = &entry;
-    }
+    const KeywordEntry* keyword = FindKeyword(ext, words[0]);
     if (!keyword) return "no keyword '" + words[0] + "' (vekrun --keywords lists them)";
     if (options.raw) return std::string();
     const size_t given = words.size() - 1;
@@ -189,7 +194,7 @@ std::string CallProblem(const Extender& ext, const Options& options,
         return std::string(keyword->name) + " takes " + std::to_string(count) +
                (count == 1 ? " argument, not " : " arguments, not ") + std::to_string(given);
     }
-    const KeywordHelp* help = FindHelp(name);
+    const KeywordHelp* help = FindHelp(words[0]);
     for (size_t i = 0; i < given; ++i) {
         const std::string problem = ArgumentProblem(ArgumentName(help, i).c_str(), words[i + 1]);
         if (!problem.empty()) return problem;
@@ -202,11 +207,7 @@ int Invoke(Extender& ext, const Options& options, std::vector<std::string>& word
     result = Result();
     const std::string problem = CallProblem(ext, options, words, last);
     if (!problem.empty()) return UsageProblem(options, problem);
-    const std::string name = Lower(words[0]);
-    const KeywordEntry* keyword = nullptr;
-    for (const KeywordEntry& entry : ext.keywords) {
-        if (name == entry.name) keyword = &entry;
-    }
+    const KeywordEntry* keyword = FindKeyword(ext, words[0]);  // CallProblem found it
     if (keyword->kind == kKindConstant) {
         result.calls = 1;
         result.type = kResultInteger;
@@ -235,7 +236,7 @@ int Invoke(Extender& ext, const Options& options, std::vector<std::string>& word
     }
     // Each vekrun is a process of its own, so the code a failure kept is read
     // at once or never (reading clears it); --raw makes the extender's calls alone.
-    if (result.Failed() && !options.raw && name != "tgetlasterror") {
+    if (result.Failed() && !options.raw && std::string(keyword->name) != "tgetlasterror") {
         std::vector<std::string> ask = {"tGetLastError"};
         Result kept;
         Options plain;

@@ -139,12 +139,12 @@ enum class Opt {
     kVersion,
     kHelp
 };
-struct OptionSpec {
+struct OptionRow {
     const char* names;  // blank-separated
     Opt id;
     const char* missing;  // for an option that takes a value: the problem without one
 };
-const OptionSpec kOptions[] = {
+const OptionRow kOptions[] = {
     {"--dll", Opt::kDll, "--dll needs the extender's path"},
     {"--host-version", Opt::kHostVersion, "--host-version needs a number"},
     {"--list", Opt::kList, nullptr},
@@ -163,10 +163,10 @@ const OptionSpec kOptions[] = {
     {"--help -h -? /?", Opt::kHelp, nullptr},
 };
 
-const OptionSpec* FindOption(const std::string& name) {
-    for (const OptionSpec& spec : kOptions) {
-        for (const std::string& alias : SplitText(spec.names, ' ')) {
-            if (alias == name) return &spec;
+const OptionRow* FindOption(const std::string& name) {
+    for (const OptionRow& option : kOptions) {
+        for (const std::string& alias : SplitText(option.names, ' ')) {
+            if (alias == name) return &option;
         }
     }
     return nullptr;
@@ -210,24 +210,24 @@ int ParseOptions(int argc, char** argv, Options& options) {
         }
         const size_t equals = arg.compare(0, 2, "--") == 0 ? arg.find('=') : std::string::npos;
         const std::string name = arg.substr(0, equals);
-        const OptionSpec* spec = FindOption(name);
-        if (!spec) {
+        const OptionRow* option = FindOption(name);
+        if (!option) {
             fail("unknown option " + name);
             continue;
         }
         const char* given = nullptr;
-        if (spec->missing && equals != std::string::npos) {
+        if (option->missing && equals != std::string::npos) {
             given = argv[i] + equals + 1;
-        } else if (spec->missing && i + 1 < argc) {
+        } else if (option->missing && i + 1 < argc) {
             given = argv[++i];
-        } else if (spec->missing) {
-            fail(spec->missing);
+        } else if (option->missing) {
+            fail(option->missing);
             continue;
         } else if (equals != std::string::npos) {
             fail(name + " takes no value");
         }
         char* end = nullptr;
-        switch (spec->id) {
+        switch (option->id) {
             case Opt::kHelp: setAction(Action::kHelp); break;
             case Opt::kVersion: setAction(Action::kVersion); break;
             case Opt::kDll: options.dllPath = given; break;

@@ -104,6 +104,14 @@ bool DeadCounter(const Result& result) {
     return id == 222 || id == 223 || id == 227 || id == 231;
 }
 
+// A sample as one JSON object: its time, then its value or its failure's fields.
+std::string JsonSample(const std::string& time, const Result& result,
+                       const std::vector<std::string>& call, bool failed) {
+    const std::string value = Json(result, call);
+    return "{\"time\": \"" + time + "\", " +
+           (failed ? value.substr(1) : "\"value\": " + value + "}");
+}
+
 }  // namespace
 
 int Sample(Extender& ext, const Options& options, const std::vector<std::string>& words) {
@@ -131,9 +139,7 @@ int Sample(Extender& ext, const Options& options, const std::vector<std::string>
         if (outcome == kExitUsage) return outcome;
         const bool failed = outcome != kExitOk || result.Failed();
         if (failed && taken == 0 && DeadCounter(result)) {
-            if (options.json)
-                Print(stdout, "{\"time\": \"%s\", %s\n", time.c_str(),
-                      Json(result, call).c_str() + 1);
+            if (options.json) Print(stdout, "%s\n", JsonSample(time, result, call, true).c_str());
             Print(stderr, "vekrun: %s; nothing to sample\n", FailureLine(call, result).c_str());
             return kExitCallFailed;
         }
@@ -150,9 +156,7 @@ int Sample(Extender& ext, const Options& options, const std::vector<std::string>
             Print(stderr, "%s %s\n", time.c_str(), FailureLine(call, result).c_str());
         }
         if (options.json) {
-            const std::string value = Json(result, call);
-            Print(stdout, "{\"time\": \"%s\", %s%s\n", time.c_str(),
-                  failed ? "" : "\"value\": ", failed ? value.c_str() + 1 : (value + "}").c_str());
+            Print(stdout, "%s\n", JsonSample(time, result, call, failed).c_str());
         } else {
             const bool record = !failed && RecordFields(words[0], result);
             std::vector<std::string> cells;

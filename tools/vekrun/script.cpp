@@ -60,6 +60,8 @@ Encoding ByteOrderMark(const std::string& data, size_t& start) {
     return Guess(data);
 }
 
+constexpr char kUnreadable[] = "the line cannot be read in the ANSI code page";
+
 // A line as ANSI text, or the reason it cannot be read.
 struct Line {
     std::string text;
@@ -71,7 +73,7 @@ Line Decode(std::string bytes, Encoding encoding) {
     Line line = {bytes, ""};
     std::wstring wide;
     if (encoding == Encoding::kUtf8 && !(FromUtf8(bytes, wide) && ToAnsi(wide, line.text))) {
-        line.problem = "the line cannot be read in the ANSI code page";
+        line.problem = kUnreadable;
     }
     return line;
 }
@@ -100,8 +102,7 @@ std::string Lines(const std::string& data, std::vector<Line>& lines) {
             std::wstring raw = wide.substr(from, to - from);
             if (!raw.empty() && raw.back() == L'\r') raw.pop_back();
             Line line;
-            if (!ToAnsi(raw, line.text))
-                line.problem = "the line cannot be read in the ANSI code page";
+            if (!ToAnsi(raw, line.text)) line.problem = kUnreadable;
             lines.push_back(line);
         }
         // Half a unit at the end: the last line is not whole.

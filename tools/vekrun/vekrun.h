@@ -91,6 +91,8 @@ struct Result {
 // JSON too with --json).
 bool Load(Extender& ext, const Options& options);
 void Unload(Extender& ext);
+// The extender's keyword of that name, in any case; null when it has none.
+const vek::KeywordEntry* FindKeyword(const Extender& ext, const std::string& word);
 // What is wrong with a call before it is made (no such keyword, a wrong
 // argument count, an argument that is no number where one goes), or empty.
 // $PID and, when `last` is given, $LAST are put in first.
