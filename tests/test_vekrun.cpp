@@ -157,11 +157,13 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--script -", 64, "> tVersion\n44017\n", "~stdin:2: no keyword 'bogus'", "", "tVersion\nbogus\ntVersion\n"},
         {"--script -", 1, "> tGetData \"\\caf\xE9\" 0\n", "~", "", "tGetData \"\\caf\xC3\xA9\" 0\n"},
         {"--script -", 64, "", "~stdin:1: no keyword '\xE9'", "", "\xE9\n"},  // not UTF-8: ANSI
+        {"--script -", 0, "> tVersion\n44017\n", "", "", Utf16("tVersion\r\n", false)},
         // Sampling: a failing sample's cells are empty, its reason on stderr; the columns are counter
         // paths; a counter that is not there ends the run at once.
         {"--every 0.05 --samples 1 --csv tGetData \"\\System\\System Up Time\" 0", 0, "~\",\"\\\\$HOST\\System\\System Up Time\"\n", ""},
         {"--raw --every 0.05 --samples 2 --csv tCloseProc \xE9", 1, "~\",\"\\\\$HOST\\tCloseProc(\xC3\xA9)\\Result\"\n\"", "~ tCloseProc \xE9: 229: tCloseProc failed.\n"},
         {"--every 0.05 --samples 2 --csv tCloseProc 0", 1, "~\",\"\"\n", "~: 229: tCloseProc failed. (error 6"},
+        {"--json --every 0.05 tGetData \\Nothing\\Turns 0", 1, "~{\"time\": \"20", "~; nothing to sample\n"},
         {"--raw --every 0.05 tGetData", 1, "", "vekrun: tGetData: 223: The specified counter was not found.; nothing to sample\n"},
         {"--every 0.05 tGetData \\Nothing\\Turns 0", 1, "", "vekrun: tGetData \\Nothing\\Turns 0: 223: The specified counter was not found. (PDH status 0xC0000BB9); nothing to sample\n"},
         {"--doctor", 1, "~counter names     PROBLEM: the English counter-name list (2 names) lacks \"Process\"", ""},
