@@ -138,9 +138,13 @@ bool IsUnsignedNumber(const std::string& text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos && (text.size() == 1 || text[0] != '0');
 }
 
-namespace {
+bool Start(std::string commandLine, PROCESS_INFORMATION* child, HANDLE in, HANDLE out, HANDLE err) {
+    STARTUPINFOA startup = {sizeof startup};
+    startup.dwFlags = out ? STARTF_USESTDHANDLES : 0;
+    startup.hStdInput = in, startup.hStdOutput = out, startup.hStdError = err;
+    return CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, child);
+}
 
-// What a pipe holds now, appended; false when it holds nothing.
 bool ReadWaiting(HANDLE pipe, std::string* into) {
     char buffer[4096];
     DWORD got = 0;
@@ -149,8 +153,6 @@ bool ReadWaiting(HANDLE pipe, std::string* into) {
     if (into) into->append(buffer, got);
     return true;
 }
-
-}  // namespace
 
 DWORD Run(const std::string& commandLine, std::string* out, std::string* err, const std::string* in) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -164,16 +166,8 @@ DWORD Run(const std::string& commandLine, std::string* out, std::string* err, co
     CreatePipe(&errRead, &errWrite, &inherit, 0);
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inRead;
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errWrite;
     PROCESS_INFORMATION info = {};
-    std::string line = commandLine;
-    BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                  &startup, &info);
+    const bool started = Start(commandLine, &info, inRead, outWrite, errWrite);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     if (inWrite) CloseHandle(inRead);
@@ -231,11 +225,7 @@ Sleeper::Sleeper() {
     const std::string name =
         "vek-sleeper-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
     HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    std::string line = "\"" + Directory() + "sleeper.exe\" " + name;
-    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &info_)) {
+    if (Start("\"" + Directory() + "sleeper.exe\" " + name, &info_)) {
         HANDLE either[2] = {ready, info_.hProcess};
         WaitForMultipleObjects(2, either, FALSE, INFINITE);
     }

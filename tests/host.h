@@ -85,6 +85,11 @@ bool Save(const std::string& path, const std::string& text);  // a file of these
 bool CopyBesideDouble(const std::string& copy, const std::string& settings = std::string());
 void RemoveCopy(const std::string& copy);
 
+// Starts a command line that inherits handles: with `out`, its standard handles are these three
+// (a null one: none), else the console's.
+bool Start(std::string commandLine, PROCESS_INFORMATION* child, HANDLE in = nullptr, HANDLE out = nullptr,
+           HANDLE err = nullptr);
+bool ReadWaiting(HANDLE pipe, std::string* into);  // what a pipe holds now; false when it holds nothing
 // Runs a command line, returns its exit code, with stdout and stderr; stdin is `in` when given.
 DWORD Run(const std::string& commandLine, std::string* out = nullptr, std::string* err = nullptr,
           const std::string* in = nullptr);

@@ -70,11 +70,6 @@ FARPROC WINAPI RecordResolve(HMODULE module, LPCSTR name) {
     resolved += std::string(name) + " ";
     return realResolve(module, name);
 }
-
-}  // namespace
-
-namespace {
-
 decltype(&LoadLibraryExA) realLoadEx;
 std::string loads;  // each library asked for, with its flags
 DWORD refusal;      // what LOAD_LIBRARY_SEARCH_SYSTEM32 is refused with (0: taken),
@@ -149,7 +144,6 @@ TEST_F(Initialise, EveryOptionalEntryPointIsResolvedAndTested) {
         host.Terminate();
     }
 }
-
 
 // PSAPI, PDH and, when a failure is logged, the shell folder's library come
 // from the system folder alone: with LOAD_LIBRARY_SEARCH_SYSTEM32 (2048)

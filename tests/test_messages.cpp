@@ -187,16 +187,8 @@ UINT WINAPI WindowsDirectory(LPSTR buffer, UINT size) {
     return folders.windows ? realWindowsDirectory(buffer, size) : 0;
 }
 
-std::string Windows() {
-    char path[MAX_PATH];
-    GetWindowsDirectoryA(path, MAX_PATH);
-    return path;
-}
-std::string Current() {
-    char path[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, path);
-    return path;
-}
+std::string Windows() { char path[MAX_PATH]; return std::string(path, GetWindowsDirectoryA(path, MAX_PATH)); }
+std::string Current() { char path[MAX_PATH]; return std::string(path, GetCurrentDirectoryA(MAX_PATH, path)); }
 
 }  // namespace
 

@@ -30,12 +30,6 @@ std::vector<std::string> RunAs(const std::string& version, const std::vector<std
     return lines;
 }
 
-std::string Joined(const std::vector<std::string>& lines) {
-    std::string all;
-    for (const std::string& l : lines) all += l + "\n";
-    return all;
-}
-
 }  // namespace
 
 // Each pose's whole output: the load, initialise and which libraries it
@@ -91,7 +85,7 @@ TEST(Platforms, EachWindowsVersionGivesItsWholeOutput) {
     for (const auto& row : rows) {
         for (const std::string& version : Split(row.version, ' ')) {
             const auto lines = RunAs(version, row.calls);
-            ASSERT_EQ(lines.size(), row.lines.size()) << version << "\n" << Joined(lines);
+            ASSERT_EQ(lines.size(), row.lines.size()) << version << "\n" << testing::PrintToString(lines);
             for (size_t i = 0; i < lines.size(); ++i) {
                 const std::string& want = row.lines[i];
                 const size_t compared = want.back() == '*' ? want.size() - 1 : std::string::npos;
@@ -105,9 +99,9 @@ TEST(Platforms, EachWindowsVersionGivesItsWholeOutput) {
 // list this process's modules with their identifiers.
 TEST(Platforms, Win98CountsWhatItListsAndListsModules) {
     const auto lines = RunAs("win98", {"6", "2", "4:0:2", "4:0:0"});
-    ASSERT_EQ(lines.size(), 13u) << Joined(lines);
+    ASSERT_EQ(lines.size(), 13u) << testing::PrintToString(lines);
     const auto items = Split(lines[7].substr(4), '\t');
-    EXPECT_EQ(lines[5], "6 0 " + std::to_string(items.size())) << Joined(lines);
+    EXPECT_EQ(lines[5], "6 0 " + std::to_string(items.size())) << testing::PrintToString(lines);
     bool self = false;
     for (const std::string& item : items) {
         const auto parts = Split(item, '|');

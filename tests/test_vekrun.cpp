@@ -262,28 +262,20 @@ TEST(Vekrun, StdinIsAnsweredLineByLineAndAGoneReaderEndsTheRun) {
         ASSERT_TRUE(CreatePipe(&in[0], &in[1], &inherit, 0) && CreatePipe(&out[0], &out[1], &inherit, 0) &&
                     CreatePipe(&err[0], &err[1], &inherit, 0));
         for (HANDLE own : {in[1], out[0], err[0]}) SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
-        std::string line = "\"" + Directory() + "vekrun.exe\" " + (readerGoes ? "--every 0.05 tVersion" : "--script -");
-        STARTUPINFOA start = {sizeof start};
-        start.dwFlags = STARTF_USESTDHANDLES;
-        start.hStdInput = in[0];
-        start.hStdOutput = out[1];
-        start.hStdError = err[1];
         PROCESS_INFORMATION child;
-        ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &child));
+        ASSERT_TRUE(Start("\"" + Directory() + "vekrun.exe\" " + (readerGoes ? "--every 0.05 tVersion" : "--script -"), &child,
+                          in[0], out[1], err[1]));
         for (HANDLE theirs : {in[0], out[1], err[1]}) CloseHandle(theirs);
         DWORD got = 0;
         WriteFile(in[1], "tVersion\n", 9, &got, nullptr);
         std::string shown, said;
-        char buffer[4096];
-        for (ULONGLONG end = GetTickCount64() + 10000; shown.find("44017") == std::string::npos && GetTickCount64() < end; Sleep(10)) {
-            if (PeekNamedPipe(out[0], nullptr, 0, nullptr, &got, nullptr) && got && ReadFile(out[0], buffer, sizeof buffer, &got, nullptr)) shown.append(buffer, got);
-        }
+        for (ULONGLONG end = GetTickCount64() + 10000; shown.find("44017") == std::string::npos && GetTickCount64() < end; Sleep(10)) ReadWaiting(out[0], &shown);
         EXPECT_NE(shown.find("44017"), std::string::npos) << shown;
         CloseHandle(in[1]);
         CloseHandle(out[0]);
         if (WaitForSingleObject(child.hProcess, 10000) == WAIT_TIMEOUT) TerminateProcess(child.hProcess, 999);
         EXPECT_TRUE(GetExitCodeProcess(child.hProcess, &got) && got == (readerGoes ? 1u : 0u)) << "exit " << got;
-        if (PeekNamedPipe(err[0], nullptr, 0, nullptr, &got, nullptr) && got && ReadFile(err[0], buffer, sizeof buffer, &got, nullptr)) said.assign(buffer, got);
+        ReadWaiting(err[0], &said);
         EXPECT_EQ(said.find("vekrun: the output cannot be written (error "), readerGoes ? 0u : std::string::npos) << said;
         for (HANDLE handle : {err[0], child.hProcess, child.hThread}) CloseHandle(handle);
     }
@@ -326,13 +318,8 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
         FillConsoleOutputCharacterW(screen, L' ', cells, {0, 0}, &done);
         SetConsoleCursorPosition(screen, {0, 0});
         if (row.utf8) ASSERT_TRUE(CopyBesideDouble(copy, kUtf8Setting));
-        std::string line = "\"" + copy + "\"" + row.args;
-        STARTUPINFOA start = {sizeof start};
-        start.dwFlags = row.quiet ? STARTF_USESTDHANDLES : 0;
-        start.hStdOutput = screen;
-        start.hStdError = nul;
         PROCESS_INFORMATION child;
-        ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &child));
+        ASSERT_TRUE(Start("\"" + copy + "\"" + row.args, &child, nullptr, row.quiet ? screen : nullptr, nul));
         // Ctrl+C to the console, which this test ignores, but not before the child is running.
         if (row.interrupted && WaitForSingleObject(child.hProcess, 500) == WAIT_TIMEOUT && SetConsoleCtrlHandler(nullptr, TRUE)) GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
         if (WaitForSingleObject(child.hProcess, 10000) == WAIT_TIMEOUT) TerminateProcess(child.hProcess, 999);
