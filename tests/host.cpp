@@ -225,7 +225,11 @@ Sleeper::Sleeper() {
     const std::string name =
         "vek-sleeper-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
     HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
-    if (Start("\"" + Directory() + "sleeper.exe\" " + name, &info_)) {
+    // Not through Start: a sleeper inherits none of the test's handles, so a test that dies while it
+    // runs leaves ctest no pipe to wait for.
+    STARTUPINFOA startup = {sizeof startup};
+    std::string line = "\"" + Directory() + "sleeper.exe\" " + name;
+    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_)) {
         HANDLE either[2] = {ready, info_.hProcess};
         WaitForMultipleObjects(2, either, FALSE, INFINITE);
     }
