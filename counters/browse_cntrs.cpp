@@ -81,10 +81,7 @@ int ChosenValue(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter, int32
             return value.CStatus == PDH_CSTATUS_NO_INSTANCE ? kMsgBrowseInstanceMissing
                                                             : kMsgBrowseFailed;
         }
-        if (Is(status, PDH_INVALID_ARGUMENT)) return kMsgBadArgument;
-        if (Is(status, PDH_INVALID_DATA)) return kMsgInvalidData;
-        if (Is(status, PDH_INVALID_HANDLE)) return kMsgBadCounterHandle;
-        return kMsgBrowseFailed;
+        return FormatFailureMessage(status, kMsgBrowseFailed);
     }
     // Only valid data counts here; new data is a failure too.
     if (value.CStatus != PDH_CSTATUS_VALID_DATA) {

@@ -17,13 +17,6 @@ int AddCounterMessage(PDH_STATUS status) {
     return kMsgGetDataFailed;
 }
 
-int FormatMessageFor(PDH_STATUS status, int otherMessage) {
-    if (Is(status, PDH_INVALID_ARGUMENT)) return kMsgBadArgument;
-    if (Is(status, PDH_INVALID_DATA)) return kMsgInvalidData;
-    if (Is(status, PDH_INVALID_HANDLE)) return kMsgBadCounterHandle;
-    return otherMessage;
-}
-
 // The query and counter of one call, and the counter-information block.
 struct Sample {
     PDH_HQUERY query;
@@ -122,7 +115,8 @@ int FormatValue(Sample& sample, const PDH_COUNTER_INFO_A& info, int32_t flag,
             LogLastError(static_cast<int32_t>(value.CStatus),
                          "Status of PdhGetFormattedCounterValue");
         }
-        return CleanUp(sample, FailWithStatus(FormatMessageFor(status, kMsgGetDataFailed), status));
+        return CleanUp(sample,
+                       FailWithStatus(FormatFailureMessage(status, kMsgGetDataFailed), status));
     }
     return 0;
 }

@@ -26,6 +26,15 @@ inline bool CopyCounterPath(const KeywordCall& call, char (&path)[kCounterPathCa
     return true;
 }
 
+// The message for a status PdhGetFormattedCounterValue failed with, as both
+// counter keywords give it; `otherMessage` for the rest.
+inline int FormatFailureMessage(PDH_STATUS status, int otherMessage) {
+    if (Is(status, PDH_INVALID_ARGUMENT)) return kMsgBadArgument;
+    if (Is(status, PDH_INVALID_DATA)) return kMsgInvalidData;
+    if (Is(status, PDH_INVALID_HANDLE)) return kMsgBadCounterHandle;
+    return otherMessage;
+}
+
 // A sampled value as both counter keywords give it: the integer for
 // format 0, the decimal text for format 1.
 inline void SetCounterValue(KeywordCall& call, const PDH_FMT_COUNTERVALUE& value, int32_t format) {

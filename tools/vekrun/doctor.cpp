@@ -22,6 +22,7 @@ struct Check {
 };
 
 const char kRebuild[] = "Rebuild the counter lists with 'lodctr /R' from an elevated prompt.";
+const char kRepair[] = "Repair the system files with 'sfc /scannow' from an elevated prompt.";
 
 // A keyword call for the doctor's own use: its result, or its message.
 bool Ask(Extender& ext, std::vector<std::string> words, std::string& answer) {
@@ -85,8 +86,7 @@ Check Libraries() {
     }
     if (problems.empty())
         return {"libraries", true, "PSAPI.DLL and PDH.DLL have every entry point", ""};
-    return {"libraries", false, problems,
-            "Repair the system files with 'sfc /scannow' from an elevated prompt."};
+    return {"libraries", false, problems, kRepair};
 }
 
 // Perflib\009's "Counter": pairs of index and name; the index of `name`.
@@ -193,16 +193,14 @@ Check Pdh(Extender& ext) {
         return {"pdh", false,
                 std::string(path) + " reads " + whole + " s as a whole number but " + decimal +
                     " as a decimal: this PDH stores whole numbers where decimals go, as Wine's "
-                    "does, so decimal "
-                    "reads (format 1 of tGetData and tBrowseCntrs) are wrong on this machine",
+                    "does, so decimal reads (format 1 of tGetData and tBrowseCntrs) are wrong on "
+                    "this machine",
                 "Read counters as whole numbers (format 0) here."};
     }
     const std::string& answer = whole.empty() ? decimal : whole;
     const int id = atoi(answer.c_str());
     return {"pdh", false, std::string("tGetData ") + path + ": " + answer,
-            id == 230 || id == 211
-                ? "Repair the system files with 'sfc /scannow' from an elevated prompt."
-                : kRebuild};
+            id == 230 || id == 211 ? kRepair : kRebuild};
 }
 
 Check Settings() {

@@ -48,9 +48,9 @@ std::string FormatCode(DWORD flags, HMODULE source, DWORD code, const std::strin
             }
             out += insert.empty() ? std::string("?") : insert;
         } else {
+            // %n is a line break; %% %. %! and the rest stand for their character.
             ++i;
-            out +=
-                text[i] == 'n' ? ' ' : text[i];  // %% %. %! and the rest stand for their character
+            out += text[i] == 'n' ? ' ' : text[i];
         }
     }
     while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();

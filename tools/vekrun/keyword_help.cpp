@@ -17,8 +17,7 @@ const KeywordHelp kHelp[] = {
      "209, 238, 208, 213 (run 'vekrun --doctor'), 214, 215, 239, 200"},
     {"tOpenProc", "PID MODE",
      "the integer handle of the opened process, the script's until tCloseProc; MODE 1 all access, "
-     "2 query, "
-     "3 terminate, any other read memory",
+     "2 query, 3 terminate, any other read memory",
      "209, 244, 202 (access refused), 201 (no such process, or 4,096 handles held)"},
     {"tListMod", "PID MODE",
      "a list of the process's modules: MODE 0 path|module handle, 1 path, 2 module handle",
@@ -32,9 +31,8 @@ const KeywordHelp kHelp[] = {
      "209, 207, 208, 205, 206 (no such module, or the process cannot be opened)"},
     {"tBrowseCntrs", "MODE FORMAT ARG3 ARG4 ARG5",
      "opens the counter-browse dialog: MODE 0 the chosen counter's path, 1 its value (FORMAT 0 an "
-     "integer, "
-     "1 a decimal text); ARG3 to ARG5 are not read; a cancelled dialog gives no result (exit "
-     "status 2)",
+     "integer, 1 a decimal text); ARG3 to ARG5 are not read; a cancelled dialog gives no result "
+     "(exit status 2)",
      "209, 230, 211, 203, 210, 222, 233, 224, 225, 226"},
     {"tKillProc", "HANDLE",
      "terminates the process of a handle this run's tOpenProc gave (exit code 1); the integer 1",
@@ -48,20 +46,17 @@ const KeywordHelp kHelp[] = {
     {"tGetData", "PATH FORMAT",
      "the counter's value from two samples 300 ms apart: FORMAT 0 an integer, 1 a decimal text",
      "209, 230, 211, 228, 231 (no such object), 222 (a bad path), 223 (no such counter), 227 (no "
-     "such instance), "
-     "203, 205, 220, 224, 225, 226, 221, 218, 217"},
+     "such instance), 203, 205, 220, 224, 225, 226, 221, 218, 217"},
     {"tRemoteConn", "MACHINE", "connects PDH to the machine's counters; the integer 1",
      "209, 230, 211, 235 (no such machine), 234"},
     {"tSetPriority", "PID CLASS",
      "sets the priority class (32 normal, 64 idle, 128 high, 256 realtime, 16384 below normal, "
-     "32768 above "
-     "normal); the integer 1",
+     "32768 above normal); the integer 1",
      "202, 201, 203 (no such class), 236 (refused, or realtime without the privilege)"},
     {"tGetPriority", "PID", "the integer priority class", "202, 201, 237"},
     {"tParseCntrPath", "PATH",
      "six fields separated by tabs: machine, object, instance, parent instance, instance index, "
-     "counter "
-     "(PDH_COUNTER_PATH_ELEMENTS)",
+     "counter (PDH_COUNTER_PATH_ELEMENTS)",
      "209, 230, 211, 205, 222, 245, 246"},
 };
 

@@ -14,8 +14,8 @@ int About(Extender& ext, const Options& options) {
     if (options.action == Action::kVersion) {
         if (options.json) {
             Print(stdout,
-                  "{\"vekrun\": %d, \"extender\": {\"path\": %s, \"description\": %s, \"version\": "
-                  "%d}}\n",
+                  "{\"vekrun\": %d, \"extender\": {\"path\": %s, \"description\": %s, "
+                  "\"version\": %d}}\n",
                   VEKRUN_VERSION, json::Quote(options.dllPath).c_str(),
                   json::Quote(description).c_str(), version);
         } else {
@@ -67,8 +67,7 @@ int main(int argc, char** argv) {
             if (outcome == kExitCallFailed && NamesAHandle(options.words)) {
                 Print(stderr,
                       "vekrun: a handle lives only as long as the vekrun that opened it: open and "
-                      "use it in "
-                      "one script ('tOpenProc PID 3', then 'tKillProc $LAST')\n");
+                      "use it in one script ('tOpenProc PID 3', then 'tKillProc $LAST')\n");
             }
             break;
     }

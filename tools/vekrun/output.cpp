@@ -52,8 +52,8 @@ const RecordShape kRecords[] = {
 
 // The record's fields when the result's text has them all; null otherwise
 // (a failed memory query gives an empty text, for one; a failure's message
-// is never asked about). Without a result, the shape
-// the keyword's records take.
+// is never asked about). Without a result, the shape the keyword's records
+// take.
 const std::vector<const char*>* RecordFields(const std::string& keyword, const Result& result) {
     for (const RecordShape& r : kRecords) {
         if (Lower(keyword) != r.keyword) continue;

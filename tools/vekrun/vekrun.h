@@ -36,8 +36,8 @@ struct Options {
     bool quiet = false;
     double everySeconds = 0;  // 0: one call
     long samples = 0;         // 0: until Ctrl+C
-    std::vector<std::string>
-        words;  // the keyword and its arguments (with --help, the keyword asked about)
+    // The keyword and its arguments (with --help, the keyword asked about).
+    std::vector<std::string> words;
 };
 
 // ---- Text out (console.cpp) ----------------------------------------------
