@@ -114,6 +114,8 @@ bool WindowStationVisible() {
 
 int tBrowseCntrs(KeywordCall& call) {
     if (int failure = CheckPdh()) return failure;
+    // Absent where it is Wine's stub, whose call would end the host.
+    if (apiTable.PdhBrowseCountersA == nullptr) return kMsgOldPdh;
     const int32_t mode = TextToInt32(ArgText(call, 0));
     const int32_t format = TextToInt32(ArgText(call, 1));
     if ((mode != 0 && mode != 1) || (format != 0 && format != 1)) return kMsgInvalidFlags;

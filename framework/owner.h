@@ -9,7 +9,7 @@ namespace vek {
 // of WIL's unique_any: Owner<HKEY, RegCloseKey> key; ... RegOpenKeyExA(...,
 // key.Put()). Releases whose statuses a keyword reports, in an order it
 // reports them, stay spelled out where they happen.
-template <typename T, auto Release>
+template <typename T, auto Free>
 class Owner {
 public:
     Owner() = default;
@@ -23,8 +23,14 @@ public:
         Reset();
         return &value_;
     }
+    // Hands the resource over: the caller releases it from here.
+    T Release() {
+        T value = value_;
+        value_ = T{};
+        return value;
+    }
     void Reset() {
-        if (value_ != T{}) Release(value_);
+        if (value_ != T{}) Free(value_);
         value_ = T{};
     }
 
@@ -37,5 +43,7 @@ inline void CloseValidHandle(HANDLE handle) {
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
 }
 using HandleGuard = Owner<HANDLE, CloseValidHandle>;
+
+inline void FreeProcessHeapBlock(void* block) { HeapFree(GetProcessHeap(), 0, block); }
 
 }  // namespace vek

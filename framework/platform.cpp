@@ -18,6 +18,11 @@ bool Resolve(HMODULE module, const char* name, Fn& entry) {
     return entry != nullptr;
 }
 
+template <typename Fn>
+void ForgetInsideImage(HMODULE module, Fn& entry) {
+    if (InsideImage(module, reinterpret_cast<const void*>(entry))) entry = nullptr;
+}
+
 void LoadToolhelp() {
     apiTable.toolhelpModule = LoadSystemLibrary("Kernel32.DLL");
     if (apiTable.toolhelpModule == nullptr) return;
@@ -72,6 +77,13 @@ void LoadPdh() {
         !apiTable.PdhEnumObjectItemsA || !apiTable.PdhCloseQuery) {
         platformInfo.missingApi = 1;
     }
+    // Present, so no reason for missingApi; absent for their own keywords
+    // alone, which then give 211 where a call would end the host.
+    if (IsWineBuiltin(m)) {
+        ForgetInsideImage(m, apiTable.PdhParseCounterPathA);
+        ForgetInsideImage(m, apiTable.PdhConnectMachineA);
+        ForgetInsideImage(m, apiTable.PdhBrowseCountersA);
+    }
 }
 
 }  // namespace
@@ -119,6 +131,10 @@ void ApiLoader() {
     }
     LoadPsapi();
     LoadPdh();
+    // Served by kernelbase, which every NT system this build loads on has
+    // loaded already: nothing to load or release.
+    HMODULE kernelbase = GetModuleHandleA("kernelbase.dll");
+    if (kernelbase) Resolve(kernelbase, "CompareObjectHandles", apiTable.CompareObjectHandles);
 }
 
 int CheckListProc() {

@@ -54,6 +54,8 @@ typedef DWORD(WINAPI* GetModuleBaseNameAFn)(HANDLE, HMODULE, LPSTR, DWORD);
 typedef BOOL(WINAPI* GetModuleInformationFn)(HANDLE, HMODULE, LPMODULEINFO, DWORD);
 typedef BOOL(WINAPI* GetProcessMemoryInfoFn)(HANDLE, PPROCESS_MEMORY_COUNTERS, DWORD);
 
+typedef BOOL(WINAPI* CompareObjectHandlesFn)(HANDLE, HANDLE);
+
 struct ApiTable {
     HMODULE toolhelpModule;
     HMODULE psapiModule;
@@ -87,6 +89,9 @@ struct ApiTable {
     PdhParseCounterPathAFn PdhParseCounterPathA;
     // Windows Vista and later; optional, outside the all-present test.
     PdhAddEnglishCounterAFn PdhAddEnglishCounterA;
+
+    // Windows 10 and later (kernelbase); optional.
+    CompareObjectHandlesFn CompareObjectHandles;
 };
 
 extern PlatformInfo platformInfo;

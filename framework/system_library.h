@@ -34,4 +34,30 @@ inline HMODULE LoadSystemLibrary(const char* name) {
     return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+// Wine's pdh.dll exports PdhParseCounterPathA, PdhConnectMachineA and
+// PdhBrowseCountersA as stubs: GetProcAddress finds them, and a call raises
+// an exception that no handler can resume, which ends the host. Under Wine
+// (ntdll exports wine_get_version there alone) a builtin image carries
+// "Wine builtin DLL" where a native image has its DOS stub.
+inline bool IsWineBuiltin(HMODULE module) {
+    static const char kBuiltinMark[] = "Wine builtin DLL";
+    constexpr size_t kBuiltinMarkOffset = 0x40;
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (module == nullptr || ntdll == nullptr ||
+        GetProcAddress(ntdll, "wine_get_version") == nullptr) {
+        return false;
+    }
+    // Within the image's first page, which every image has.
+    return memcmp(reinterpret_cast<const char*>(module) + kBuiltinMarkOffset, kBuiltinMark,
+                  sizeof kBuiltinMark - 1) == 0;
+}
+
+// An entry point served from elsewhere (a native PDH.DLL, a stand-in) lies
+// outside the module's image.
+inline bool InsideImage(HMODULE module, const void* entry) {
+    MEMORY_BASIC_INFORMATION region;
+    return entry != nullptr && VirtualQuery(entry, &region, sizeof region) != 0 &&
+           region.AllocationBase == module;
+}
+
 }  // namespace vek

@@ -155,8 +155,6 @@ int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned,
 
 namespace {
 
-void FreeProcessHeapBlock(BYTE* block) { HeapFree(GetProcessHeap(), 0, block); }
-
 int ListProcNt(KeywordCall& call) {
     TextBuffer out = ResultBuffer(call);
     char indexText[kIndexTextCapacity] = "";

@@ -45,6 +45,11 @@ bool AcceptedPriorityClass(int32_t priorityClass) {
 // call releases what it takes; kept packed, the last entry moved into a gap.
 struct ScriptHandle {
     HANDLE handle;
+    // The extender's duplicate of it: the same process object, kept alive,
+    // and with it the process id, from reuse, whatever the script does.
+    HANDLE twin;
+    DWORD processId;
+    DWORD access;
     bool namesHost;  // the host's own process: never to be terminated
 };
 constexpr int kScriptHandleCapacity = 4096;
@@ -58,7 +63,71 @@ ScriptHandle* FindScriptHandle(HANDLE handle) {
     return nullptr;
 }
 
-void ForgetScriptHandle(ScriptHandle* entry) { *entry = scriptHandles[--scriptHandleCount]; }
+void ForgetScriptHandle(ScriptHandle* entry) {
+    CloseHandle(entry->twin);
+    *entry = scriptHandles[--scriptHandleCount];
+}
+
+// A number handed out anew was closed behind the extender's back: an entry
+// that holds it names something else now, and goes (with its twin, unless
+// the twin's own number is the one handed out again).
+void ForgetReusedNumber(HANDLE number) {
+    for (int i = scriptHandleCount - 1; i >= 0; --i) {
+        ScriptHandle& entry = scriptHandles[i];
+        if (entry.twin == number) entry.twin = nullptr;
+        if (entry.handle == number || entry.twin == nullptr) {
+            if (entry.twin) CloseHandle(entry.twin);
+            entry = scriptHandles[--scriptHandleCount];
+        }
+    }
+}
+
+// Whether the number still names the process it was given for: a script can
+// close it with a plain CloseHandle, and the host's next handle (an event, a
+// file, its own process) gets the number. CompareObjectHandles (Windows 10
+// on) needs no rights of either handle. Before it, the process id tells, as
+// the twin keeps it from reuse; a handle given without a query right can
+// only be known to be a process handle (GetProcessId refuses it with 5, any
+// other object with 6).
+bool StillGiven(const ScriptHandle& entry) {
+    if (apiTable.CompareObjectHandles) {
+        return apiTable.CompareObjectHandles(entry.handle, entry.twin) != FALSE;
+    }
+    const DWORD id = GetProcessId(entry.handle);
+    if (id != 0) return id == entry.processId;
+    constexpr DWORD kQueryRights = PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION;
+    return GetLastError() == ERROR_ACCESS_DENIED && (entry.access & kQueryRights) == 0;
+}
+
+// The entry a number the script passed back names, or null: an entry whose
+// number names something else now goes.
+ScriptHandle* GivenHandle(HANDLE handle) {
+    ScriptHandle* entry = FindScriptHandle(handle);
+    if (entry == nullptr || StillGiven(*entry)) return entry;
+    ForgetScriptHandle(entry);
+    return nullptr;
+}
+
+// A full table may hold numbers the script closed itself: they go first.
+void ForgetStaleEntries() {
+    for (int i = scriptHandleCount - 1; i >= 0; --i) {
+        if (!StillGiven(scriptHandles[i])) ForgetScriptHandle(&scriptHandles[i]);
+    }
+}
+
+// Windows refuses to terminate a process that has ended with
+// ERROR_ACCESS_DENIED (Wine lets it pass), its answer for a handle without
+// the terminate right too: only the process's state tells them apart. A
+// mode-3 handle carries the terminate right alone, so the state is asked of
+// a handle of its own; the script's keeps the process id from reuse.
+// Keeps the last error.
+bool HasEnded(DWORD processId) {
+    const DWORD error = GetLastError();
+    HandleGuard waiter(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    const bool ended = waiter && WaitForSingleObject(waiter.Get(), 0) == WAIT_OBJECT_0;
+    SetLastError(error);
+    return ended;
+}
 
 // SeDebugPrivilege for one open: enabled by Enable, put back as it was (the
 // previous state the adjustment returns) when the scope ends, keeping the
@@ -128,45 +197,66 @@ HANDLE OpenProcessForQuery(DWORD access, DWORD processId) {
     return process;
 }
 
+// Only what is still the script's: a number it closed itself may name a
+// handle of the host's by now.
 void CloseScriptHandles() {
-    while (scriptHandleCount > 0) CloseHandle(scriptHandles[--scriptHandleCount].handle);
+    while (scriptHandleCount > 0) {
+        ScriptHandle& entry = scriptHandles[--scriptHandleCount];
+        if (StillGiven(entry)) CloseHandle(entry.handle);
+        CloseHandle(entry.twin);
+    }
 }
 
 int tOpenProc(KeywordCall& call) {
     if (int failure = CheckPlatformOnly()) return failure;
     const DWORD processId = static_cast<DWORD>(TextToInt32(ArgText(call, 0)));
     const int32_t mode = TextToInt32(ArgText(call, 1));
-    HANDLE process;
+    const DWORD access = AccessForMode(mode);
+    HandleGuard process;
     {
         DebugPrivilegeScope privilege;
         if (mode == 3 && platformInfo.isNT && !privilege.Enable()) return kMsgDebugPrivilege;
-        process = OpenProcess(AccessForMode(mode), FALSE, processId);
+        *process.Put() = OpenProcess(access, FALSE, processId);
     }
-    if (process == nullptr) return OpenProcessFailure(kMsgOpenProcessFailed);
+    if (!process) return OpenProcessFailure(kMsgOpenProcessFailed);
+    ForgetReusedNumber(process.Get());
+    if (scriptHandleCount == kScriptHandleCapacity) ForgetStaleEntries();
     if (scriptHandleCount == kScriptHandleCapacity) {
-        CloseHandle(process);
+        process.Reset();
         SetLastError(ERROR_TOO_MANY_OPEN_FILES);
         return OpenProcessFailure(kMsgOpenProcessFailed);
     }
-    scriptHandles[scriptHandleCount++] = {process, processId == GetCurrentProcessId()};
+    HANDLE twin;
+    if (!DuplicateHandle(GetCurrentProcess(), process.Get(), GetCurrentProcess(), &twin, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        process.Reset();
+        return OpenProcessFailure(kMsgOpenProcessFailed);
+    }
+    ForgetReusedNumber(twin);
+    HANDLE given = process.Release();  // the script's from here
+    scriptHandles[scriptHandleCount++] = {given, twin, processId, access,
+                                          processId == GetCurrentProcessId()};
     // Kernel handles fit in 32 bits and sign-extend back to themselves.
-    SetInteger(call, static_cast<int32_t>(reinterpret_cast<intptr_t>(process)));
+    SetInteger(call, static_cast<int32_t>(reinterpret_cast<intptr_t>(given)));
     return kSucceeded;
 }
 
 // A number tOpenProc never gave (the pseudo-handles of the current process
-// and thread among them), or one closed already, reaches no system call.
+// and thread among them), one closed already, or one that names another
+// object by now, reaches no system call.
 int tKillProc(KeywordCall& call) {
     if (int failure = CheckPlatformOnly()) return failure;
     HANDLE process = reinterpret_cast<HANDLE>(static_cast<intptr_t>(TextToInt64(ArgText(call, 0))));
-    const ScriptHandle* entry = FindScriptHandle(process);
+    const ScriptHandle* entry = GivenHandle(process);
     if (entry == nullptr || entry->namesHost) {
         // A script must not end its host.
         SetLastError(entry == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
         LogLastError("tKillProc");
         return kMsgTerminateFailed;
     }
-    if (!TerminateProcess(process, 1)) {
+    // A process that has ended is gone, as asked.
+    if (!TerminateProcess(process, 1) &&
+        !(GetLastError() == ERROR_ACCESS_DENIED && HasEnded(entry->processId))) {
         LogLastError("tKillProc");
         return kMsgTerminateFailed;
     }
@@ -177,7 +267,7 @@ int tKillProc(KeywordCall& call) {
 int tCloseProc(KeywordCall& call) {
     if (int failure = CheckPlatformOnly()) return failure;
     HANDLE handle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(TextToInt32(ArgText(call, 0))));
-    ScriptHandle* entry = FindScriptHandle(handle);
+    ScriptHandle* entry = GivenHandle(handle);
     if (entry == nullptr) {
         return FailWithCode(kMsgCloseProcFailed, ERROR_INVALID_HANDLE);
     }
@@ -190,9 +280,9 @@ int tCloseProc(KeywordCall& call) {
 }
 
 // Without SeIncreaseBasePriorityPrivilege (every standard user) a realtime
-// request succeeds and sets High: the class is read back, and a process left
-// at High is a failure the script hears of. When it cannot be read back, the
-// request's own success stands.
+// request succeeds and sets High: the class is read before and after, and a
+// process left other than asked is set back and a failure the script hears
+// of. Where the class cannot be read, the request's own success stands.
 int tSetPriority(KeywordCall& call) {
     const DWORD processId = static_cast<DWORD>(TextToInt32(ArgText(call, 0)));
     const int32_t priorityClass = TextToInt32(ArgText(call, 1));
@@ -200,15 +290,21 @@ int tSetPriority(KeywordCall& call) {
     if (process == nullptr) return OpenProcessFailure(kMsgOpenProcessFailed);
     HandleGuard guard(process);
     if (!AcceptedPriorityClass(priorityClass)) return kMsgInvalidFlags;
-    if (!SetPriorityClass(process, static_cast<DWORD>(priorityClass))) {
-        return FailWithSystemCode(kMsgSetPriorityFailed);
-    }
+    HandleGuard reader;
+    DWORD before = 0;
     if (priorityClass == REALTIME_PRIORITY_CLASS) {
         const DWORD readAccess = platformInfo.isVersion6Plus ? PROCESS_QUERY_LIMITED_INFORMATION
                                                              : PROCESS_QUERY_INFORMATION;
-        HandleGuard reader(OpenProcess(readAccess, FALSE, processId));
-        const DWORD setClass = reader ? GetPriorityClass(reader.Get()) : 0;
+        *reader.Put() = OpenProcess(readAccess, FALSE, processId);
+        before = reader ? GetPriorityClass(reader.Get()) : 0;
+    }
+    if (!SetPriorityClass(process, static_cast<DWORD>(priorityClass))) {
+        return FailWithSystemCode(kMsgSetPriorityFailed);
+    }
+    if (before != 0) {
+        const DWORD setClass = GetPriorityClass(reader.Get());
         if (setClass != 0 && setClass != REALTIME_PRIORITY_CLASS) {
+            SetPriorityClass(process, before);
             return FailWithCode(kMsgSetPriorityFailed, ERROR_PRIVILEGE_NOT_HELD);
         }
     }

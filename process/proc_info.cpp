@@ -61,6 +61,13 @@ int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
     if (process == nullptr) return OpenProcessFailure(kMsgOpenProcessFailed);
     HandleGuard guard(process);
 
+    // A long-path-aware process (Windows 10 1607 on) loads modules from paths
+    // beyond MAX_PATH. A buffer for the longest on the host's stack would
+    // take half again what the other keywords take of it.
+    Owner<char*, FreeProcessHeapBlock> path(
+        static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, kLongPathCapacity)));
+    if (!path) return FailWithCode(kMsgOutOfMemory, ERROR_NOT_ENOUGH_MEMORY);
+
     TextBuffer out = ResultBuffer(call);
     HMODULE modules[kModuleCapacity];
     DWORD needed = 0;
@@ -71,17 +78,15 @@ int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
         if (count > kModuleCapacity) count = kModuleCapacity;
         bool first = true;
         for (DWORD i = 0; i < count; ++i) {
-            // A long-path-aware process (Windows 10 1607 on) loads modules
-            // from paths beyond MAX_PATH; a path that does not fit comes
-            // back cut, with the buffer's size, and is never listed so.
-            char path[kLongPathCapacity];
+            // A path that does not fit comes back cut, with the buffer's
+            // size, and is never listed so.
             const DWORD length =
-                apiTable.GetModuleFileNameExA(process, modules[i], path, kLongPathCapacity);
+                apiTable.GetModuleFileNameExA(process, modules[i], path.Get(), kLongPathCapacity);
             if (length == 0 || length >= kLongPathCapacity) continue;
             if (!ValidListMode(mode)) return kMsgInvalidFlags;
             char number[kUInt64TextCapacity];
             UInt64ToText(reinterpret_cast<uintptr_t>(modules[i]), number);
-            if (!AppendModule(out, first, mode, path, number)) break;
+            if (!AppendModule(out, first, mode, path.Get(), number)) break;
             first = false;
         }
     }

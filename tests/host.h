@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,11 @@ private:
     std::string key_;
 };
 
+// The most of its caller's stack that `call` takes, in bytes: run on a
+// thread of its own whose stack is painted first, down to the deepest byte
+// the call changed.
+size_t StackTaken(const std::function<void()>& call);
+
 // A child program of the tests that sleeps until it is ended; it is always
 // terminated when the scope ends.
 class Sleeper {
@@ -118,6 +124,7 @@ public:
     ~Sleeper();
     DWORD Id() const { return info_.dwProcessId; }
     bool Running() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+    void End() const { TerminateProcess(info_.hProcess, 0), WaitForSingleObject(info_.hProcess, 5000); }
     DWORD ExitCode() const;
 
 private:

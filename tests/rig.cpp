@@ -4,6 +4,7 @@
 #include <string.h>
 #include <tlhelp32.h>
 
+#include <map>
 #include <set>
 #include <vector>
 
@@ -51,6 +52,7 @@ struct Books {
     bool open;
     std::set<void*> heap, global, handles, keys, queries, released;
     std::multiset<HMODULE> libraries;
+    std::map<void*, void*> duplicates;  // of what
     std::string wrong;
 } books;
 std::set<void*> script;  // handed out to the script, across calls
@@ -88,7 +90,7 @@ void Judge(Value value, bool acquired, bool succeeded, const char* what) {
 #define REAL(fn) decltype(&::fn) real##fn
 
 REAL(HeapAlloc); REAL(HeapReAlloc); REAL(HeapFree); REAL(GlobalAlloc); REAL(GlobalFree);
-REAL(OpenProcess); REAL(CloseHandle); REAL(OpenProcessToken); REAL(OpenThreadToken);
+REAL(OpenProcess); REAL(CloseHandle); REAL(DuplicateHandle); REAL(OpenProcessToken); REAL(OpenThreadToken);
 REAL(RegOpenKeyExA); REAL(RegQueryValueExA); REAL(RegCloseKey);
 REAL(LoadLibraryExA); REAL(FreeLibrary); REAL(GetProcAddress);
 decltype(&::CreateToolhelp32Snapshot) realSnapshot;
@@ -142,6 +144,14 @@ BOOL WINAPI CountCloseHandle(HANDLE handle) {
     const BOOL closed = realCloseHandle(handle);
     Judge(handle, acquired, closed, "handle");
     return closed;
+}
+BOOL WINAPI CountDuplicateHandle(HANDLE from, HANDLE source, HANDLE to, LPHANDLE target, DWORD access, BOOL inherit, DWORD options) {
+    const BOOL made = realDuplicateHandle(from, source, to, target, access, inherit, options);
+    if (made && to == GetCurrentProcess() && books.open) {
+        Acquired(books.handles, *target);
+        books.duplicates[*target] = source;
+    }
+    return made;
 }
 BOOL WINAPI CountOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
     BOOL opened = realOpenProcessToken(process, access, token);
@@ -234,7 +244,8 @@ const Thunk thunks[] = {
     THUNK("KERNEL32.dll", HeapAlloc),     THUNK("KERNEL32.dll", HeapReAlloc),
     THUNK("KERNEL32.dll", HeapFree),      THUNK("KERNEL32.dll", GlobalAlloc),
     THUNK("KERNEL32.dll", GlobalFree),    THUNK("KERNEL32.dll", OpenProcess),
-    THUNK("KERNEL32.dll", CloseHandle),   THUNK("ADVAPI32.dll", OpenProcessToken),
+    THUNK("KERNEL32.dll", CloseHandle),   THUNK("KERNEL32.dll", DuplicateHandle),
+    THUNK("ADVAPI32.dll", OpenProcessToken),
     THUNK("ADVAPI32.dll", OpenThreadToken), THUNK("ADVAPI32.dll", RegOpenKeyExA),
     THUNK("ADVAPI32.dll", RegQueryValueExA), THUNK("ADVAPI32.dll", RegCloseKey),
     THUNK("KERNEL32.dll", LoadLibraryExA), THUNK("KERNEL32.dll", FreeLibrary),
@@ -293,7 +304,11 @@ void OpenBooks() {
 
 std::string CloseBooks(HANDLE handedOut) {
     books.open = false;
+    // A duplicate of what the script was given, the extender keeps beside it.
     if (books.handles.erase(handedOut)) script.insert(handedOut);
+    for (const auto& [copy, of] : books.duplicates) {
+        if (of == handedOut && books.handles.erase(copy)) script.insert(copy);
+    }
     std::string left = books.wrong;
     auto note = [&left](size_t count, const char* what) {
         if (count) left += (left.empty() ? "" : ", ") + std::to_string(count) + " " + what;

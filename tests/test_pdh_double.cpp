@@ -374,6 +374,19 @@ TEST_F(WithDouble, BrowseModeOneTakesOneSample) {
 
 }
 
+// As the other keywords (Processes' table), the dialog's sample in decimals the deepest.
+TEST_F(WithDouble, ThePdhKeywordsFitIn80KiBOfTheCallersStack) {
+    const std::function<Outcome()> calls[] = {
+        [this] { return Browse("1", "1"); }, [this] { return GetData("1"); },
+        [this] { return host.Call(kParseCntrPath, {kPath}); }, [this] { return host.Call(kRemoteConn, {"DOUBLE"}); }};
+    for (const auto& call : calls) {
+        Outcome o;
+        const size_t taken = StackTaken([&] { o = call(); });
+        EXPECT_LE(taken, 80u * 1024) << o.text;
+        EXPECT_EQ(o.status, 0) << o.text;
+    }
+}
+
 TEST_F(WithDouble, ParseGivesSixFieldsInstanceBeforeParent) {
     Outcome o = host.Call(kParseCntrPath, {kPath});
     ASSERT_EQ(o.status, 0) << o.text;

@@ -243,11 +243,13 @@ BOOL WINAPI ServeModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD n
 decltype(&CloseHandle) realClose;
 decltype(&TerminateProcess) realTerminate;
 HANDLE closed, terminated;
+HANDLE Number(const std::string& text) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(atoll(text.c_str()))); }
 DWORD closeError;  // a close refused with it, as of a handle closed behind the extender's back
+bool ended;  // Windows' answer for a process that has ended, which Wine's success hides
 BOOL WINAPI RecordClose(HANDLE handle) { return closed = handle, closeError ? (SetLastError(closeError), FALSE) : realClose(handle); }
 BOOL WINAPI RecordTerminate(HANDLE process, UINT code) {
     const bool self = (terminated = process) == GetCurrentProcess() || GetProcessId(process) == GetCurrentProcessId();
-    return self ? (SetLastError(ERROR_ACCESS_DENIED), FALSE) : realTerminate(process, code);
+    return self || ended ? (SetLastError(ERROR_ACCESS_DENIED), FALSE) : realTerminate(process, code);
 }
 
 class Processes : public ::testing::Test {
@@ -257,7 +259,7 @@ protected:
         counterList = kWindowsNames; servedData.clear(); openedKeys.clear(); accesses.clear(); steps.clear(); arraySizes.clear();
         perfRead = heapAlloc = heapReAlloc = {}; perfFailure = 0; codePage = 0; failing = kNone; stranger = longModule = nullptr;
         openError = limitedError = closeError = servedProcesses = memoryInfoOf = reported = slept = 0; memoryInfoFails = FALSE;
-        partialCopies = enumCalls = 0;
+        partialCopies = enumCalls = 0; ended = false;
         ASSERT_TRUE(host.Loaded()) << host.LoadError();
         ASSERT_EQ(host.Initialise(), 19);
         host.LastError();
@@ -526,7 +528,7 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
         Outcome o = host.Call(id, {handle});
         EXPECT_EQ(o.status ? o.text : std::to_string(o.value), !code ? "1" : id == kKillProc ? "212: Terminate Process Failed" : "229: tCloseProc failed.");
         EXPECT_EQ(host.LastError(), code);
-        EXPECT_EQ((id == kKillProc ? terminated : closed) != nullptr, code == 0);
+        EXPECT_EQ(id == kKillProc ? terminated != nullptr : closed && closed == Number(handle), code == 0);
         if (id == kKillProc && code) EXPECT_EQ(LastErrorLine(), std::to_string(code) + " (tKillProc)");
     }
     closeError = ERROR_GEN_FAILURE;
@@ -538,6 +540,56 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
     EXPECT_TRUE(GetHandleInformation(hostsOwn, &flags)) << "the host's handle was closed";
     CloseHandle(hostsOwn);
 
+    // A number the script closed itself goes out again at once (the lowest free under Wine,
+    // the last freed under Windows): to the host's own process through tOpenProc, to the
+    // host's event or its handle of another process. CompareObjectHandles with the extender's
+    // duplicate tells (before Windows 10 the process id, which a mode-3 handle cannot give).
+    // A process that has ended is refused with 5 by Windows, as is the host's own.
+    enum Then { kOpenedForHost, kHostsEvent, kHostsProcess, kEnded, kEndedUnseen };
+    struct { const char* mode; Then then; bool compare; DWORD code; } afterwards[] = {
+        {"2", kOpenedForHost, true, 5}, {"2", kHostsEvent, true, 6}, {"3", kHostsProcess, true, 6},
+        {"2", kHostsProcess, false, 6}, {"1", kHostsEvent, false, 6}, {"3", kEnded, true, 0}, {"3", kEndedUnseen, true, 5},
+    };
+    rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", RecordOpen, &realOpen);
+    for (const auto& [mode, then, compare, code] : afterwards) {
+        SCOPED_TRACE(std::string(mode) + " " + std::to_string(then) + " " + std::to_string(compare));
+        std::optional<rig::Serve> beforeWindows10;
+        if (!compare) beforeWindows10.emplace("CompareObjectHandles", nullptr);
+        ASSERT_EQ(host.Initialise(), 19);
+        Sleeper target, other;
+        const std::string given = std::to_string(host.Call(kOpenProc, {std::to_string(target.Id()), mode}).value);
+        HANDLE now = nullptr;
+        if (then < kEnded) {
+            CloseHandle(Number(given));
+            now = then == kOpenedForHost ? Number(std::to_string(host.Call(kOpenProc, {Self(), "1"}).value))
+                : then == kHostsEvent    ? CreateEventA(nullptr, TRUE, FALSE, nullptr)
+                                         : OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, other.Id());
+            ASSERT_EQ(now, Number(given));
+        } else {
+            target.End();
+            ended = true;
+            openError = then == kEndedUnseen ? ERROR_ACCESS_DENIED : 0;
+        }
+        ClearLastErrorLine();
+        host.LastError();
+        const auto said = [this](int id, const std::string& handle) { Outcome o = host.Call(id, {handle}); return o.status ? o.text : std::to_string(o.value); };
+        EXPECT_EQ(said(kKillProc, given), code ? "212: Terminate Process Failed" : "1");
+        EXPECT_EQ(host.LastError(), code);
+        EXPECT_EQ(LastErrorLine(), code ? std::to_string(code) + " (tKillProc)" : "");
+        EXPECT_TRUE(other.Running());
+        EXPECT_TRUE(then >= kEnded || target.Running());
+        ended = false, openError = 0;
+        EXPECT_EQ(said(kCloseProc, given), then == kOpenedForHost || then >= kEnded ? "1" : "229: tCloseProc failed.");
+        if (then == kHostsEvent || then == kHostsProcess) EXPECT_TRUE(GetHandleInformation(now, &flags)) << "the host's was closed";
+        if (then != kOpenedForHost) CloseHandle(now);
+    }
+    // Terminate closes only what is still the script's; a full table drops it first.
+    Sleeper target;
+    const HANDLE left = Number(std::to_string(host.Call(kOpenProc, {std::to_string(target.Id()), "2"}).value));
+    CloseHandle(left);
+    const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_EQ(event, left);
+
     std::vector<int32_t> held;
     for (int i = 0; i < 4096; ++i) held.push_back(host.Call(kOpenProc, {Self(), "2"}).value);
     EXPECT_EQ(std::set<int32_t>(held.begin(), held.end()).size(), 4096u);
@@ -547,6 +599,33 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
     EXPECT_EQ(host.Call(kOpenProc, {Self(), "2"}).status, 0) << "room again";
     host.Terminate();
     for (int32_t h : {held.front(), held.back()}) EXPECT_FALSE(GetHandleInformation(reinterpret_cast<HANDLE>(static_cast<intptr_t>(h)), &flags)) << "terminate closes what the script left";
+    EXPECT_TRUE(GetHandleInformation(event, &flags)) << "terminate closed the host's event";
+    CloseHandle(event);
+}
+
+// The host's calling thread holds the extender's frames: every keyword's
+// deepest path, the system's calls and the 64 KiB result text among them,
+// fits in 80 KiB of it (a module's path, up to 32,767 characters, is on the
+// heap). A failure logged first loads the shell's folder library. The
+// process list's performance data is served: Wine's own read loads the
+// provider on every read, 16 to 22 KiB more than the bound.
+TEST_F(Processes, EveryKeywordFitsIn80KiBOfTheCallersStack) {
+    rig::Patch query(host.Module(), "ADVAPI32.dll", "RegQueryValueExA", ServeQuery, &realQuery);
+    servedData = perfdata::Build({perfdata::Process({{L"Idle", 0}, {L"host", 4}})});
+    Sleeper child;
+    const std::string other = std::to_string(child.Id()), module = std::to_string(reinterpret_cast<uintptr_t>(host.Module()));
+    const std::string uptime = "\\System\\System Up Time";
+    struct { int id; std::vector<std::string> args; } calls[] = {
+        {kKillProc, {"0"}}, {kVersion, {}}, {kListProc, {}}, {kOpenProc, {other, "3"}}, {kListMod, {Self(), "0"}},
+        {kGetProcInfo, {Self()}}, {kCountProc, {}}, {kGetModInfo, {Self(), module}}, {kCloseProc, {"0"}}, {kCompatible, {}},
+        {kGetLastError, {}}, {kGetData, {uptime, "1"}}, {kSetPriority, {other, "256"}}, {kGetPriority, {Self()}},
+    };
+    for (const auto& [id, args] : calls) {
+        Outcome o;
+        const size_t taken = StackTaken([&, id = id, args = args] { o = host.Call(id, args); });
+        EXPECT_LE(taken, 80u * 1024) << id << " " << o.text.substr(0, 80);
+        EXPECT_EQ(o.calls, 1) << id;
+    }
 }
 
 TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
@@ -566,7 +645,8 @@ TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
         {kGetPriority, {Self()}, 5, 87, "1024 4096 ", k202, 5},
         {kGetPriority, {Self()}, 87, 0, "1024 ", k201, 87},
         // Where Windows sets High for realtime, the class read back (the limited right
-        // from Vista on) says so, with 1314. Unread, the success stands.
+        // from Vista on, opened before the set) says so, with 1314, and is set back. Unread,
+        // the success stands.
         {kSetPriority, {Self(), "256"}, 0, 0, "512 4096 ", "236: Unable to Set Priority.", ERROR_PRIVILEGE_NOT_HELD},
         {kSetPriority, {Self(), "256"}, 0, 5, "512 4096 ", "1", 0},
         {kSetPriority, {Self(), "32"}, 0, 0, "512 ", "1", 0},
@@ -586,6 +666,7 @@ TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
         EXPECT_EQ(host.LastError(), row.saved) << row.id << " " << row.accesses;
         EXPECT_EQ(accesses, row.accesses) << row.id;
         EXPECT_EQ(openInherit, FALSE) << row.id;
+        if (row.id == kSetPriority && o.status) EXPECT_EQ(GetPriorityClass(GetCurrentProcess()), NORMAL_PRIORITY_CLASS) << "a refusal changed the class";
     }
 }
 

@@ -23,13 +23,13 @@ TEST(Hostile, NoArgumentEndsAnywhereButInItsAnswerOrACleanRefusal) {
         "2147483648", "-9223372036854775809", path, "\\\\?\\" + std::string(5000, '\\'),
     };
     // None of these texts reads as a small positive number, so no id that
-    // takes a handle can reach one of ours; PDH's stubs (8, 23, 26) are for
-    // the double. A refusal is exactly one text of the message table.
+    // takes a handle can reach one of ours. A refusal is exactly one text of
+    // the message table.
     auto isMessage = [&host](const std::string& t) {
         char stored[256] = "";
         return !t.empty() && LoadStringA(host.Module(), atoi(t.c_str()), stored, sizeof stored) > 0 && t == stored;
     };
-    for (int id : {1, 2, 3, 4, 5, 6, 7, 9, 12, 13, 14, 22, 24, 25}) {
+    for (int id : {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 14, 22, 23, 24, 25, 26}) {
         for (const std::string& a : texts) {
             std::vector<std::vector<std::string>> calls = {{a, a}, {a, "1"}};
             if (id != 9 && id != 12) calls.push_back({self, a});  // modes, classes, modules

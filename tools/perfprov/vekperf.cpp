@@ -33,10 +33,13 @@ struct Instance {
     DWORD id;
 };
 
+// On the heap: the collector runs on the querying thread, whose stack is the
+// host's, as Windows' own providers do.
 std::string Scenario() {
-    char buffer[65536];
-    DWORD length = GetEnvironmentVariableA("VEKPERF_SCENARIO", buffer, sizeof buffer);
-    return (length == 0 || length >= sizeof buffer) ? std::string() : std::string(buffer, length);
+    const DWORD size = GetEnvironmentVariableA("VEKPERF_SCENARIO", nullptr, 0);
+    std::string buffer(size, '\0');
+    const DWORD length = size ? GetEnvironmentVariableA("VEKPERF_SCENARIO", &buffer[0], size) : 0;
+    return length && length < size ? buffer.substr(0, length) : std::string();
 }
 
 std::wstring Widen(const std::string& text) {

@@ -69,24 +69,40 @@ Check Libraries() {
           "PdhConnectMachineA", "PdhEnumObjectItemsA", "PdhParseCounterPathA"}},
     };
     std::string problems;
+    bool repair = false, wineStubs = false;
     for (const auto& library : libraries) {
         HMODULE module = vek::LoadSystemLibrary(library.dll);
         if (!module) {
             const DWORD code = GetLastError();
             problems += std::string(problems.empty() ? "" : "; ") + library.dll +
                         " cannot be loaded: " + SystemText(code);
+            repair = true;
             continue;
         }
         for (const char* name : library.names) {
-            if (!GetProcAddress(module, name))
+            if (!GetProcAddress(module, name)) {
                 problems +=
                     std::string(problems.empty() ? "" : "; ") + library.dll + " lacks " + name;
+                repair = true;
+            }
+        }
+        // As the extender's loader judges them: a call of Wine's stub ends the caller.
+        for (const char* stub : {"PdhParseCounterPathA", "PdhConnectMachineA", "PdhBrowseCountersA"}) {
+            wineStubs |= vek::IsWineBuiltin(module) &&
+                         vek::InsideImage(module, reinterpret_cast<const void*>(GetProcAddress(module, stub)));
         }
         FreeLibrary(module);
     }
+    if (wineStubs) {
+        problems += std::string(problems.empty() ? "" : "; ") +
+                    "PDH.DLL is Wine's, whose PdhParseCounterPathA, PdhConnectMachineA and "
+                    "PdhBrowseCountersA are stubs, so tParseCntrPath, tRemoteConn and "
+                    "tBrowseCntrs are unavailable (211); every other keyword works";
+    }
     if (problems.empty())
         return {"libraries", true, "PSAPI.DLL and PDH.DLL have every entry point", ""};
-    return {"libraries", false, problems, kRepair};
+    return {"libraries", false, problems,
+            repair ? kRepair : "None under Wine: Windows' own PDH.DLL serves them."};
 }
 
 // Perflib\009's "Counter": pairs of index and name; the index of `name`.
