@@ -253,43 +253,25 @@ DWORD Sleeper::ExitCode() const {
 }
 
 namespace {
-
 constexpr size_t kPainted = 192 * 1024;
-constexpr unsigned char kPaint = 0xC5;
-
-// Below the frame of its caller, as far as the painted area reaches.
 __attribute__((noinline)) void PaintBelow() {
     volatile unsigned char area[kPainted];
-    for (size_t i = 0; i < kPainted; ++i) area[i] = kPaint;
+    for (size_t i = 0; i < kPainted; ++i) area[i] = 0xC5;
 }
-
-struct StackRun {
-    const std::function<void()>* call;
-    size_t taken;
-};
-
-DWORD WINAPI RunOnPaintedStack(void* parameter) {
-    auto* run = static_cast<StackRun*>(parameter);
-    PaintBelow();
-    volatile unsigned char mark = 0;
-    const unsigned char* top = const_cast<const unsigned char*>(&mark);
-    (*run->call)();
-    // The painted area starts below the mark's frame, so this lies in it.
-    const unsigned char* deepest = top - kPainted + 64;
-    while (deepest < top && *deepest == kPaint) ++deepest;
-    run->taken = static_cast<size_t>(top - deepest);
-    return 0;
-}
-
 }  // namespace
 
 size_t StackTaken(const std::function<void()>& call) {
-    StackRun run = {&call, 0};
-    HANDLE thread = CreateThread(nullptr, 1024 * 1024, RunOnPaintedStack, &run,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (thread == nullptr) return SIZE_MAX;
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    struct Run { const std::function<void()>& call; size_t taken; } run = {call, SIZE_MAX};
+    HANDLE thread = CreateThread(nullptr, 1 << 20, [](void* parameter) -> DWORD {
+        Run& run = *static_cast<Run*>(parameter);
+        PaintBelow();
+        volatile unsigned char mark = 0;  // the painted area lies below its frame
+        const unsigned char *top = const_cast<unsigned char*>(&mark), *deepest = top - kPainted + 64;
+        run.call();
+        while (deepest < top && *deepest == 0xC5) ++deepest;
+        return run.taken = top - deepest, 0;
+    }, &run, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    WaitForSingleObject(thread, INFINITE), CloseHandle(thread);
     return run.taken;
 }
 

@@ -147,10 +147,7 @@ BOOL WINAPI CountCloseHandle(HANDLE handle) {
 }
 BOOL WINAPI CountDuplicateHandle(HANDLE from, HANDLE source, HANDLE to, LPHANDLE target, DWORD access, BOOL inherit, DWORD options) {
     const BOOL made = realDuplicateHandle(from, source, to, target, access, inherit, options);
-    if (made && to == GetCurrentProcess() && books.open) {
-        Acquired(books.handles, *target);
-        books.duplicates[*target] = source;
-    }
+    if (made && books.open) Acquired(books.handles, *target), books.duplicates[*target] = source;
     return made;
 }
 BOOL WINAPI CountOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
