@@ -427,38 +427,6 @@ TEST_F(Processes, CountProcAsksAgainUntilTheArrayHasRoom) {
     }
 }
 
-TEST_F(Processes, OpenInEveryModeAndKillThroughTerminateRights) {
-    rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", RecordOpen, &realOpen);
-    const struct { const char* mode; DWORD access; bool canTerminate; } rows[] = {
-        {"0", PROCESS_VM_READ, false}, {"1", PROCESS_ALL_ACCESS, true}, {"2", PROCESS_QUERY_INFORMATION, false},
-        {"3", PROCESS_TERMINATE, true}, {"4", PROCESS_VM_READ, false}, {"-1", PROCESS_VM_READ, false},
-        {"abc", PROCESS_VM_READ, false}};
-    for (const auto& [mode, access, canTerminate] : rows) {
-        Sleeper child;
-        openInherit = TRUE;
-        Outcome open = host.Call(kOpenProc, {std::to_string(child.Id()), mode});
-        ASSERT_EQ(open.status, 0) << mode << ": " << open.text;
-        EXPECT_EQ(openAccess, access) << mode;
-        EXPECT_EQ(openInherit, FALSE) << mode;
-        ASSERT_EQ(open.type, 1);
-        ASSERT_NE(open.value, 0);
-        const std::string handle = std::to_string(open.value);
-
-        ClearLastErrorLine();
-        Outcome kill = host.Call(kKillProc, {handle});
-        if (canTerminate) {
-            EXPECT_EQ(kill.status, 0) << mode;
-            EXPECT_EQ(kill.value, 1);
-            EXPECT_EQ(child.ExitCode(), 1u) << mode;
-        } else {
-            EXPECT_EQ(kill.text, "212: Terminate Process Failed") << mode;
-            EXPECT_EQ(host.LastError(), 5u);
-            EXPECT_EQ(LastErrorLine(), "5 (tKillProc)");
-            EXPECT_TRUE(child.Running()) << mode;
-        }
-        EXPECT_EQ(host.Call(kCloseProc, {handle}).value, 1) << mode;
-    }
-}
 
 // Mode 3 enables the debug privilege on every call for its open alone, and
 // puts it back as it was (Wine's tokens hold it disabled); a step that fails
@@ -540,44 +508,53 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
     EXPECT_TRUE(GetHandleInformation(hostsOwn, &flags)) << "the host's handle was closed";
     CloseHandle(hostsOwn);
 
-    // A number the script closed itself goes out again at once (the lowest free under Wine,
-    // the last freed under Windows): to the host's own process through tOpenProc, to the
-    // host's event or its handle of another process. CompareObjectHandles with the extender's
-    // duplicate tells (before Windows 10 the process id, which a mode-3 handle cannot give).
-    // A process that has ended is refused with 5 by Windows, as is the host's own.
-    enum Then { kOpenedForHost, kHostsEvent, kHostsProcess, kEnded, kEndedUnseen };
-    struct { const char* mode; Then then; bool compare; DWORD code; } afterwards[] = {
-        {"2", kOpenedForHost, true, 5}, {"2", kHostsEvent, true, 6}, {"3", kHostsProcess, true, 6},
-        {"2", kHostsProcess, false, 6}, {"1", kHostsEvent, false, 6}, {"3", kEnded, true, 0}, {"3", kEndedUnseen, true, 5},
+    // Every mode's handle as given (only modes 1 and 3 carry the terminate right), and a number the
+    // script closed itself, which goes out again at once (the lowest free under Wine, the last freed
+    // under Windows): to the host's own process through tOpenProc, to the host's event or its handle
+    // of another process. CompareObjectHandles with the extender's duplicate tells (before Windows 10
+    // the process id, which a mode-3 handle cannot give). Windows refuses to terminate a process
+    // that has ended with 5, as it refuses the host's own.
+    enum Then { kAsGiven, kOpenedForHost, kHostsEvent, kHostsProcess, kEnded, kEndedUnseen };
+    constexpr DWORD kRead = PROCESS_VM_READ, kQuery = PROCESS_QUERY_INFORMATION, kEnd = PROCESS_TERMINATE;
+    struct { const char* mode; Then then; bool compare; DWORD access, code; } afterwards[] = {
+        {"0", kAsGiven, true, kRead, 5}, {"1", kAsGiven, true, PROCESS_ALL_ACCESS, 0}, {"2", kAsGiven, true, kQuery, 5},
+        {"3", kAsGiven, true, kEnd, 0}, {"4", kAsGiven, true, kRead, 5}, {"-1", kAsGiven, true, kRead, 5}, {"abc", kAsGiven, true, kRead, 5},
+        {"2", kOpenedForHost, true, kQuery, 5}, {"2", kHostsEvent, true, kQuery, 6}, {"3", kHostsProcess, true, kEnd, 6},
+        {"2", kHostsProcess, false, kQuery, 6}, {"1", kHostsEvent, false, PROCESS_ALL_ACCESS, 6}, {"3", kEnded, true, kEnd, 0},
+        {"3", kEndedUnseen, true, kEnd, 5},
     };
     rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", RecordOpen, &realOpen);
-    for (const auto& [mode, then, compare, code] : afterwards) {
+    for (const auto& [mode, then, compare, access, code] : afterwards) {
         SCOPED_TRACE(std::string(mode) + " " + std::to_string(then) + " " + std::to_string(compare));
         std::optional<rig::Serve> beforeWindows10;
         if (!compare) beforeWindows10.emplace("CompareObjectHandles", nullptr);
         ASSERT_EQ(host.Initialise(), 19);
         Sleeper target, other;
+        openInherit = TRUE;
         const std::string given = std::to_string(host.Call(kOpenProc, {std::to_string(target.Id()), mode}).value);
+        EXPECT_EQ(openAccess, access);
+        EXPECT_EQ(openInherit, FALSE);
         HANDLE now = nullptr;
-        if (then < kEnded) {
+        if (then == kEnded || then == kEndedUnseen) {
+            target.End(), ended = true, openError = then == kEndedUnseen ? ERROR_ACCESS_DENIED : 0;
+        } else if (then != kAsGiven) {
             CloseHandle(Number(given));
             now = then == kOpenedForHost ? Number(std::to_string(host.Call(kOpenProc, {Self(), "1"}).value))
                 : then == kHostsEvent    ? CreateEventA(nullptr, TRUE, FALSE, nullptr)
                                          : OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, other.Id());
             ASSERT_EQ(now, Number(given));
-        } else {
-            target.End(), ended = true, openError = then == kEndedUnseen ? ERROR_ACCESS_DENIED : 0;
         }
         ClearLastErrorLine(), host.LastError();
         const auto said = [this](int id, const std::string& handle) { Outcome o = host.Call(id, {handle}); return o.status ? o.text : std::to_string(o.value); };
         EXPECT_EQ(said(kKillProc, given), code ? "212: Terminate Process Failed" : "1");
         EXPECT_EQ(host.LastError(), code);
         EXPECT_EQ(LastErrorLine(), code ? std::to_string(code) + " (tKillProc)" : "");
-        EXPECT_TRUE(other.Running() && (then >= kEnded || target.Running()));
+        EXPECT_TRUE(other.Running());
+        if (then == kAsGiven && !code) EXPECT_EQ(target.ExitCode(), 1u);
+        if (then < kEnded && (then != kAsGiven || code)) EXPECT_TRUE(target.Running());
         ended = false, openError = 0;
-        EXPECT_EQ(said(kCloseProc, given), then == kOpenedForHost || then >= kEnded ? "1" : "229: tCloseProc failed.");
-        if (then == kHostsEvent || then == kHostsProcess) EXPECT_TRUE(GetHandleInformation(now, &flags)) << "the host's was closed";
-        if (then != kOpenedForHost) CloseHandle(now);
+        EXPECT_EQ(said(kCloseProc, given), then == kHostsEvent || then == kHostsProcess ? "229: tCloseProc failed." : "1");
+        if (then == kHostsEvent || then == kHostsProcess) EXPECT_TRUE(GetHandleInformation(now, &flags)) << "the host's was closed", CloseHandle(now);
     }
     // A full table drops what the script closed itself first; terminate closes only what is still the script's.
     Sleeper target;
