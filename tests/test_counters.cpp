@@ -54,7 +54,7 @@ TEST_F(Counters, EachPathAndFormatGivesItsMessageOrItsType) {
     const char* const k205 = "205: Invalid parameter type. ";
     struct { const char* path; const char* flag; const char* text; int type; } rows[] = {
         {kProcessor, "0", "", 1}, {kProcessor, "1", "", 2}, {kUpTime, " 1", "", 2}, {kUpTime, "", "", 1},
-        {kUpTime, "2", k203}, {kUpTime, "-1", k203}, {kUpTime, "abc", k205}, {kUpTime, "\t1", k205}, {kUpTime, "1 ", k205},
+        {kUpTime, "2", k203}, {kUpTime, "2x", k203}, {kUpTime, "-1", k203}, {kUpTime, "abc", k205}, {kUpTime, "\t1", k205}, {kUpTime, "1 ", k205},
         {"\\Nothing\\Turns", "0", k223}, {"\\Nothing\\Turns", "2", k223}, {"\\Nothing\\Turns", "abc", k223},
         {"\\System\\No Such Counter", "2", k223}, {"no backslash", "abc", k223}, {"", "0", k223},
     };

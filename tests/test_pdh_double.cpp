@@ -172,6 +172,8 @@ TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
          "PdhGetCounterInfoA PdhGetCounterInfoA PdhRemoveCounter PdhCloseQuery"},
         {[](Script& s) { s.infoCStatus = PDH_CSTATUS_NO_INSTANCE; }, kData,
          "227: The specified instance is not present.", kKept, "-2147481647 (Status of PdhGetCounterInfo)", released},
+        {[](Script& s) { s.infoCStatus = PDH_CSTATUS_INVALID_DATA; }, kData,
+         "227: The specified instance is not present.", kKept, "-1073738822 (Status of PdhGetCounterInfo)", released},
         // New data counts as valid data for tGetData.
         {[](Script& s) { s.infoCStatus = PDH_CSTATUS_NEW_DATA; }, kData, "", kKept, "", released},
         // A size that cannot hold the record: the record is never read.
@@ -197,10 +199,11 @@ TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
         {[](Script& s) { s.info = St(PDH_INVALID_ARGUMENT); }, kBrowsePath, k210, PDH_INVALID_ARGUMENT, "", released},
         {[](Script& s) { s.remove = St(PDH_INVALID_HANDLE); }, kBrowsePath, k210, PDH_INVALID_HANDLE, "", released},
         {[](Script& s) { s.collect[0] = St(PDH_NO_DATA); }, kBrowseValue, k210, PDH_NO_DATA, "", released},
+        // The system's last error is logged here, not the record's status (the double sets 13 as it fails).
         {[](Script& s) { s.format = St(PDH_INVALID_DATA); s.valueCStatus = PDH_CSTATUS_NO_INSTANCE; }, kBrowseValue,
-         "233: The specified instance is not present.", kAny, nullptr, released},
+         "233: The specified instance is not present.", ERROR_INVALID_DATA, "13 (PdhGetFormattedCounterValue)", released},
         {[](Script& s) { s.format = St(PDH_INVALID_DATA); s.valueCStatus = PDH_CSTATUS_INVALID_DATA; }, kBrowseValue,
-         k210, kAny, nullptr, released},
+         k210, ERROR_INVALID_DATA, "13 (PdhGetFormattedCounterValue)", released},
         {[](Script& s) { s.format = St(PDH_INVALID_DATA); s.formatFills = FALSE; }, kBrowseValue,
          "225: Specified counter does not contain valid data or a successful status code.", kKept, "", released},
         {[](Script& s) { s.format = St(PDH_INVALID_ARGUMENT); s.formatFills = FALSE; }, kBrowseValue,
@@ -350,7 +353,10 @@ TEST_F(WithDouble, BrowseModeOneTakesOneSample) {
     EXPECT_EQ(CallNames(*s),
               "PdhOpenQuery PdhBrowseCountersA PdhAddCounterA PdhCollectQueryData "
               "PdhGetFormattedCounterValue PdhRemoveCounter PdhCloseQuery");
+    EXPECT_EQ(s->calls[4].value, static_cast<ULONG_PTR>(PDH_FMT_LONG)) << "no format bit more";
+    pdhdouble::Forget(*s);
     EXPECT_EQ(Browse("1", "1").text, "2.5");
+    EXPECT_EQ(s->calls[4].value, static_cast<ULONG_PTR>(PDH_FMT_DOUBLE)) << "no format bit more";
 
     // The decimal point is '.' whatever locale the host set in the C
     // runtime that every module of its process shares, and whatever
@@ -362,7 +368,8 @@ TEST_F(WithDouble, BrowseModeOneTakesOneSample) {
         {12.3456789012, "12.3456789"}, {0.0001, "0.0001"}, {0.00005, "5.00000000e-005"},
         {999999999, "999999999.0"}, {1234567890, "1.23456789e+009"},
     };
-    for (const char* symbol : {",", ",,", "::;"}) {
+    for (const char* symbol : {",", ",,", "::;", "\x81\x45"}) {  // the last a double-byte character
+        if (symbol[0] == '\x81') ASSERT_NE(setlocale(LC_ALL, "Japanese_Japan.932"), nullptr);
         decimalSymbol = symbol;
         rig::Patch locale(host.Module(), "msvcrt.dll", "localeconv", ServeLocale);
         ASSERT_TRUE(locale.Active());
@@ -385,7 +392,9 @@ TEST_F(WithDouble, ParseGivesSixFieldsInstanceBeforeParent) {
     strcpy(s->machine, "<null>");
     strcpy(s->counter, "<null>");
     EXPECT_EQ(host.Text(kParseCntrPath, {kPath}), "\tWidget\tleft\touter\t3\t");
-    EXPECT_EQ(s->calls[0].value, 0u) << "flags 0";
+    EXPECT_EQ(s->calls[0].value + s->calls[1].value, 0u) << "flags 0 in both calls";
+    s->instanceIndex = 3000000000u;
+    EXPECT_EQ(host.Text(kParseCntrPath, {kPath}), "\tWidget\tleft\touter\t3000000000\t") << "read unsigned";
 }
 
 TEST_F(WithDouble, ParseFailures) {

@@ -212,7 +212,7 @@ BOOL WINAPI ServeModulesEx(HANDLE process, HMODULE* modules, DWORD size, LPDWORD
     enumSize = size;
     enumFilter = filter;
     enumOf = GetProcessId(process);
-    if (++enumCalls <= partialCopies) return SetLastError(ERROR_PARTIAL_COPY), FALSE;
+    if (++enumCalls <= abs(partialCopies)) return SetLastError(partialCopies > 0 ? ERROR_PARTIAL_COPY : ERROR_ACCESS_DENIED), FALSE;
     if (!realEnumModules(process, modules, size, needed, LIST_MODULES_ALL)) return FALSE;
     if (filter != LIST_MODULES_ALL) *needed = std::min(*needed, kView);
     if (stranger) modules[1] = stranger;
@@ -441,13 +441,14 @@ TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
     ASSERT_TRUE(adjust.Active());
     const std::string enable = "adjust:0:1:2:256:0 open ", restore = "adjust:0:1:0:0:1 ";
     const std::string opened = "lookup::SeDebugPrivilege process:1:40 ";
-    struct { Step fail; std::string steps; } rows[] = {  // opened where the steps say so
+    struct { Step fail; std::string steps; DWORD refused = 0; } rows[] = {  // opened where the steps say so
         {kNone, opened + enable + restore},
         {kNone, opened + enable + restore},  // nothing remembers the first success
         {kProcessToken, opened + "thread:1:40:1 " + enable + restore},
         {kLookup, "lookup::SeDebugPrivilege "},
         {kBothTokens, opened + "thread:1:40:1 "},
         {kAdjust, opened + "adjust:0:1:2:256:0 "},
+        {kNone, opened + enable + restore, ERROR_INVALID_PARAMETER},  // the open's code outlives the restore
         {kRestore, opened + enable + restore},  // the last: the privilege stays on
     };
     Sleeper child;
@@ -456,9 +457,13 @@ TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
         failing = row.fail;
         steps.clear();
         host.Call(kCloseProc, {"0"});
+        openError = row.refused;
         Outcome o = host.Call(kOpenProc, {std::to_string(child.Id()), "3"});
+        openError = 0;
         EXPECT_EQ(steps, row.steps) << row.fail;
-        if (row.steps.find("open ") != std::string::npos) {
+        if (row.refused) {
+            EXPECT_EQ(o.text + std::to_string(host.LastError()), "201: Open Process Failed" + std::to_string(row.refused));
+        } else if (row.steps.find("open ") != std::string::npos) {
             EXPECT_EQ(o.status, 0) << row.fail << ": " << o.text;
             EXPECT_EQ(host.Call(kCloseProc, {std::to_string(o.value)}).value, 1);
         } else {
@@ -751,7 +756,7 @@ TEST_F(Processes, ListModInItsThreeModes) {
     const std::string skipped = first + numbers.text.substr(first.size() + all[1].size() + 1);
     struct { int partial; DWORD reported; std::string text; int calls; bool ex = true; HMODULE stranger = nullptr; } rows[] = {
         {0, 0, numbers.text, 1}, {0, 0, skipped, 1, true, reinterpret_cast<HMODULE>(0x1000)}, {1, 0, numbers.text, 2}, {9, 0, numbers.text, 10}, {10, 0, "", 10},
-        {1000, 0, "", 10}, {0, 7, "", 1}, {0, 8, first, 1}, {0, 8192, full, 1}, {0, 8200, full, 1},
+        {1000, 0, "", 10}, {-1000, 0, "", 1}, {0, 7, "", 1}, {0, 8, first, 1}, {0, 8192, full, 1}, {0, 8200, full, 1},
         {0, 0, view, 1, false}, {1, 0, view, 2, false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << &row - rows);

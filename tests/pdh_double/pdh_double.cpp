@@ -235,6 +235,7 @@ PDH_STATUS WINAPI PdhCollectQueryData(PDH_HQUERY query) {
 PDH_STATUS WINAPI PdhGetFormattedCounterValue(PDH_HCOUNTER counter, DWORD format, LPDWORD, PPDH_FMT_COUNTERVALUE value) {
     Record("PdhGetFormattedCounterValue", nullptr, H(counter), format);
     if (BadCounter(counter)) return PDH_INVALID_HANDLE;
+    if (script.format) SetLastError(ERROR_INVALID_DATA);  // the system's code, beside the status
     if (script.formatFills) {
         value->CStatus = script.valueCStatus;
         if (format & PDH_FMT_LONG) value->longValue = script.longValue;
