@@ -11,6 +11,7 @@
 // loaded, or the entry point NAME is missing from its library; with -deny:ACCESS,
 // OpenProcess refuses ACCESS with 5 and each open prints "open <access>".
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -45,12 +46,18 @@ HMODULE WINAPI RefuseLibrary(LPCSTR name, HANDLE file, DWORD flags) {
     return SetLastError(ERROR_MOD_NOT_FOUND), nullptr;
 }
 
+// A process snapshot leaves 183 behind and its first entry 0, so that the
+// saved code tells after which call it was taken.
 typedef HANDLE(WINAPI* SnapshotFn)(DWORD, DWORD);
 SnapshotFn realSnapshot;
 HANDLE WINAPI RecordSnapshot(DWORD flags, DWORD processId) {
     printf("snapshot %lu %lu\n", flags, processId);
-    return realSnapshot(flags, processId);
+    const HANDLE snapshot = realSnapshot(flags, processId);
+    if (flags == TH32CS_SNAPPROCESS) SetLastError(ERROR_ALREADY_EXISTS);
+    return snapshot;
 }
+decltype(&Process32First) realFirst;
+BOOL WINAPI FirstEntry(HANDLE snapshot, LPPROCESSENTRY32 entry) { const BOOL got = realFirst(snapshot, entry); return SetLastError(0), got; }
 
 DWORD denied;
 decltype(&OpenProcess) realOpen;
@@ -86,6 +93,7 @@ int main(int argc, char** argv) {
     }
     rig::Serve snapshots("CreateToolhelp32Snapshot", reinterpret_cast<void*>(RecordSnapshot),
                          reinterpret_cast<void**>(&realSnapshot));
+    rig::Serve firsts("Process32First", reinterpret_cast<void*>(FirstEntry), reinterpret_cast<void**>(&realFirst));
     auto call = reinterpret_cast<VEKExtender2Proc>(
         reinterpret_cast<void*>(GetProcAddress(module, "VEKExtender2")));
     HostContext context = {};

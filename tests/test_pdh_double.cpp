@@ -430,13 +430,14 @@ TEST_F(WithDouble, ParseFailures) {
 TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
     const std::string copy = Directory() + "pdh_full\\vekrun.exe";
     ASSERT_TRUE(CopyBesideDouble(copy));
-    const std::string browse = " tBrowseCntrs 0 0 \"\" \"\" \"\"", doctor = " --doctor", pdh = "pdh               ", names = "counter names     ";
+    const std::string browse = " tBrowseCntrs 0 0 \"\" \"\" \"\"", doctor = " --doctor", turns = " tGetData \\\\DOUBLE\\Widget(left)\\Turns 0", pdh = "pdh               ", names = "counter names     ";
     const std::string cause = " as a decimal: this PDH stores whole numbers where decimals go, as Wine's does, so decimal reads "
                               "(format 1 of tGetData and tBrowseCntrs) are wrong on this machine. Read counters as whole numbers (format 0) here.\r\n";
     const struct { const char* variable; const char* value; std::string args; DWORD exit; std::string out, err; } rows[] = {
         {"PDH_DOUBLE_BROWSE_STATUS", nullptr, browse, 0, "\\\\DOUBLE\\Widget(left)\\Turns\r\n", ""},
         {"PDH_DOUBLE_BROWSE_STATUS", "0x800007D9", browse, 2, "", "vekrun: tBrowseCntrs: the dialog was cancelled\r\n"},
         {"PDH_DOUBLE_BROWSE_STATUS", "0xC0000BB9", browse, 1, "", "vekrun:" + browse + ": 210 : tBrowseCntrs function failed. (PDH status 0xC0000BB9: The specified counter could not be found)\r\n"},
+        {"PDH_DOUBLE_BROWSE_STATUS", "0x800007D0", browse, 1, "", "vekrun:" + browse + ": 210 : tBrowseCntrs function failed. (PDH status 0x800007D0: Unable to connect to the specified computer or the computer is offline)\r\n"},
         {"PDH_DOUBLE_BROWSE_STATUS", "0x800007D9", " --json" + browse, 2, "{\"cancelled\": true}\r\n", "vekrun: tBrowseCntrs: the dialog was cancelled\r\n"},
         {"PDH_DOUBLE_VALUE", nullptr, doctor, 1, "~" + pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 2.5" + cause, ""},
         {"PDH_DOUBLE_VALUE", "40.5", doctor, 1, "~" + pdh + "PROBLEM: \\System\\System Up Time reads 42 s as a whole number but 40.5" + cause, ""},
@@ -450,6 +451,11 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|2|System", doctor, 1, "~" + names + "PROBLEM: the English counter-name list (2 names) lacks \"ID Process\", so", ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "refuse", doctor, 1, "~" + names + "PROBLEM: the English counter-name list (HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009, value Counter) cannot be read: ", ""},
         {"PDH_DOUBLE_CLOCK", "1", " --every 3600 --samples 2 tVersion", 0, "~time                     tVersion\r\n  44017\r\n", ""},
+        {"PDH_DOUBLE_CLOCK", "1", " --csv --every 3600 --samples 1 tVersion", 0, "~\"09/23/2026 14:05:06.789\",\"44017\"\r\n", ""},  // month first
+        // A counter that is not there, by each of the statuses that say so, ends the sampling at once.
+        {"PDH_DOUBLE_ADD_STATUS", "0xC0000BB8", " --every 0.05" + turns, 1, "", "vekrun:" + turns + ": 231: The specified object is not found on the system. (PDH status 0xC0000BB8); nothing to sample\r\n"},
+        {"PDH_DOUBLE_ADD_STATUS", "0xC0000BC0", " --every 0.05" + turns, 1, "", "vekrun:" + turns + ": 222: Invalid Counter Name. (PDH status 0xC0000BC0); nothing to sample\r\n"},
+        {"PDH_DOUBLE_INFO_CSTATUS", "0x800007D1", " --every 0.05" + turns, 1, "", "vekrun:" + turns + ": 227: The specified instance is not present.; nothing to sample\r\n"},
         {"PDH_DOUBLE_LACKS", "PdhCloseQuery", doctor, 1, "~" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 211: May need newer version of PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n", ""},
         {"PDH_DOUBLE_LACKS", nullptr, " --dll \"" + Directory() + "pdh_full\\pdh.dll\" tVersion", 3, "", "vekrun: the extender does not accept this host\r\n"},
         {"PDH_DOUBLE_REFUSE_LOAD", "1", doctor, 1, "~libraries         PROBLEM: PDH.DLL cannot be loaded: \n" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 230:  Could not load PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n", ""},

@@ -66,7 +66,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         "\"t\"\"x\"\n",  // "" inside quotes is one quote
         "tVersion\ntVersion \"abc\ntCompatible\n", "\xEF\xBB\xBF\xC3\xA9\n",  // a line of one character, not ASCII
         "tGetData \"\\caf\xC3\xA9\" 0\n",  // UTF-8 without a byte-order mark
-        "tOpenProc $PID 2\ntCloseProc $Last\ntCloseProc $LAST\n", std::string("tVersion\0\n", 10),
+        "tOpenProc $PID 2\n\n# kept across\ntCloseProc $Last\ntCloseProc $LAST\n", std::string("tVersion\0\n", 10),
     };
     const std::string names = "0123456789a";
     for (size_t i = 0; i < names.size(); ++i) ASSERT_TRUE(Save(Directory() + "vekrun_" + names[i] + ".vek", scripts[i]));
@@ -132,6 +132,8 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--every 0.01 --samples 1 tVersion", 0, "~  44017\n", ""},
         {"--every 1 --samples 1a tVersion", 64, "", "vekrun: --samples takes a count from 1 to 2147483647, not '1a'" + kTry},
         {"--every 1 --samples 2147483648 tVersion", 64, "", "~not '2147483648'\n"},
+        {"--every 1 --samples 0 tVersion", 64, "", "~not '0'\n"},
+        {"--every 86400.5 tVersion", 64, "", "~not '86400.5'\n"},
         {"--dll nothere\xE9.dll tVersion", 3, "", "~vekrun: cannot load nothere\xE9.dll ("},  // ANSI bytes, redirected
         {"--dll=nothere.dll tVersion", 3, "", "vekrun: cannot load nothere.dll (error 126: Module not found)\n"},
         {"--dll $S0 tVersion", 3, "", "~vekrun_0.vek)\n"},  // the text's %1 is the file
@@ -169,6 +171,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--doctor", 1, "~counter names     PROBLEM: the English counter-name list (2 names) lacks \"Process\"", ""},
         {"--doctor", 1, "~, LastError=6 (tKillProc)\n", ""},  // logged by the tKillProc row above
         {"--json --doctor", 1, "~, {\"check\": \"pdh\", \"ok\": false, \"detail\": \"\\\\System\\\\System Up Time reads ", ""},
+        {"--json --doctor", 1, "~\"remedy\": \"Read counters as whole numbers (format 0) here.\"}", ""},
         {"--list tGetModInfo $PID $MODULE", 0, "~BaseOfDll    $MODULE\nSizeOfImage  ", ""},
         {"--list tGetProcInfo $PID", 0, "~\nWorkingSetSize              ", ""},
         {"--json tVersion", 0, "", "", "44017"},
@@ -256,24 +259,26 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
 // stdin's first line is answered while stdin stays open, as a person or a program feeding vekrun
 // waits for it; a reader that goes away ends a sampling run at once, with exit status 1.
 TEST(Vekrun, StdinIsAnsweredLineByLineAndAGoneReaderEndsTheRun) {
-    for (const bool readerGoes : {false, true}) {
-        SCOPED_TRACE(readerGoes ? "reader goes" : "stdin");
+    for (const int run : {0, 1, 2}) {  // stdin answered; the reader goes while sampling; gone before one call writes
+        SCOPED_TRACE(run);
+        const bool readerGoes = run > 0;
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
         HANDLE in[2], out[2], err[2];  // read and write ends
         ASSERT_TRUE(CreatePipe(&in[0], &in[1], &inherit, 0) && CreatePipe(&out[0], &out[1], &inherit, 0) &&
                     CreatePipe(&err[0], &err[1], &inherit, 0));
         for (HANDLE own : {in[1], out[0], err[0]}) SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
+        if (run == 2) CloseHandle(out[0]);
         PROCESS_INFORMATION child;
-        ASSERT_TRUE(Start("\"" + Directory() + "vekrun.exe\" " + (readerGoes ? "--every 0.05 tVersion" : "--script -"), &child,
+        ASSERT_TRUE(Start("\"" + Directory() + "vekrun.exe\" " + (run == 0 ? "--script -" : run == 1 ? "--every 0.05 tVersion" : "tVersion"), &child,
                           in[0], out[1], err[1]));
         for (HANDLE theirs : {in[0], out[1], err[1]}) CloseHandle(theirs);
         DWORD got = 0;
         WriteFile(in[1], "tVersion\n", 9, &got, nullptr);
         std::string shown, said;
-        for (ULONGLONG end = GetTickCount64() + 10000; shown.find("44017") == std::string::npos && GetTickCount64() < end; Sleep(10)) ReadWaiting(out[0], &shown);
-        EXPECT_NE(shown.find("44017"), std::string::npos) << shown;
+        for (ULONGLONG end = GetTickCount64() + 10000; run < 2 && shown.find("44017") == std::string::npos && GetTickCount64() < end; Sleep(10)) ReadWaiting(out[0], &shown);
+        EXPECT_TRUE(run == 2 || shown.find("44017") != std::string::npos) << shown;
         CloseHandle(in[1]);
-        CloseHandle(out[0]);
+        if (run < 2) CloseHandle(out[0]);
         if (WaitForSingleObject(child.hProcess, 10000) == WAIT_TIMEOUT) TerminateProcess(child.hProcess, 999);
         EXPECT_TRUE(GetExitCodeProcess(child.hProcess, &got) && got == (readerGoes ? 1u : 0u)) << "exit " << got;
         ReadWaiting(err[0], &said);
@@ -305,10 +310,12 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
     // In UTF-8, the echo's units 8,191 and 8,192 are an astral character's halves, across the end of a piece.
     ASSERT_TRUE(Save(script, "tGetData \"" + std::string(8179, 'x') + "\xF0\x9F\x98\x80\" 0\n"));
     const std::string dll = " --dll \"" + Directory() + "vekproc.dll\" ";
-    const struct { std::string args; std::wstring shown; bool first, quiet, interrupted = false, utf8 = false; } rows[] = {
+    const struct { std::string args; std::wstring shown; bool first, quiet, interrupted = false, utf8 = false, refused = false; } rows[] = {
         {dll + "tListMod $PID 1", L"vekrun_\u00F6\u20AC.exe", false, false},
         {dll + "--json tListMod $PID 1", L"vekrun_\u00F6\u20AC.exe", false, false},
         {" --dll J\xF6\x80rg.dll tVersion", L"vekrun: cannot load J\u00F6\u20ACrg.dll", true, false},
+        {" --json --dll J\xF6\x80rg.dll tVersion", L"vekrun: cannot load J\u00F6\u20ACrg.dll", false, false},  // stderr stays ANSI
+        {dll + "tVersion", L"44017", true, false, false, false, true},  // a console that takes no UTF-16 gets the bytes
         {dll + "--script \"" + script + "\"", L"> tGetData \"" + std::wstring(8179, L'x') + L"\U0001F600\" 0", true, true, false, true},
         {dll + "--every 0.05 tVersion", L"time                     tVersion", true, false, true},
     };
@@ -319,6 +326,7 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
         FillConsoleOutputCharacterW(screen, L' ', cells, {0, 0}, &done);
         SetConsoleCursorPosition(screen, {0, 0});
         if (row.utf8) ASSERT_TRUE(CopyBesideDouble(copy, kUtf8Setting));
+        SetEnvironmentVariableA("PDH_DOUBLE_CONSOLE_REFUSES", row.refused ? "1" : nullptr);
         PROCESS_INFORMATION child;
         ASSERT_TRUE(Start("\"" + copy + "\"" + row.args, &child, nullptr, row.quiet ? screen : nullptr, nul));
         // Ctrl+C to the console, which this test ignores, but not before the child is running.

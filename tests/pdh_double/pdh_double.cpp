@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <type_traits>
 
 #include "pdh_script.h"
 #include "rig.h"
@@ -31,12 +32,13 @@ Script script = [] {
     strcpy(s.instance, "left");
     strcpy(s.parent, "<null>");
     strcpy(s.counter, "Turns");
-    // For a host in another process, such as vekrun: the browse status and
-    // the decimal value.
+    // For a host in another process, such as vekrun: statuses and the decimal value.
     char text[32];
-    if (GetEnvironmentVariableA("PDH_DOUBLE_BROWSE_STATUS", text, sizeof text)) {
-        s.browse = static_cast<PDH_STATUS>(strtoul(text, nullptr, 0));
-    }
+    const auto status = [&text](const char* name, auto& field) {
+        if (GetEnvironmentVariableA(name, text, sizeof text)) field = static_cast<std::decay_t<decltype(field)>>(strtoul(text, nullptr, 0));
+    };
+    status("PDH_DOUBLE_BROWSE_STATUS", s.browse), status("PDH_DOUBLE_INFO_CSTATUS", s.infoCStatus);
+    status("PDH_DOUBLE_ADD_STATUS", s.addCounter), status("PDH_DOUBLE_ADD_STATUS", s.addEnglish);
     if (GetEnvironmentVariableA("PDH_DOUBLE_VALUE", text, sizeof text)) s.doubleValue = atof(text);
     return s;
 }();
@@ -82,10 +84,14 @@ BOOL WINAPI HalvesApart(HANDLE console, const void* text, DWORD units, LPDWORD w
 
 // With PDH_DOUBLE_CLOCK, vekrun's clock moves only as it sleeps, so that an
 // hour's wait passes at once; a wait that reads the clock a thousand times
-// without sleeping spins a core, and ends the process with exit 99.
+// without sleeping spins a core, and ends the process with exit 99. The day
+// is 23 September 2026, whose day and month cannot be taken for each other.
 ULONGLONG slept = 0, reads = 0;
 ULONGLONG WINAPI ReadClock() { return ++reads > 1000 ? ExitProcess(99), 0 : slept; }
 void WINAPI PassTime(DWORD ms) { slept += ms, reads = 0; }
+void WINAPI TheDay(LPSYSTEMTIME time) { *time = {2026, 9, 3, 23, 14, 5, 6, 789}; }
+// With PDH_DOUBLE_CONSOLE_REFUSES, the console takes no UTF-16 text, as a console host that fails a write.
+BOOL WINAPI RefuseWide(HANDLE, const void*, DWORD, LPDWORD, LPVOID) { return SetLastError(ERROR_INVALID_FUNCTION), FALSE; }
 
 }  // namespace
 
@@ -119,9 +125,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
         patch(vekrun, "KERNEL32.dll", "MultiByteToWideChar", StrictWide);
         patch(vekrun, "KERNEL32.dll", "WriteConsoleW", HalvesApart);
     }
+    if (GetEnvironmentVariableA("PDH_DOUBLE_CONSOLE_REFUSES", nullptr, 0)) patch(vekrun, "KERNEL32.dll", "WriteConsoleW", RefuseWide);
     if (GetEnvironmentVariableA("PDH_DOUBLE_CLOCK", nullptr, 0)) {
         patch(vekrun, "KERNEL32.dll", "GetTickCount64", ReadClock);
         patch(vekrun, "KERNEL32.dll", "Sleep", PassTime);
+        patch(vekrun, "KERNEL32.dll", "GetLocalTime", TheDay);
     }
     return !GetEnvironmentVariableA("PDH_DOUBLE_REFUSE_LOAD", nullptr, 0);
 }
