@@ -150,16 +150,9 @@ BOOL WINAPI CountDuplicateHandle(HANDLE from, HANDLE source, HANDLE to, LPHANDLE
     if (made && books.open) Acquired(books.handles, *target), books.duplicates[*target] = source;
     return made;
 }
-BOOL WINAPI CountOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
-    BOOL opened = realOpenProcessToken(process, access, token);
-    if (opened) Acquired(books.handles, *token);
-    return opened;
-}
-BOOL WINAPI CountOpenThreadToken(HANDLE thread, DWORD access, BOOL self, PHANDLE token) {
-    BOOL opened = realOpenThreadToken(thread, access, self, token);
-    if (opened) Acquired(books.handles, *token);
-    return opened;
-}
+BOOL Opened(BOOL opened, PHANDLE token) { return opened && (Acquired(books.handles, *token), true); }
+BOOL WINAPI CountOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) { return Opened(realOpenProcessToken(process, access, token), token); }
+BOOL WINAPI CountOpenThreadToken(HANDLE thread, DWORD access, BOOL self, PHANDLE token) { return Opened(realOpenThreadToken(thread, access, self, token), token); }
 HANDLE WINAPI CountSnapshot(DWORD flags, DWORD id) {
     HANDLE snapshot = realSnapshot(flags, id);
     if (snapshot != INVALID_HANDLE_VALUE) Acquired(books.handles, snapshot);

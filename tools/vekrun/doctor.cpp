@@ -22,6 +22,12 @@ struct Check {
 };
 
 const char kRebuild[] = "Rebuild the counter lists with 'lodctr /R' from an elevated prompt.";
+// Wine's Toolhelp lists the processes where its counter names cannot.
+const char kUnderWine98[] =
+    "Under Wine, a copy of vekrun that Wine presents as Windows 98 lists the processes through "
+    "Toolhelp: copy vekrun.exe to vekrun_win98.exe, run 'wine reg add "
+    "HKCU\\Software\\Wine\\AppDefaults\\vekrun_win98.exe /v Version /d win98', then "
+    "'wine vekrun_win98.exe --list tListProc'.";
 const char kRepair[] = "Repair the system files with 'sfc /scannow' from an elevated prompt.";
 
 // A keyword call for the doctor's own use: its result, or its message.
@@ -158,7 +164,7 @@ Check CounterNames(std::string& processIndex) {
                      : "\"ID Process\"") +
                 ", so tListProc gives 213" +
                 (wine ? "; under Wine the list is fixed and cannot be mended" : ""),
-            wine ? std::string("On Windows, r") + (kRebuild + 1) : kRebuild};
+            wine ? std::string(kUnderWine98) + " On Windows, r" + (kRebuild + 1) : kRebuild};
 }
 
 Check PerformanceData(Extender& ext, const std::string& processIndex) {
