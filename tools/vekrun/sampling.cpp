@@ -98,10 +98,16 @@ void PrintRow(const Options& options, const std::string& time,
 }
 
 // A path error from the first sample on means that nothing will ever be
-// sampled, as typeperf ends with "No valid counters".
-bool DeadCounter(const Result& result) {
+// sampled, as typeperf ends with "No valid counters"; so does a process
+// that is not there (Windows refuses its id with 87) or a handle the script
+// does not hold (6). One that ends later leaves its samples empty, as an
+// instance that goes away does in typeperf.
+bool NothingToSample(const Result& result) {
     const int id = result.MessageId();
-    return id == 222 || id == 223 || id == 227 || id == 231;
+    const int32_t code = result.codeRead ? result.code : 0;
+    return id == 222 || id == 223 || id == 227 || id == 231 ||
+           ((id == 201 || id == 204) && code == ERROR_INVALID_PARAMETER) ||
+           ((id == 212 || id == 229) && code == ERROR_INVALID_HANDLE);
 }
 
 // A sample as one JSON object: its time, then its value or its failure's fields.
@@ -138,7 +144,7 @@ int Sample(Extender& ext, const Options& options, const std::vector<std::string>
         const int outcome = Invoke(ext, options, call, result);
         if (outcome == kExitUsage) return outcome;
         const bool failed = outcome != kExitOk || result.Failed();
-        if (failed && taken == 0 && DeadCounter(result)) {
+        if (failed && taken == 0 && NothingToSample(result)) {
             if (options.json) Print(stdout, "%s\n", JsonSample(time, result, call, true).c_str());
             Print(stderr, "vekrun: %s; nothing to sample\n", FailureLine(call, result).c_str());
             return kExitCallFailed;
