@@ -32,6 +32,9 @@ std::string Fill(std::string text, const std::string& pid, const std::string& mo
     GetComputerNameA(host, &size);
     for (size_t at; (at = text.find("$PID")) != std::string::npos;) text.replace(at, 4, pid);
     for (size_t at; (at = text.find("$MODULE")) != std::string::npos;) text.replace(at, 7, module);
+    char hex[24];
+    snprintf(hex, sizeof hex, "0x%llx", strtoull(module.c_str(), nullptr, 10));
+    for (size_t at; (at = text.find("$MODHEX")) != std::string::npos;) text.replace(at, 7, hex);
     for (size_t at; (at = text.find("$HOST")) != std::string::npos;) text.replace(at, 5, host);
     for (size_t at; (at = text.find("$S")) != std::string::npos;) {
         text.replace(at, 3, "\"" + Directory() + "vekrun_" + text[at + 2] + ".vek\"");
@@ -84,12 +87,15 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--json tGetPriority 999999", 1, "", "", R"({"error": 201, "message": "201: Open Process Failed", "code": 87, "reason": "error 87: Invalid parameter"})"},
         {"", 64, "", "vekrun: no keyword given" + kTry},
         {"tNoSuchKeyword", 64, "", "vekrun: no keyword 'tNoSuchKeyword' (vekrun --keywords lists them)" + kTry},
-        {"tVersion extra", 64, "", "vekrun: tversion takes 0 arguments, not 1" + kTry},
-        {"tOpenProc", 64, "", "vekrun: topenproc takes 2 arguments, not 0" + kTry},
-        {"tGetData x", 64, "", "vekrun: tgetdata takes 2 arguments, not 1" + kTry},
+        {"tVersion extra", 64, "", "vekrun: tVersion takes 0 arguments, not 1" + kTry},
+        {"tOpenProc", 64, "", "vekrun: tOpenProc takes 2 arguments, not 0" + kTry},
+        {"tGetData x", 64, "", "vekrun: tGetData takes 2 arguments, not 1" + kTry},
         // Where a number goes, a whole decimal number in its range; --raw passes any text on.
         {"tSetPriority 32,56 64", 64, "", "vekrun: PID takes a whole decimal number of 32 bits, not '32,56'" + kTry},
-        {"tGetModInfo $PID 0x170000000", 64, "", "vekrun: MODULE takes a whole decimal number of 64 bits, not '0x170000000'" + kTry},
+        {"tGetModInfo $PID 0x17G", 64, "", "vekrun: MODULE takes a whole number of 64 bits, decimal or hex (0x140000000), not '0x17G'" + kTry},
+        {"tSetPriority $PID normal", 0, "1\n", ""},  // classes by PowerShell's names
+        {"tSetPriority $PID RealTime2", 64, "", "~CLASS takes a priority class, Idle, BelowNormal, Normal, AboveNormal, High or RealTime, or a whole"},
+        {"--json tGetPriority $PID", 0, "", "", R"({"class": 32, "name": "Normal"})"},
         {"--raw tGetModInfo $PID 0x170000000", 0, "~\t", ""},  // module 0: the process's own
         {"tGetPriority \"\"", 64, "", "~vekrun: PID takes a whole decimal number of 32 bits, not ''\n"},
         {"tGetPriority 4294967296", 64, "", "~not '4294967296'\n"},
@@ -173,7 +179,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--doctor", 1, "~, LastError=6 (tKillProc)\n", ""},  // logged by the tKillProc row above
         {"--json --doctor", 1, "~, {\"check\": \"pdh\", \"ok\": false, \"detail\": \"\\\\System\\\\System Up Time reads ", ""},
         {"--json --doctor", 1, "~\"remedy\": \"Read counters as whole numbers (format 0) here.\"}", ""},
-        {"--list tGetModInfo $PID $MODULE", 0, "~BaseOfDll    $MODULE\nSizeOfImage  ", ""},
+        {"--list tGetModInfo $PID $MODHEX", 0, "~BaseOfDll    $MODULE\nSizeOfImage  ", ""},
         {"--list tGetProcInfo $PID", 0, "~\nWorkingSetSize              ", ""},
         {"--json tVersion", 0, "", "", "44017"},
         {"--json tCloseProc 0", 1, "", "~vekrun: a handle lives only", R"({"error": 229, "message": "229: tCloseProc failed.", "code": 6, "reason": "error 6: Invalid handle"})"},

@@ -185,16 +185,16 @@ std::string CallProblem(const Extender& ext, const Options& options,
     if (!keyword) return "no keyword '" + words[0] + "' (vekrun --keywords lists them)";
     if (options.raw) return std::string();
     const size_t given = words.size() - 1;
+    const KeywordHelp* help = FindHelp(words[0]);
+    const std::string name = help ? help->name : keyword->name;  // as the reference spells it
     if (keyword->kind == kKindConstant) {
-        return given == 0 ? std::string()
-                          : std::string(keyword->name) + " is a constant and takes no arguments";
+        return given == 0 ? std::string() : name + " is a constant and takes no arguments";
     }
     const size_t count = static_cast<size_t>(keyword->countOrValue);
     if (given != count) {
-        return std::string(keyword->name) + " takes " + std::to_string(count) +
+        return name + " takes " + std::to_string(count) +
                (count == 1 ? " argument, not " : " arguments, not ") + std::to_string(given);
     }
-    const KeywordHelp* help = FindHelp(words[0]);
     for (size_t i = 0; i < given; ++i) {
         const std::string problem = ArgumentProblem(ArgumentName(help, i).c_str(), words[i + 1]);
         if (!problem.empty()) return problem;

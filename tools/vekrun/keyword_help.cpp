@@ -27,7 +27,8 @@ const KeywordHelp kHelp[] = {
      "209, 207, 208, 205, 202 (access refused), 204"},
     {"tCountProc", "", "the integer number of processes", "209, 207, 238, 208, 200"},
     {"tGetModInfo", "PID MODULE",
-     "three numbers separated by tabs: load address, image size, entry point (MODULEINFO)",
+     "three numbers separated by tabs: load address, image size, entry point (MODULEINFO); MODULE "
+     "in decimal or hex, as 0x140000000",
      "209, 207, 208, 205, 206 (no such module, or the process cannot be opened)"},
     {"tBrowseCntrs", "MODE FORMAT ARG3 ARG4 ARG5",
      "opens the counter-browse dialog: MODE 0 the chosen counter's path, 1 its value (FORMAT 0 an "
@@ -50,8 +51,8 @@ const KeywordHelp kHelp[] = {
     {"tRemoteConn", "MACHINE", "connects PDH to the machine's counters; the integer 1",
      "209, 230, 211, 235 (no such machine), 234"},
     {"tSetPriority", "PID CLASS",
-     "sets the priority class (32 normal, 64 idle, 128 high, 256 realtime, 16384 below normal, "
-     "32768 above normal); the integer 1",
+     "sets the priority class, by number or PowerShell's name (32 Normal, 64 Idle, 128 High, 256 "
+     "RealTime, 16384 BelowNormal, 32768 AboveNormal); the integer 1",
      "202, 201, 203 (no such class), 236 (refused, or realtime without the privilege)"},
     {"tGetPriority", "PID", "the integer priority class", "202, 201, 237"},
     {"tParseCntrPath", "PATH",
@@ -59,6 +60,13 @@ const KeywordHelp kHelp[] = {
      "counter (PDH_COUNTER_PATH_ELEMENTS)",
      "209, 230, 211, 205, 222, 245, 246"},
 };
+
+// The classes by the names PowerShell gives them (ProcessPriorityClass).
+const struct {
+    const char* name;
+    int32_t value;
+} kPriorityClasses[] = {{"Idle", 64},   {"BelowNormal", 16384}, {"Normal", 32},
+                        {"AboveNormal", 32768}, {"High", 128}, {"RealTime", 256}};
 
 // The range of a numeric argument: 32 bits, signed or unsigned, except the
 // handles and module addresses, which are 64-bit.
@@ -88,11 +96,27 @@ std::string ArgumentName(const KeywordHelp* help, size_t index) {
     return "ARG" + std::to_string(index + 1);
 }
 
+const char* PriorityName(int32_t priorityClass) {
+    for (const auto& known : kPriorityClasses) {
+        if (known.value == priorityClass) return known.name;
+    }
+    return nullptr;
+}
+
 // The extender reads a number as far as it goes ("32,56" is 32), as the
 // host's interface says; a person who typed it meant something else.
-std::string ArgumentProblem(const char* argName, const std::string& text) {
+std::string ArgumentProblem(const char* argName, std::string& text) {
     const ArgKind kind = KindOf(argName);
     if (kind == ArgKind::kText) return std::string();
+    const bool isClass = strcmp(argName, "CLASS") == 0, isModule = strcmp(argName, "MODULE") == 0;
+    for (const auto& known : kPriorityClasses) {
+        if (isClass && Lower(text) == Lower(known.name)) text = std::to_string(known.value);
+    }
+    // As ListDLLs and Process Explorer show addresses: 0x and up to 16 hex digits.
+    if (isModule && text.size() > 2 && text.size() <= 18 && text[0] == '0' && (text[1] | 0x20) == 'x' &&
+        text.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos) {
+        text = std::to_string(strtoull(text.c_str() + 2, nullptr, 16));
+    }
     const size_t digits = text[0] == '-' ? 1 : 0;
     bool whole = text.size() > digits;
     for (size_t i = digits; i < text.size(); ++i) whole = whole && text[i] >= '0' && text[i] <= '9';
@@ -106,8 +130,12 @@ std::string ArgumentProblem(const char* argName, const std::string& text) {
                               : errno == 0 && low >= INT32_MIN && high <= UINT32_MAX;
         if (fits) return std::string();
     }
-    return std::string(argName) + " takes a whole decimal number" +
-           (kind == ArgKind::kNumber32 ? " of 32 bits" : " of 64 bits") + ", not '" + text + "'";
+    if (isClass)
+        return "CLASS takes a priority class, Idle, BelowNormal, Normal, AboveNormal, High or "
+               "RealTime, or a whole decimal number of 32 bits, not '" + text + "'";
+    return std::string(argName) + " takes a whole " + (isModule ? "number" : "decimal number") +
+           (kind == ArgKind::kNumber32 ? " of 32 bits" : " of 64 bits") +
+           (isModule ? ", decimal or hex (0x140000000)" : "") + ", not '" + text + "'";
 }
 
 // vekrun --help KEYWORD: what the keyword takes, gives and fails with.

@@ -105,7 +105,11 @@ std::string Json(const Result& result, const std::vector<std::string>& words) {
                ", \"reason\": " + (reason.empty() ? std::string("null") : json::Quote(reason)) +
                "}";
     }
-    if (result.type == kResultInteger) return std::to_string(result.value);
+    if (result.type == kResultInteger) {
+        const char* name = keyword == "tgetpriority" ? PriorityName(result.value) : nullptr;
+        return name ? "{\"class\": " + std::to_string(result.value) + ", \"name\": \"" + name + "\"}"
+                    : std::to_string(result.value);
+    }
     const std::string& text = result.text;
     // The counters' decimal texts are numbers; "nan" and "inf" stay text.
     if (keyword == "tgetdata" || keyword == "tbrowsecntrs") return json::Number(text, false);

@@ -140,8 +140,11 @@ struct KeywordHelp {
 };
 const KeywordHelp* FindHelp(const std::string& name);
 // A whole decimal number in the argument's range, where the argument is one
-// (PID, MODE, CLASS, FORMAT, MODULE, HANDLE); else the problem.
-std::string ArgumentProblem(const char* argName, const std::string& text);
+// (PID, MODE, CLASS, FORMAT, MODULE, HANDLE); else the problem. A class's
+// name and a module's hex address are written as the decimal number.
+std::string ArgumentProblem(const char* argName, std::string& text);
+// PowerShell's name of a priority class, or null.
+const char* PriorityName(int32_t priorityClass);
 std::string ArgumentName(const KeywordHelp* help, size_t index);
 int PrintHelp(const Options& options);
 // ANSI text as UTF-8, as JSON and CSV are written.
