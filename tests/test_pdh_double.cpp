@@ -453,9 +453,9 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_CLOCK", "1", " --every 3600 --samples 2 tVersion", 0, "~time                     tVersion\r\n  44017\r\n", ""},
         {"PDH_DOUBLE_CLOCK", "1", " --csv --every 3600 --samples 1 tVersion", 0, "~\"09/23/2026 14:05:06.789\",\"44017\"\r\n", ""},  // month first
         // A counter that is not there, by each of the statuses that say so, ends the sampling at once.
-        {"PDH_DOUBLE_ADD_STATUS", "0xC0000BB8", " --every 0.05" + turns, 1, "", "vekrun:" + turns + ": 231: The specified object is not found on the system. (PDH status 0xC0000BB8); nothing to sample\r\n"},
-        {"PDH_DOUBLE_ADD_STATUS", "0xC0000BC0", " --every 0.05" + turns, 1, "", "vekrun:" + turns + ": 222: Invalid Counter Name. (PDH status 0xC0000BC0); nothing to sample\r\n"},
-        {"PDH_DOUBLE_INFO_CSTATUS", "0x800007D1", " --every 0.05" + turns, 1, "", "vekrun:" + turns + ": 227: The specified instance is not present.; nothing to sample\r\n"},
+        {"PDH_DOUBLE_ADD_STATUS", "0xC0000BB8", " --every 0.05 --samples 2" + turns, 1, "", "vekrun:" + turns + ": 231: The specified object is not found on the system. (PDH status 0xC0000BB8); nothing to sample\r\n"},
+        {"PDH_DOUBLE_ADD_STATUS", "0xC0000BC0", " --every 0.05 --samples 2" + turns, 1, "", "vekrun:" + turns + ": 222: Invalid Counter Name. (PDH status 0xC0000BC0); nothing to sample\r\n"},
+        {"PDH_DOUBLE_INFO_CSTATUS", "0x800007D1", " --every 0.05 --samples 2" + turns, 1, "", "vekrun:" + turns + ": 227: The specified instance is not present.; nothing to sample\r\n"},
         {"PDH_DOUBLE_LACKS", "PdhCloseQuery", doctor, 1, "~" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 211: May need newer version of PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n", ""},
         {"PDH_DOUBLE_LACKS", nullptr, " --dll \"" + Directory() + "pdh_full\\pdh.dll\" tVersion", 3, "", "vekrun: the extender does not accept this host\r\n"},
         {"PDH_DOUBLE_REFUSE_LOAD", "1", doctor, 1, "~libraries         PROBLEM: PDH.DLL cannot be loaded: \n" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 230:  Could not load PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n", ""},
