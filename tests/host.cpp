@@ -142,7 +142,13 @@ bool Start(std::string commandLine, PROCESS_INFORMATION* child, HANDLE in, HANDL
     STARTUPINFOA startup = {sizeof startup};
     startup.dwFlags = out ? STARTF_USESTDHANDLES : 0;
     startup.hStdInput = in, startup.hStdOutput = out, startup.hStdError = err;
-    return CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, child);
+    // Marked with UTF-8's byte-order mark: typed in UTF-16, as a shell passes what is typed.
+    if (commandLine.compare(0, 3, "\xEF\xBB\xBF") != 0)
+        return CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, child);
+    std::wstring wide(commandLine.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, &commandLine[3], static_cast<int>(commandLine.size()) - 3, &wide[0], static_cast<int>(wide.size())));
+    STARTUPINFOW typed = {sizeof typed, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0, 0, 0, startup.dwFlags, 0, 0, nullptr, in, out, err};
+    return CreateProcessW(nullptr, &wide[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &typed, child);
 }
 
 bool ReadWaiting(HANDLE pipe, std::string* into) {

@@ -15,8 +15,10 @@ using nlohmann::json;
 
 namespace {
 
+// Arguments marked with UTF-8's byte-order mark are typed in UTF-16.
 DWORD Vekrun(const std::string& args, std::string* out, std::string* err = nullptr, const std::string* in = nullptr) {
-    return Run("\"" + Directory() + "vekrun.exe\" " + args, out, err, in);
+    const size_t typed = args.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    return Run(args.substr(0, typed) + "\"" + Directory() + "vekrun.exe\" " + args.substr(typed), out, err, in);
 }
 
 std::string Lines(std::string text) {
@@ -92,6 +94,9 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"tGetData x", 64, "", "vekrun: tGetData takes 2 arguments, not 1" + kTry},
         // Where a number goes, a whole decimal number in its range; --raw passes any text on.
         {"tSetPriority 32,56 64", 64, "", "vekrun: PID takes a whole decimal number of 32 bits, not '32,56'" + kTry},
+        // Typed in UTF-16: no best fit of fullwidth digits to digits; what the ANSI code page holds goes as its bytes.
+        {"\xEF\xBB\xBFtSetPriority \xEF\xBC\x92\xEF\xBC\x95\xEF\xBC\x96 64", 64, "", "vekrun: argument 2 ('\\uFF12\\uFF15\\uFF16') holds a character that the ANSI code page (1252) lacks" + kTry},
+        {"\xEF\xBB\xBF--raw tCloseProc \xC3\xA9", 1, "", "~vekrun: tCloseProc \xE9: 229"},
         {"tGetModInfo $PID 0x17G", 64, "", "vekrun: MODULE takes a whole number of 64 bits, decimal or hex (0x140000000), not '0x17G'" + kTry},
         {"tSetPriority $PID normal", 0, "1\n", ""},  // classes by PowerShell's names
         {"tSetPriority $PID RealTime2", 64, "", "~CLASS takes a priority class, Idle, BelowNormal, Normal, AboveNormal, High or RealTime, or a whole"},

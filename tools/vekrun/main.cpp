@@ -37,12 +37,42 @@ bool NamesAHandle(const std::vector<std::string>& words) {
     return keyword == "tkillproc" || keyword == "tcloseproc";
 }
 
+// The arguments as they were typed. The C runtime's argv is the ANSI command
+// line, which Windows makes with best fit: fullwidth '\uFF12\uFF15\uFF16'
+// arrives as '256', look-alikes as quotes and slashes. Each UTF-16 argument
+// is converted without it; the first that the code page cannot hold is named.
+std::vector<std::string> TypedArguments(int argc, char** argv, std::string& problem) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> args(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        if (ToAnsi(wide[i], args[i]) || !problem.empty()) continue;
+        std::string shown;  // as \uXXXX where the code page cannot show it
+        for (const wchar_t* c = wide[i]; *c; ++c) {
+            char unit[8];
+            snprintf(unit, sizeof unit, *c < 0x80 ? "%c" : "\\u%04X", *c);
+            shown += unit;
+        }
+        problem = "argument " + std::to_string(i) + " ('" + shown +
+                  "') holds a character that the ANSI code page (" + std::to_string(GetACP()) +
+                  ") lacks";
+    }
+    LocalFree(wide);
+    return args;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::string problem;
+    std::vector<std::string> typed = TypedArguments(argc, argv, problem);
+    std::vector<char*> pointers;
+    for (std::string& arg : typed) pointers.push_back(&arg[0]);
     Options options;
-    const int parsed = ParseOptions(argc, argv, options);
+    const int parsed = ParseOptions(static_cast<int>(pointers.size()), pointers.data(), options);
     if (parsed >= 0) return parsed;
+    if (!problem.empty()) return UsageProblem(options, problem);
     utf8Output = options.json || options.csv;
 
     Extender ext;

@@ -8,11 +8,9 @@
 
 namespace vekrun {
 
-namespace {
-
-// One line of the script as the ANSI text the extender takes; false when
-// it cannot be: a character the ANSI code page lacks would reach the
-// extender as '?'.
+// Text as the ANSI text the extender takes; false when it cannot be: a
+// character the ANSI code page lacks would reach the extender as '?', or
+// by best fit as another (U+FF12 as '2').
 bool ToAnsi(const std::wstring& wide, std::string& ansi) {
     ansi.clear();
     if (wide.empty()) return true;
@@ -26,6 +24,8 @@ bool ToAnsi(const std::wstring& wide, std::string& ansi) {
                         &lost);
     return !lost;
 }
+
+namespace {
 
 // UTF-8 as UTF-16; false when the bytes are not UTF-8.
 bool FromUtf8(const std::string& bytes, std::wstring& wide) {

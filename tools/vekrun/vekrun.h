@@ -60,6 +60,8 @@ bool OutputFailed();
 int ParseOptions(int argc, char** argv, Options& options);
 // A usage problem found after the command line was read, said the same way.
 int UsageProblem(const Options& options, const std::string& problem);
+// UTF-16 as ANSI without best fit; false when the code page lacks a character.
+bool ToAnsi(const std::wstring& wide, std::string& ansi);
 
 // ---- The host protocol (extender.cpp) -------------------------------------
 
