@@ -72,8 +72,9 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         "tVersion\ntVersion \"abc\ntCompatible\n", "\xEF\xBB\xBF\xC3\xA9\n",  // a line of one character, not ASCII
         "tGetData \"\\caf\xC3\xA9\" 0\n",  // UTF-8 without a byte-order mark
         "tOpenProc $PID 2\n\n# kept across\ntCloseProc $Last\ntCloseProc $LAST\n", std::string("tVersion\0\n", 10),
+        "$h = tOpenProc $PID 2\ntGetPriority $PID\ntCloseProc $h\ntCloseProc $H\n", "tCloseProc $g\n$g = tOpenProc $PID 2\n",
     };
-    const std::string names = "0123456789a";
+    const std::string names = "0123456789abc";
     for (size_t i = 0; i < names.size(); ++i) ASSERT_TRUE(Save(Directory() + "vekrun_" + names[i] + ".vek", scripts[i]));
     const std::string kTry = "\nTry 'vekrun --help'.\n";
     const std::string k203 = R"({"error": 203, "message": "203: Invalid flag(s) specified.", "code": 0, "reason": null})";
@@ -165,6 +166,9 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--script $S7", 64, "", "~vekrun_7.vek:1: no keyword '\xE9' (vekrun --keywords lists them)" + kTry},
         {"--script $S8", 1, "> tGetData \"\\caf\xE9\" 0\n", "~vekrun: tGetData \\caf\xE9 0: "},
         {"--keep-going --script $S9", 1, "~> tCloseProc $Last\n1\n> tCloseProc $LAST\n", "vekrun: tCloseProc 1: 229: tCloseProc failed. (error 6: Invalid handle)\n"},
+        // A name keeps a result across lines; one used before a line sets it stops the script before it runs.
+        {"--keep-going --script $Sb", 1, "~32\n> tCloseProc $h\n1\n> tCloseProc $H\n", "~: 229: tCloseProc failed. (error 6: Invalid handle)\n"},
+        {"--script $Sc", 64, "", "~vekrun_c.vek:1: $g is used before a line sets it\n"},
         {"--script $Sa", 64, "", "~vekrun_a.vek: a binary file, not a script (it holds NUL bytes)" + kTry},
         {"--script nothere.vek", 64, "", "vekrun: cannot read nothere.vek (error 2: File not found)" + kTry},
         {"--script -", 64, "> tVersion\n44017\n", "~stdin:2: no keyword 'bogus'", "", "tVersion\nbogus\ntVersion\n"},

@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
             if (outcome == kExitCallFailed && NamesAHandle(options.words)) {
                 Print(stderr,
                       "vekrun: a handle lives only as long as the vekrun that opened it: open and "
-                      "use it in one script ('tOpenProc PID 3', then 'tKillProc $LAST')\n");
+                      "use it in one script ('$h = tOpenProc PID 3', then 'tKillProc $h' and 'tCloseProc $h')\n");
             }
             break;
     }

@@ -4,6 +4,9 @@
 #include <io.h>
 #include <string.h>
 
+#include <map>
+#include <set>
+
 #include "vekrun.h"
 
 namespace vekrun {
@@ -144,34 +147,80 @@ bool SplitLine(const std::string& line, std::vector<std::string>& words) {
     return true;
 }
 
+// "$name = CALL" keeps the call's result under the name (any case) for
+// the lines after it; $PID and $LAST keep their own meaning.
+std::string Assignment(std::vector<std::string>& words, std::string& name) {
+    name.clear();
+    if (words.size() < 2 || words[1] != "=" || words[0].size() < 2 || words[0][0] != '$') {
+        return std::string();
+    }
+    name = Lower(words[0]);
+    if (name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_", 1) != std::string::npos)
+        return "a name takes letters, digits and '_' only, not '" + words[0] + "'";
+    if (name == "$pid" || name == "$last") return words[0] + " cannot be set";
+    if (words.size() == 2) return words[0] + " = needs a call";
+    words.erase(words.begin(), words.begin() + 2);
+    return std::string();
+}
+
+// Each $name the words use, as its value (or "0" where only the form is
+// checked); else the problem with the first name not set.
+std::string Substitute(std::vector<std::string>& words, const std::map<std::string, std::string>& values,
+                       const std::set<std::string>* known) {
+    for (std::string& word : words) {
+        const std::string name = Lower(word);
+        if (word.size() < 2 || word[0] != '$' || name == "$pid" || name == "$last") continue;
+        const auto value = values.find(name);
+        if (known ? !known->count(name) : value == values.end())
+            return word + " is used before a line sets it";
+        word = known ? "0" : value->second;
+    }
+    return std::string();
+}
+
 // What a line cannot be, found before any call runs: unreadable, a quote
-// not closed, a call vekrun would refuse. $LAST is taken for a number here;
-// whether the previous result fits is known only when it comes.
+// not closed, a name not set yet, a call vekrun would refuse. $LAST and the
+// names are taken for numbers here; whether a result fits is known only
+// when it comes.
 std::string LineProblem(const Extender& ext, const Options& options, const Line& line,
-                        std::vector<std::string>& words, bool afterCall) {
+                        std::vector<std::string>& words, bool afterCall,
+                        std::set<std::string>& named) {
     if (!line.problem.empty()) return line.problem;
     if (!SplitLine(line.text, words)) return "a double quote is not closed";
     if (words.empty()) return std::string();
     std::vector<std::string> checked = words;
+    std::string name;
+    std::string problem = Assignment(checked, name);
+    if (problem.empty()) problem = Substitute(checked, {}, &named);
     const std::string placeholder = "0";
-    return CallProblem(ext, options, checked, afterCall ? &placeholder : nullptr);
+    if (problem.empty()) problem = CallProblem(ext, options, checked, afterCall ? &placeholder : nullptr);
+    if (problem.empty() && !name.empty()) named.insert(name);
+    return problem;
 }
 
 struct RunState {
     int worst = kExitOk;
     bool haveLast = false;
     std::string last;
+    std::set<std::string> named;                 // set by a line checked so far
+    std::map<std::string, std::string> values;  // set by a line that ran
 };
 
 // Runs one line; false when the script stops there.
 bool RunLine(Extender& ext, const Options& options, const std::string& text,
-             const std::vector<std::string>& words, RunState& state) {
+             std::vector<std::string> words, RunState& state) {
     // With --json every line on stdout is a result.
     if (!options.quiet) Print(options.json ? stderr : stdout, "> %s\n", text.c_str());
+    std::string name;
+    Assignment(words, name);
     Result result;
-    const int outcome = Call(ext, options, words, state.haveLast ? &state.last : nullptr, &result);
+    // A name whose line failed has no value.
+    const std::string unset = Substitute(words, state.values, nullptr);
+    const int outcome = unset.empty() ? Call(ext, options, words, state.haveLast ? &state.last : nullptr, &result)
+                                      : UsageProblem(options, unset);
     state.haveLast = outcome == kExitOk;
     if (state.haveLast) state.last = result.Value();
+    if (state.haveLast && !name.empty()) state.values[name] = result.Value();
     if (outcome != kExitOk && state.worst == kExitOk) state.worst = outcome;
     return !OutputFailed() && (outcome == kExitOk || options.keepGoing);
 }
@@ -191,7 +240,7 @@ int RunStdin(Extender& ext, const Options& options) {
     RunState state;
     auto run = [&](int number, const Line& line) {
         std::vector<std::string> words;
-        const std::string problem = LineProblem(ext, options, line, words, state.haveLast);
+        const std::string problem = LineProblem(ext, options, line, words, state.haveLast, state.named);
         if (problem.empty()) return words.empty() || RunLine(ext, options, line.text, words, state);
         UsageProblem(options, "stdin:" + std::to_string(number) + ": " + problem);
         if (state.worst == kExitOk) state.worst = kExitUsage;
@@ -251,13 +300,13 @@ int RunScript(Extender& ext, const Options& options) {
     // by its own mistake leaves a process opened and never closed.
     std::vector<std::vector<std::string>> calls(lines.size());
     bool afterCall = false;
+    RunState state;
     for (size_t i = 0; i < lines.size(); ++i) {
-        problem = LineProblem(ext, options, lines[i], calls[i], afterCall);
+        problem = LineProblem(ext, options, lines[i], calls[i], afterCall, state.named);
         if (!problem.empty())
             return UsageProblem(options, file + ":" + std::to_string(i + 1) + ": " + problem);
         afterCall = afterCall || !calls[i].empty();
     }
-    RunState state;
     for (size_t i = 0; i < lines.size(); ++i) {
         if (!calls[i].empty() && !RunLine(ext, options, lines[i].text, calls[i], state)) break;
     }
