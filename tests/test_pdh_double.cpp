@@ -450,7 +450,7 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|784|ID Process", " --json tListProc", 0, "~[{\"name\": \"Idle\", \"id\": 0}, \n{\"name\": \"vekrun\", \"id\": ", ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|2|System", doctor, 1, "~" + names + "PROBLEM: the English counter-name list (2 names) lacks \"ID Process\", so", ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "refuse", doctor, 1, "~" + names + "PROBLEM: the English counter-name list (HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009, value Counter) cannot be read: ", ""},
-        {"PDH_DOUBLE_CLOCK", "1", " --every 3600 --samples 2 tVersion", 0, "~time                     tVersion\r\n  44017\r\n", ""},
+        {"PDH_DOUBLE_CLOCK", "1", " --every 3600 --samples 2 tVersion", 0, "~time                           tVersion\r\n  44017\r\n", ""},
         {"PDH_DOUBLE_CLOCK", "1", " --csv --every 3600 --samples 1 tVersion", 0, "~\"09/23/2026 14:05:06.789\",\"44017\"\r\n", ""},  // month first
         // A counter that is not there, by each of the statuses that say so, ends the sampling at once.
         {"PDH_DOUBLE_ADD_STATUS", "0xC0000BB8", " --every 0.05 --samples 2" + turns, 1, "", "vekrun:" + turns + ": 231: The specified object is not found on the system. (PDH status 0xC0000BB8); nothing to sample\r\n"},

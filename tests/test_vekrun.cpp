@@ -77,7 +77,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
     const std::string names = "0123456789abc";
     for (size_t i = 0; i < names.size(); ++i) ASSERT_TRUE(Save(Directory() + "vekrun_" + names[i] + ".vek", scripts[i]));
     const std::string kTry = "\nTry 'vekrun --help'.\n";
-    const std::string k203 = R"({"error": 203, "message": "203: Invalid flag(s) specified.", "code": 0, "reason": null})";
+    const std::string k203 = R"({"line": 4, "error": "call", "id": 203, "message": "203: Invalid flag(s) specified.", "code": null, "reason": null})";
     struct { std::string args; DWORD exit; std::string out, err, json, in; } rows[] = {
         {"tVersion", 0, "44017\n", ""},
         {"TCOMPATIBLE", 0, "1\n", ""},
@@ -87,7 +87,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"tGetPriority 999999", 1, "", "vekrun: tGetPriority 999999: 201: Open Process Failed (error 87: Invalid parameter)\n"},
         {"tListProc", 1, "", "vekrun: tListProc: 213: Cannot retrieve counter index. (run 'vekrun --doctor')\n"},
         {"tGetData \\Nothing\\Turns 0", 1, "", "vekrun: tGetData \\Nothing\\Turns 0: 223: The specified counter was not found. (PDH status 0xC0000BB9)\n"},
-        {"--json tGetPriority 999999", 1, "", "", R"({"error": 201, "message": "201: Open Process Failed", "code": 87, "reason": "error 87: Invalid parameter"})"},
+        {"--json tGetPriority 999999", 1, "", "", R"({"error": "call", "id": 201, "message": "201: Open Process Failed", "code": 87, "reason": "error 87: Invalid parameter"})"},
         {"", 64, "", "vekrun: no keyword given" + kTry},
         {"tNoSuchKeyword", 64, "", "vekrun: no keyword 'tNoSuchKeyword' (vekrun --keywords lists them)" + kTry},
         {"tVersion extra", 64, "", "vekrun: tVersion takes 0 arguments, not 1" + kTry},
@@ -149,23 +149,23 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--dll nothere\xE9.dll tVersion", 3, "", "~vekrun: cannot load nothere\xE9.dll ("},  // ANSI bytes, redirected
         {"--dll=nothere.dll tVersion", 3, "", "vekrun: cannot load nothere.dll (error 126: Module not found)\n"},
         {"--dll $S0 tVersion", 3, "", "~vekrun_0.vek)\n"},  // the text's %1 is the file
-        {"--json --dll nothere.dll tVersion", 3, "", "~cannot load", R"({"error": "load", "message": "cannot load nothere.dll", "code": 126, "reason": "error 126: Module not found"})"},
-        {"--json --bogus", 64, "", "vekrun: unknown option --bogus\n", R"({"error": "usage", "message": "unknown option --bogus"})"},
+        {"--json --dll nothere.dll tVersion", 3, "", "~cannot load", R"({"error": "load", "id": null, "message": "cannot load nothere.dll", "code": 126, "reason": "error 126: Module not found"})"},
+        {"--json --bogus", 64, "", "vekrun: unknown option --bogus\n", R"({"error": "usage", "id": null, "message": "unknown option --bogus", "code": null, "reason": null})"},
         // Scripts: stopped at a failure or kept going, every stdout line JSON with --json, any length,
         // UTF-8 and UTF-16, "" in quotes, every line checked before the first runs, $LAST, stdin.
-        {"--script $S0", 1, "> tVersion\n44017\n> tGetData \"\\System\\System Up Time\" 2\n", "vekrun: tGetData \"\\System\\System Up Time\" 2: 203: Invalid flag(s) specified.\n"},
+        {"--script $S0", 1, "> tVersion\n44017\n> tGetData \"\\System\\System Up Time\" 2\n", "~vekrun_0.vek:4: tGetData \"\\System\\System Up Time\" 2: 203: Invalid flag(s) specified.\n"},
         {"--keep-going --script $S0", 1, "~> tCompatible\n1\n", "~203: Invalid flag(s) specified.\n"},
-        {"--json --keep-going --script $S0", 1, "", "~> tCompatible\n", "44017\n" + k203 + "\n1"},
-        {"--json --script $S1", 1, "", "~> tGetData", R"({"error": 222, "message": "222: Invalid Counter Name.", "code": -1073738816, "reason": "PDH status 0xC0000BC0"})"},
-        {"--json --script $S2", 0, "", "> tVersion\n", "44017"},
-        {"--json --script $S3", 0, "", "> tVersion\n", "44017"},
-        {"--json --script $S4", 0, "", "> tVersion\n", "44017"},
+        {"--json --keep-going --script $S0", 1, "", "~> tCompatible\n", R"({"line": 3, "value": 44017})" "\n" + k203 + "\n" R"({"line": 5, "value": 1})"},
+        {"--json --script $S1", 1, "", "~> tGetData", R"({"line": 1, "error": "call", "id": 222, "message": "222: Invalid Counter Name.", "code": -1073738816, "reason": "PDH status 0xC0000BC0"})"},
+        {"--json --script $S2", 0, "", "> tVersion\n", R"({"line": 1, "value": 44017})"},
+        {"--json --script $S3", 0, "", "> tVersion\n", R"({"line": 1, "value": 44017})"},
+        {"--json --script $S4", 0, "", "> tVersion\n", R"({"line": 1, "value": 44017})"},
         {"-q --script $S2", 0, "44017\n", ""},
-        {"--json --script $S5", 64, "~{\"error\": \"usage\", \"message\": ", "~vekrun_5.vek:1: no keyword 't\"x'"},
+        {"--json --script $S5", 64, "~{\"line\": 1, \"error\": \"usage\", \"id\": null, \"message\": ", "~vekrun_5.vek:1: no keyword 't\"x'"},
         {"--script $S6", 64, "", "~vekrun_6.vek:2: a double quote is not closed\n"},
         {"--script $S7", 64, "", "~vekrun_7.vek:1: no keyword '\xE9' (vekrun --keywords lists them)" + kTry},
-        {"--script $S8", 1, "> tGetData \"\\caf\xE9\" 0\n", "~vekrun: tGetData \\caf\xE9 0: "},
-        {"--keep-going --script $S9", 1, "~> tCloseProc $Last\n1\n> tCloseProc $LAST\n", "vekrun: tCloseProc 1: 229: tCloseProc failed. (error 6: Invalid handle)\n"},
+        {"--script $S8", 1, "> tGetData \"\\caf\xE9\" 0\n", "~vekrun_8.vek:1: tGetData \\caf\xE9 0: "},
+        {"--keep-going --script $S9", 1, "~> tCloseProc $Last\n1\n> tCloseProc $LAST\n", "~vekrun_9.vek:5: tCloseProc 1: 229: tCloseProc failed. (error 6: Invalid handle)\n"},
         // A name keeps a result across lines; one used before a line sets it stops the script before it runs.
         {"--keep-going --script $Sb", 1, "~32\n> tCloseProc $h\n1\n> tCloseProc $H\n", "~: 229: tCloseProc failed. (error 6: Invalid handle)\n"},
         {"--script $Sc", 64, "", "~vekrun_c.vek:1: $g is used before a line sets it\n"},
@@ -191,8 +191,8 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--list tGetModInfo $PID $MODHEX", 0, "~BaseOfDll    $MODULE\nSizeOfImage  ", ""},
         {"--list tGetProcInfo $PID", 0, "~\nWorkingSetSize              ", ""},
         {"--json tVersion", 0, "", "", "44017"},
-        {"--json tCloseProc 0", 1, "", "~vekrun: a handle lives only", R"({"error": 229, "message": "229: tCloseProc failed.", "code": 6, "reason": "error 6: Invalid handle"})"},
-        {"--json tListProc", 1, "", "", R"({"error": 213, "message": "213: Cannot retrieve counter index.", "code": 0, "reason": "run 'vekrun --doctor'"})"},
+        {"--json tCloseProc 0", 1, "", "~vekrun: a handle lives only", R"({"error": "call", "id": 229, "message": "229: tCloseProc failed.", "code": 6, "reason": "error 6: Invalid handle"})"},
+        {"--json tListProc", 1, "", "", R"({"error": "call", "id": 213, "message": "213: Cannot retrieve counter index.", "code": null, "reason": "run 'vekrun --doctor'"})"},
         {"--json tListMod $PID 2", 0, "~[{\"module\": $MODULE}, {\"module\": ", ""},
         {"--json tListMod $PID 0", 0, "~[{\"path\": " + selfJson + ", \"module\": $MODULE}, ", ""},
     };
@@ -234,12 +234,14 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
     const long long bias = (ticks(utcFile) - ticks(localFile)) / 600000000;  // UTC = local time + bias, in minutes
     const std::wstring zoneName = zone.StandardName;
     const std::string time = "\\d\\d:\\d\\d:\\d\\d\\.\\d{3}";
+    char east[16];  // ISO 8601's offset from UTC
+    snprintf(east, sizeof east, "\\%c%02lld:%02lld", bias > 0 ? '-' : '+', llabs(bias) / 60, llabs(bias) % 60);
     const struct { std::string args, shape; } forms[] = {
         {"--csv tGetProcInfo $PID", "\"\\(PDH-CSV 4\\.0\\) \\(" + std::string(zoneName.begin(), zoneName.end()) + "\\)\\(" +
             std::to_string(bias) + "\\)\",\"\\\\\\\\$HOST\\\\tGetProcInfo\\($PID\\)\\\\PageFaultCount\"(,\"[^\"]+\"){8}\r\n"
             "(\"(0[1-9]|1[0-2])/(0[1-9]|[12]\\d|3[01])/20\\d\\d " + time + "\"(,\"\\d+\"){9}\r\n){2}"},
-        {"--json tVersion", "(\\{\"time\": \"20\\d\\d-\\d\\d-\\d\\dT" + time + "\", \"value\": 44017\\}\r\n){2}"},
-        {"tGetModInfo $PID $MODULE", "time {21}BaseOfDll +SizeOfImage +EntryPoint\r\n(20\\d\\d-\\d\\d-\\d\\d " + time + "  $MODULE +\\d+ +\\d+\r\n){2}"},
+        {"--json tVersion", "(\\{\"time\": \"20\\d\\d-\\d\\d-\\d\\dT" + time + east + "\", \"value\": 44017\\}\r\n){2}"},
+        {"tGetModInfo $PID $MODULE", "time {27}BaseOfDll +SizeOfImage +EntryPoint\r\n(20\\d\\d-\\d\\d-\\d\\d " + time + east + "  $MODULE +\\d+ +\\d+\r\n){2}"},
     };
     for (const auto& form : forms) {
         std::string out;
@@ -333,7 +335,7 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
         {" --json --dll J\xF6\x80rg.dll tVersion", L"vekrun: cannot load J\u00F6\u20ACrg.dll", false, false},  // stderr stays ANSI
         {dll + "tVersion", L"44017", true, false, false, false, true},  // a console that takes no UTF-16 gets the bytes
         {dll + "--script \"" + script + "\"", L"> tGetData \"" + std::wstring(8179, L'x') + L"\U0001F600\" 0", true, true, false, true},
-        {dll + "--every 0.05 tVersion", L"time                     tVersion", true, false, true},
+        {dll + "--every 0.05 tVersion", L"time                           tVersion", true, false, true},
     };
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);

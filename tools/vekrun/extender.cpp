@@ -141,9 +141,7 @@ bool Load(Extender& ext, const Options& options) {
         Print(stderr, "vekrun: %s%s\n", problem.c_str(),
               reason.empty() ? "" : (" (" + reason + ")").c_str());
         if (options.json) {
-            Print(stdout, "{\"error\": \"load\", \"message\": %s, \"code\": %d, \"reason\": %s}\n",
-                  json::Quote(problem).c_str(), code,
-                  reason.empty() ? "null" : json::Quote(reason).c_str());
+            Print(stdout, "%s\n", JsonFailure(0, "load", 0, problem, code, reason).c_str());
         }
         return false;
     }

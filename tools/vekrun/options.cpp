@@ -33,12 +33,13 @@ const char kUsage[] =
     "  --json               every line on stdout is one JSON value (UTF-8): a number\n"
     "                       (the decimal texts of tGetData and tBrowseCntrs format 1\n"
     "                       included), a string, an array of objects for a list, an\n"
-    "                       object of named fields for a record, {\"error\": id,\n"
-    "                       \"message\": text, \"code\": the code the failure kept,\n"
-    "                       \"reason\": its text} for a failure, {\"error\": \"usage\",\n"
-    "                       \"message\": text} for bad usage, {\"cancelled\": true} for a\n"
-    "                       cancelled dialog, {\"time\": ..., \"value\": ...} for a sample;\n"
-    "                       a script's lines are echoed on stderr\n"
+    "                       object of named fields for a record, {\"cancelled\": true}\n"
+    "                       for a cancelled dialog, {\"time\": ..., \"value\": ...} for a\n"
+    "                       sample; every failure {\"error\": \"call\", \"usage\" or\n"
+    "                       \"load\", \"id\": its message number or null, \"message\":\n"
+    "                       text, \"code\": the code it kept or null, \"reason\": text or\n"
+    "                       null}; in a script {\"line\": N, \"value\": ...} and failures\n"
+    "                       with \"line\"; a script's lines are echoed on stderr\n"
     "  --every SECONDS      repeat the call (0.01 to 86400 seconds apart) until\n"
     "                       --samples N are taken or Ctrl+C (which ends it after the\n"
     "                       current sample): a table with the time of each sample and a\n"
@@ -118,7 +119,7 @@ const char* ActionOption(Action action) {
 int UsageProblem(const Options& options, const std::string& problem) {
     Print(stderr, "vekrun: %s\n", problem.c_str());
     if (options.json) {
-        Print(stdout, "{\"error\": \"usage\", \"message\": %s}\n", json::Quote(problem).c_str());
+        Print(stdout, "%s\n", JsonFailure(options.line, "usage", 0, problem, 0, "").c_str());
         fflush(stdout);
     } else {
         Print(stderr, "Try 'vekrun --help'.\n");

@@ -94,16 +94,24 @@ std::string CsvField(const std::string& text) {
     return out + "\"";
 }
 
-std::string Json(const Result& result, const std::vector<std::string>& words) {
+std::string JsonFailure(int line, const char* kind, int id, const std::string& message,
+                        int32_t code, const std::string& reason) {
+    return "{" + (line ? "\"line\": " + std::to_string(line) + ", " : std::string()) +
+           "\"error\": \"" + kind + "\", \"id\": " + (id > 0 ? std::to_string(id) : "null") +
+           ", \"message\": " + json::Quote(message) +
+           ", \"code\": " + (code ? std::to_string(code) : "null") +
+           ", \"reason\": " + (reason.empty() ? "null" : json::Quote(reason)) + "}";
+}
+
+std::string Place(const Options& options) {
+    return options.line ? options.place + ":" + std::to_string(options.line) + ": " : std::string();
+}
+
+std::string Json(const Result& result, const std::vector<std::string>& words, int line) {
     const std::string keyword = Lower(words[0]);
     if (result.Failed() || result.calls == 0) {
-        const int id = result.MessageId();
-        const std::string reason = Reason(result);
-        return "{\"error\": " + (id > 0 ? std::to_string(id) : std::string("null")) +
-               ", \"message\": " + json::Quote(result.text) + ", \"code\": " +
-               (result.codeRead ? std::to_string(result.code) : std::string("null")) +
-               ", \"reason\": " + (reason.empty() ? std::string("null") : json::Quote(reason)) +
-               "}";
+        return JsonFailure(line, "call", result.MessageId(), result.text,
+                           result.codeRead ? result.code : 0, Reason(result));
     }
     if (result.type == kResultInteger) {
         const char* name = keyword == "tgetpriority" ? PriorityName(result.value) : nullptr;
@@ -162,12 +170,18 @@ int Call(Extender& ext, const Options& options, std::vector<std::string> words,
         Print(stderr, "vekrun: %s: the dialog was cancelled\n", words[0].c_str());
         return outcome;
     }
+    const bool failed = outcome != kExitOk || result.Failed();
     if (options.json) {
-        Print(stdout, "%s\n", Json(result, words).c_str());
-        return outcome == kExitOk && !result.Failed() ? kExitOk : kExitCallFailed;
+        // A script's results name their lines, as its failures do.
+        const std::string value = Json(result, words, options.line);
+        Print(stdout, "%s\n",
+              options.line && !failed
+                  ? ("{\"line\": " + std::to_string(options.line) + ", \"value\": " + value + "}").c_str()
+                  : value.c_str());
+        return failed ? kExitCallFailed : kExitOk;
     }
-    if (outcome != kExitOk || result.Failed()) {
-        Print(stderr, "vekrun: %s\n", FailureLine(words, result).c_str());
+    if (failed) {
+        Print(stderr, "vekrun: %s%s\n", Place(options).c_str(), FailureLine(words, result).c_str());
         return kExitCallFailed;
     }
     const std::vector<std::string> values = SplitText(result.text, '\t');

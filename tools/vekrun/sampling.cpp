@@ -18,29 +18,40 @@ BOOL WINAPI OnCtrlC(DWORD event) {
     return TRUE;
 }
 
+// The time zone and the bias in minutes in force now (UTC = local time + bias).
+LONG BiasNow(TIME_ZONE_INFORMATION& zone) {
+    zone = {};
+    const DWORD which = GetTimeZoneInformation(&zone);
+    LONG bias = zone.Bias;
+    if (which == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
+    if (which == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
+    return bias;
+}
+
 // The local time in the form each output takes: PDH-CSV's 12/09/2026
-// 10:31:02.123, ISO 8601's 2026-12-09T10:31:02.123, or with a blank.
+// 10:31:02.123, or ISO 8601's 2026-12-09T10:31:02.123+01:00 (with a blank
+// in the table), whose offset from UTC lets samples of machines in other
+// zones sort together.
 std::string TimeText(const SYSTEMTIME& t, const Options& options) {
-    char text[32];
+    char text[40];
     if (options.csv) {
         snprintf(text, sizeof text, "%02u/%02u/%04u %02u:%02u:%02u.%03u", t.wMonth, t.wDay, t.wYear,
                  t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
     } else {
-        snprintf(text, sizeof text, "%04u-%02u-%02u%c%02u:%02u:%02u.%03u", t.wYear, t.wMonth,
-                 t.wDay, options.json ? 'T' : ' ', t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+        TIME_ZONE_INFORMATION zone;
+        const LONG east = -BiasNow(zone), minutes = east < 0 ? -east : east;
+        snprintf(text, sizeof text, "%04u-%02u-%02u%c%02u:%02u:%02u.%03u%c%02ld:%02ld", t.wYear,
+                 t.wMonth, t.wDay, options.json ? 'T' : ' ', t.wHour, t.wMinute, t.wSecond,
+                 t.wMilliseconds, east < 0 ? '-' : '+', minutes / 60, minutes % 60);
     }
     return text;
 }
 
 // PDH-CSV's first cell: the time zone's standard name and the bias in
-// minutes in force now (UTC = local time + bias), "(GMT Standard Time)(-60)"
-// in a British summer.
+// minutes in force now, "(GMT Standard Time)(-60)" in a British summer.
 std::string TimeZoneCell() {
-    TIME_ZONE_INFORMATION zone = {};
-    const DWORD which = GetTimeZoneInformation(&zone);
-    LONG bias = zone.Bias;
-    if (which == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
-    if (which == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
+    TIME_ZONE_INFORMATION zone;
+    const LONG bias = BiasNow(zone);
     const int units = static_cast<int>(wcsnlen(zone.StandardName, ARRAYSIZE(zone.StandardName)));
     std::string name(static_cast<size_t>(units) * 3, '\0');
     name.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, zone.StandardName, units,

@@ -204,11 +204,16 @@ struct RunState {
     std::string last;
     std::set<std::string> named;                 // set by a line checked so far
     std::map<std::string, std::string> values;  // set by a line that ran
+    std::string place;                          // the file's name, or "stdin"
 };
 
 // Runs one line; false when the script stops there.
-bool RunLine(Extender& ext, const Options& options, const std::string& text,
+bool RunLine(Extender& ext, const Options& scriptOptions, int number, const std::string& text,
              std::vector<std::string> words, RunState& state) {
+    // Its failures, and with --json its results, name the line.
+    Options options = scriptOptions;
+    options.place = state.place;
+    options.line = number;
     // With --json every line on stdout is a result.
     if (!options.quiet) Print(options.json ? stderr : stdout, "> %s\n", text.c_str());
     std::string name;
@@ -238,11 +243,14 @@ bool ReadLine(std::string& bytes) {
 int RunStdin(Extender& ext, const Options& options) {
     _setmode(_fileno(stdin), _O_BINARY);  // a byte 0x1A is no end of text
     RunState state;
+    state.place = "stdin";
     auto run = [&](int number, const Line& line) {
         std::vector<std::string> words;
         const std::string problem = LineProblem(ext, options, line, words, state.haveLast, state.named);
-        if (problem.empty()) return words.empty() || RunLine(ext, options, line.text, words, state);
-        UsageProblem(options, "stdin:" + std::to_string(number) + ": " + problem);
+        if (problem.empty()) return words.empty() || RunLine(ext, options, number, line.text, words, state);
+        Options at = options;
+        at.line = number;
+        UsageProblem(at, "stdin:" + std::to_string(number) + ": " + problem);
         if (state.worst == kExitOk) state.worst = kExitUsage;
         return options.keepGoing;
     };
@@ -301,14 +309,16 @@ int RunScript(Extender& ext, const Options& options) {
     std::vector<std::vector<std::string>> calls(lines.size());
     bool afterCall = false;
     RunState state;
+    state.place = file;
     for (size_t i = 0; i < lines.size(); ++i) {
         problem = LineProblem(ext, options, lines[i], calls[i], afterCall, state.named);
-        if (!problem.empty())
-            return UsageProblem(options, file + ":" + std::to_string(i + 1) + ": " + problem);
+        Options at = options;
+        at.line = static_cast<int>(i + 1);
+        if (!problem.empty()) return UsageProblem(at, file + ":" + std::to_string(i + 1) + ": " + problem);
         afterCall = afterCall || !calls[i].empty();
     }
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (!calls[i].empty() && !RunLine(ext, options, lines[i].text, calls[i], state)) break;
+        if (!calls[i].empty() && !RunLine(ext, options, static_cast<int>(i + 1), lines[i].text, calls[i], state)) break;
     }
     return state.worst;
 }

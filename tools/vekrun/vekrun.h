@@ -36,6 +36,9 @@ struct Options {
     bool quiet = false;
     double everySeconds = 0;  // 0: one call
     long samples = 0;         // 0: until Ctrl+C
+    // In a script: its name ("stdin") and the line that runs or is checked.
+    std::string place;
+    int line = 0;
     // The keyword and its arguments (with --help, the keyword asked about).
     std::vector<std::string> words;
 };
@@ -124,9 +127,16 @@ std::vector<std::string> SplitText(const std::string& text, char separator);
 // One call, printed as the options say; its exit status.
 int Call(Extender& ext, const Options& options, std::vector<std::string> words,
          const std::string* last = nullptr, Result* kept = nullptr);
-// A result as one JSON value; a failure as an object with its message, code
-// and reason.
-std::string Json(const Result& result, const std::vector<std::string>& words);
+// A result as one JSON value; a failure as JsonFailure's object, kind "call".
+std::string Json(const Result& result, const std::vector<std::string>& words, int line = 0);
+// Every failure as one object of the same fields and types: "error" its
+// kind ("call", "usage", "load"), "id" the message number or null,
+// "message", "code" the nonzero code the failure kept or null, "reason" the
+// code's words or a hint, or null; in a script "line" first.
+std::string JsonFailure(int line, const char* kind, int id, const std::string& message,
+                        int32_t code, const std::string& reason);
+// "FILE:LINE: " in a script, else nothing.
+std::string Place(const Options& options);
 // The result's named fields, or null: the records of tGetProcInfo,
 // tGetModInfo and tParseCntrPath. A field name starting with '$' is text.
 const std::vector<const char*>* RecordFields(const std::string& keyword, const Result& result);
