@@ -73,8 +73,9 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         "tGetData \"\\caf\xC3\xA9\" 0\n",  // UTF-8 without a byte-order mark
         "tOpenProc $PID 2\n\n# kept across\ntCloseProc $Last\ntCloseProc $LAST\n", std::string("tVersion\0\n", 10),
         "$h = tOpenProc $PID 2\ntGetPriority $PID\ntCloseProc $h\ntCloseProc $H\n", "tCloseProc $g\n$g = tOpenProc $PID 2\n",
+        "tVersion\n# two\ntCompatible\n",
     };
-    const std::string names = "0123456789abc";
+    const std::string names = "0123456789abcd";
     for (size_t i = 0; i < names.size(); ++i) ASSERT_TRUE(Save(Directory() + "vekrun_" + names[i] + ".vek", scripts[i]));
     const std::string kTry = "\nTry 'vekrun --help'.\n";
     const std::string k203 = R"({"line": 4, "error": "call", "id": 203, "message": "203: Invalid flag(s) specified.", "code": null, "reason": null})";
@@ -137,7 +138,13 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         // Problems with options name the options.
         {"--dll", 64, "", "vekrun: --dll needs the extender's path" + kTry},
         {"--host-version abc tVersion", 64, "", "vekrun: --host-version takes a whole number from 0 to 4294967295, not 'abc'" + kTry},
-        {"--every 1 --script x", 64, "", "vekrun: --every and --script cannot go together: --every samples one keyword call" + kTry},
+        {"--every 1 --keywords", 64, "", "vekrun: --every and --keywords cannot go together: --every samples a keyword call or a script's calls" + kTry},
+        // A script's calls sampled together, a column (or a JSON value) a call; names and $LAST refused.
+        {"--every 0.05 --samples 2 --script $Sd", 0, "~  44017     1\n", ""},
+        {"--csv --every 0.05 --samples 1 --script $Sd", 0, "~\",\"\\\\$HOST\\tVersion\\Result\",\"\\\\$HOST\\tCompatible\\Result\"\n", ""},
+        {"--json --every 0.05 --samples 1 --script $Sd", 0, "~\"values\": [{\"line\": 1, \"value\": 44017}, {\"line\": 3, \"value\": 1}]}\n", ""},
+        {"--every 1 --script $S9", 64, "", "~vekrun_9.vek:4: a sampled script's calls take no names and no $LAST\n"},
+        {"--every 1 --script -", 64, "", "~--every samples the calls of a file, which stdin is not"},
         {"--keywords --about", 64, "", "vekrun: --keywords and --about cannot go together" + kTry},
         {"--every 0.009 tVersion", 64, "", "vekrun: --every takes a number of seconds from 0.01 to 86400, not '0.009'" + kTry},
         {"--every 86400 --samples 1 tVersion", 0, "~  44017\n", ""},

@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
         case Action::kHelp: break;
         case Action::kCall:
             if (options.everySeconds > 0) {
-                outcome = Sample(ext, options, options.words);
+                outcome = Sample(ext, options, {SampledCall{options.words, 0}});
                 break;
             }
             outcome = Call(ext, options, options.words);

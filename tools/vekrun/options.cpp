@@ -14,6 +14,9 @@ const char kUsage[] =
     "usage: vekrun [options] KEYWORD [ARG...]   make one keyword call\n"
     "       vekrun [options] --every SECONDS [--samples N] KEYWORD [ARG...]\n"
     "                                           repeat one call, a sample every SECONDS\n"
+    "       vekrun [options] --every SECONDS [--samples N] --script FILE\n"
+    "                                           every call of the file each sample, a\n"
+    "                                           column (JSON: a value) a call\n"
     "       vekrun [options] --script FILE      one call per line ('-' reads stdin)\n"
     "       vekrun [options] --keywords         list the extender's keywords and their arguments\n"
     "       vekrun --help KEYWORD               a keyword's arguments, result and messages\n"
@@ -45,7 +48,9 @@ const char kUsage[] =
     "                       current sample): a table with the time of each sample and a\n"
     "                       column a field; a failing sample leaves its cells empty and\n"
     "                       prints its time and reason on stderr, and the sampling goes\n"
-    "                       on, unless the first sample finds no such counter\n"
+    "                       on, unless the first sample finds no such counter,\n"
+    "                       process or handle; with --script FILE, every call of the\n"
+    "                       file each sample\n"
     "  --samples N          with --every: the number of samples, 1 to 2147483647\n"
     "  --csv                with --every: the CSV that Performance Monitor and typeperf\n"
     "                       write (PDH-CSV 4.0, UTF-8), for relog, PAL or Excel\n"
@@ -304,9 +309,11 @@ int ParseOptions(int argc, char** argv, Options& options) {
     if (!call && options.action == Action::kCall) fail("no keyword given");
     if (!sampling && options.csv) fail("--csv goes with --every");
     if (!sampling && options.samples) fail("--samples goes with --every");
-    if (sampling && options.action != Action::kCall) {
+    if (sampling && options.action == Action::kScript && options.scriptFile == "-") {
+        fail("--every samples the calls of a file, which stdin is not: --script FILE");
+    } else if (sampling && options.action != Action::kCall && options.action != Action::kScript) {
         fail(std::string("--every and ") + ActionOption(options.action) +
-             " cannot go together: --every samples one keyword call");
+             " cannot go together: --every samples a keyword call or a script's calls");
     }
     if (options.csv && options.json) fail("--csv and --json cannot go together");
     if (options.csv && options.list) fail("--csv and --list cannot go together");

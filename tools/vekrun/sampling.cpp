@@ -121,23 +121,34 @@ bool NothingToSample(const Result& result) {
            ((id == 212 || id == 229) && code == ERROR_INVALID_HANDLE);
 }
 
-// A sample as one JSON object: its time, then its value or its failure's fields.
-std::string JsonSample(const std::string& time, const Result& result,
-                       const std::vector<std::string>& call, bool failed) {
-    const std::string value = Json(result, call);
-    return "{\"time\": \"" + time + "\", " +
-           (failed ? value.substr(1) : "\"value\": " + value + "}");
+// One call's part of a sample in JSON: its value or its failure's fields,
+// and in a script its line.
+std::string JsonPart(const Result& result, const SampledCall& call, bool failed) {
+    const std::string value = Json(result, call.words, call.line);
+    if (failed) return value;
+    return call.line ? "{\"line\": " + std::to_string(call.line) + ", \"value\": " + value + "}"
+                     : "{\"value\": " + value + "}";
+}
+
+// A sample as one JSON object: its time, then the call's value or failure,
+// or for a script's calls "values", one object each.
+std::string JsonSample(const std::string& time, const std::vector<std::string>& parts, bool script) {
+    std::string out = "{\"time\": \"" + time + "\", ";
+    if (!script) return out + parts[0].substr(1);
+    out += "\"values\": [";
+    for (size_t i = 0; i < parts.size(); ++i) out += (i ? ", " : "") + parts[i];
+    return out + "]}";
 }
 
 }  // namespace
 
-int Sample(Extender& ext, const Options& options, const std::vector<std::string>& words) {
+int Sample(Extender& ext, const Options& options, const std::vector<SampledCall>& calls) {
     SetConsoleCtrlHandler(OnCtrlC, TRUE);
+    const bool script = calls.size() != 1 || calls[0].line != 0;
     int worst = kExitOk;
-    std::vector<std::string> columns;
-    std::vector<size_t> widths;
-    // Samples start an interval apart, however long a call takes; one that
-    // overran its slot is followed at once.
+    std::vector<size_t> widths, counts;  // a column's width; a call's columns
+    // Samples start an interval apart, however long a round of calls takes;
+    // one that overran its slot is followed at once.
     const ULONGLONG interval = static_cast<ULONGLONG>(options.everySeconds * 1000 + 0.5);
     const ULONGLONG first = GetTickCount64();
     for (long taken = 0; !interrupted && (options.samples == 0 || taken < options.samples);
@@ -150,35 +161,48 @@ int Sample(Extender& ext, const Options& options, const std::vector<std::string>
         SYSTEMTIME now = {};
         GetLocalTime(&now);
         const std::string time = TimeText(now, options);
-        std::vector<std::string> call = words;
-        Result result;
-        const int outcome = Invoke(ext, options, call, result);
-        if (outcome == kExitUsage) return outcome;
-        const bool failed = outcome != kExitOk || result.Failed();
-        if (failed && taken == 0 && NothingToSample(result)) {
-            if (options.json) Print(stdout, "%s\n", JsonSample(time, result, call, true).c_str());
-            Print(stderr, "vekrun: %s; nothing to sample\n", FailureLine(call, result).c_str());
-            return kExitCallFailed;
+        std::vector<std::string> cells, parts, header;
+        for (const SampledCall& sampled : calls) {
+            Options at = options;
+            at.line = sampled.line;
+            std::vector<std::string> call = sampled.words;
+            Result result;
+            const int outcome = Invoke(ext, at, call, result);
+            if (outcome == kExitUsage) return outcome;
+            const bool failed = outcome != kExitOk || result.Failed();
+            if (failed && taken == 0 && NothingToSample(result)) {
+                if (options.json) Print(stdout, "%s\n", JsonSample(time, {JsonPart(result, sampled, true)}, false).c_str());
+                Print(stderr, "vekrun: %s%s; nothing to sample\n", Place(at).c_str(),
+                      FailureLine(call, result).c_str());
+                return kExitCallFailed;
+            }
+            if (taken == 0) {
+                const std::vector<std::string> columns = Columns(options, call);
+                counts.push_back(columns.size());
+                for (const std::string& column : columns) widths.push_back(column.size());
+                header.insert(header.end(), columns.begin(), columns.end());
+            }
+            if (failed) {
+                worst = kExitCallFailed;
+                Print(stderr, "%s %s%s\n", time.c_str(), Place(at).c_str(), FailureLine(call, result).c_str());
+            }
+            parts.push_back(JsonPart(result, sampled, failed));
+            const bool record = !failed && RecordFields(call[0], result);
+            std::vector<std::string> mine;
+            if (record) mine = SplitText(result.text, '\t');
+            if (!failed && !record) mine.push_back(result.Value());
+            mine.resize(counts[&sampled - calls.data()]);
+            cells.insert(cells.end(), mine.begin(), mine.end());
         }
         if (taken == 0 && !options.json) {
-            columns = Columns(options, call);
-            for (const std::string& column : columns) widths.push_back(column.size());
             PrintRow(options,
                      options.csv ? TimeZoneCell()
                                  : std::string("time") + std::string(time.size() - 4, ' '),
-                     columns, widths);
-        }
-        if (failed) {
-            worst = kExitCallFailed;
-            Print(stderr, "%s %s\n", time.c_str(), FailureLine(call, result).c_str());
+                     header, widths);
         }
         if (options.json) {
-            Print(stdout, "%s\n", JsonSample(time, result, call, failed).c_str());
+            Print(stdout, "%s\n", JsonSample(time, parts, script).c_str());
         } else {
-            const bool record = !failed && RecordFields(words[0], result);
-            std::vector<std::string> cells;
-            if (record) cells = SplitText(result.text, '\t');
-            if (!failed && !record) cells.push_back(result.Value());
             PrintRow(options, time, cells, widths);
         }
         if (OutputFailed()) return kExitCallFailed;

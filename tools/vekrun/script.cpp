@@ -317,6 +317,26 @@ int RunScript(Extender& ext, const Options& options) {
         if (!problem.empty()) return UsageProblem(at, file + ":" + std::to_string(i + 1) + ": " + problem);
         afterCall = afterCall || !calls[i].empty();
     }
+    if (options.everySeconds > 0) {
+        // Every round calls each line afresh, as typeperf reads each counter.
+        std::vector<SampledCall> sampled;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const std::vector<std::string>& words = calls[i];
+            if (words.empty()) continue;
+            for (const std::string& word : words) {
+                if (word[0] != '$' || Lower(word) == "$pid") continue;
+                Options at = options;
+                at.line = static_cast<int>(i + 1);
+                return UsageProblem(at, file + ":" + std::to_string(i + 1) +
+                                            ": a sampled script's calls take no names and no $LAST");
+            }
+            sampled.push_back({words, static_cast<int>(i + 1)});
+        }
+        if (sampled.empty()) return UsageProblem(options, file + ": no call to sample");
+        Options sampling = options;
+        sampling.place = file;
+        return Sample(ext, sampling, sampled);
+    }
     for (size_t i = 0; i < lines.size(); ++i) {
         if (!calls[i].empty() && !RunLine(ext, options, static_cast<int>(i + 1), lines[i].text, calls[i], state)) break;
     }

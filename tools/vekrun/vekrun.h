@@ -165,7 +165,12 @@ std::string CsvField(const std::string& text);
 
 // ---- Sampling (sampling.cpp) and scripts (script.cpp) -----------------------
 
-int Sample(Extender& ext, const Options& options, const std::vector<std::string>& words);
+// One call of a sample: its words, and its line in a script (0: the command line).
+struct SampledCall {
+    std::vector<std::string> words;
+    int line = 0;
+};
+int Sample(Extender& ext, const Options& options, const std::vector<SampledCall>& calls);
 int RunScript(Extender& ext, const Options& options);
 
 // ---- The doctor (doctor.cpp) ----------------------------------------------
