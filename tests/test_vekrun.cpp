@@ -152,7 +152,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--every 1 --samples 1a tVersion", 64, "", "vekrun: --samples takes a count from 1 to 2147483647, not '1a'" + kTry},
         {"--every 1 --samples 2147483648 tVersion", 64, "", "~not '2147483648'\n"},
         {"--every 1 --samples 0 tVersion", 64, "", "~not '0'\n"},
-        {"--every 86400.5 tVersion", 64, "", "~not '86400.5'\n"},
+        {"--every 86400.5 --samples 1 tVersion", 64, "", "~not '86400.5'\n"},
         {"--dll nothere\xE9.dll tVersion", 3, "", "~vekrun: cannot load nothere\xE9.dll ("},  // ANSI bytes, redirected
         {"--dll=nothere.dll tVersion", 3, "", "vekrun: cannot load nothere.dll (error 126: Module not found)\n"},
         {"--dll $S0 tVersion", 3, "", "~vekrun_0.vek)\n"},  // the text's %1 is the file
