@@ -101,7 +101,8 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"\xEF\xBB\xBF--raw tCloseProc \xC3\xA9", 1, "", "~vekrun: tCloseProc \xE9: 229"},
         {"tGetModInfo $PID 0x17G", 64, "", "vekrun: MODULE takes a whole number of 64 bits, decimal or hex (0x140000000), not '0x17G'" + kTry},
         {"tSetPriority $PID normal", 0, "1\n", ""},  // classes by PowerShell's names
-        {"tSetPriority $PID RealTime2", 64, "", "~CLASS takes a priority class, Idle, BelowNormal, Normal, AboveNormal, High or RealTime, or a whole"},
+        {"tSetPriority $PID RealTime2", 64, "", "~CLASS takes a priority class, Idle (64), BelowNormal (16384), Normal (32), AboveNormal (32768), High (128), RealTime (256), or a whole"},
+        {"tGetModInfo $PID 0x", 64, "", "~not '0x'\n"}, {"tGetModInfo $PID 0XFFFFFFFFFFFFFFFF", 1, "", "~: 206"},  // 16 hex digits at most
         {"--json tGetPriority $PID", 0, "", "", R"({"class": 32, "name": "Normal"})"},
         {"--raw tGetModInfo $PID 0x170000000", 0, "~\t", ""},  // module 0: the process's own
         {"tGetPriority \"\"", 64, "", "~vekrun: PID takes a whole decimal number of 32 bits, not ''\n"},

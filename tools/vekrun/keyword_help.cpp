@@ -130,9 +130,13 @@ std::string ArgumentProblem(const char* argName, std::string& text) {
                               : errno == 0 && low >= INT32_MIN && high <= UINT32_MAX;
         if (fits) return std::string();
     }
-    if (isClass)
-        return "CLASS takes a priority class, Idle, BelowNormal, Normal, AboveNormal, High or "
-               "RealTime, or a whole decimal number of 32 bits, not '" + text + "'";
+    if (isClass) {
+        std::string names;
+        for (const auto& known : kPriorityClasses)
+            names += std::string(names.empty() ? "" : ", ") + known.name + " (" + std::to_string(known.value) + ")";
+        return "CLASS takes a priority class, " + names +
+               ", or a whole decimal number of 32 bits, not '" + text + "'";
+    }
     return std::string(argName) + " takes a whole " + (isModule ? "number" : "decimal number") +
            (kind == ArgKind::kNumber32 ? " of 32 bits" : " of 64 bits") +
            (isModule ? ", decimal or hex (0x140000000)" : "") + ", not '" + text + "'";
