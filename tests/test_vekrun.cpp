@@ -123,6 +123,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--help tNothing", 64, "", "~no keyword 'tNothing'"},
         {"--version", 0, "~vekrun 44017\nProcess VEK Extender 44017 (", ""},
         {"-V --json", 0, "~{\"vekrun\": 44017, \"extender\": {\"path\": ", ""},
+        {"-V --json", 0, "~, \"description\": \"Process VEK Extender\", \"version\": 44017}}\n", ""},
         {"tVersion --json", 0, "", "", "44017"},  // an option after the keyword
         {"--raw tCloseProc -", 1, "", "~vekrun: tCloseProc -: 229"},  // "-" alone is no option
         {"tCloseProc -- --json", 64, "", "~HANDLE takes a whole decimal number of 64 bits, not '--json'"},
