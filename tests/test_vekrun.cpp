@@ -61,6 +61,11 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
     std::string modules;
     ASSERT_EQ(Vekrun("tListMod " + pid + " 2", &modules), 0u);
     const std::string module = Split(Lines(modules), '\t')[0];
+    // Windows' switch that turns the process provider off, for the doctor's rows; gone as the test ends.
+    struct Switch { HKEY key = nullptr; ~Switch() { RegDeleteValueA(key, "Disable Performance Counters"), RegCloseKey(key); } } off;
+    const DWORD one = 1;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\PerfProc\\Performance", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &off.key, nullptr), 0);
+    RegSetValueExA(off.key, "Disable Performance Counters", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     const std::string selfJson = json(std::string(self)).dump();
@@ -194,6 +199,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--raw --every 0.05 tGetData", 1, "", "vekrun: tGetData: 223: The specified counter was not found.; nothing to sample\n"},
         {"--every 0.05 tGetData \\Nothing\\Turns 0", 1, "", "vekrun: tGetData \\Nothing\\Turns 0: 223: The specified counter was not found. (PDH status 0xC0000BB9); nothing to sample\n"},
         {"--doctor", 1, "~counter names     PROBLEM: the English counter-name list (2 names) lacks \"Process\"", ""},
+        {"--doctor", 1, "~process provider  PROBLEM: PerfProc's \"Disable Performance Counters\" is 1. Enable it with 'lodctr /E:PerfProc' from an elevated prompt.\n", ""},
         {"--doctor", 1, "~, LastError=6 (tKillProc)\n", ""},  // logged by the tKillProc row above
         {"--json --doctor", 1, "~, {\"check\": \"pdh\", \"ok\": false, \"detail\": \"\\\\System\\\\System Up Time reads ", ""},
         {"--json --doctor", 1, "~\"remedy\": \"Read counters as whole numbers (format 0) here.\"}", ""},
