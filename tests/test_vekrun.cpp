@@ -194,6 +194,8 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--every 0.05 --samples 1 --csv tGetData \"\\System\\System Up Time\" 0", 0, "~\",\"\\\\$HOST\\System\\System Up Time\"\n", ""},
         {"--raw --every 0.05 --samples 2 --csv tGetModInfo $PID \xE9", 0, "~\",\"\\\\$HOST\\tGetModInfo($PID \xC3\xA9)\\BaseOfDll\",\"", ""},
         {"--every 0.05 --samples 2 --csv tCloseProc 0", 1, "", "vekrun: tCloseProc 0: 229: tCloseProc failed. (error 6: Invalid handle); nothing to sample\n"},
+        {"--every 0.05 --samples 2 tKillProc 0", 1, "", "vekrun: tKillProc 0: 212: Terminate Process Failed (error 6: Invalid handle); nothing to sample\n"},
+        {"--every 0.05 --samples 2 tGetPriority 99999", 1, "", "vekrun: tGetPriority 99999: 201: Open Process Failed (error 87: Invalid parameter); nothing to sample\n"},
         {"--every 0.05 --samples 2 tGetProcInfo 99999", 1, "", "vekrun: tGetProcInfo 99999: 204: tGetProcInfo failed. Maybe invalid process handle. (error 87: Invalid parameter); nothing to sample\n"},
         {"--json --every 0.05 tGetData \\Nothing\\Turns 0", 1, "~{\"time\": \"20", "~; nothing to sample\n"},
         {"--raw --every 0.05 tGetData", 1, "", "vekrun: tGetData: 223: The specified counter was not found.; nothing to sample\n"},
