@@ -78,9 +78,9 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         "tGetData \"\\caf\xC3\xA9\" 0\n",  // UTF-8 without a byte-order mark
         "tOpenProc $PID 2\n\n# kept across\ntCloseProc $Last\ntCloseProc $LAST\n", std::string("tVersion\0\n", 10),
         "$h = tOpenProc $PID 2\ntGetPriority $PID\ntCloseProc $h\ntCloseProc $H\n", "tCloseProc $g\n$g = tOpenProc $PID 2\n",
-        "tVersion\n# two\ntCompatible\n",
+        "tVersion\n# two\ntCompatible\n", Utf16("tVersion\r\n", false) + "x", "$h =\n",
     };
-    const std::string names = "0123456789abcd";
+    const std::string names = "0123456789abcdef";
     for (size_t i = 0; i < names.size(); ++i) ASSERT_TRUE(Save(Directory() + "vekrun_" + names[i] + ".vek", scripts[i]));
     const std::string kTry = "\nTry 'vekrun --help'.\n";
     const std::string k203 = R"({"line": 4, "error": "call", "id": 203, "message": "203: Invalid flag(s) specified.", "code": null, "reason": null})";
@@ -183,6 +183,8 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         // A name keeps a result across lines; one used before a line sets it stops the script before it runs.
         {"--keep-going --script $Sb", 1, "~32\n> tCloseProc $h\n1\n> tCloseProc $H\n", "~: 229: tCloseProc failed. (error 6: Invalid handle)\n"},
         {"--script $Sc", 64, "", "~vekrun_c.vek:1: $g is used before a line sets it\n"},
+        {"--script $Sf", 64, "", "~vekrun_f.vek:1: $h = needs a call\n"},
+        {"--script $Se", 64, "", "~vekrun_e.vek:2: the line ends in half a character\n"},
         {"--script $Sa", 64, "", "~vekrun_a.vek: a binary file, not a script (it holds NUL bytes)" + kTry},
         {"--script nothere.vek", 64, "", "vekrun: cannot read nothere.vek (error 2: File not found)" + kTry},
         {"--script -", 64, "> tVersion\n44017\n", "~stdin:2: no keyword 'bogus'", "", "tVersion\nbogus\ntVersion\n"},
