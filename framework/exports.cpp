@@ -5,7 +5,6 @@
 #include "keyword_call.h"
 #include "messages.h"
 #include "platform.h"
-#include "../process/process_shared.h"
 
 namespace vek {
 
@@ -16,9 +15,6 @@ namespace {
 
 constexpr int kQueryTextCapacity = 256;
 char queryText[kQueryTextCapacity];
-
-// Argument n's text pointer lies at byte 56 * n + 40 of the slot array.
-constexpr int kMaxArgs = 3;
 
 int32_t Initialise(const HostContext* context, void* refusalBuffer) {
     if (context->hostVersion >= kMinimumHostVersion) {
@@ -48,45 +44,6 @@ int32_t RunKeyword(KeywordCall& call, int id) {
 }
 
 }  // namespace
-
-const char* ArgText(const KeywordCall& call, int index) {
-    if (index < 0 || index >= kMaxArgs) return "";
-    const char* text;
-    memcpy(&text, call.slots + sizeof(ArgSlot) * index + offsetof(ArgSlot, text), sizeof text);
-    return text ? text : "";
-}
-
-void SetInteger(KeywordCall& call, int32_t value) {
-    call.result->value = value;
-    call.result->type = kResultInteger;
-}
-
-void SetString(KeywordCall& call, const char* text) {
-    call.result->type = kResultString;
-    call.result->text = text;
-}
-
-TextBuffer ResultBuffer(KeywordCall& call) {
-    TextBuffer buffer = {call.resultText, kResultTextCapacity, 0};
-    buffer.Clear();
-    return buffer;
-}
-
-int tVersion(KeywordCall& call) {
-    SetInteger(call, kExtenderVersion);
-    return kSucceeded;
-}
-
-int tCompatible(KeywordCall& call) {
-    SetInteger(call, platformInfo.unsupportedPlatform ? 0 : 1);
-    return kSucceeded;
-}
-
-int tGetLastError(KeywordCall& call) {
-    SetInteger(call, static_cast<int32_t>(savedErrorCode));
-    savedErrorCode = 0;
-    return kSucceeded;
-}
 
 }  // namespace vek
 
@@ -123,7 +80,7 @@ extern "C" int32_t VEKExtender2(HWND hostWindow, uint64_t, uint32_t hostTag, int
         case kCallEnumerate:
             return EnumerateKeyword(keywordIndex, static_cast<KeywordEntry*>(slots));
         case kCallTerminate:
-            CloseScriptHandles();
+            TerminateKeywords();
             ApiRelease();
             return 1;
         default: break;

@@ -45,6 +45,8 @@ int32_t KeywordCount();
 int EnumerateKeyword(uint32_t keywordIndex, KeywordEntry* record);
 // Null where no function answers to the id (0, the constants, 15 to 21, out of range).
 KeywordFunction FindKeywordFunction(int32_t id);
+// What the keyword side releases as the host terminates the extender.
+void TerminateKeywords();
 
 // The keyword functions, a source file each area.
 int tVersion(KeywordCall& call);
@@ -64,5 +66,9 @@ int tGetData(KeywordCall& call);
 int tBrowseCntrs(KeywordCall& call);
 int tParseCntrPath(KeywordCall& call);
 int tRemoteConn(KeywordCall& call);
+
+// The keyword side's part in terminate (proc_handles.cpp): the handles
+// tOpenProc gave the script and it has not closed.
+void CloseScriptHandles();
 
 }  // namespace vek

@@ -46,6 +46,8 @@ constexpr uint8_t kFunctionTypes[8] = {0x11, 0x11, 0x01, 0, 0, 0, 0, 0};
 
 }  // namespace
 
+void TerminateKeywords() { CloseScriptHandles(); }
+
 int32_t KeywordCount() { return static_cast<int32_t>(ARRAYSIZE(kKeywords)); }
 
 int EnumerateKeyword(uint32_t keywordIndex, KeywordEntry* record) {

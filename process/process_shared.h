@@ -13,8 +13,6 @@ namespace vek {
 // Opens a process to read one figure: with `access`, or, where that is
 // refused with ERROR_ACCESS_DENIED from Vista on, with the limited query right.
 HANDLE OpenProcessForQuery(DWORD access, DWORD processId);
-// Closes the handles tOpenProc gave the script and it has not closed.
-void CloseScriptHandles();
 int CounterIndexLookup(const char* name, char* indexText, int capacity);
 int CounterIndexWalk(const char* data, DWORD size, const char* name, char* indexText, int capacity);
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "json_text.h"
 #include "vekrun.h"
 
 namespace vekrun {
@@ -86,6 +87,19 @@ void Print(FILE* stream, const char* format, ...) {
     vsnprintf(&text[0], text.size() + 1, format, again);  // its NUL lands on the string's own
     va_end(again);
     Write(stream, text);
+}
+
+// One line that names the problem and one that points to the help, as git
+// and curl say it; the whole help would bury the line that matters.
+int UsageProblem(const Options& options, const std::string& problem) {
+    Print(stderr, "vekrun: %s\n", problem.c_str());
+    if (options.json) {
+        Print(stdout, "%s\n", json::Failure(options.line, "usage", 0, problem, 0, "").c_str());
+        fflush(stdout);
+    } else {
+        Print(stderr, "Try 'vekrun --help'.\n");
+    }
+    return kExitUsage;
 }
 
 }  // namespace vekrun

@@ -28,71 +28,12 @@ int32_t CopyResult(int32_t status, uint32_t, HostContext*, ResultSlot* slot) {
     return status;
 }
 
-// A message table's text without its ending, with inserts (%1, %2!s!)
-// given `insert`: FORMAT_MESSAGE_IGNORE_INSERTS leaves them as they stand,
-// and filling them from arguments would read what nobody passed.
-std::string FormatCode(DWORD flags, HMODULE source, DWORD code, const std::string& insert) {
-    char text[1024] = "";
-    const DWORD length = FormatMessageA(flags | FORMAT_MESSAGE_IGNORE_INSERTS, source, code, 0,
-                                        text, sizeof text, nullptr);
-    std::string out;
-    for (DWORD i = 0; i < length; ++i) {
-        if (text[i] != '%' || i + 1 >= length) {
-            out += text[i] == '\r' || text[i] == '\n' ? ' ' : text[i];
-        } else if (text[i + 1] >= '1' && text[i + 1] <= '9') {
-            for (++i; i + 1 < length && text[i + 1] >= '0' && text[i + 1] <= '9';) ++i;
-            if (i + 1 < length && text[i + 1] == '!') {
-                const char* close =
-                    static_cast<const char*>(memchr(text + i + 2, '!', length - i - 2));
-                if (close) i = static_cast<DWORD>(close - text);
-            }
-            out += insert.empty() ? std::string("?") : insert;
-        } else {
-            // %n is a line break; %% %. %! and the rest stand for their character.
-            ++i;
-            out += text[i] == 'n' ? ' ' : text[i];
-        }
-    }
-    while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
-    return out;
-}
-
 std::string Quoted(const std::string& word) {
     return word.empty() || word.find_first_of(" \t") != std::string::npos ? "\"" + word + "\""
                                                                           : word;
 }
 
 }  // namespace
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
-std::string SystemText(DWORD code) {
-    return FormatCode(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, std::string());
-}
-
-// PDH statuses have the top bit set (0x800007D0 on, 0xC0000BB8 on); their
-// texts are in PDH.DLL's own message table, which Wine's PDH lacks.
-std::string CodeText(int32_t code, const std::string& insert) {
-    if (code == 0) return std::string();
-    const DWORD bits = static_cast<DWORD>(code);
-    if (bits & 0x80000000u) {
-        char hex[16];
-        snprintf(hex, sizeof hex, "0x%08lX", bits);
-        std::string text;
-        if (HMODULE pdh = LoadSystemLibrary("pdh.dll")) {
-            text = FormatCode(FORMAT_MESSAGE_FROM_HMODULE, pdh, bits, insert);
-            FreeLibrary(pdh);
-        }
-        return std::string("PDH status ") + hex + (text.empty() ? "" : ": " + text);
-    }
-    const std::string text = FormatCode(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, bits, insert);
-    return "error " + std::to_string(bits) + (text.empty() ? "" : ": " + text);
-}
 
 std::string Reason(const Result& result) {
     std::string reason = result.codeRead ? CodeText(result.code) : std::string();
@@ -141,7 +82,7 @@ bool Load(Extender& ext, const Options& options) {
         Print(stderr, "vekrun: %s%s\n", problem.c_str(),
               reason.empty() ? "" : (" (" + reason + ")").c_str());
         if (options.json) {
-            Print(stdout, "%s\n", JsonFailure(0, "load", 0, problem, code, reason).c_str());
+            Print(stdout, "%s\n", json::Failure(0, "load", 0, problem, code, reason).c_str());
         }
         return false;
     }

@@ -74,4 +74,17 @@ inline std::string Number(const std::string& text, bool integerOnly = true) {
     return IsNumber(text, integerOnly) ? text : Quote(text);
 }
 
+// Every failure as one object of the same fields and types: "error" its
+// kind ("call", "usage", "load"), "id" the message number or null,
+// "message", "code" the nonzero code the failure kept or null, "reason" the
+// code's words or a hint, or null; in a script "line" first.
+inline std::string Failure(int line, const char* kind, int id, const std::string& message,
+                           int32_t code, const std::string& reason) {
+    return "{" + (line ? "\"line\": " + std::to_string(line) + ", " : std::string()) +
+           "\"error\": \"" + kind + "\", \"id\": " + (id > 0 ? std::to_string(id) : "null") +
+           ", \"message\": " + Quote(message) +
+           ", \"code\": " + (code ? std::to_string(code) : "null") +
+           ", \"reason\": " + (reason.empty() ? "null" : Quote(reason)) + "}";
+}
+
 }  // namespace json

@@ -120,19 +120,6 @@ const char* ActionOption(Action action) {
 
 }  // namespace
 
-// One line that names the problem and one that points to the help, as git
-// and curl say it; the whole help would bury the line that matters.
-int UsageProblem(const Options& options, const std::string& problem) {
-    Print(stderr, "vekrun: %s\n", problem.c_str());
-    if (options.json) {
-        Print(stdout, "%s\n", JsonFailure(options.line, "usage", 0, problem, 0, "").c_str());
-        fflush(stdout);
-    } else {
-        Print(stderr, "Try 'vekrun --help'.\n");
-    }
-    return kExitUsage;
-}
-
 namespace {
 
 // The options, as curl's tool lists its own: names, and what a value is.

@@ -76,31 +76,10 @@ void PrintRecord(const std::vector<const char*>& fields, const std::vector<std::
 
 }  // namespace
 
-std::vector<std::string> SplitText(const std::string& text, char separator) {
-    std::vector<std::string> items;
-    size_t start = 0;
-    for (;;) {
-        size_t at = text.find(separator, start);
-        items.push_back(
-            text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos) return items;
-        start = at + 1;
-    }
-}
-
 std::string CsvField(const std::string& text) {
     std::string out = "\"";
     for (char c : json::ToUtf8(text)) out += c == '"' ? std::string("\"\"") : std::string(1, c);
     return out + "\"";
-}
-
-std::string JsonFailure(int line, const char* kind, int id, const std::string& message,
-                        int32_t code, const std::string& reason) {
-    return "{" + (line ? "\"line\": " + std::to_string(line) + ", " : std::string()) +
-           "\"error\": \"" + kind + "\", \"id\": " + (id > 0 ? std::to_string(id) : "null") +
-           ", \"message\": " + json::Quote(message) +
-           ", \"code\": " + (code ? std::to_string(code) : "null") +
-           ", \"reason\": " + (reason.empty() ? "null" : json::Quote(reason)) + "}";
 }
 
 std::string Place(const Options& options) {
@@ -110,7 +89,7 @@ std::string Place(const Options& options) {
 std::string Json(const Result& result, const std::vector<std::string>& words, int line) {
     const std::string keyword = Lower(words[0]);
     if (result.Failed() || result.calls == 0) {
-        return JsonFailure(line, "call", result.MessageId(), result.text,
+        return json::Failure(line, "call", result.MessageId(), result.text,
                            result.codeRead ? result.code : 0, Reason(result));
     }
     if (result.type == kResultInteger) {

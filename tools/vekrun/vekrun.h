@@ -54,6 +54,21 @@ void Print(FILE* stream, const char* format, ...) __attribute__((format(gnu_prin
 // Whether stdout refused a write (a full disk, a pipe whose reader is gone);
 // the first refusal is said on stderr, and vekrun ends with kExitCallFailed.
 bool OutputFailed();
+// A usage problem: its line on stderr (and a pointer to --help), or with
+// --json its object on stdout; kExitUsage.
+int UsageProblem(const Options& options, const std::string& problem);
+
+// ---- Words and codes as text (text.cpp) -----------------------------------
+
+std::string Lower(std::string text);
+// "error 87: The parameter is incorrect" or "PDH status 0xC0000BB9: ...": a
+// kept code in words, from the system's message table or PDH's; inserts
+// such as %1 get `insert`. Empty for code 0.
+std::string CodeText(int32_t code, const std::string& insert = std::string());
+// The system's own words for an error code, without the line break; empty
+// when it has none.
+std::string SystemText(DWORD code);
+std::vector<std::string> SplitText(const std::string& text, char separator);
 
 // ---- Options (options.cpp) ----------------------------------------------
 
@@ -61,8 +76,6 @@ bool OutputFailed();
 // exit status (kExitOk after --help; kExitUsage after the problem was said,
 // on stdout as JSON with --json and on stderr).
 int ParseOptions(int argc, char** argv, Options& options);
-// A usage problem found after the command line was read, said the same way.
-int UsageProblem(const Options& options, const std::string& problem);
 // UTF-16 as ANSI without best fit; false when the code page lacks a character.
 bool ToAnsi(const std::wstring& wide, std::string& ansi);
 
@@ -108,14 +121,6 @@ std::string CallProblem(const Extender& ext, const Options& options,
 // kept code is read, unless --raw asks for the extender's calls alone.
 int Invoke(Extender& ext, const Options& options, std::vector<std::string>& words, Result& result,
            const std::string* last = nullptr);
-std::string Lower(std::string text);
-// "error 87: The parameter is incorrect" or "PDH status 0xC0000BB9: ...": a
-// kept code in words, from the system's message table or PDH's; inserts
-// such as %1 get `insert`. Empty for code 0.
-std::string CodeText(int32_t code, const std::string& insert = std::string());
-// The system's own words for an error code, without the line break; empty
-// when it has none.
-std::string SystemText(DWORD code);
 // A failure in one line: the call as it went, the message, and the reason
 // in parentheses: "tGetPriority 999999: 201: Open Process Failed (error 87: ...)".
 std::string Reason(const Result& result);
@@ -123,18 +128,11 @@ std::string FailureLine(const std::vector<std::string>& words, const Result& res
 
 // ---- Output forms (output.cpp) --------------------------------------------
 
-std::vector<std::string> SplitText(const std::string& text, char separator);
 // One call, printed as the options say; its exit status.
 int Call(Extender& ext, const Options& options, std::vector<std::string> words,
          const std::string* last = nullptr, Result* kept = nullptr);
-// A result as one JSON value; a failure as JsonFailure's object, kind "call".
+// A result as one JSON value; a failure as json::Failure's object, kind "call".
 std::string Json(const Result& result, const std::vector<std::string>& words, int line = 0);
-// Every failure as one object of the same fields and types: "error" its
-// kind ("call", "usage", "load"), "id" the message number or null,
-// "message", "code" the nonzero code the failure kept or null, "reason" the
-// code's words or a hint, or null; in a script "line" first.
-std::string JsonFailure(int line, const char* kind, int id, const std::string& message,
-                        int32_t code, const std::string& reason);
 // "FILE:LINE: " in a script, else nothing.
 std::string Place(const Options& options);
 // The result's named fields, or null: the records of tGetProcInfo,
