@@ -81,4 +81,12 @@ inline Object Process(std::vector<Instance> instances) {
 }
 inline Object Thread() { return {232, {{784, 16}}, {{L"thread0", 4444}, {L"thread1", 5555}}}; }
 
+// A counter-name list as the registry holds it: each string and its NUL,
+// and the list's own NUL unless `finalNul` is false.
+inline std::string Pairs(std::initializer_list<const char*> strings, bool finalNul = true) {
+    std::string list;
+    for (const char* s : strings) list.append(s, strlen(s) + 1);
+    return finalNul ? list + '\0' : list;
+}
+
 }  // namespace perfdata

@@ -29,11 +29,7 @@ LSTATUS perfFailure;
 // A read loop that never ends is failed here rather than by the timeout.
 constexpr int kPerfReadLimit = 24;
 
-std::string Pairs(std::initializer_list<const char*> strings) {
-    std::string list;
-    for (const char* s : strings) list.append(s, strlen(s) + 1);
-    return list + '\0';
-}
+using perfdata::Pairs;
 const std::string& kWindowsNames = rig::kWindowsCounterNames;
 
 // Performance data as Windows serves it (empty: the provider's, as Wine

@@ -18,15 +18,7 @@ using namespace vek;
 
 namespace {
 
-std::string Pairs(std::initializer_list<const char*> strings, bool finalNul = true) {
-    std::string data;
-    for (const char* s : strings) {
-        data += s;
-        data += '\0';
-    }
-    if (finalNul) data += '\0';
-    return data;
-}
+using perfdata::Pairs;
 
 // The data at the end of an inaccessible page, so a read past it faults.
 class Fenced {

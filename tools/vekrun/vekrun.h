@@ -157,8 +157,6 @@ std::string ArgumentProblem(const char* argName, std::string& text);
 const char* PriorityName(int32_t priorityClass);
 std::string ArgumentName(const KeywordHelp* help, size_t index);
 int PrintHelp(const Options& options);
-// ANSI text as UTF-8, as JSON and CSV are written.
-std::string Utf8(const std::string& ansi);
 std::string CsvField(const std::string& text);
 
 // ---- Sampling (sampling.cpp) and scripts (script.cpp) -----------------------
