@@ -222,7 +222,7 @@ Check Pdh(Extender& ext) {
     const std::string& answer = whole.empty() ? decimal : whole;
     const int id = atoi(answer.c_str());
     return {"pdh", false, std::string("tGetData ") + path + ": " + answer,
-            id == 230 || id == 211 ? kRepair : kRebuild};
+            id == vek::kMsgNoPdh || id == vek::kMsgOldPdh ? kRepair : kRebuild};
 }
 
 Check Settings() {

@@ -38,7 +38,7 @@ std::string Quoted(const std::string& word) {
 std::string Reason(const Result& result) {
     std::string reason = result.codeRead ? CodeText(result.code) : std::string();
     // 213 comes from a damaged, localised or missing counter-name list.
-    if (result.MessageId() == 213)
+    if (result.MessageId() == vek::kMsgNoCounterIndex)
         reason += (reason.empty() ? "" : "; ") + std::string("run 'vekrun --doctor'");
     return reason;
 }

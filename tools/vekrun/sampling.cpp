@@ -116,9 +116,11 @@ void PrintRow(const Options& options, const std::string& time,
 bool NothingToSample(const Result& result) {
     const int id = result.MessageId();
     const int32_t code = result.codeRead ? result.code : 0;
-    return id == 222 || id == 223 || id == 227 || id == 231 ||
-           ((id == 201 || id == 204) && code == ERROR_INVALID_PARAMETER) ||
-           ((id == 212 || id == 229) && code == ERROR_INVALID_HANDLE);
+    using namespace vek;
+    return id == kMsgInvalidCounterName || id == kMsgCounterNotFound || id == kMsgInstanceMissing ||
+           id == kMsgObjectNotFound ||
+           ((id == kMsgOpenProcessFailed || id == kMsgProcInfoFailed) && code == ERROR_INVALID_PARAMETER) ||
+           ((id == kMsgTerminateFailed || id == kMsgCloseProcFailed) && code == ERROR_INVALID_HANDLE);
 }
 
 // One call's part of a sample in JSON: its value or its failure's fields,

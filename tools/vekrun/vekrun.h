@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "message_ids.h"
 #include "vek_host.h"
 
 namespace vekrun {
