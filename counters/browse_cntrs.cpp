@@ -22,12 +22,12 @@ PDH_STATUS Release(PDH_HQUERY query, PDH_HCOUNTER counter, bool closeWins) {
     return closed;
 }
 
-// The release's own failure, when there is one, is the code kept in place
-// of the one the failure set before it: the sequence's last word.
-int ReleaseAfterFailure(PDH_HQUERY query, PDH_HCOUNTER counter) {
-    PDH_STATUS status = Release(query, counter, false);
-    if (status != ERROR_SUCCESS) savedErrorCode = static_cast<uint32_t>(status);
-    return kMsgBrowseFailed;
+// The failure's code, unless the release fails too: then the release's, the
+// sequence's last word.
+int ReleaseAfterFailure(PDH_HQUERY query, PDH_HCOUNTER counter, uint32_t code) {
+    const PDH_STATUS status = Release(query, counter, false);
+    return FailWithCode(kMsgBrowseFailed,
+                        status != ERROR_SUCCESS ? static_cast<uint32_t>(status) : code);
 }
 
 int ChosenPath(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter) {
@@ -35,17 +35,17 @@ int ChosenPath(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter) {
     PDH_STATUS status = apiTable.PdhGetCounterInfoA(counter, TRUE, &size, nullptr);
     HGLOBAL block = size >= sizeof(PDH_COUNTER_INFO_A) ? GlobalAlloc(GPTR, size) : nullptr;
     if (block == nullptr) {
-        savedErrorCode = size >= sizeof(PDH_COUNTER_INFO_A) ? PDH_MEMORY_ALLOCATION_FAILURE
-                                                            : static_cast<uint32_t>(status);
-        return ReleaseAfterFailure(query, counter);
+        return ReleaseAfterFailure(query, counter,
+                                   size >= sizeof(PDH_COUNTER_INFO_A)
+                                       ? static_cast<uint32_t>(PDH_MEMORY_ALLOCATION_FAILURE)
+                                       : static_cast<uint32_t>(status));
     }
     status =
         apiTable.PdhGetCounterInfoA(counter, TRUE, &size, static_cast<PDH_COUNTER_INFO_A*>(block));
     if (status != ERROR_SUCCESS) {
-        savedErrorCode = static_cast<uint32_t>(status);
-        ReleaseAfterFailure(query, counter);
+        const int failure = ReleaseAfterFailure(query, counter, static_cast<uint32_t>(status));
         GlobalFree(block);
-        return kMsgBrowseFailed;
+        return failure;
     }
     status = Release(query, counter, false);
     if (status != ERROR_SUCCESS) {
@@ -66,8 +66,7 @@ int ChosenValue(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter, int32
     // One collection only: the dialog's value is a snapshot.
     PDH_STATUS status = apiTable.PdhCollectQueryData(query);
     if (status != ERROR_SUCCESS) {
-        savedErrorCode = static_cast<uint32_t>(status);
-        return ReleaseAfterFailure(query, counter);
+        return ReleaseAfterFailure(query, counter, static_cast<uint32_t>(status));
     }
     PDH_FMT_COUNTERVALUE value;
     memset(&value, 0, sizeof value);
@@ -77,16 +76,16 @@ int ChosenValue(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter, int32
         apiTable.PdhRemoveCounter(counter);
         apiTable.PdhCloseQuery(query);
         if (value.CStatus != 0) {
-            LogLastError("PdhGetFormattedCounterValue");
-            return value.CStatus == PDH_CSTATUS_NO_INSTANCE ? kMsgBrowseInstanceMissing
-                                                            : kMsgBrowseFailed;
+            return FailLoggingSystemCode(value.CStatus == PDH_CSTATUS_NO_INSTANCE
+                                             ? kMsgBrowseInstanceMissing
+                                             : kMsgBrowseFailed,
+                                         "PdhGetFormattedCounterValue");
         }
         return FormatFailureMessage(status, kMsgBrowseFailed);
     }
     // Only valid data counts here; new data is a failure too.
     if (value.CStatus != PDH_CSTATUS_VALID_DATA) {
-        savedErrorCode = 0;
-        return ReleaseAfterFailure(query, counter);
+        return ReleaseAfterFailure(query, counter, 0);
     }
     status = Release(query, counter, true);
     if (status != ERROR_SUCCESS) {

@@ -12,9 +12,8 @@ int tRemoteConn(KeywordCall& call) {
         SetInteger(call, 1);
         return kSucceeded;
     }
-    LogLastError(static_cast<int32_t>(status), "PdhConnectMachineA");
-    return FailWithStatus(Is(status, PDH_CSTATUS_NO_MACHINE) ? kMsgNoMachine : kMsgRemoteConnFailed,
-                          status);
+    return FailLoggingCode(Is(status, PDH_CSTATUS_NO_MACHINE) ? kMsgNoMachine : kMsgRemoteConnFailed,
+                           static_cast<uint32_t>(status), "PdhConnectMachineA");
 }
 
 }  // namespace vek

@@ -118,10 +118,5 @@ void LogLastError(int32_t code, const char* context) {
     WriteSettingsValue(kSettingsSection, kLastErrorKey, errorText);
 }
 
-void LogLastError(const char* context) {
-    DWORD code = GetLastError();
-    savedErrorCode = code;
-    LogLastError(static_cast<int32_t>(code), context);
-}
 
 }  // namespace vek

@@ -30,8 +30,19 @@ inline int FailWithStatus(int message, LONG status) {
 }
 
 void LoadMessage(int id, char* buffer, int capacity);
-void LogLastError(const char* context);
+// Writes "code (context)" to the settings file's LastError line; the saved
+// code is left to the failure's own rule.
 void LogLastError(int32_t code, const char* context);
+
+// A failure logged and kept: the system's last error, or a code of the
+// extender's choosing, in the settings file and for tGetLastError.
+inline int FailLoggingCode(int message, uint32_t code, const char* context) {
+    LogLastError(static_cast<int32_t>(code), context);
+    return FailWithCode(message, code);
+}
+inline int FailLoggingSystemCode(int message, const char* context) {
+    return FailLoggingCode(message, GetLastError(), context);
+}
 int GetSettingsFolder(char* buffer, int size);
 
 // The open-process failure tail's choice: keeps the system's code, names 202

@@ -118,8 +118,7 @@ int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned,
     if (data == nullptr) {
         // HeapAlloc does not set a last-error code of its own.
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        LogLastError("HeapAlloc - dwBytes (1)");
-        return kMsgListProcFailed;
+        return FailLoggingSystemCode(kMsgListProcFailed, "HeapAlloc - dwBytes (1)");
     }
     for (;;) {
         size = capacity;
@@ -135,10 +134,9 @@ int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned,
                            ? nullptr
                            : static_cast<BYTE*>(HeapReAlloc(heap, HEAP_ZERO_MEMORY, data, grown));
         if (larger == nullptr) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            LogLastError("HeapAlloc - dwBytes (2)");
             HeapFree(heap, 0, data);
-            return kMsgListProcFailed;
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FailLoggingSystemCode(kMsgListProcFailed, "HeapAlloc - dwBytes (2)");
         }
         data = larger;
         capacity = grown;

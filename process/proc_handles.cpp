@@ -251,14 +251,12 @@ int tKillProc(KeywordCall& call) {
     if (entry == nullptr || entry->namesHost) {
         // A script must not end its host.
         SetLastError(entry == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
-        LogLastError("tKillProc");
-        return kMsgTerminateFailed;
+        return FailLoggingSystemCode(kMsgTerminateFailed, "tKillProc");
     }
     // A process that has ended is gone, as asked.
     if (!TerminateProcess(process, 1) &&
         !(GetLastError() == ERROR_ACCESS_DENIED && HasEnded(entry->processId))) {
-        LogLastError("tKillProc");
-        return kMsgTerminateFailed;
+        return FailLoggingSystemCode(kMsgTerminateFailed, "tKillProc");
     }
     SetInteger(call, 1);
     return kSucceeded;
