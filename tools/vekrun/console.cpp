@@ -9,7 +9,9 @@
 #include <algorithm>
 
 #include "json_text.h"
-#include "vekrun.h"
+#include "console.h"
+#include "options.h"
+#include "text.h"
 
 namespace vekrun {
 

@@ -8,7 +8,12 @@
 #include "json_text.h"
 #include "settings_file.h"
 #include "system_library.h"
-#include "vekrun.h"
+#include "doctor.h"
+#include "console.h"
+#include "host_protocol.h"
+#include "options.h"
+#include "text.h"
+#include "message_ids.h"
 
 namespace vekrun {
 

@@ -7,7 +7,12 @@
 
 #include "json_text.h"
 #include "system_library.h"
-#include "vekrun.h"
+#include "host_protocol.h"
+#include "console.h"
+#include "keyword_help.h"
+#include "options.h"
+#include "text.h"
+#include "message_ids.h"
 
 namespace vekrun {
 

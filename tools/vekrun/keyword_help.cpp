@@ -5,7 +5,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "vekrun.h"
+#include "keyword_help.h"
+#include "console.h"
+#include "options.h"
+#include "text.h"
 
 namespace vekrun {
 

@@ -2,7 +2,14 @@
 // way the interpreter does and prints what comes back, for people and for
 // scripts alike.
 #include "json_text.h"
-#include "vekrun.h"
+#include "console.h"
+#include "doctor.h"
+#include "host_protocol.h"
+#include "options.h"
+#include "output.h"
+#include "sampling.h"
+#include "script.h"
+#include "text.h"
 
 using namespace vekrun;
 

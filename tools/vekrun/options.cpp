@@ -4,7 +4,10 @@
 #include <string.h>
 
 #include "json_text.h"
-#include "vekrun.h"
+#include "options.h"
+#include "console.h"
+#include "keyword_help.h"
+#include "text.h"
 
 namespace vekrun {
 

@@ -5,7 +5,12 @@
 #include <algorithm>
 
 #include "json_text.h"
-#include "vekrun.h"
+#include "output.h"
+#include "console.h"
+#include "host_protocol.h"
+#include "keyword_help.h"
+#include "options.h"
+#include "text.h"
 
 namespace vekrun {
 

@@ -4,7 +4,14 @@
 #include <algorithm>
 
 #include "json_text.h"
-#include "vekrun.h"
+#include "sampling.h"
+#include "console.h"
+#include "host_protocol.h"
+#include "keyword_help.h"
+#include "options.h"
+#include "output.h"
+#include "text.h"
+#include "message_ids.h"
 
 namespace vekrun {
 

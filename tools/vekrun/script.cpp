@@ -7,26 +7,15 @@
 #include <map>
 #include <set>
 
-#include "vekrun.h"
+#include "script.h"
+#include "console.h"
+#include "host_protocol.h"
+#include "options.h"
+#include "output.h"
+#include "sampling.h"
+#include "text.h"
 
 namespace vekrun {
-
-// Text as the ANSI text the extender takes; false when it cannot be: a
-// character the ANSI code page lacks would reach the extender as '?', or
-// by best fit as another (U+FF12 as '2').
-bool ToAnsi(const std::wstring& wide, std::string& ansi) {
-    ansi.clear();
-    if (wide.empty()) return true;
-    BOOL lost = FALSE;
-    const int units = static_cast<int>(wide.size());
-    const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, nullptr,
-                                          0, nullptr, &lost);
-    if (bytes <= 0 || lost) return false;
-    ansi.assign(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), units, &ansi[0], bytes, nullptr,
-                        &lost);
-    return !lost;
-}
 
 namespace {
 

@@ -1,0 +1,25 @@
+// vekrun's text on its way out, and the usage line.
+#pragma once
+
+#include <stdio.h>
+
+#include <string>
+
+#include "options.h"
+
+namespace vekrun {
+
+// Whether stdout carries UTF-8 (--json, --csv) rather than ANSI text.
+extern bool utf8Output;
+// To stdout or stderr: on a console as UTF-16, so that it shows right in the
+// console's own code page; redirected, the bytes as they are.
+void Write(FILE* stream, const std::string& text);
+void Print(FILE* stream, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+// Whether stdout refused a write (a full disk, a pipe whose reader is gone);
+// the first refusal is said on stderr, and vekrun ends with kExitCallFailed.
+bool OutputFailed();
+// A usage problem: its line on stderr (and a pointer to --help), or with
+// --json its object on stdout; kExitUsage.
+int UsageProblem(const Options& options, const std::string& problem);
+
+}  // namespace vekrun

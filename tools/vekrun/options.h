@@ -1,0 +1,48 @@
+// vekrun's options, what the command line asks for, and the exit statuses
+// a script can trust.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "vek_host.h"
+
+namespace vekrun {
+
+// Exit statuses a script can trust.
+constexpr int kExitOk = 0;
+constexpr int kExitCallFailed = 1;
+constexpr int kExitCancelled = 2;
+constexpr int kExitNoExtender = 3;
+constexpr int kExitUsage = 64;
+
+enum class Action { kCall, kKeywords, kScript, kAbout, kDoctor, kVersion, kHelp };
+
+struct Options {
+    Action action = Action::kCall;
+    std::string dllPath;
+    std::string scriptFile;
+    uint32_t hostVersion = vek::kMinimumHostVersion;
+    bool list = false;
+    bool json = false;
+    bool csv = false;
+    bool raw = false;
+    bool keepGoing = false;
+    bool quiet = false;
+    double everySeconds = 0;  // 0: one call
+    long samples = 0;         // 0: until Ctrl+C
+    // In a script: its name ("stdin") and the line that runs or is checked.
+    std::string place;
+    int line = 0;
+    // The keyword and its arguments (with --help, the keyword asked about).
+    std::vector<std::string> words;
+};
+
+// Reads the command line into `options`: -1 when vekrun goes on, else the
+// exit status (kExitOk after --help; kExitUsage after the problem was said,
+// on stdout as JSON with --json and on stderr).
+int ParseOptions(int argc, char** argv, Options& options);
+
+}  // namespace vekrun
