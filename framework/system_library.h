@@ -39,14 +39,15 @@ inline HMODULE LoadSystemLibrary(const char* name) {
 // an exception that no handler can resume, which ends the host. Under Wine
 // (ntdll exports wine_get_version there alone) a builtin image carries
 // "Wine builtin DLL" where a native image has its DOS stub.
+inline bool UnderWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 inline bool IsWineBuiltin(HMODULE module) {
     static const char kBuiltinMark[] = "Wine builtin DLL";
     constexpr size_t kBuiltinMarkOffset = 0x40;
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    if (module == nullptr || ntdll == nullptr ||
-        GetProcAddress(ntdll, "wine_get_version") == nullptr) {
-        return false;
-    }
+    if (module == nullptr || !UnderWine()) return false;
     // Within the image's first page, which every image has.
     return memcmp(reinterpret_cast<const char*>(module) + kBuiltinMarkOffset, kBuiltinMark,
                   sizeof kBuiltinMark - 1) == 0;

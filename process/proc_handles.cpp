@@ -63,22 +63,20 @@ ScriptHandle* FindScriptHandle(HANDLE handle) {
     return nullptr;
 }
 
+// The entry goes, and with it its twin, unless the twin's number was
+// handed out again already (then null).
 void ForgetScriptHandle(ScriptHandle* entry) {
-    CloseHandle(entry->twin);
+    if (entry->twin) CloseHandle(entry->twin);
     *entry = scriptHandles[--scriptHandleCount];
 }
 
 // A number handed out anew was closed behind the extender's back: an entry
-// that holds it names something else now, and goes (with its twin, unless
-// the twin's own number is the one handed out again).
+// that holds it, as its handle or its twin, names something else now.
 void ForgetReusedNumber(HANDLE number) {
     for (int i = scriptHandleCount - 1; i >= 0; --i) {
         ScriptHandle& entry = scriptHandles[i];
         if (entry.twin == number) entry.twin = nullptr;
-        if (entry.handle == number || entry.twin == nullptr) {
-            if (entry.twin) CloseHandle(entry.twin);
-            entry = scriptHandles[--scriptHandleCount];
-        }
+        if (entry.handle == number || entry.twin == nullptr) ForgetScriptHandle(&entry);
     }
 }
 

@@ -98,9 +98,10 @@ Check Libraries() {
             }
         }
         // As the extender's loader judges them: a call of Wine's stub ends the caller.
+        const bool wineImage = vek::IsWineBuiltin(module);
         for (const char* stub : {"PdhParseCounterPathA", "PdhConnectMachineA", "PdhBrowseCountersA"}) {
-            wineStubs |= vek::IsWineBuiltin(module) &&
-                         vek::InsideImage(module, reinterpret_cast<const void*>(GetProcAddress(module, stub)));
+            wineStubs |= wineImage && vek::InsideImage(module, reinterpret_cast<const void*>(
+                                                                   GetProcAddress(module, stub)));
         }
         FreeLibrary(module);
     }
@@ -160,7 +161,7 @@ Check CounterNames(std::string& processIndex) {
     for (size_t at = 0; at < list.size() && list[at]; at += strlen(list.c_str() + at) + 1)
         ++entries;
     // Wine answers every read of this list from a fixed one of its own.
-    const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    const bool wine = vek::UnderWine();
     return {"counter names", false,
             std::string("the English counter-name list (") + std::to_string(entries / 2) +
                 " names) lacks " +
