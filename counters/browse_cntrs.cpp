@@ -2,6 +2,7 @@
 // full path or current value.
 #include <string.h>
 
+#include "owner.h"
 #include "pdh_status.h"
 
 namespace vek {
@@ -11,70 +12,63 @@ namespace {
 constexpr DWORD kBrowsePathCapacity = 1024;
 constexpr char kBrowseCaption[] = "Select a counter to monitor.";
 
-// Removes the counter and closes the query, closing even after a failed
-// removal so nothing is left open. Returns the status that the saved code
-// takes, 0 when both succeeded: the removal's, or with closeWins the close's
-// when both failed.
-PDH_STATUS Release(PDH_HQUERY query, PDH_HCOUNTER counter, bool closeWins) {
-    PDH_STATUS removed = apiTable.PdhRemoveCounter(counter);
-    PDH_STATUS closed = apiTable.PdhCloseQuery(query);
-    if (removed != ERROR_SUCCESS && !(closeWins && closed != ERROR_SUCCESS)) return removed;
-    return closed;
+// The status the saved code takes from the release, 0 when both steps
+// succeeded: the removal's, or with closeWins the close's when both failed.
+PDH_STATUS Release(PdhSample& sample, bool closeWins) {
+    const PdhSample::Closed released = sample.Close();
+    if (released.removed != ERROR_SUCCESS && !(closeWins && released.closed != ERROR_SUCCESS))
+        return released.removed;
+    return released.closed;
 }
 
 // The failure's code, unless the release fails too: then the release's, the
 // sequence's last word.
-int ReleaseAfterFailure(PDH_HQUERY query, PDH_HCOUNTER counter, uint32_t code) {
-    const PDH_STATUS status = Release(query, counter, false);
+int ReleaseAfterFailure(PdhSample& sample, uint32_t code) {
+    const PDH_STATUS status = Release(sample, false);
     return FailWithCode(kMsgBrowseFailed,
                         status != ERROR_SUCCESS ? static_cast<uint32_t>(status) : code);
 }
 
-int ChosenPath(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter) {
+int ChosenPath(KeywordCall& call, PdhSample& sample) {
     DWORD size = 0;
-    PDH_STATUS status = apiTable.PdhGetCounterInfoA(counter, TRUE, &size, nullptr);
-    HGLOBAL block = size >= sizeof(PDH_COUNTER_INFO_A) ? GlobalAlloc(GPTR, size) : nullptr;
-    if (block == nullptr) {
-        return ReleaseAfterFailure(query, counter,
-                                   size >= sizeof(PDH_COUNTER_INFO_A)
-                                       ? static_cast<uint32_t>(PDH_MEMORY_ALLOCATION_FAILURE)
-                                       : static_cast<uint32_t>(status));
+    PDH_STATUS status = apiTable.PdhGetCounterInfoA(sample.Counter(), TRUE, &size, nullptr);
+    Owner<HGLOBAL, GlobalFree> block(size >= sizeof(PDH_COUNTER_INFO_A) ? GlobalAlloc(GPTR, size)
+                                                                         : nullptr);
+    if (!block) {
+        return ReleaseAfterFailure(sample, size >= sizeof(PDH_COUNTER_INFO_A)
+                                               ? static_cast<uint32_t>(PDH_MEMORY_ALLOCATION_FAILURE)
+                                               : static_cast<uint32_t>(status));
     }
-    status =
-        apiTable.PdhGetCounterInfoA(counter, TRUE, &size, static_cast<PDH_COUNTER_INFO_A*>(block));
+    status = apiTable.PdhGetCounterInfoA(sample.Counter(), TRUE, &size,
+                                         static_cast<PDH_COUNTER_INFO_A*>(block.Get()));
     if (status != ERROR_SUCCESS) {
-        const int failure = ReleaseAfterFailure(query, counter, static_cast<uint32_t>(status));
-        GlobalFree(block);
-        return failure;
+        return ReleaseAfterFailure(sample, static_cast<uint32_t>(status));
     }
-    status = Release(query, counter, false);
+    status = Release(sample, false);
     if (status != ERROR_SUCCESS) {
-        GlobalFree(block);
         return FailWithStatus(kMsgBrowseFailed, status);
     }
     // The record is read through a copy; its text lies in the block, which
     // lives until the host has copied it.
     PDH_COUNTER_INFO_A info;
-    memcpy(&info, block, sizeof info);
+    memcpy(&info, block.Get(), sizeof info);
     SetString(call, info.szFullPath ? info.szFullPath : "");
     call.callbackValue = call.callback(kStatusSuccess, call.hostTag, call.hostContext, call.result);
-    GlobalFree(block);
     return kCalledBackItself;
 }
 
-int ChosenValue(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter, int32_t format) {
+int ChosenValue(KeywordCall& call, PdhSample& sample, int32_t format) {
     // One collection only: the dialog's value is a snapshot.
-    PDH_STATUS status = apiTable.PdhCollectQueryData(query);
+    PDH_STATUS status = apiTable.PdhCollectQueryData(sample.Query());
     if (status != ERROR_SUCCESS) {
-        return ReleaseAfterFailure(query, counter, static_cast<uint32_t>(status));
+        return ReleaseAfterFailure(sample, static_cast<uint32_t>(status));
     }
     PDH_FMT_COUNTERVALUE value;
     memset(&value, 0, sizeof value);
     status = apiTable.PdhGetFormattedCounterValue(
-        counter, format == 0 ? PDH_FMT_LONG : PDH_FMT_DOUBLE, nullptr, &value);
+        sample.Counter(), format == 0 ? PDH_FMT_LONG : PDH_FMT_DOUBLE, nullptr, &value);
     if (status != ERROR_SUCCESS) {
-        apiTable.PdhRemoveCounter(counter);
-        apiTable.PdhCloseQuery(query);
+        sample.Close();
         if (value.CStatus != 0) {
             return FailLoggingSystemCode(value.CStatus == PDH_CSTATUS_NO_INSTANCE
                                              ? kMsgBrowseInstanceMissing
@@ -85,9 +79,9 @@ int ChosenValue(KeywordCall& call, PDH_HQUERY query, PDH_HCOUNTER counter, int32
     }
     // Only valid data counts here; new data is a failure too.
     if (value.CStatus != PDH_CSTATUS_VALID_DATA) {
-        return ReleaseAfterFailure(query, counter, 0);
+        return ReleaseAfterFailure(sample, 0);
     }
-    status = Release(query, counter, true);
+    status = Release(sample, true);
     if (status != ERROR_SUCCESS) {
         return FailWithStatus(kMsgBrowseFailed, status);
     }
@@ -124,8 +118,8 @@ int tBrowseCntrs(KeywordCall& call) {
         return FailWithCode(kMsgBrowseFailed, ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
     }
 
-    PDH_HQUERY query = nullptr;
-    PDH_STATUS status = apiTable.PdhOpenQuery(nullptr, 0, &query);
+    PdhSample sample;
+    PDH_STATUS status = sample.Open(0);
     if (status != ERROR_SUCCESS) {
         return FailWithStatus(kMsgBrowseFailed, status);
     }
@@ -150,24 +144,21 @@ int tBrowseCntrs(KeywordCall& call) {
 
     status = apiTable.PdhBrowseCountersA(&config);
     if (Is(status, PDH_DIALOG_CANCELLED)) {
-        status = apiTable.PdhCloseQuery(query);
+        status = sample.Close().closed;
         if (status == ERROR_SUCCESS) return kCancelledWithoutCallback;
         return FailWithStatus(kMsgBrowseFailed, status);
     }
     if (status != ERROR_SUCCESS) {
-        apiTable.PdhCloseQuery(query);
         return FailWithStatus(kMsgBrowseFailed, status);
     }
     // The dialog writes at most the length it was given; terminate anyway.
     path[kBrowsePathCapacity - 1] = '\0';
 
-    PDH_HCOUNTER counter = nullptr;
-    status = apiTable.PdhAddCounterA(query, path, 0, &counter);
+    status = sample.Add(apiTable.PdhAddCounterA, path, 0);
     if (status != ERROR_SUCCESS) {
-        apiTable.PdhCloseQuery(query);
         return FailWithStatus(kMsgInvalidCounterName, status);
     }
-    return mode == 0 ? ChosenPath(call, query, counter) : ChosenValue(call, query, counter, format);
+    return mode == 0 ? ChosenPath(call, sample) : ChosenValue(call, sample, format);
 }
 
 }  // namespace vek

@@ -2,6 +2,7 @@
 // own that never outlives the call.
 #include <string.h>
 
+#include "owner.h"
 #include "pdh_status.h"
 
 namespace vek {
@@ -17,97 +18,80 @@ int AddCounterMessage(PDH_STATUS status) {
     return kMsgGetDataFailed;
 }
 
-// The query and counter of one call, and the counter-information block.
-struct Sample {
-    PDH_HQUERY query;
-    PDH_HCOUNTER counter;
-    HGLOBAL info;
-};
-
-// Clean-up after a failure: free, remove, close; the results change neither
-// the message nor the saved code.
-int CleanUp(Sample& sample, int message) {
-    if (sample.info) GlobalFree(sample.info);
-    apiTable.PdhRemoveCounter(sample.counter);
-    apiTable.PdhCloseQuery(sample.query);
-    return message;
-}
-
-// Opens the call's query and adds the counter to it: 0, or the message with
-// nothing left open.
-int AddCounter(const char* path, Sample& sample) {
-    PDH_STATUS status = apiTable.PdhOpenQuery(nullptr, kQueryUserData, &sample.query);
+// Opens the call's query and adds the counter to it: 0, or the message.
+int AddCounter(const char* path, PdhSample& sample) {
+    PDH_STATUS status = sample.Open(kQueryUserData);
     if (status != ERROR_SUCCESS) {
         return FailWithStatus(kMsgGetDataFailed, status);
     }
-    status = apiTable.PdhAddCounterA(sample.query, path, kQueryUserData, &sample.counter);
+    status = sample.Add(apiTable.PdhAddCounterA, path, kQueryUserData);
     // PdhAddCounterA takes only the system language's names; a script
     // written on an English system names English ones. PdhAddEnglishCounterA
     // (Vista and later) is tried once; if it refuses too, its refusal says
     // no more than the first.
     if ((Is(status, PDH_CSTATUS_NO_OBJECT) || Is(status, PDH_CSTATUS_NO_COUNTER)) &&
         apiTable.PdhAddEnglishCounterA != nullptr &&
-        apiTable.PdhAddEnglishCounterA(sample.query, path, kQueryUserData, &sample.counter) ==
-            ERROR_SUCCESS) {
+        sample.Add(apiTable.PdhAddEnglishCounterA, path, kQueryUserData) == ERROR_SUCCESS) {
         status = ERROR_SUCCESS;
     }
     if (status != ERROR_SUCCESS) {
-        apiTable.PdhCloseQuery(sample.query);
         return FailWithStatus(AddCounterMessage(status), status);
     }
     return 0;
 }
 
 // The counter's information, read through a copy, and its status: 0, or the
-// message with the sample cleaned up.
-int ReadCounterInfo(Sample& sample, PDH_COUNTER_INFO_A& info) {
+// message.
+int ReadCounterInfo(const PdhSample& sample, PDH_COUNTER_INFO_A& info) {
     DWORD infoSize = 0;
-    PDH_STATUS status = apiTable.PdhGetCounterInfoA(sample.counter, TRUE, &infoSize, nullptr);
+    PDH_STATUS status = apiTable.PdhGetCounterInfoA(sample.Counter(), TRUE, &infoSize, nullptr);
     if (infoSize < sizeof(PDH_COUNTER_INFO_A)) {
         // No size to read the record in: its status cannot be looked at.
-        return CleanUp(sample, FailWithStatus(kMsgGetDataFailed, status));
+        return FailWithStatus(kMsgGetDataFailed, status);
     }
-    sample.info = GlobalAlloc(GPTR, infoSize);
-    if (sample.info == nullptr) {
-        return CleanUp(sample, FailWithCode(kMsgGetDataFailed, PDH_MEMORY_ALLOCATION_FAILURE));
+    Owner<HGLOBAL, GlobalFree> block(GlobalAlloc(GPTR, infoSize));
+    if (!block) {
+        return FailWithCode(kMsgGetDataFailed, PDH_MEMORY_ALLOCATION_FAILURE);
     }
-    status = apiTable.PdhGetCounterInfoA(sample.counter, TRUE, &infoSize,
-                                         static_cast<PDH_COUNTER_INFO_A*>(sample.info));
-    memcpy(&info, sample.info, sizeof info);
+    status = apiTable.PdhGetCounterInfoA(sample.Counter(), TRUE, &infoSize,
+                                         static_cast<PDH_COUNTER_INFO_A*>(block.Get()));
+    // Only the record's own fields are used: the texts it points to go
+    // with the block.
+    memcpy(&info, block.Get(), sizeof info);
     if (status != ERROR_SUCCESS) {
         if (info.CStatus == PDH_CSTATUS_NO_INSTANCE)
-            return CleanUp(sample, FailWithStatus(kMsgInstanceMissing, status));
+            return FailWithStatus(kMsgInstanceMissing, status);
         LogLastError(static_cast<int32_t>(info.CStatus), "Status of PdhGetCounterInfo");
-        return CleanUp(sample, FailWithStatus(kMsgGetDataFailed, status));
+        return FailWithStatus(kMsgGetDataFailed, status);
     }
     if (info.CStatus != PDH_CSTATUS_VALID_DATA && info.CStatus != PDH_CSTATUS_NEW_DATA) {
         LogLastError(static_cast<int32_t>(info.CStatus), "Status of PdhGetCounterInfo");
-        return CleanUp(sample, kMsgInstanceMissing);
+        return kMsgInstanceMissing;
     }
     return 0;
 }
 
 // Rate counters need two samples; every counter gets them.
-int CollectTwice(Sample& sample) {
-    PDH_STATUS status = apiTable.PdhCollectQueryData(sample.query);
+int CollectTwice(const PdhSample& sample) {
+    PDH_STATUS status = apiTable.PdhCollectQueryData(sample.Query());
     if (status == ERROR_SUCCESS) {
         Sleep(kSampleIntervalMs);
-        status = apiTable.PdhCollectQueryData(sample.query);
+        status = apiTable.PdhCollectQueryData(sample.Query());
     }
     if (status != ERROR_SUCCESS) {
-        return CleanUp(sample, FailWithStatus(kMsgCollectFailed, status));
+        return FailWithStatus(kMsgCollectFailed, status);
     }
     return 0;
 }
 
-int FormatValue(Sample& sample, const PDH_COUNTER_INFO_A& info, int32_t flag,
+int FormatValue(const PdhSample& sample, const PDH_COUNTER_INFO_A& info, int32_t flag,
                 PDH_FMT_COUNTERVALUE& value) {
     // PDH leaves the record alone when it rejects the handle or an argument;
     // cleared, it cannot pass stale bytes off as a value.
     memset(&value, 0, sizeof value);
     DWORD type = info.dwType;
     const PDH_STATUS status = apiTable.PdhGetFormattedCounterValue(
-        sample.counter, flag == 0 ? PDH_FMT_LONG : PDH_FMT_DOUBLE, &type, &value);
+        sample.Counter(), flag == 0 ? PDH_FMT_LONG : PDH_FMT_DOUBLE, &type, &value);
     if (status != ERROR_SUCCESS) {
         // A failing status is a failure even when the record's own status
         // reads 0: the value was never filled.
@@ -115,26 +99,22 @@ int FormatValue(Sample& sample, const PDH_COUNTER_INFO_A& info, int32_t flag,
             LogLastError(static_cast<int32_t>(value.CStatus),
                          "Status of PdhGetFormattedCounterValue");
         }
-        return CleanUp(sample,
-                       FailWithStatus(FormatFailureMessage(status, kMsgGetDataFailed), status));
+        return FailWithStatus(FormatFailureMessage(status, kMsgGetDataFailed), status);
     }
     return 0;
 }
 
-// Remove, then close: an ordered release whose statuses the keyword
-// reports, so it is spelled out rather than left to an owner.
-int Release(Sample& sample) {
-    PDH_STATUS status = apiTable.PdhRemoveCounter(sample.counter);
-    if (status != ERROR_SUCCESS) {
-        GlobalFree(sample.info);
-        apiTable.PdhCloseQuery(sample.query);
-        return FailWithStatus(kMsgRemoveCounterFailed, status);
+// Remove, then close: the release whose statuses the keyword reports, the
+// removal's first.
+int Release(PdhSample& sample) {
+    const PdhSample::Closed released = sample.Close();
+    if (released.removed != ERROR_SUCCESS) {
+        return FailWithStatus(kMsgRemoveCounterFailed, released.removed);
     }
-    status = apiTable.PdhCloseQuery(sample.query);
-    if (status != ERROR_SUCCESS) {
-        GlobalFree(sample.info);
+    if (released.closed != ERROR_SUCCESS) {
         return FailWithStatus(
-            Is(status, PDH_INVALID_HANDLE) ? kMsgInvalidHandle : kMsgCloseQueryFailed, status);
+            Is(released.closed, PDH_INVALID_HANDLE) ? kMsgInvalidHandle : kMsgCloseQueryFailed,
+            released.closed);
     }
     return 0;
 }
@@ -150,7 +130,7 @@ int tGetData(KeywordCall& call) {
     if (!CopyCounterPath(call, path))
         return FailWithCode(kMsgInvalidCounterName, PDH_CSTATUS_BAD_COUNTERNAME);
 
-    Sample sample = {};
+    PdhSample sample;
     PDH_COUNTER_INFO_A info;
     if (int failure = AddCounter(path, sample)) return failure;
     if (int failure = ReadCounterInfo(sample, info)) return failure;
@@ -158,8 +138,8 @@ int tGetData(KeywordCall& call) {
     // The flag is looked at only once the path has proved good.
     const char* flagText = ArgText(call, 1);
     const int32_t flag = TextToInt32(flagText);
-    if (flag != 0 && flag != 1) return CleanUp(sample, kMsgInvalidFlags);
-    if (!IsIntegerText(flagText)) return CleanUp(sample, kMsgInvalidParameter);
+    if (flag != 0 && flag != 1) return kMsgInvalidFlags;
+    if (!IsIntegerText(flagText)) return kMsgInvalidParameter;
 
     PDH_FMT_COUNTERVALUE value;
     if (int failure = CollectTwice(sample)) return failure;
@@ -168,7 +148,6 @@ int tGetData(KeywordCall& call) {
     // The result only once both releases succeeded: a failure's message
     // leaves the host's value field as it was.
     SetCounterValue(call, value, flag);
-    GlobalFree(sample.info);
     return kSucceeded;
 }
 

@@ -35,6 +35,52 @@ inline int FormatFailureMessage(PDH_STATUS status, int otherMessage) {
     return otherMessage;
 }
 
+// The query of one call and its one counter. Going out of scope removes the
+// counter and closes the query, their statuses unheard: the release after a
+// failure. Close() is the release a keyword reports, in PDH's order.
+class PdhSample {
+public:
+    struct Closed {
+        PDH_STATUS removed;  // ERROR_SUCCESS when there was no counter
+        PDH_STATUS closed;
+    };
+
+    PdhSample() = default;
+    PdhSample(const PdhSample&) = delete;
+    PdhSample& operator=(const PdhSample&) = delete;
+    ~PdhSample() { Close(); }
+
+    PDH_STATUS Open(DWORD_PTR userData) {
+        const PDH_STATUS status = apiTable.PdhOpenQuery(nullptr, userData, &query_);
+        if (status != ERROR_SUCCESS) query_ = nullptr;
+        return status;
+    }
+    // `add` is PdhAddCounterA or PdhAddEnglishCounterA. A refused counter
+    // holds nothing, whatever PDH left in the handle.
+    PDH_STATUS Add(PdhAddCounterAFn add, const char* path, DWORD_PTR userData) {
+        const PDH_STATUS status = add(query_, path, userData, &counter_);
+        if (status != ERROR_SUCCESS) counter_ = nullptr;
+        return status;
+    }
+    PDH_HQUERY Query() const { return query_; }
+    PDH_HCOUNTER Counter() const { return counter_; }
+
+    // Removes the counter (if one was added), then closes the query; each
+    // runs whatever the other gave. Both at most once.
+    Closed Close() {
+        Closed result = {ERROR_SUCCESS, ERROR_SUCCESS};
+        if (counter_ != nullptr) result.removed = apiTable.PdhRemoveCounter(counter_);
+        if (query_ != nullptr) result.closed = apiTable.PdhCloseQuery(query_);
+        counter_ = nullptr;
+        query_ = nullptr;
+        return result;
+    }
+
+private:
+    PDH_HQUERY query_ = nullptr;
+    PDH_HCOUNTER counter_ = nullptr;
+};
+
 // A sampled value as both counter keywords give it: the integer for
 // format 0, the decimal text for format 1.
 inline void SetCounterValue(KeywordCall& call, const PDH_FMT_COUNTERVALUE& value, int32_t format) {

@@ -114,15 +114,16 @@ int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned,
 
     HANDLE heap = GetProcessHeap();
     DWORD capacity = kFirstBufferSize;
-    BYTE* data = static_cast<BYTE*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, capacity));
-    if (data == nullptr) {
+    HeapBlock<BYTE> data(static_cast<BYTE*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, capacity)));
+    if (!data) {
         // HeapAlloc does not set a last-error code of its own.
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FailLoggingSystemCode(kMsgListProcFailed, "HeapAlloc - dwBytes (1)");
     }
     for (;;) {
         size = capacity;
-        status = RegQueryValueExA(HKEY_PERFORMANCE_DATA, indexText, nullptr, nullptr, data, &size);
+        status =
+            RegQueryValueExA(HKEY_PERFORMANCE_DATA, indexText, nullptr, nullptr, data.Get(), &size);
         ++queries;
         if (status != ERROR_MORE_DATA) break;
         // The size the call leaves on ERROR_MORE_DATA is undefined (Wine sets
@@ -132,21 +133,18 @@ int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned,
                                                                     : capacity * kGrowthFactor;
         BYTE* larger = grown > kLargestBufferSize
                            ? nullptr
-                           : static_cast<BYTE*>(HeapReAlloc(heap, HEAP_ZERO_MEMORY, data, grown));
+                           : static_cast<BYTE*>(HeapReAlloc(heap, HEAP_ZERO_MEMORY, data.Get(), grown));
         if (larger == nullptr) {
-            HeapFree(heap, 0, data);
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return FailLoggingSystemCode(kMsgListProcFailed, "HeapAlloc - dwBytes (2)");
         }
-        data = larger;
+        data.Release();  // moved into the larger block
+        data.Reset(larger);
         capacity = grown;
     }
     if (reads) *reads = queries;
-    if (status != ERROR_SUCCESS) {
-        HeapFree(heap, 0, data);
-        return kMsgRegistryProblem;
-    }
-    *buffer = data;
+    if (status != ERROR_SUCCESS) return kMsgRegistryProblem;
+    *buffer = data.Release();
     *returned = size <= capacity ? size : capacity;
     return 0;
 }
@@ -160,7 +158,7 @@ int ListProcNt(KeywordCall& call) {
         return kMsgNoCounterIndex;
     }
     const int32_t objectIndex = ParseInteger(indexText);
-    Owner<BYTE*, FreeProcessHeapBlock> data;
+    HeapBlock<BYTE> data;
     DWORD size = 0;
     int failure = ReadPerformanceObject(indexText, data.Put(), &size, nullptr);
     // Closing the key lets the system unload the performance providers.
@@ -178,14 +176,13 @@ int ListProcNt(KeywordCall& call) {
 }
 
 int ListProcToolhelp(KeywordCall& call) {
-    HANDLE snapshot = apiTable.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    FileHandleGuard snapshot(apiTable.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     savedErrorCode = GetLastError();
-    if (snapshot == INVALID_HANDLE_VALUE) return kMsgSnapshotFailed;
-    HandleGuard guard(snapshot);
+    if (!snapshot) return kMsgSnapshotFailed;
 
     PROCESSENTRY32 entry;
     entry.dwSize = kProcessEntrySize;
-    BOOL more = apiTable.Process32First(snapshot, &entry);
+    BOOL more = apiTable.Process32First(snapshot.Get(), &entry);
     TextBuffer out = ResultBuffer(call);
     savedErrorCode = GetLastError();
 
@@ -198,7 +195,7 @@ int ListProcToolhelp(KeywordCall& call) {
             (length == 0 || length >= MAX_PATH || filePart == nullptr) ? entry.szExeFile : filePart;
         if (!AppendProcessItem(out, first, name, static_cast<int32_t>(entry.th32ProcessID))) break;
         entry.dwSize = kProcessEntrySize;
-        more = apiTable.Process32Next(snapshot, &entry);
+        more = apiTable.Process32Next(snapshot.Get(), &entry);
     }
     SetString(call, call.resultText);
     return kSucceeded;
@@ -294,24 +291,22 @@ int tCountProc(KeywordCall& call) {
         for (DWORD capacity = kProcessIdCapacity; bytes >= capacity * sizeof(DWORD);) {
             capacity *= kGrowthFactor;
             if (capacity > kLargestProcessIdCapacity) return kMsgSnapshotFailed;
-            DWORD* more = static_cast<DWORD*>(HeapAlloc(heap, 0, capacity * sizeof(DWORD)));
-            if (more == nullptr) return kMsgSnapshotFailed;
-            const BOOL listed = apiTable.EnumProcesses(more, capacity * sizeof(DWORD), &bytes);
-            HeapFree(heap, 0, more);
-            if (!listed) return kMsgSnapshotFailed;
+            HeapBlock<DWORD> more(static_cast<DWORD*>(HeapAlloc(heap, 0, capacity * sizeof(DWORD))));
+            if (!more) return kMsgSnapshotFailed;
+            if (!apiTable.EnumProcesses(more.Get(), capacity * sizeof(DWORD), &bytes))
+                return kMsgSnapshotFailed;
         }
         SetInteger(call, static_cast<int32_t>(bytes / sizeof(DWORD)));
         return kSucceeded;
     }
     if (platformInfo.isWin9x) {
-        HANDLE snapshot = apiTable.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        if (snapshot == INVALID_HANDLE_VALUE) return kMsgSnapshotFailed;
-        HandleGuard guard(snapshot);
+        FileHandleGuard snapshot(apiTable.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!snapshot) return kMsgSnapshotFailed;
         PROCESSENTRY32 entry;
         entry.dwSize = kProcessEntrySize;
         int32_t count = 0;
-        for (BOOL more = apiTable.Process32First(snapshot, &entry); more;
-             more = apiTable.Process32Next(snapshot, &entry)) {
+        for (BOOL more = apiTable.Process32First(snapshot.Get(), &entry); more;
+             more = apiTable.Process32Next(snapshot.Get(), &entry)) {
             ++count;
             entry.dwSize = kProcessEntrySize;
         }

@@ -136,11 +136,11 @@ public:
     DebugPrivilegeScope(const DebugPrivilegeScope&) = delete;
     DebugPrivilegeScope& operator=(const DebugPrivilegeScope&) = delete;
     ~DebugPrivilegeScope() {
-        if (token_ == nullptr) return;
+        if (!token_) return;
         const DWORD error = GetLastError();
         if (adjusted_)
-            AdjustTokenPrivileges(token_, FALSE, &previous_.privileges, 0, nullptr, nullptr);
-        CloseHandle(token_);
+            AdjustTokenPrivileges(token_.Get(), FALSE, &previous_.privileges, 0, nullptr, nullptr);
+        token_.Reset();
         SetLastError(error);
     }
 
@@ -155,13 +155,16 @@ public:
         privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
         // The previous state is returned only with TOKEN_QUERY as well.
         const DWORD access = TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY;
-        if (!OpenProcessToken(GetCurrentProcess(), access, &token_) &&
-            !OpenThreadToken(GetCurrentThread(), access, TRUE, &token_)) {
-            token_ = nullptr;
-            return false;
+        // A failed open holds nothing, whatever it left in the handle.
+        if (!OpenProcessToken(GetCurrentProcess(), access, token_.Put())) {
+            token_.Release();
+            if (!OpenThreadToken(GetCurrentThread(), access, TRUE, token_.Put())) {
+                token_.Release();
+                return false;
+            }
         }
         DWORD returned = 0;
-        adjusted_ = AdjustTokenPrivileges(token_, FALSE, &privileges, sizeof previous_,
+        adjusted_ = AdjustTokenPrivileges(token_.Get(), FALSE, &privileges, sizeof previous_,
                                           &previous_.privileges, &returned) != FALSE;
         return adjusted_;
     }
@@ -174,7 +177,7 @@ private:
         TOKEN_PRIVILEGES privileges;
         BYTE bytes[kPreviousStateCapacity];
     } previous_;
-    HANDLE token_ = nullptr;
+    HandleGuard token_;
     bool adjusted_ = false;
 };
 
@@ -224,15 +227,16 @@ int tOpenProc(KeywordCall& call) {
         SetLastError(ERROR_TOO_MANY_OPEN_FILES);
         return OpenProcessFailure(kMsgOpenProcessFailed);
     }
-    HANDLE twin;
-    if (!DuplicateHandle(GetCurrentProcess(), process.Get(), GetCurrentProcess(), &twin, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS)) {
+    HandleGuard twin;
+    if (!DuplicateHandle(GetCurrentProcess(), process.Get(), GetCurrentProcess(), twin.Put(), 0,
+                         FALSE, DUPLICATE_SAME_ACCESS)) {
         process.Reset();
         return OpenProcessFailure(kMsgOpenProcessFailed);
     }
-    ForgetReusedNumber(twin);
-    HANDLE given = process.Release();  // the script's from here
-    scriptHandles[scriptHandleCount++] = {given, twin, processId, access,
+    ForgetReusedNumber(twin.Get());
+    // The script's and the table's from here.
+    const HANDLE given = process.Release();
+    scriptHandles[scriptHandleCount++] = {given, twin.Release(), processId, access,
                                           processId == GetCurrentProcessId()};
     // Kernel handles fit in 32 bits and sign-extend back to themselves.
     SetInteger(call, static_cast<int32_t>(reinterpret_cast<intptr_t>(given)));

@@ -57,21 +57,20 @@ BOOL EnumModules(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed) {
 }
 
 int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
-    HANDLE process = OpenProcess(kProcessInfoAccess, FALSE, processId);
-    if (process == nullptr) return OpenProcessFailure(kMsgOpenProcessFailed);
-    HandleGuard guard(process);
+    HandleGuard process(OpenProcess(kProcessInfoAccess, FALSE, processId));
+    if (!process) return OpenProcessFailure(kMsgOpenProcessFailed);
 
     // A long-path-aware process (Windows 10 1607 on) loads modules from paths
     // beyond MAX_PATH. A buffer for the longest on the host's stack would
     // take half again what the other keywords take of it.
-    Owner<char*, FreeProcessHeapBlock> path(
+    HeapBlock<char> path(
         static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, kLongPathCapacity)));
     if (!path) return FailWithCode(kMsgOutOfMemory, ERROR_NOT_ENOUGH_MEMORY);
 
     TextBuffer out = ResultBuffer(call);
     HMODULE modules[kModuleCapacity];
     DWORD needed = 0;
-    if (EnumModules(process, modules, sizeof modules, &needed) && needed >= sizeof(HMODULE)) {
+    if (EnumModules(process.Get(), modules, sizeof modules, &needed) && needed >= sizeof(HMODULE)) {
         // The system reports what all modules need; only the first 1,024
         // are in the array.
         DWORD count = needed / sizeof(HMODULE);
@@ -81,7 +80,7 @@ int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
             // A path that does not fit comes back cut, with the buffer's
             // size, and is never listed so.
             const DWORD length =
-                apiTable.GetModuleFileNameExA(process, modules[i], path.Get(), kLongPathCapacity);
+                apiTable.GetModuleFileNameExA(process.Get(), modules[i], path.Get(), kLongPathCapacity);
             if (length == 0 || length >= kLongPathCapacity) continue;
             if (!ValidListMode(mode)) return kMsgInvalidFlags;
             char number[kUInt64TextCapacity];
@@ -95,17 +94,16 @@ int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
 }
 
 int ListModToolhelp(KeywordCall& call, DWORD processId, int32_t mode) {
-    HANDLE snapshot = apiTable.CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+    FileHandleGuard snapshot(apiTable.CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId));
     savedErrorCode = GetLastError();
-    if (snapshot == INVALID_HANDLE_VALUE) return kMsgSnapshotFailed;
-    HandleGuard guard(snapshot);
+    if (!snapshot) return kMsgSnapshotFailed;
 
     TextBuffer out = ResultBuffer(call);
     MODULEENTRY32 entry;
     entry.dwSize = kModuleEntrySize;
     // An invalid mode writes nothing for the first module and is refused at
     // the second.
-    bool more = apiTable.Module32First(snapshot, &entry) != FALSE;
+    bool more = apiTable.Module32First(snapshot.Get(), &entry) != FALSE;
     bool full = false;
     if (more && ValidListMode(mode)) {
         char number[kInt32TextCapacity];
@@ -114,7 +112,7 @@ int ListModToolhelp(KeywordCall& call, DWORD processId, int32_t mode) {
     }
     while (more && !full) {
         entry.dwSize = kModuleEntrySize;
-        if (!apiTable.Module32Next(snapshot, &entry)) break;
+        if (!apiTable.Module32Next(snapshot.Get(), &entry)) break;
         if (!ValidListMode(mode)) return kMsgInvalidFlags;
         char number[kInt32TextCapacity];
         Int32ToText(static_cast<int32_t>(entry.th32ModuleID), number);

@@ -62,15 +62,15 @@ bool Load(Extender& ext, const Options& options) {
     std::string problem;
     int32_t code = 0;
     ext.context.hostVersion = options.hostVersion;
-    ext.module = LoadLibraryA(options.dllPath.c_str());
+    ext.module.Reset(LoadLibraryA(options.dllPath.c_str()));
     if (!ext.module) {
         code = static_cast<int32_t>(GetLastError());
         problem = "cannot load " + options.dllPath;
     } else {
         ext.call = reinterpret_cast<VEKExtender2Proc>(
-            reinterpret_cast<void*>(GetProcAddress(ext.module, "VEKExtender2")));
+            reinterpret_cast<void*>(GetProcAddress(ext.module.Get(), "VEKExtender2")));
         ext.query = reinterpret_cast<VEKExtenderQueryProc>(
-            reinterpret_cast<void*>(GetProcAddress(ext.module, "VEKExtenderQuery")));
+            reinterpret_cast<void*>(GetProcAddress(ext.module.Get(), "VEKExtenderQuery")));
         int32_t offered[] = {kAcceptedCode};
         char refusal[256] = "";
         if (!ext.call || !ext.query) {
@@ -104,7 +104,7 @@ bool Load(Extender& ext, const Options& options) {
 void Unload(Extender& ext) {
     if (ext.call)
         ext.call(nullptr, 0, 0, kCallTerminate, CopyResult, &ext.context, 0, nullptr, 0, nullptr);
-    if (ext.module) FreeLibrary(ext.module);
+    ext.module.Reset();
 }
 
 const KeywordEntry* FindKeyword(const Extender& ext, const std::string& word) {

@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "options.h"
+#include "owner.h"
 #include "vek_host.h"
 
 namespace vekrun {
 
 struct Extender {
-    HMODULE module = nullptr;
+    // Freed after the terminate call (Unload), or when vekrun ends.
+    vek::LibraryGuard module;
     vek::VEKExtender2Proc call = nullptr;
     vek::VEKExtenderQueryProc query = nullptr;
     vek::HostContext context = {};

@@ -2,6 +2,7 @@
 // way the interpreter does and prints what comes back, for people and for
 // scripts alike.
 #include "json_text.h"
+#include "owner.h"
 #include "console.h"
 #include "doctor.h"
 #include "host_protocol.h"
@@ -50,7 +51,8 @@ bool NamesAHandle(const std::vector<std::string>& words) {
 // is converted without it; the first that the code page cannot hold is named.
 std::vector<std::string> TypedArguments(int argc, char** argv, std::string& problem) {
     int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    const vek::Owner<LPWSTR*, LocalFree> owned(CommandLineToArgvW(GetCommandLineW(), &count));
+    LPWSTR* const wide = owned.Get();
     if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
     std::vector<std::string> args(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
@@ -65,7 +67,6 @@ std::vector<std::string> TypedArguments(int argc, char** argv, std::string& prob
                   "') holds a character that the ANSI code page (" + std::to_string(GetACP()) +
                   ") lacks";
     }
-    LocalFree(wide);
     return args;
 }
 

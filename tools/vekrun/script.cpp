@@ -274,17 +274,17 @@ int RunStdin(Extender& ext, const Options& options) {
 int RunScript(Extender& ext, const Options& options) {
     const std::string& file = options.scriptFile;
     if (file == "-") return RunStdin(ext, options);
-    HANDLE in = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const vek::FileHandleGuard in(CreateFileA(file.c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string data;
-    DWORD code = in == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    DWORD code = in ? ERROR_SUCCESS : GetLastError();
     char buffer[65536];
     for (DWORD got; code == ERROR_SUCCESS;) {
-        if (!ReadFile(in, buffer, sizeof buffer, &got, nullptr)) code = GetLastError();
+        if (!ReadFile(in.Get(), buffer, sizeof buffer, &got, nullptr)) code = GetLastError();
         if (code != ERROR_SUCCESS || got == 0) break;
         data.append(buffer, got);
     }
-    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
     if (code != ERROR_SUCCESS) {
         return UsageProblem(options, "cannot read " + file + " (" +
                                          CodeText(static_cast<int32_t>(code), file) + ")");

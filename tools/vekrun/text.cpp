@@ -2,6 +2,7 @@
 // the system's or PDH's words for a code.
 #include <string.h>
 
+#include "owner.h"
 #include "system_library.h"
 #include "text.h"
 
@@ -60,10 +61,8 @@ std::string CodeText(int32_t code, const std::string& insert) {
         char hex[16];
         snprintf(hex, sizeof hex, "0x%08lX", bits);
         std::string text;
-        if (HMODULE pdh = vek::LoadSystemLibrary("pdh.dll")) {
-            text = FormatCode(FORMAT_MESSAGE_FROM_HMODULE, pdh, bits, insert);
-            FreeLibrary(pdh);
-        }
+        const vek::LibraryGuard pdh(vek::LoadSystemLibrary("pdh.dll"));
+        if (pdh) text = FormatCode(FORMAT_MESSAGE_FROM_HMODULE, pdh.Get(), bits, insert);
         return std::string("PDH status ") + hex + (text.empty() ? "" : ": " + text);
     }
     const std::string text = FormatCode(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, bits, insert);
