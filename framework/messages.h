@@ -43,7 +43,6 @@ inline int FailLoggingCode(int message, uint32_t code, const char* context) {
 inline int FailLoggingSystemCode(int message, const char* context) {
     return FailLoggingCode(message, GetLastError(), context);
 }
-int GetSettingsFolder(char* buffer, int size);
 
 // The open-process failure tail's choice: keeps the system's code, names 202
 // for access denied and otherMessage for everything else.

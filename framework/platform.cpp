@@ -1,5 +1,6 @@
 // Which Windows family runs us, and the optional system libraries that serve
 // the keyword functions, resolved by name so that none is a load-time import.
+#include "entry_points.h"
 #include "messages.h"
 #include "platform.h"
 #include "system_library.h"
@@ -23,16 +24,15 @@ void ForgetInsideImage(HMODULE module, Fn& entry) {
     if (InsideImage(module, reinterpret_cast<const void*>(entry))) entry = nullptr;
 }
 
+// Expects the module `m` and the all-present flag `all` in scope.
+#define VEK_RESOLVE(name, need) all &= Resolve(m, #name, apiTable.name) || need != kNeeded;
+
 void LoadToolhelp() {
     apiTable.toolhelpModule = LoadSystemLibrary("Kernel32.DLL");
     if (apiTable.toolhelpModule == nullptr) return;
     HMODULE m = apiTable.toolhelpModule;
     bool all = true;
-    all &= Resolve(m, "CreateToolhelp32Snapshot", apiTable.CreateToolhelp32Snapshot);
-    all &= Resolve(m, "Process32First", apiTable.Process32First);
-    all &= Resolve(m, "Process32Next", apiTable.Process32Next);
-    all &= Resolve(m, "Module32First", apiTable.Module32First);
-    all &= Resolve(m, "Module32Next", apiTable.Module32Next);
+    VEK_TOOLHELP_ENTRY_POINTS(VEK_RESOLVE)
     if (!all) platformInfo.missingApi = 1;
 }
 
@@ -41,48 +41,23 @@ void LoadPsapi() {
     if (apiTable.psapiModule == nullptr) return;
     HMODULE m = apiTable.psapiModule;
     bool all = true;
-    all &= Resolve(m, "EnumProcesses", apiTable.EnumProcesses);
-    all &= Resolve(m, "EnumProcessModules", apiTable.EnumProcessModules);
-    all &= Resolve(m, "GetModuleFileNameExA", apiTable.GetModuleFileNameExA);
-    all &= Resolve(m, "GetModuleBaseNameA", apiTable.GetModuleBaseNameA);
-    all &= Resolve(m, "GetModuleInformation", apiTable.GetModuleInformation);
-    all &= Resolve(m, "GetProcessMemoryInfo", apiTable.GetProcessMemoryInfo);
+    VEK_PSAPI_ENTRY_POINTS(VEK_RESOLVE)
     if (!all) platformInfo.missingApi = 1;
-    // Absent before Vista, where the plain form lists every module there is.
-    Resolve(m, "EnumProcessModulesEx", apiTable.EnumProcessModulesEx);
 }
 
 void LoadPdh() {
     apiTable.pdhModule = LoadSystemLibrary("PDH.DLL");
     if (apiTable.pdhModule == nullptr) return;
     HMODULE m = apiTable.pdhModule;
-    Resolve(m, "PdhOpenQuery", apiTable.PdhOpenQuery);
-    Resolve(m, "PdhAddCounterA", apiTable.PdhAddCounterA);
-    Resolve(m, "PdhCollectQueryData", apiTable.PdhCollectQueryData);
-    Resolve(m, "PdhGetFormattedCounterValue", apiTable.PdhGetFormattedCounterValue);
-    Resolve(m, "PdhCloseQuery", apiTable.PdhCloseQuery);
-    Resolve(m, "PdhRemoveCounter", apiTable.PdhRemoveCounter);
-    Resolve(m, "PdhBrowseCountersA", apiTable.PdhBrowseCountersA);
-    Resolve(m, "PdhGetCounterInfoA", apiTable.PdhGetCounterInfoA);
-    Resolve(m, "PdhConnectMachineA", apiTable.PdhConnectMachineA);
-    Resolve(m, "PdhEnumObjectItemsA", apiTable.PdhEnumObjectItemsA);
-    Resolve(m, "PdhParseCounterPathA", apiTable.PdhParseCounterPathA);
-    Resolve(m, "PdhAddEnglishCounterA", apiTable.PdhAddEnglishCounterA);
-    // PdhGetCounterInfoA and PdhParseCounterPathA stay outside this test;
-    // their callers check them themselves. PdhAddEnglishCounterA is only
-    // a second try, and absent before Vista.
-    if (!apiTable.PdhOpenQuery || !apiTable.PdhAddCounterA || !apiTable.PdhRemoveCounter ||
-        !apiTable.PdhBrowseCountersA || !apiTable.PdhCollectQueryData ||
-        !apiTable.PdhGetFormattedCounterValue || !apiTable.PdhConnectMachineA ||
-        !apiTable.PdhEnumObjectItemsA || !apiTable.PdhCloseQuery) {
-        platformInfo.missingApi = 1;
-    }
+    bool all = true;
+    VEK_PDH_ENTRY_POINTS(VEK_RESOLVE)
+    if (!all) platformInfo.missingApi = 1;
     // Present, so no reason for missingApi; absent for their own keywords
     // alone, which then give 211 where a call would end the host.
     if (IsWineBuiltin(m)) {
-        ForgetInsideImage(m, apiTable.PdhParseCounterPathA);
-        ForgetInsideImage(m, apiTable.PdhConnectMachineA);
-        ForgetInsideImage(m, apiTable.PdhBrowseCountersA);
+#define VEK_FORGET_STUB(name) ForgetInsideImage(m, apiTable.name);
+        VEK_PDH_WINE_STUBS(VEK_FORGET_STUB)
+#undef VEK_FORGET_STUB
     }
 }
 

@@ -1,7 +1,7 @@
 // English performance object and counter names to their index numbers, from
 // the registry's list of pairs (index text, name) under Perflib\009.
+#include "counter_index.h"
 #include "owner.h"
-#include "process_shared.h"
 
 namespace vek {
 

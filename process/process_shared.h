@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include "counter_index.h"
 #include "text_buffer.h"
 
 namespace vek {
@@ -13,8 +14,6 @@ namespace vek {
 // Opens a process to read one figure: with `access`, or, where that is
 // refused with ERROR_ACCESS_DENIED from Vista on, with the limited query right.
 HANDLE OpenProcessForQuery(DWORD access, DWORD processId);
-int CounterIndexLookup(const char* name, char* indexText, int capacity);
-int CounterIndexWalk(const char* data, DWORD size, const char* name, char* indexText, int capacity);
 
 // Reads one object of the performance data into a process-heap buffer
 // that grows until it fits; 0 or a message id. `reads` (may be null) gets

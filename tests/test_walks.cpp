@@ -13,6 +13,7 @@
 #include "messages.h"
 #include "platform.h"
 #include "perf_data.h"
+#include "settings_file.h"
 
 using namespace vek;
 

@@ -5,7 +5,10 @@
 #include <shlobj.h>
 #include <string.h>
 
+#include "../../process/counter_index.h"
+#include "entry_points.h"
 #include "json_text.h"
+#include "owner.h"
 #include "settings_file.h"
 #include "system_library.h"
 #include "doctor.h"
@@ -67,22 +70,26 @@ Check Platform(Extender& ext) {
 
 // The entry points the extender resolves by name, as the loader takes them.
 Check Libraries() {
+    struct EntryPoint {
+        const char* name;
+        vek::EntryPointNeed need;
+    };
     const struct {
         const char* dll;
-        std::vector<const char*> names;
+        std::vector<EntryPoint> entries;
     } libraries[] = {
-        {"PSAPI.DLL",
-         {"EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA", "GetModuleBaseNameA",
-          "GetModuleInformation", "GetProcessMemoryInfo"}},
-        {"PDH.DLL",
-         {"PdhOpenQuery", "PdhAddCounterA", "PdhCollectQueryData", "PdhGetFormattedCounterValue",
-          "PdhCloseQuery", "PdhRemoveCounter", "PdhBrowseCountersA", "PdhGetCounterInfoA",
-          "PdhConnectMachineA", "PdhEnumObjectItemsA", "PdhParseCounterPathA"}},
+#define VEK_ENTRY(name, need) {#name, vek::need},
+        {"PSAPI.DLL", {VEK_PSAPI_ENTRY_POINTS(VEK_ENTRY)}},
+        {"PDH.DLL", {VEK_PDH_ENTRY_POINTS(VEK_ENTRY)}},
+#undef VEK_ENTRY
     };
+#define VEK_NAME(name) #name,
+    const char* const wineStubNames[] = {VEK_PDH_WINE_STUBS(VEK_NAME)};
+#undef VEK_NAME
     std::string problems;
     bool repair = false, wineStubs = false;
     for (const auto& library : libraries) {
-        HMODULE module = vek::LoadSystemLibrary(library.dll);
+        const vek::LibraryGuard module(vek::LoadSystemLibrary(library.dll));
         if (!module) {
             const DWORD code = GetLastError();
             problems += std::string(problems.empty() ? "" : "; ") + library.dll +
@@ -90,20 +97,20 @@ Check Libraries() {
             repair = true;
             continue;
         }
-        for (const char* name : library.names) {
-            if (!GetProcAddress(module, name)) {
-                problems +=
-                    std::string(problems.empty() ? "" : "; ") + library.dll + " lacks " + name;
+        // What older Windows lacks is no problem.
+        for (const EntryPoint& entry : library.entries) {
+            if (entry.need != vek::kOptional && !GetProcAddress(module.Get(), entry.name)) {
+                problems += std::string(problems.empty() ? "" : "; ") + library.dll + " lacks " +
+                            entry.name;
                 repair = true;
             }
         }
         // As the extender's loader judges them: a call of Wine's stub ends the caller.
-        const bool wineImage = vek::IsWineBuiltin(module);
-        for (const char* stub : {"PdhParseCounterPathA", "PdhConnectMachineA", "PdhBrowseCountersA"}) {
-            wineStubs |= wineImage && vek::InsideImage(module, reinterpret_cast<const void*>(
-                                                                   GetProcAddress(module, stub)));
+        const bool wineImage = vek::IsWineBuiltin(module.Get());
+        for (const char* stub : wineStubNames) {
+            wineStubs |= wineImage && vek::InsideImage(module.Get(), reinterpret_cast<const void*>(
+                                                                         GetProcAddress(module.Get(), stub)));
         }
-        FreeLibrary(module);
     }
     if (wineStubs) {
         problems += std::string(problems.empty() ? "" : "; ") +
@@ -117,33 +124,26 @@ Check Libraries() {
             repair ? kRepair : "None under Wine: Windows' own PDH.DLL serves them."};
 }
 
-// Perflib\009's "Counter": pairs of index and name; the index of `name`.
+// Perflib\009's "Counter": the index of `name`, walked as the extender walks it.
 std::string IndexOf(const std::string& list, const char* name) {
-    for (size_t at = 0; at < list.size();) {
-        const std::string index = list.c_str() + at;
-        at += index.size() + 1;
-        if (at >= list.size()) break;
-        const std::string entry = list.c_str() + at;
-        at += entry.size() + 1;
-        if (entry == name) return index;
-    }
-    return "";
+    char index[256] = "";
+    vek::CounterIndexWalk(list.data(), static_cast<DWORD>(list.size()), name, index, sizeof index);
+    return index;
 }
 
 Check CounterNames(std::string& processIndex) {
     const char* const key = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009";
-    HKEY opened;
-    LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &opened);
+    vek::Owner<HKEY, RegCloseKey> opened;
+    LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, opened.Put());
     std::string list;
     if (status == ERROR_SUCCESS) {
         DWORD size = 0;
-        status = RegQueryValueExA(opened, "Counter", nullptr, nullptr, nullptr, &size);
+        status = RegQueryValueExA(opened.Get(), "Counter", nullptr, nullptr, nullptr, &size);
         if (status == ERROR_SUCCESS) {
             list.assign(size + 2, '\0');
-            status = RegQueryValueExA(opened, "Counter", nullptr, nullptr,
+            status = RegQueryValueExA(opened.Get(), "Counter", nullptr, nullptr,
                                       reinterpret_cast<BYTE*>(&list[0]), &size);
         }
-        RegCloseKey(opened);
     }
     if (status != ERROR_SUCCESS) {
         return {"counter names", false,
@@ -231,17 +231,20 @@ Check Pdh(Extender& ext) {
             id == vek::kMsgNoPdh || id == vek::kMsgOldPdh ? kRepair : kRebuild};
 }
 
+// The file the extender writes, found as the extender finds it (the Windows
+// folder where there is no application-data folder); its folders are
+// created as the extender's first logged failure would create them.
 Check Settings() {
-    char folder[MAX_PATH] = "";
-    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
-        return {"settings file", false, "no application-data folder",
-                "Log on with a user profile."};
+    char path[MAX_PATH] = "";
+    if (!vek::SettingsFilePath(path, MAX_PATH)) {
+        return {"settings file", false,
+                "its folders cannot be created below the application-data folder or the Windows "
+                "folder",
+                "Log on with a user profile whose application-data folder can be written."};
     }
-    const std::string path =
-        std::string(folder) + "\\" + vek::kSettingsFolders + vek::kSettingsFileName;
     char line[256] = "";
     GetPrivateProfileStringA(vek::kSettingsSection, vek::kLastErrorKey, "", line, sizeof line,
-                             path.c_str());
+                             path);
     return {"settings file", true,
             path + (line[0] ? ", LastError=" + std::string(line) : ", no LastError line"), ""};
 }

@@ -180,7 +180,7 @@ int Invoke(Extender& ext, const Options& options, std::vector<std::string>& word
     }
     // Each vekrun is a process of its own, so the code a failure kept is read
     // at once or never (reading clears it); --raw makes the extender's calls alone.
-    if (result.Failed() && !options.raw && std::string(keyword->name) != "tgetlasterror") {
+    if (result.Failed() && !options.raw && ShapeOf(keyword->name) != ResultShape::kSavedCode) {
         std::vector<std::string> ask = {"tGetLastError"};
         Result kept;
         Options plain;

@@ -6,6 +6,7 @@
 #include "console.h"
 #include "doctor.h"
 #include "host_protocol.h"
+#include "keyword_help.h"
 #include "options.h"
 #include "output.h"
 #include "sampling.h"
@@ -37,12 +38,6 @@ int About(Extender& ext, const Options& options) {
         Print(stdout, "%s %d\n", description, version);
     }
     return kExitOk;
-}
-
-// A handle is the extender's, and the extender lives as long as one vekrun.
-bool NamesAHandle(const std::vector<std::string>& words) {
-    const std::string keyword = Lower(words[0]);
-    return keyword == "tkillproc" || keyword == "tcloseproc";
 }
 
 // The arguments as they were typed. The C runtime's argv is the ANSI command
@@ -102,7 +97,7 @@ int main(int argc, char** argv) {
                 break;
             }
             outcome = Call(ext, options, options.words);
-            if (outcome == kExitCallFailed && NamesAHandle(options.words)) {
+            if (outcome == kExitCallFailed && TakesHandle(options.words[0])) {
                 Print(stderr,
                       "vekrun: a handle lives only as long as the vekrun that opened it: open and "
                       "use it in one script ('$h = tOpenProc PID 3', then 'tKillProc $h' and 'tCloseProc $h')\n");

@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "json_text.h"
 #include "options.h"
 #include "console.h"
@@ -13,7 +15,7 @@ namespace vekrun {
 
 namespace {
 
-const char kUsage[] =
+const char kUsageSynopsis[] =
     "usage: vekrun [options] KEYWORD [ARG...]   make one keyword call\n"
     "       vekrun [options] --every SECONDS [--samples N] KEYWORD [ARG...]\n"
     "                                           repeat one call, a sample every SECONDS\n"
@@ -29,41 +31,9 @@ const char kUsage[] =
     "                                           machine, and say how to mend what fails\n"
     "\n"
     "options (also after the keyword; '--' ends them, and a negative number is an argument):\n"
-    "  --dll PATH           the extender to load (default: vekproc.dll beside vekrun);\n"
-    "                       any option's value may also follow '=': --dll=PATH\n"
-    "  --host-version N     the host version given to initialise (default 1004)\n"
-    "  --list               print a list result one item per line, \"name|number\"\n"
-    "                       items as two aligned columns, and the figures of\n"
-    "                       tGetProcInfo, tGetModInfo and tParseCntrPath as named\n"
-    "                       fields, one \"name value\" line each\n"
-    "  --json               every line on stdout is one JSON value (UTF-8): a number\n"
-    "                       (the decimal texts of tGetData and tBrowseCntrs format 1\n"
-    "                       included), a string, an array of objects for a list, an\n"
-    "                       object of named fields for a record, {\"cancelled\": true}\n"
-    "                       for a cancelled dialog, {\"time\": ..., \"value\": ...} for a\n"
-    "                       sample; every failure {\"error\": \"call\", \"usage\" or\n"
-    "                       \"load\", \"id\": its message number or null, \"message\":\n"
-    "                       text, \"code\": the code it kept or null, \"reason\": text or\n"
-    "                       null}; in a script {\"line\": N, \"value\": ...} and failures\n"
-    "                       with \"line\"; a script's lines are echoed on stderr\n"
-    "  --every SECONDS      repeat the call (0.01 to 86400 seconds apart) until\n"
-    "                       --samples N are taken or Ctrl+C (which ends it after the\n"
-    "                       current sample): a table with the time of each sample and a\n"
-    "                       column a field; a failing sample leaves its cells empty and\n"
-    "                       prints its time and reason on stderr, and the sampling goes\n"
-    "                       on, unless the first sample finds no such counter,\n"
-    "                       process or handle; with --script FILE, every call of the\n"
-    "                       file each sample\n"
-    "  --samples N          with --every: the number of samples, 1 to 2147483647\n"
-    "  --csv                with --every: the CSV that Performance Monitor and typeperf\n"
-    "                       write (PDH-CSV 4.0, UTF-8), for relog, PAL or Excel\n"
-    "  --raw                pass any number of arguments, and any text where a number\n"
-    "                       goes, through unchecked, as a host would, and read no kept\n"
-    "                       code after a failure\n"
-    "  --keep-going         in a script, go on after a failing call\n"
-    "  --quiet, -q          in a script, leave out the echo of each line\n"
-    "  --version, -V        vekrun's version and the extender's\n"
-    "  --help, -h, -?, /?   this text\n"
+;
+
+const char kUsageNotes[] =
     "\n"
     "Keyword names are case-insensitive. A call must give as many arguments as\n"
     "the keyword takes (vekrun --keywords names them), and a whole decimal number\n"
@@ -125,47 +95,117 @@ const char* ActionOption(Action action) {
 
 namespace {
 
-// The options, as curl's tool lists its own: names, and what a value is.
-enum class Opt {
-    kDll,
-    kHostVersion,
-    kList,
-    kJson,
-    kCsv,
-    kRaw,
-    kKeepGoing,
-    kQuiet,
-    kEvery,
-    kSamples,
-    kKeywords,
-    kAbout,
-    kDoctor,
-    kScript,
-    kVersion,
-    kHelp
-};
+// The value parsers: each stores what it read, or gives the problem.
+std::string ParseDll(const char* given, Options& options) {
+    options.dllPath = given;
+    return std::string();
+}
+
+std::string ParseHostVersion(const char* given, Options& options) {
+    char* end = nullptr;
+    const unsigned long long version = strtoull(given, &end, 10);
+    options.hostVersion = static_cast<uint32_t>(version);
+    if (!*given || *end || given[0] == '-' || given[0] == '+' || version > 0xFFFFFFFFull) {
+        return "--host-version takes a whole number from 0 to 4294967295, not '" +
+               std::string(given) + "'";
+    }
+    return std::string();
+}
+
+// Below 10 ms a sample would follow a sample with no pause, and the C
+// library rounds a tiny number to 0: a run that never ends.
+std::string ParseEvery(const char* given, Options& options) {
+    char* end = nullptr;
+    options.everySeconds = strtod(given, &end);
+    if (end == given || *end || !(options.everySeconds >= 0.01) || options.everySeconds > 86400) {
+        options.everySeconds = 1;
+        return "--every takes a number of seconds from 0.01 to 86400, not '" + std::string(given) +
+               "'";
+    }
+    return std::string();
+}
+
+std::string ParseSamples(const char* given, Options& options) {
+    char* end = nullptr;
+    errno = 0;
+    const long long samples = strtoll(given, &end, 10);
+    options.samples = static_cast<long>(samples);
+    if (end == given || *end || errno || samples < 1 || samples > 2147483647) {
+        return "--samples takes a count from 1 to 2147483647, not '" + std::string(given) + "'";
+    }
+    return std::string();
+}
+
+std::string ParseScript(const char* given, Options& options) {
+    options.scriptFile = given;
+    return std::string();
+}
+
+// The options, as curl's tool lists its own: names, the value and its
+// parser, the switch or the action, and the usage text's lines.
 struct OptionRow {
     const char* names;  // blank-separated
-    Opt id;
-    const char* missing;  // for an option that takes a value: the problem without one
+    const char* value;  // the value's name, for one that takes a value
+    const char* missing;  // the problem without the value
+    std::string (*parse)(const char* given, Options& options);
+    bool Options::*flag;  // for a switch
+    Action action;        // for an action (kCall: none)
+    const char* help;     // null for an action the synopsis shows
 };
 const OptionRow kOptions[] = {
-    {"--dll", Opt::kDll, "--dll needs the extender's path"},
-    {"--host-version", Opt::kHostVersion, "--host-version needs a number"},
-    {"--list", Opt::kList, nullptr},
-    {"--json", Opt::kJson, nullptr},
-    {"--csv", Opt::kCsv, nullptr},
-    {"--raw", Opt::kRaw, nullptr},
-    {"--keep-going", Opt::kKeepGoing, nullptr},
-    {"--quiet -q", Opt::kQuiet, nullptr},
-    {"--every", Opt::kEvery, "--every needs a number of seconds"},
-    {"--samples", Opt::kSamples, "--samples needs a count"},
-    {"--keywords", Opt::kKeywords, nullptr},
-    {"--about", Opt::kAbout, nullptr},
-    {"--doctor", Opt::kDoctor, nullptr},
-    {"--script", Opt::kScript, "--script needs a file ('-' reads stdin)"},
-    {"--version -V", Opt::kVersion, nullptr},
-    {"--help -h -? /?", Opt::kHelp, nullptr},
+    {"--dll", "PATH", "--dll needs the extender's path", ParseDll, nullptr, Action::kCall,
+     "the extender to load (default: vekproc.dll beside vekrun);\n"
+     "any option's value may also follow '=': --dll=PATH"},
+    {"--host-version", "N", "--host-version needs a number", ParseHostVersion, nullptr,
+     Action::kCall,
+     "the host version given to initialise (default 1004)"},
+    {"--list", nullptr, nullptr, nullptr, &Options::list, Action::kCall,
+     "print a list result one item per line, \"name|number\"\n"
+     "items as two aligned columns, and the figures of\n"
+     "tGetProcInfo, tGetModInfo and tParseCntrPath as named\n"
+     "fields, one \"name value\" line each"},
+    {"--json", nullptr, nullptr, nullptr, &Options::json, Action::kCall,
+     "every line on stdout is one JSON value (UTF-8): a number\n"
+     "(the decimal texts of tGetData and tBrowseCntrs format 1\n"
+     "included), a string, an array of objects for a list, an\n"
+     "object of named fields for a record, {\"cancelled\": true}\n"
+     "for a cancelled dialog, {\"time\": ..., \"value\": ...} for a\n"
+     "sample; every failure {\"error\": \"call\", \"usage\" or\n"
+     "\"load\", \"id\": its message number or null, \"message\":\n"
+     "text, \"code\": the code it kept or null, \"reason\": text or\n"
+     "null}; in a script {\"line\": N, \"value\": ...} and failures\n"
+     "with \"line\"; a script's lines are echoed on stderr"},
+    {"--every", "SECONDS", "--every needs a number of seconds", ParseEvery, nullptr, Action::kCall,
+     "repeat the call (0.01 to 86400 seconds apart) until\n"
+     "--samples N are taken or Ctrl+C (which ends it after the\n"
+     "current sample): a table with the time of each sample and a\n"
+     "column a field; a failing sample leaves its cells empty and\n"
+     "prints its time and reason on stderr, and the sampling goes\n"
+     "on, unless the first sample finds no such counter,\n"
+     "process or handle; with --script FILE, every call of the\n"
+     "file each sample"},
+    {"--samples", "N", "--samples needs a count", ParseSamples, nullptr, Action::kCall,
+     "with --every: the number of samples, 1 to 2147483647"},
+    {"--csv", nullptr, nullptr, nullptr, &Options::csv, Action::kCall,
+     "with --every: the CSV that Performance Monitor and typeperf\n"
+     "write (PDH-CSV 4.0, UTF-8), for relog, PAL or Excel"},
+    {"--raw", nullptr, nullptr, nullptr, &Options::raw, Action::kCall,
+     "pass any number of arguments, and any text where a number\n"
+     "goes, through unchecked, as a host would, and read no kept\n"
+     "code after a failure"},
+    {"--keep-going", nullptr, nullptr, nullptr, &Options::keepGoing, Action::kCall,
+     "in a script, go on after a failing call"},
+    {"--quiet -q", nullptr, nullptr, nullptr, &Options::quiet, Action::kCall,
+     "in a script, leave out the echo of each line"},
+    {"--version -V", nullptr, nullptr, nullptr, nullptr, Action::kVersion,
+     "vekrun's version and the extender's"},
+    {"--help -h -? /?", nullptr, nullptr, nullptr, nullptr, Action::kHelp,
+     "this text"},
+    {"--keywords", nullptr, nullptr, nullptr, nullptr, Action::kKeywords, nullptr},
+    {"--about", nullptr, nullptr, nullptr, nullptr, Action::kAbout, nullptr},
+    {"--doctor", nullptr, nullptr, nullptr, nullptr, Action::kDoctor, nullptr},
+    {"--script", "FILE", "--script needs a file ('-' reads stdin)", ParseScript, nullptr,
+     Action::kScript, nullptr},
 };
 
 const OptionRow* FindOption(const std::string& name) {
@@ -177,11 +217,57 @@ const OptionRow* FindOption(const std::string& name) {
     return nullptr;
 }
 
+// The usage text, its option lines made from the table: names and value in
+// a column of their own, the help beside them.
+std::string UsageText() {
+    constexpr size_t kColumn = 21;
+    std::string text = kUsageSynopsis;
+    for (const OptionRow& option : kOptions) {
+        if (option.help == nullptr) continue;
+        std::string head;
+        for (const std::string& alias : SplitText(option.names, ' '))
+            head += (head.empty() ? "" : ", ") + alias;
+        if (option.value) head += std::string(" ") + option.value;
+        head.resize(std::max(head.size() + 1, kColumn), ' ');
+        std::string help = option.help;
+        for (size_t at = 0; (at = help.find('\n', at)) != std::string::npos; at += kColumn + 3)
+            help.insert(at + 1, kColumn + 2, ' ');
+        text += "  " + head + help + "\n";
+    }
+    return text + kUsageNotes;
+}
+
 // A word after the keyword that is an option rather than an argument:
 // anything starting with '-' except a negative number (a handle may be one).
 bool LooksLikeOption(const std::string& word) {
     return word == "/?" ||
            (word.size() > 1 && word[0] == '-' && !(word[1] >= '0' && word[1] <= '9'));
+}
+
+// The options that cannot go together, or not without another: the first
+// problem, or an empty text.
+std::string CombinationProblem(const Options& options) {
+    const bool call = !options.words.empty();
+    const bool sampling = options.everySeconds > 0;
+    if (options.action == Action::kHelp && options.words.size() > 1)
+        return "--help takes one keyword, not " + std::to_string(options.words.size());
+    if (call && options.action != Action::kCall && options.action != Action::kHelp) {
+        return std::string(ActionOption(options.action)) + " takes no keyword, but '" +
+               options.words[0] + "' was given";
+    }
+    if (!call && options.action == Action::kCall) return "no keyword given";
+    if (!sampling && options.csv) return "--csv goes with --every";
+    if (!sampling && options.samples) return "--samples goes with --every";
+    if (sampling && options.action == Action::kScript && options.scriptFile == "-")
+        return "--every samples the calls of a file, which stdin is not: --script FILE";
+    if (sampling && options.action != Action::kCall && options.action != Action::kScript) {
+        return std::string("--every and ") + ActionOption(options.action) +
+               " cannot go together: --every samples a keyword call or a script's calls";
+    }
+    if (options.csv && options.json) return "--csv and --json cannot go together";
+    if (options.csv && options.list) return "--csv and --list cannot go together";
+    if (options.quiet && options.action != Action::kScript) return "--quiet goes with --script";
+    return std::string();
 }
 
 }  // namespace
@@ -221,94 +307,28 @@ int ParseOptions(int argc, char** argv, Options& options) {
             continue;
         }
         const char* given = nullptr;
-        if (option->missing && equals != std::string::npos) {
+        if (option->value && equals != std::string::npos) {
             given = argv[i] + equals + 1;
-        } else if (option->missing && i + 1 < argc) {
+        } else if (option->value && i + 1 < argc) {
             given = argv[++i];
-        } else if (option->missing) {
+        } else if (option->value) {
             fail(option->missing);
             continue;
         } else if (equals != std::string::npos) {
             fail(name + " takes no value");
         }
-        char* end = nullptr;
-        switch (option->id) {
-            case Opt::kHelp: setAction(Action::kHelp); break;
-            case Opt::kVersion: setAction(Action::kVersion); break;
-            case Opt::kDll: options.dllPath = given; break;
-            case Opt::kHostVersion: {
-                const unsigned long long version = strtoull(given, &end, 10);
-                if (!*given || *end || given[0] == '-' || given[0] == '+' ||
-                    version > 0xFFFFFFFFull) {
-                    fail("--host-version takes a whole number from 0 to 4294967295, not '" +
-                         std::string(given) + "'");
-                }
-                options.hostVersion = static_cast<uint32_t>(version);
-                break;
-            }
-            case Opt::kList: options.list = true; break;
-            case Opt::kJson: options.json = true; break;
-            case Opt::kCsv: options.csv = true; break;
-            case Opt::kRaw: options.raw = true; break;
-            case Opt::kKeepGoing: options.keepGoing = true; break;
-            case Opt::kQuiet: options.quiet = true; break;
-            // Below 10 ms a sample would follow a sample with no pause, and the
-            // C library rounds a tiny number to 0: a run that never ends.
-            case Opt::kEvery:
-                options.everySeconds = strtod(given, &end);
-                if (end == given || *end || !(options.everySeconds >= 0.01) ||
-                    options.everySeconds > 86400) {
-                    fail("--every takes a number of seconds from 0.01 to 86400, not '" +
-                         std::string(given) + "'");
-                    options.everySeconds = 1;
-                }
-                break;
-            case Opt::kSamples: {
-                errno = 0;
-                const long long samples = strtoll(given, &end, 10);
-                if (end == given || *end || errno || samples < 1 || samples > 2147483647) {
-                    fail("--samples takes a count from 1 to 2147483647, not '" +
-                         std::string(given) + "'");
-                }
-                options.samples = static_cast<long>(samples);
-                break;
-            }
-            case Opt::kKeywords: setAction(Action::kKeywords); break;
-            case Opt::kAbout: setAction(Action::kAbout); break;
-            case Opt::kDoctor: setAction(Action::kDoctor); break;
-            case Opt::kScript:
-                setAction(Action::kScript);
-                options.scriptFile = given;
-                break;
-        }
+        if (option->action != Action::kCall) setAction(option->action);
+        if (option->flag) options.*option->flag = true;
+        if (option->parse) fail(option->parse(given, options));
     }
-    const bool call = !options.words.empty();
-    const bool sampling = options.everySeconds > 0;
-    if (options.action == Action::kHelp) {
-        if (problem.empty() && !call) {
-            Print(stdout, "%s", kUsage);
+    if (options.action == Action::kHelp && problem.empty()) {
+        if (options.words.empty()) {
+            Print(stdout, "%s", UsageText().c_str());
             return kExitOk;
         }
-        if (problem.empty() && options.words.size() == 1) return PrintHelp(options);
-        if (options.words.size() > 1)
-            fail("--help takes one keyword, not " + std::to_string(options.words.size()));
+        if (options.words.size() == 1) return PrintHelp(options);
     }
-    if (call && options.action != Action::kCall && options.action != Action::kHelp) {
-        fail(std::string(ActionOption(options.action)) + " takes no keyword, but '" +
-             options.words[0] + "' was given");
-    }
-    if (!call && options.action == Action::kCall) fail("no keyword given");
-    if (!sampling && options.csv) fail("--csv goes with --every");
-    if (!sampling && options.samples) fail("--samples goes with --every");
-    if (sampling && options.action == Action::kScript && options.scriptFile == "-") {
-        fail("--every samples the calls of a file, which stdin is not: --script FILE");
-    } else if (sampling && options.action != Action::kCall && options.action != Action::kScript) {
-        fail(std::string("--every and ") + ActionOption(options.action) +
-             " cannot go together: --every samples a keyword call or a script's calls");
-    }
-    if (options.csv && options.json) fail("--csv and --json cannot go together");
-    if (options.csv && options.list) fail("--csv and --list cannot go together");
-    if (options.quiet && options.action != Action::kScript) fail("--quiet goes with --script");
+    fail(CombinationProblem(options));
     if (problem.empty()) return -1;
     return UsageProblem(options, problem);
 }

@@ -36,23 +36,6 @@ void PrintList(const std::string& text) {
     }
 }
 
-// The results that are one record, field by field, under the names of the
-// system's own records. A name starting with '$' is text, not a number.
-struct RecordShape {
-    const char* keyword;
-    std::vector<const char*> fields;
-};
-const RecordShape kRecords[] = {
-    {"tgetprocinfo",
-     {"PageFaultCount", "PeakWorkingSetSize", "WorkingSetSize", "QuotaPeakPagedPoolUsage",
-      "QuotaPagedPoolUsage", "QuotaPeakNonPagedPoolUsage", "QuotaNonPagedPoolUsage",
-      "PagefileUsage", "PeakPagefileUsage"}},
-    {"tgetmodinfo", {"BaseOfDll", "SizeOfImage", "EntryPoint"}},
-    {"tparsecntrpath",
-     {"$MachineName", "$ObjectName", "$InstanceName", "$ParentInstance", "InstanceIndex",
-      "$CounterName"}},
-};
-
 }  // namespace
 
 // The record's fields when the result's text has them all; null otherwise
@@ -60,11 +43,10 @@ const RecordShape kRecords[] = {
 // is never asked about). Without a result, the shape the keyword's records
 // take.
 const std::vector<const char*>* RecordFields(const std::string& keyword, const Result& result) {
-    for (const RecordShape& r : kRecords) {
-        if (Lower(keyword) != r.keyword) continue;
-        if (result.calls == 0) return &r.fields;
-        if (SplitText(result.text, '\t').size() == r.fields.size()) return &r.fields;
-    }
+    const KeywordHelp* help = FindHelp(keyword);
+    if (help == nullptr || help->shape != ResultShape::kRecord) return nullptr;
+    if (result.calls == 0) return &help->fields;
+    if (SplitText(result.text, '\t').size() == help->fields.size()) return &help->fields;
     return nullptr;
 }
 
@@ -92,19 +74,21 @@ std::string Place(const Options& options) {
 }
 
 std::string Json(const Result& result, const std::vector<std::string>& words, int line) {
-    const std::string keyword = Lower(words[0]);
+    const std::string& keyword = words[0];
+    const ResultShape shape = ShapeOf(keyword);
     if (result.Failed() || result.calls == 0) {
         return json::Failure(line, "call", result.MessageId(), result.text,
                            result.codeRead ? result.code : 0, Reason(result));
     }
     if (result.type == kResultInteger) {
-        const char* name = keyword == "tgetpriority" ? PriorityName(result.value) : nullptr;
+        const char* name =
+            shape == ResultShape::kPriorityClass ? PriorityName(result.value) : nullptr;
         return name ? "{\"class\": " + std::to_string(result.value) + ", \"name\": \"" + name + "\"}"
                     : std::to_string(result.value);
     }
     const std::string& text = result.text;
     // The counters' decimal texts are numbers; "nan" and "inf" stay text.
-    if (keyword == "tgetdata" || keyword == "tbrowsecntrs") return json::Number(text, false);
+    if (shape == ResultShape::kCounterValue) return json::Number(text, false);
     const std::vector<std::string> values = SplitText(text, '\t');
     if (const std::vector<const char*>* fields = RecordFields(keyword, result)) {
         std::string out = "{";
@@ -116,8 +100,8 @@ std::string Json(const Result& result, const std::vector<std::string>& words, in
         }
         return out + "}";
     }
-    const bool processes = keyword == "tlistproc";
-    if (!processes && keyword != "tlistmod") return json::Quote(text);
+    const bool processes = shape == ResultShape::kProcessList;
+    if (!processes && shape != ResultShape::kModuleList) return json::Quote(text);
     // tListMod's entries take the form its mode gives.
     const int mode = processes ? 0 : atoi(words.size() > 2 ? words[2].c_str() : "0");
     std::string out = "[";

@@ -77,7 +77,9 @@ std::vector<std::string> Columns(const Options& options, const std::vector<std::
     DWORD size = sizeof machine;
     if (!GetComputerNameA(machine, &size)) machine[0] = '\0';
     const std::string prefix = std::string("\\\\") + machine;
-    if (Lower(keyword) == "tgetdata" && words.size() > 1) {
+    // A counter read by its path is a column of its own.
+    if (help && help->shape == ResultShape::kCounterValue && ArgumentName(help, 0) == "PATH" &&
+        words.size() > 1) {
         const bool hasMachine = words[1].compare(0, 2, "\\\\") == 0;
         return {options.csv && !hasMachine ? prefix + words[1] : words[1]};
     }
