@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "vek_host.h"
+#include "wine_only.h"
 
 namespace test {
 

@@ -252,9 +252,11 @@ TEST_F(Protocol, EveryKeywordCallsBackOnceAndReturnsWhatTheCallbackReturned) {
     for (int32_t id = -10; id <= 30; ++id) {
         if (id >= -3 && id <= -1) continue;
         std::vector<std::string> args = {"0", "0", "0"};
+        // Windows' dialog waits for a person, its connection for the network: the double's tests call them.
+        if (!vek::UnderWine() && (id == kBrowseCntrs || id == kRemoteConn)) continue;
         Outcome o = host.Call(id, args);
         // Wine's PDH has stubs there, whose call would end the host.
-        if (id == kBrowseCntrs || id == kRemoteConn || id == kParseCntrPath) EXPECT_EQ(o.text, "211: May need newer version of PDH.DLL");
+        if (vek::UnderWine() && (id == kBrowseCntrs || id == kRemoteConn || id == kParseCntrPath)) EXPECT_EQ(o.text, "211: May need newer version of PDH.DLL");
         EXPECT_EQ(o.calls, 1) << id;
         EXPECT_EQ(o.returned, LastCallbackReturn()) << id;
         EXPECT_EQ(o.hostTag, o.sentTag) << id;

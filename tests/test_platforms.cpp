@@ -36,7 +36,10 @@ std::vector<std::string> RunAs(const std::string& version, const std::vector<std
 // loaded, one line a call, what terminate left loaded. Every version Wine
 // poses, from Windows 2.0 to 10: 64-bit code meets NT 5.2 and later; the
 // older ones are the probe's.
+constexpr char kPosed[] = "each Windows version is posed through Wine's AppDefaults";
+
 TEST(Platforms, EachWindowsVersionGivesItsWholeOutput) {
+    VEK_UNDER_WINE_ONLY(kPosed);
     const std::string self = std::to_string(GetCurrentProcessId());
     const std::string no = " -1 209 : Not designed to run on this platform.";
     const std::string bad = " -1 205: Invalid parameter type. ", flags = " -1 203: Invalid flag(s) specified.";
@@ -98,6 +101,7 @@ TEST(Platforms, EachWindowsVersionGivesItsWholeOutput) {
 // The Toolhelp walks count and list the same processes by file name, and
 // list this process's modules with their identifiers.
 TEST(Platforms, Win98CountsWhatItListsAndListsModules) {
+    VEK_UNDER_WINE_ONLY(kPosed);
     const auto lines = RunAs("win98", {"6", "2", "4:0:2", "4:0:0"});
     ASSERT_EQ(lines.size(), 13u) << testing::PrintToString(lines);
     const auto items = Split(lines[7].substr(4), '\t');

@@ -30,6 +30,8 @@ TEST(Hostile, NoArgumentEndsAnywhereButInItsAnswerOrACleanRefusal) {
         return !t.empty() && LoadStringA(host.Module(), atoi(t.c_str()), stored, sizeof stored) > 0 && t == stored;
     };
     for (int id : {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 14, 22, 23, 24, 25, 26}) {
+        // Windows' dialog waits for a person, its connection for the network: the double's tests take them.
+        if (!vek::UnderWine() && (id == 8 || id == 23)) continue;
         for (const std::string& a : texts) {
             std::vector<std::vector<std::string>> calls = {{a, a}, {a, "1"}};
             if (id != 9 && id != 12) calls.push_back({self, a});  // modes, classes, modules
