@@ -64,31 +64,36 @@ TEST(Query, EachCodeAndLengthGivesItsAnswer) {
 
 namespace {
 
+// What the fakes serve and record, put back as a whole as each test starts: a table stopped by
+// an assertion leaves nothing behind.
+struct Fakes {
+    std::string resolved;
+    std::string loads;            // each library asked for, with its flags
+    DWORD refusal = 0;            // what LOAD_LIBRARY_SEARCH_SYSTEM32 is refused with (0: taken),
+    const char* refused = nullptr;  // for this library alone (null: every one)
+    UINT folderLength = 0;        // of the system folder served: 0 fails the call
+};
+Fakes fake;
+
 decltype(&GetProcAddress) realResolve;
-std::string resolved;
 FARPROC WINAPI RecordResolve(HMODULE module, LPCSTR name) {
-    resolved += std::string(name) + " ";
+    fake.resolved += std::string(name) + " ";
     return realResolve(module, name);
 }
 decltype(&LoadLibraryExA) realLoadEx;
-std::string loads;  // each library asked for, with its flags
-DWORD refusal;      // what LOAD_LIBRARY_SEARCH_SYSTEM32 is refused with (0: taken),
-const char* refused;  // for this library alone (null: every one)
-UINT folderLength;  // of the system folder served: 0 fails the call
 UINT WINAPI ServeFolder(LPSTR folder, UINT size) {
-    if (folderLength == 0 || size <= folderLength) return folderLength ? folderLength + 1 : 0;
-    return strcpy(folder, ("C:\\" + std::string(folderLength - 3, 'f')).c_str()), folderLength;
+    if (fake.folderLength == 0 || size <= fake.folderLength) return fake.folderLength ? fake.folderLength + 1 : 0;
+    return strcpy(folder, ("C:\\" + std::string(fake.folderLength - 3, 'f')).c_str()), fake.folderLength;
 }
 HMODULE WINAPI RecordLoad(LPCSTR name, HANDLE file, DWORD flags) {
-    loads += std::string(name) + " " + std::to_string(flags) + "\n";
-    const bool refuse = refusal && flags == LOAD_LIBRARY_SEARCH_SYSTEM32 && (!refused || lstrcmpiA(name, refused) == 0);
-    return refuse ? (SetLastError(refusal), nullptr) : realLoadEx(name, file, flags);
+    fake.loads += std::string(name) + " " + std::to_string(flags) + "\n";
+    const bool refuse = fake.refusal && flags == LOAD_LIBRARY_SEARCH_SYSTEM32 && (!fake.refused || lstrcmpiA(name, fake.refused) == 0);
+    return refuse ? (SetLastError(fake.refusal), nullptr) : realLoadEx(name, file, flags);
 }
 
-// Every fake as a test starts: a table stopped by an assertion leaves nothing behind.
 class Initialise : public ::testing::Test {
 protected:
-    void SetUp() override { resolved.clear(); loads.clear(); refusal = 0; refused = nullptr; folderLength = 0; }
+    void SetUp() override { fake = Fakes{}; }
 };
 
 }  // namespace
@@ -102,7 +107,7 @@ TEST_F(Initialise, EveryOptionalEntryPointIsResolvedAndTested) {
         Host host;
         rig::Patch resolve(host.Module(), "KERNEL32.dll", "GetProcAddress", RecordResolve, &realResolve);
         ASSERT_EQ(host.Initialise(), 19);
-        EXPECT_EQ(resolved,
+        EXPECT_EQ(fake.resolved,
                   "AddDllDirectory EnumProcesses EnumProcessModules GetModuleFileNameExA GetModuleBaseNameA "
                   "GetModuleInformation GetProcessMemoryInfo EnumProcessModulesEx AddDllDirectory PdhOpenQuery PdhAddCounterA "
                   "PdhCollectQueryData PdhGetFormattedCounterValue PdhCloseQuery PdhRemoveCounter "
@@ -176,15 +181,15 @@ TEST_F(Initialise, SystemLibrariesComeFromTheSystemFolderAlone) {
         Host host;
         rig::Patch load(host.Module(), "KERNEL32.dll", "LoadLibraryExA", RecordLoad, &realLoadEx);
         rig::Patch served(row.folder >= 0 ? host.Module() : nullptr, "KERNEL32.dll", "GetSystemDirectoryA", ServeFolder);
-        folderLength = row.folder;
+        fake.folderLength = row.folder;
         std::optional<rig::Serve> before8;
         if (row.noAddDllDirectory) before8.emplace("AddDllDirectory", nullptr);
-        refusal = row.refuse;
-        refused = row.only;
-        loads.clear();
+        fake.refusal = row.refuse;
+        fake.refused = row.only;
+        fake.loads.clear();
         ASSERT_EQ(host.Initialise(), 19);
         host.Call(kKillProc, {"0"});  // logged in the settings file
-        EXPECT_EQ(loads, row.loads);
+        EXPECT_EQ(fake.loads, row.loads);
         const bool gone = row.refuse == ERROR_MOD_NOT_FOUND || row.folder >= 0;
         const bool noPsapi = gone && (!row.only || !strcmp(row.only, "PSAPI.DLL")), noPdh = gone && (!row.only || !strcmp(row.only, "PDH.DLL"));
         EXPECT_EQ(host.Call(kCountProc).status == 0, !noPsapi) << "PSAPI, and missingApi clear";

@@ -209,17 +209,17 @@ TEST(LastErrorLog, TheFolderFallsBackToShfolderThenWindowsThenTheCurrentDirector
     // Each row kills handle 0, which tKillProc refuses and logs. An
     // application-data folder a row gives is the user's for that call.
     const Folders shell = {true, true, true, S_OK};
-    struct { Folders folders; std::string root, asked, appData; bool written = true; } rows[] = {
-        {{false, true, true, S_OK}, kShfolderRoot, "shell32 shfolder "},
-        {{true, true, true, E_FAIL}, Windows(), "shell32 "},
-        {{false, false, true, S_OK}, Windows(), "shell32 shfolder "},
-        {{false, false, false, S_OK}, Current(), "shell32 shfolder "},
-        {shell, fits, "shell32 ", fits},
-        {shell, fits, "shell32 ", fits + "\\"},  // 229 with the backslash: fits only if not doubled
-        {shell, tooLong, "shell32 ", tooLong, false},
+    struct { const char* name; Folders folders; std::string root, asked, appData; bool written = true; } rows[] = {
+        {"shfolder's, shell32 lacking it", {false, true, true, S_OK}, kShfolderRoot, "shell32 shfolder "},
+        {"shell32's failing: Windows'", {true, true, true, E_FAIL}, Windows(), "shell32 "},
+        {"no shfolder: Windows'", {false, false, true, S_OK}, Windows(), "shell32 shfolder "},
+        {"no Windows folder: the current one", {false, false, false, S_OK}, Current(), "shell32 shfolder "},
+        {"228 characters", shell, fits, "shell32 ", fits},
+        {"228 with a backslash", shell, fits, "shell32 ", fits + "\\"},  // 229 with the backslash: fits only if not doubled
+        {"229 characters", shell, tooLong, "shell32 ", tooLong, false},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        SCOPED_TRACE(row.name);
         folders = row.folders;
         asked.clear();
         RemoveSettings(row.root);

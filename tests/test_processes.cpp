@@ -23,18 +23,52 @@ namespace {
 // The English counter-name list, as Windows has it, and the reads of the
 // performance data; a fault fails one read after it was made.
 decltype(&RegQueryValueExA) realQuery;
-std::string counterList;
-rig::Fault perfRead;
-LSTATUS perfFailure;
 // A read loop that never ends is failed here rather than by the timeout.
 constexpr int kPerfReadLimit = 24;
 
 using perfdata::Pairs;
 const std::string& kWindowsNames = rig::kWindowsCounterNames;
 
-// Performance data as Windows serves it (empty: the provider's, as Wine
-// reads it); the size is left at 0 on ERROR_MORE_DATA, as Windows leaves it.
-std::string servedData;
+// What the fakes below serve and record: one set, put back as a whole as
+// each test starts.
+enum Step { kNone, kLookup, kProcessToken, kBothTokens, kAdjust, kRestore };
+struct Fakes {
+    std::string counterList = kWindowsNames;
+    rig::Fault perfRead;
+    LSTATUS perfFailure = {};
+    // Performance data as Windows serves it (empty: the provider's, as Wine
+    // reads it); the size is left at 0 on ERROR_MORE_DATA, as Windows leaves it.
+    std::string servedData;
+    std::string openedKeys;
+    UINT codePage = {};
+    rig::Fault heapAlloc;
+    rig::Fault heapReAlloc;
+    DWORD openAccess = {};
+    DWORD openError = {};
+    DWORD limitedError = {};
+    std::string accesses;  // each open's, in order
+    BOOL openInherit = {};
+    std::string steps;  // the privilege calls made, with what they were asked, and the opens
+    DWORD servedProcesses = {};
+    std::vector<DWORD> arraySizes;  // what each call was given, in ids
+    BOOL memoryInfoFails = {};
+    DWORD memoryInfoOf = {};
+    Step failing = kNone;
+    int partialCopies = {};
+    int enumCalls = {};
+    DWORD reported = {};
+    DWORD enumSize = {};
+    DWORD enumFilter = {};
+    DWORD enumOf = {};
+    HMODULE stranger = {};  // in the second place: a module whose path cannot be read
+    HMODULE longModule = {};
+    DWORD slept = {};  // the pauses between tries, in milliseconds
+    HANDLE closed = {};
+    HANDLE terminated = {};
+    DWORD closeError = {};  // a close refused with it, as of a handle closed behind the extender's back
+    bool ended = {};  // Windows' answer for a process that has ended, which Wine's success hides
+};
+Fakes fake;
 
 LSTATUS WINAPI ServeQuery(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                           LPDWORD size) {
@@ -42,45 +76,43 @@ LSTATUS WINAPI ServeQuery(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type,
         LSTATUS status = ERROR_MORE_DATA;
         if (strcmp(name, "230") != 0) {
             status = ERROR_FILE_NOT_FOUND;  // only the Process object is asked for
-        } else if (servedData.empty()) {
+        } else if (fake.servedData.empty()) {
             status = realQuery(key, name, reserved, type, data, size);
-        } else if (data == nullptr || *size < servedData.size()) {
+        } else if (data == nullptr || *size < fake.servedData.size()) {
             *size = 0;
         } else {
-            memcpy(data, servedData.data(), servedData.size());
-            *size = static_cast<DWORD>(servedData.size());
+            memcpy(data, fake.servedData.data(), fake.servedData.size());
+            *size = static_cast<DWORD>(fake.servedData.size());
             status = ERROR_SUCCESS;
         }
-        return perfRead.Now() || perfRead.calls > kPerfReadLimit ? perfFailure : status;
+        return fake.perfRead.Now() || fake.perfRead.calls > kPerfReadLimit ? fake.perfFailure : status;
     }
     LSTATUS served;
-    if (rig::ServeCounterNames(counterList, name, type, data, size, &served)) return served;
+    if (rig::ServeCounterNames(fake.counterList, name, type, data, size, &served)) return served;
     return realQuery(key, name, reserved, type, data, size);
 }
 
 // The keys the extender opens: where, with which options and access.
 decltype(&RegOpenKeyExA) realOpenKey;
-std::string openedKeys;
 LSTATUS WINAPI RecordOpenKey(HKEY key, LPCSTR sub, DWORD options, REGSAM access, PHKEY opened) {
-    openedKeys += std::string(key == HKEY_LOCAL_MACHINE ? "HKLM\\" : "?\\") + sub + " " + std::to_string(options) + " " +
+    fake.openedKeys += std::string(key == HKEY_LOCAL_MACHINE ? "HKLM\\" : "?\\") + sub + " " + std::to_string(options) + " " +
                   std::to_string(access) + "\n";
     return realOpenKey(key, sub, options, access, opened);
 }
 
 // The ANSI code page as the extender sees it (0: the system's): a UTF-8 one
 // or a double-byte one, whose CharNextA steps over a lead and trail byte.
-UINT codePage;
 decltype(&WideCharToMultiByte) realWideToAnsi;
 decltype(&CharNextA) realCharNext;
-UINT WINAPI ServeAcp() { return codePage ? codePage : GetACP(); }
+UINT WINAPI ServeAcp() { return fake.codePage ? fake.codePage : GetACP(); }
 int WINAPI ServeWideToAnsi(UINT page, DWORD flags, LPCWCH wide, int units, LPSTR out, int size,
                            LPCCH fallback, LPBOOL used) {
-    return realWideToAnsi(page == CP_ACP && codePage ? codePage : page, flags, wide, units, out, size,
+    return realWideToAnsi(page == CP_ACP && fake.codePage ? fake.codePage : page, flags, wide, units, out, size,
                           fallback, used);
 }
 LPSTR WINAPI ServeCharNext(LPCSTR at) {
-    if (codePage == 0) return realCharNext(at);
-    const bool pair = codePage != CP_UTF8 && IsDBCSLeadByteEx(codePage, *at) && at[1];
+    if (fake.codePage == 0) return realCharNext(at);
+    const bool pair = fake.codePage != CP_UTF8 && IsDBCSLeadByteEx(fake.codePage, *at) && at[1];
     return const_cast<LPSTR>(*at ? at + (pair ? 2 : 1) : at);
 }
 std::string Times(const std::string& piece, int count) {
@@ -91,27 +123,22 @@ std::string Times(const std::string& piece, int count) {
 
 decltype(&HeapAlloc) realHeapAlloc;
 decltype(&HeapReAlloc) realHeapReAlloc;
-rig::Fault heapAlloc, heapReAlloc;
 LPVOID WINAPI FailHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
-    return heapAlloc.Now() ? nullptr : realHeapAlloc(heap, flags, bytes);
+    return fake.heapAlloc.Now() ? nullptr : realHeapAlloc(heap, flags, bytes);
 }
 LPVOID WINAPI FailHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) {
-    return heapReAlloc.Now() ? nullptr : realHeapReAlloc(heap, flags, block, bytes);
+    return fake.heapReAlloc.Now() ? nullptr : realHeapReAlloc(heap, flags, block, bytes);
 }
 
 // OpenProcess as the extender asks for it; a nonzero openError refuses,
 // and limitedError the limited query right in its place (0 grants it).
 decltype(&OpenProcess) realOpen;
-DWORD openAccess, openError, limitedError;
-std::string accesses;  // each open's, in order
-BOOL openInherit;
-std::string steps;  // the privilege calls made, with what they were asked, and the opens
 HANDLE WINAPI RecordOpen(DWORD access, BOOL inherit, DWORD id) {
-    steps += "open ";
-    openAccess = access;
-    accesses += std::to_string(access) + " ";
-    openInherit = inherit;
-    const DWORD error = access == PROCESS_QUERY_LIMITED_INFORMATION ? limitedError : openError;
+    fake.steps += "open ";
+    fake.openAccess = access;
+    fake.accesses += std::to_string(access) + " ";
+    fake.openInherit = inherit;
+    const DWORD error = access == PROCESS_QUERY_LIMITED_INFORMATION ? fake.limitedError : fake.openError;
     if (error == 0) return realOpen(access, inherit, id);
     return SetLastError(error), nullptr;
 }
@@ -127,12 +154,10 @@ BOOL WINAPI HighForRealtime(HANDLE process, DWORD priorityClass) {
 }
 
 // EnumProcesses with as many processes as a row says, within the array.
-DWORD servedProcesses;
-std::vector<DWORD> arraySizes;  // what each call was given, in ids
 BOOL WINAPI ServeProcesses(DWORD* ids, DWORD bytes, DWORD* returned) {
-    arraySizes.push_back(bytes / sizeof(DWORD));
-    if (servedProcesses == 0) return SetLastError(ERROR_ACCESS_DENIED), FALSE;
-    const DWORD count = servedProcesses < bytes / sizeof(DWORD) ? servedProcesses : bytes / sizeof(DWORD);
+    fake.arraySizes.push_back(bytes / sizeof(DWORD));
+    if (fake.servedProcesses == 0) return SetLastError(ERROR_ACCESS_DENIED), FALSE;
+    const DWORD count = fake.servedProcesses < bytes / sizeof(DWORD) ? fake.servedProcesses : bytes / sizeof(DWORD);
     for (DWORD i = 0; i < count; ++i) ids[i] = 4 * (i + 1);
     *returned = count * sizeof(DWORD);
     return TRUE;
@@ -140,11 +165,9 @@ BOOL WINAPI ServeProcesses(DWORD* ids, DWORD bytes, DWORD* returned) {
 
 // Distinct figures, the pointer-sized ones above 32 bits, and the process
 // they were asked of.
-BOOL memoryInfoFails;
-DWORD memoryInfoOf;
 BOOL WINAPI ServeMemoryInfo(HANDLE process, PPROCESS_MEMORY_COUNTERS counters, DWORD size) {
-    memoryInfoOf = GetProcessId(process);
-    if (memoryInfoFails || size != sizeof *counters || counters->cb != sizeof *counters) return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
+    fake.memoryInfoOf = GetProcessId(process);
+    if (fake.memoryInfoFails || size != sizeof *counters || counters->cb != sizeof *counters) return SetLastError(ERROR_INVALID_PARAMETER), FALSE;
     counters->PageFaultCount = 4000000001u;
     SIZE_T* field = &counters->PeakWorkingSetSize;
     for (int i = 0; i < 8; ++i) field[i] = (SIZE_T{1} << 32) * (i + 1) + i + 2;
@@ -159,25 +182,23 @@ decltype(&LookupPrivilegeValueA) realLookup;
 decltype(&OpenProcessToken) realProcessToken;
 decltype(&OpenThreadToken) realThreadToken;
 decltype(&AdjustTokenPrivileges) realAdjust;
-enum Step { kNone, kLookup, kProcessToken, kBothTokens, kAdjust, kRestore };
-Step failing;
 BOOL Failing(Step step) {
-    if (failing != step && !(step == kProcessToken && failing == kBothTokens)) return FALSE;
+    if (fake.failing != step && !(step == kProcessToken && fake.failing == kBothTokens)) return FALSE;
     return SetLastError(ERROR_ACCESS_DENIED), TRUE;
 }
 BOOL WINAPI RecordLookup(LPCSTR system, LPCSTR name, PLUID luid) {
-    steps += std::string("lookup:") + (system ? system : "") + ":" + name + " ";
+    fake.steps += std::string("lookup:") + (system ? system : "") + ":" + name + " ";
     return Failing(kLookup) ? FALSE : realLookup(system, name, luid);
 }
 BOOL WINAPI RecordProcessToken(HANDLE process, DWORD access, PHANDLE token) {
-    steps += "process:" + std::to_string(process == GetCurrentProcess()) + ":" + std::to_string(access) + " ";
+    fake.steps += "process:" + std::to_string(process == GetCurrentProcess()) + ":" + std::to_string(access) + " ";
     return Failing(kProcessToken) ? FALSE : realProcessToken(process, access, token);
 }
 BOOL WINAPI RecordThreadToken(HANDLE thread, DWORD access, BOOL self, PHANDLE token) {
-    steps += "thread:" + std::to_string(thread == GetCurrentThread()) + ":" + std::to_string(access) +
+    fake.steps += "thread:" + std::to_string(thread == GetCurrentThread()) + ":" + std::to_string(access) +
              ":" + std::to_string(self) + " ";
     // No thread of a test impersonates: a token of the process stands in.
-    if (failing == kBothTokens) return SetLastError(ERROR_NO_TOKEN), FALSE;
+    if (fake.failing == kBothTokens) return SetLastError(ERROR_NO_TOKEN), FALSE;
     return realProcessToken(GetCurrentProcess(), access, token);
 }
 BOOL WINAPI RecordAdjust(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD length,
@@ -185,7 +206,7 @@ BOOL WINAPI RecordAdjust(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state,
     LUID debug;
     realLookup(nullptr, "SeDebugPrivilege", &debug);
     const bool restoring = previous == nullptr && returned == nullptr;
-    steps += "adjust:" + std::to_string(disableAll) + ":" + std::to_string(state->PrivilegeCount) +
+    fake.steps += "adjust:" + std::to_string(disableAll) + ":" + std::to_string(state->PrivilegeCount) +
              (state->PrivilegeCount && memcmp(&state->Privileges[0].Luid, &debug, sizeof debug) ? ":other" : "") +
              ":" + std::to_string(state->PrivilegeCount ? state->Privileges[0].Attributes : 99) + ":" + std::to_string(length) +
              ":" + std::to_string(restoring) + " ";
@@ -200,36 +221,31 @@ BOOL WINAPI RecordAdjust(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state,
 // many bytes needed.
 typedef BOOL(WINAPI* EnumModulesExFn)(HANDLE, HMODULE*, DWORD, LPDWORD, DWORD);
 EnumModulesExFn realEnumModules;
-int partialCopies, enumCalls;
 constexpr DWORD kPlainForm = 0xFFFFFFFF, kView = 3 * sizeof(HMODULE);
-DWORD reported, enumSize, enumFilter, enumOf;
-HMODULE stranger;  // in the second place: a module whose path cannot be read
 BOOL WINAPI ServeModulesEx(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed, DWORD filter) {
-    enumSize = size;
-    enumFilter = filter;
-    enumOf = GetProcessId(process);
-    if (++enumCalls <= abs(partialCopies)) return SetLastError(partialCopies > 0 ? ERROR_PARTIAL_COPY : ERROR_ACCESS_DENIED), FALSE;
+    fake.enumSize = size;
+    fake.enumFilter = filter;
+    fake.enumOf = GetProcessId(process);
+    if (++fake.enumCalls <= abs(fake.partialCopies)) return SetLastError(fake.partialCopies > 0 ? ERROR_PARTIAL_COPY : ERROR_ACCESS_DENIED), FALSE;
     if (!realEnumModules(process, modules, size, needed, LIST_MODULES_ALL)) return FALSE;
     if (filter != LIST_MODULES_ALL) *needed = std::min(*needed, kView);
-    if (stranger) modules[1] = stranger;
-    if (reported) {
+    if (fake.stranger) modules[1] = fake.stranger;
+    if (fake.reported) {
         std::fill(modules, modules + size / sizeof(HMODULE), modules[0]);
-        *needed = reported;
+        *needed = fake.reported;
     }
     return TRUE;
 }
 // One module's path as a long-path-aware process has it, beyond MAX_PATH,
 // given as Windows gives it: cut to the buffer, with the buffer's size.
 const std::string kLongPath = "C:\\" + std::string(300, 'p') + ".dll";
-HMODULE longModule;
 decltype(&GetModuleFileNameExA) realModulePath;
 DWORD WINAPI ServeLongPath(HANDLE process, HMODULE module, LPSTR path, DWORD size) {
-    if (module != longModule) return realModulePath(process, module, path, size);
+    if (module != fake.longModule) return realModulePath(process, module, path, size);
     const DWORD copied = std::min<DWORD>(size - 1, kLongPath.size());
     return *std::copy_n(kLongPath.begin(), copied, path) = '\0', copied < kLongPath.size() ? size : copied;
 }
-DWORD slept;  // the pauses between tries, in milliseconds
-void WINAPI CountSleep(DWORD ms) { slept += ms; }
+void WINAPI CountSleep(DWORD ms) { fake.slept += ms; }
 BOOL WINAPI ServeModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
     return ServeModulesEx(process, modules, size, needed, kPlainForm);
 }
@@ -238,24 +254,18 @@ BOOL WINAPI ServeModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD n
 // never ended, whatever the extender asks.
 decltype(&CloseHandle) realClose;
 decltype(&TerminateProcess) realTerminate;
-HANDLE closed, terminated;
 HANDLE Number(const std::string& text) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(atoll(text.c_str()))); }
-DWORD closeError;  // a close refused with it, as of a handle closed behind the extender's back
-bool ended;  // Windows' answer for a process that has ended, which Wine's success hides
-BOOL WINAPI RecordClose(HANDLE handle) { return closed = handle, closeError ? (SetLastError(closeError), FALSE) : realClose(handle); }
+BOOL WINAPI RecordClose(HANDLE handle) { return fake.closed = handle, fake.closeError ? (SetLastError(fake.closeError), FALSE) : realClose(handle); }
 BOOL WINAPI RecordTerminate(HANDLE process, UINT code) {
-    const bool self = (terminated = process) == GetCurrentProcess() || GetProcessId(process) == GetCurrentProcessId();
-    return self || ended ? (SetLastError(ERROR_ACCESS_DENIED), FALSE) : realTerminate(process, code);
+    const bool self = (fake.terminated = process) == GetCurrentProcess() || GetProcessId(process) == GetCurrentProcessId();
+    return self || fake.ended ? (SetLastError(ERROR_ACCESS_DENIED), FALSE) : realTerminate(process, code);
 }
 
 class Processes : public ::testing::Test {
 protected:
     // Every fake as a test starts: an assertion that stops a table leaves nothing to the next test.
     void SetUp() override {
-        counterList = kWindowsNames; servedData.clear(); openedKeys.clear(); accesses.clear(); steps.clear(); arraySizes.clear();
-        perfRead = heapAlloc = heapReAlloc = {}; perfFailure = 0; codePage = 0; failing = kNone; stranger = longModule = nullptr;
-        openError = limitedError = closeError = servedProcesses = memoryInfoOf = reported = slept = 0; memoryInfoFails = FALSE;
-        partialCopies = enumCalls = 0; ended = false;
+        fake = Fakes{};
         ASSERT_TRUE(host.Loaded()) << host.LoadError();
         ASSERT_EQ(host.Initialise(), 19);
         host.LastError();
@@ -291,6 +301,7 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
         {L"Idle", 0}, {L"svchost", 4}, {L"svchost", 8}, {L"_Total", 0}, {L"_Total", 5}};
     const char* const usualText = "Idle|0\tsvchost|4\tsvchost|8\t_Total|5";
     struct {
+        const char* name;
         const char* scenario;
         std::string names;
         int failRead;        // which read of the performance data fails (1: the size probe)
@@ -303,80 +314,80 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
         DWORD code;          // tGetLastError afterwards (0: the 6 set before, untouched)
         const char* logged;
     } rows[] = {
-        {"list:Idle=0,alpha=12,_Total=0,=77,neg=4294967295,_Total=5", kWindowsNames, 0, 0,
+        {"the provider's list, odd names and ids", "list:Idle=0,alpha=12,_Total=0,=77,neg=4294967295,_Total=5", kWindowsNames, 0, 0,
          "Idle|0\talpha|12\t|77\tneg|-1\t_Total|5", 2},
-        {"list:solo=9", kWindowsNames, 0, 0, "solo|9", 2},
-        {"list:_Total=0", kWindowsNames, 0, 0, "", 2},
-        {"list:", kWindowsNames, 0, 0, "", 2},
-        {"noid", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2},
-        {"", Pairs({"1", "1847", "784", "ID Process"}), 0, 0, "213: Cannot retrieve counter index.", 0},
-        {"", Pairs({"", "Process", "784", "ID Process"}), 0, 0, "213: Cannot retrieve counter index.", 0},  // found, but empty
-        {"", Pairs({"230", "Process"}), 0, 0, "213: Cannot retrieve counter index.", 2},
-        {"", Pairs({"230", "Process", "785", "ID Process"}), 0, 0,
+        {"one process", "list:solo=9", kWindowsNames, 0, 0, "solo|9", 2},
+        {"only _Total", "list:_Total=0", kWindowsNames, 0, 0, "", 2},
+        {"no instances", "list:", kWindowsNames, 0, 0, "", 2},
+        {"no ID Process counter in the data", "noid", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2},
+        {"no Process in the names", "", Pairs({"1", "1847", "784", "ID Process"}), 0, 0, "213: Cannot retrieve counter index.", 0},
+        {"Process with an empty index", "", Pairs({"", "Process", "784", "ID Process"}), 0, 0, "213: Cannot retrieve counter index.", 0},  // found, but empty
+        {"no ID Process in the names", "", Pairs({"230", "Process"}), 0, 0, "213: Cannot retrieve counter index.", 2},
+        {"ID Process under another index", "", Pairs({"230", "Process", "785", "ID Process"}), 0, 0,
          "239: Unable to locate 'ID process' counter.", 2},
-        {"none", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2},
-        {"nooffset", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2},
-        {"", kWindowsNames, 1, ERROR_ACCESS_DENIED, "214:  Problem accessing registry", 1},
-        {"", kWindowsNames, 2, ERROR_INVALID_PARAMETER, "214:  Problem accessing registry", 2},
-        {"many:5000", kWindowsNames, 3, ERROR_FILE_NOT_FOUND, "214:  Problem accessing registry", 3},
-        {"bad:instlen", kWindowsNames, 0, 0, "214:  Problem accessing registry", 2},
+        {"no Process object", "none", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2},
+        {"the id counter without an offset", "nooffset", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2},
+        {"the size probe refused", "", kWindowsNames, 1, ERROR_ACCESS_DENIED, "214:  Problem accessing registry", 1},
+        {"the read refused", "", kWindowsNames, 2, ERROR_INVALID_PARAMETER, "214:  Problem accessing registry", 2},
+        {"a re-read refused", "many:5000", kWindowsNames, 3, ERROR_FILE_NOT_FOUND, "214:  Problem accessing registry", 3},
+        {"an instance length past the data", "bad:instlen", kWindowsNames, 0, 0, "214:  Problem accessing registry", 2},
         // Windows' own shapes: the Thread object first, records at odd
         // offsets, a count that over-states, no object with stale bytes.
-        {"", kWindowsNames, 0, 0, usualText, 2, Build({perfdata::Thread(), Process(usual)})},
-        {"", kWindowsNames, 0, 0, usualText, 2, Build({perfdata::Thread(), Process(usual)}, 3)},
-        {"", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2,
+        {"Windows' shape: Thread first", "", kWindowsNames, 0, 0, usualText, 2, Build({perfdata::Thread(), Process(usual)})},
+        {"Windows' shape at an odd offset", "", kWindowsNames, 0, 0, usualText, 2, Build({perfdata::Thread(), Process(usual)}, 3)},
+        {"a count that over-states", "", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2,
          Build({perfdata::Thread()}, 0, 3)},
-        {"", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2, Build({Process(usual)}, 0, 0)},
+        {"no object, stale bytes", "", kWindowsNames, 0, 0, "239: Unable to locate 'ID process' counter.", 2, Build({Process(usual)}, 0, 0)},
         // Names of 259 characters fit; longer ones are cut between whole
         // characters of the ANSI code page, UTF-8 and double-byte alike.
-        {"", kWindowsNames, 0, 0, std::string(259, 'n') + "|1\t" + std::string(259, 'm') + "|2", 2,
+        {"names of 259 and 260 characters", "", kWindowsNames, 0, 0, std::string(259, 'n') + "|1\t" + std::string(259, 'm') + "|2", 2,
          Build({Process({{std::wstring(259, L'n'), 1}, {std::wstring(260, L'm'), 2}})}, 5)},
-        {"", kWindowsNames, 0, 0, "aa" + Times("\xE2\x82\xAC", 85) + "|7", 2,
+        {"a long name in UTF-8", "", kWindowsNames, 0, 0, "aa" + Times("\xE2\x82\xAC", 85) + "|7", 2,
          Build({Process({{L"aa" + std::wstring(100, L'\x20AC'), 7}})}), CP_UTF8},
-        {"", kWindowsNames, 0, 0, Times("\x82\xA0", 129) + "|8", 2,
+        {"a long name in code page 932", "", kWindowsNames, 0, 0, Times("\x82\xA0", 129) + "|8", 2,
          Build({Process({{std::wstring(200, L'\x3042'), 8}})}), 932},
         // 65,535 characters at most: the last item would make 65,536.
-        {"", kWindowsNames, 0, 0, Times(std::string(255, 'n') + "|1\t", 253) + std::string(255, 'n') + "|1", 4, [] {
+        {"65,535 characters at most", "", kWindowsNames, 0, 0, Times(std::string(255, 'n') + "|1\t", 253) + std::string(255, 'n') + "|1", 4, [] {
              std::vector<perfdata::Instance> v(254, {std::wstring(255, L'n'), 1}); v.push_back({L"ab", 7}); return Build({Process(v)}); }()},
         // A length without the NUL: 260 units are too long, a pair at the end goes whole.
-        {"", kWindowsNames, 0, 0, std::string(258, 'm') + "|9", 2, Build({Process({{std::wstring(258, L'm') + L"\xD83D\xDE00", 9, 520}})}), 1252},
+        {"a length without its NUL", "", kWindowsNames, 0, 0, std::string(258, 'm') + "|9", 2, Build({Process({{std::wstring(258, L'm') + L"\xD83D\xDE00", 9, 520}})}), 1252},
         // The buffer cannot be had, or cannot grow: logged, with the code.
-        {"", kWindowsNames, 0, 0, "215: tListProc failed.", 1, "", 0, 1, 8, "8 (HeapAlloc - dwBytes (1))"},
-        {"many:5000", kWindowsNames, 0, 0, "215: tListProc failed.", 2, "", 0, 2, 8, "8 (HeapAlloc - dwBytes (2))"},
+        {"no buffer", "", kWindowsNames, 0, 0, "215: tListProc failed.", 1, "", 0, 1, 8, "8 (HeapAlloc - dwBytes (1))"},
+        {"no larger buffer", "many:5000", kWindowsNames, 0, 0, "215: tListProc failed.", 2, "", 0, 2, 8, "8 (HeapAlloc - dwBytes (2))"},
     };
     rig::Patch alloc(host.Module(), "KERNEL32.dll", "HeapAlloc", FailHeapAlloc, &realHeapAlloc);
     rig::Patch realloc(host.Module(), "KERNEL32.dll", "HeapReAlloc", FailHeapReAlloc, &realHeapReAlloc);
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        SCOPED_TRACE(row.name);
         SetEnvironmentVariableA("VEKPERF_SCENARIO", row.scenario);
-        counterList = row.names;
-        perfRead = {row.failRead};
-        perfFailure = row.failure;
-        servedData = row.served;
-        codePage = row.codePage;
-        heapAlloc = {row.heapFault == 1 ? 1 : 0};
-        heapReAlloc = {row.heapFault == 2 ? 1 : 0};
+        fake.counterList = row.names;
+        fake.perfRead = {row.failRead};
+        fake.perfFailure = row.failure;
+        fake.servedData = row.served;
+        fake.codePage = row.codePage;
+        fake.heapAlloc = {row.heapFault == 1 ? 1 : 0};
+        fake.heapReAlloc = {row.heapFault == 2 ? 1 : 0};
         ClearLastErrorLine();
         host.Call(kCloseProc, {"0"});  // a saved code that no path here may touch
         Outcome o = host.Call(kListProc);
         EXPECT_EQ(o.text, row.text) << row.scenario;
         EXPECT_EQ(o.status, row.text[0] >= '2' && row.text[3] == ':' ? -1 : 0) << row.scenario;
-        EXPECT_EQ(perfRead.calls, row.reads) << row.scenario;
+        EXPECT_EQ(fake.perfRead.calls, row.reads) << row.scenario;
         EXPECT_EQ(host.LastError(), row.code ? row.code : 6u) << row.scenario;
         EXPECT_EQ(LastErrorLine(), row.logged ? row.logged : "") << row.scenario;
     }
-    heapAlloc = heapReAlloc = {};
+    fake.heapAlloc = fake.heapReAlloc = {};
 
-    servedData.clear();
-    codePage = 0;
+    fake.servedData.clear();
+    fake.codePage = 0;
     // The running processes, this one among them, with no "_Total".
     SetEnvironmentVariableA("VEKPERF_SCENARIO", nullptr);
-    counterList = kWindowsNames;
-    perfRead = {};
+    fake.counterList = kWindowsNames;
+    fake.perfRead = {};
     rig::Patch openKey(host.Module(), "ADVAPI32.dll", "RegOpenKeyExA", RecordOpenKey, &realOpenKey);
     Outcome running = host.Call(kListProc);
     const std::string names = "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009\\ 0 131097\n";
-    EXPECT_EQ(openedKeys, names + names) << "KEY_READ, once a name";
+    EXPECT_EQ(fake.openedKeys, names + names) << "KEY_READ, once a name";
     EXPECT_EQ(running.text.rfind("Idle|0\t", 0), 0u) << running.text;
     const auto items = Split(running.text, '\t');
     EXPECT_NE(std::find(items.begin(), items.end(), "host_tests|" + Self()), items.end()) << running.text;
@@ -387,10 +398,10 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
     // own: 12,000, 48,000, 192,000 and 768,000 bytes after the probe. The
     // list ends at its last whole item.
     SetEnvironmentVariableA("VEKPERF_SCENARIO", "many:5000");
-    perfRead = {};
+    fake.perfRead = {};
     Outcome many = host.Call(kListProc);
     ASSERT_EQ(many.status, 0) << many.text;
-    EXPECT_EQ(perfRead.calls, 5);
+    EXPECT_EQ(fake.perfRead.calls, 5);
     EXPECT_EQ(many.text.rfind("process0|1000\tprocess1|1001\t", 0), 0u);
     EXPECT_GT(many.text.size(), 65535u - 20);
     const std::string last = many.text.substr(many.text.rfind('\t') + 1);
@@ -415,11 +426,11 @@ TEST_F(Processes, CountProcAsksAgainUntilTheArrayHasRoom) {
         {0, "200: tListProc Failed.", {1024}},
     };
     for (const auto& row : rows) {
-        servedProcesses = row.processes;
-        arraySizes.clear();
+        fake.servedProcesses = row.processes;
+        fake.arraySizes.clear();
         Outcome o = host.Call(kCountProc);
         EXPECT_EQ(o.status == 0 ? std::to_string(o.value) : o.text, row.result) << row.processes;
-        EXPECT_EQ(arraySizes, row.arrays) << row.processes;
+        EXPECT_EQ(fake.arraySizes, row.arrays) << row.processes;
     }
 }
 
@@ -437,26 +448,26 @@ TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
     ASSERT_TRUE(adjust.Active());
     const std::string enable = "adjust:0:1:2:256:0 open ", restore = "adjust:0:1:0:0:1 ";
     const std::string opened = "lookup::SeDebugPrivilege process:1:40 ";
-    struct { Step fail; std::string steps; DWORD refused = 0; } rows[] = {  // opened where the steps say so
-        {kNone, opened + enable + restore},
-        {kNone, opened + enable + restore},  // nothing remembers the first success
-        {kProcessToken, opened + "thread:1:40:1 " + enable + restore},
-        {kLookup, "lookup::SeDebugPrivilege "},
-        {kBothTokens, opened + "thread:1:40:1 "},
-        {kAdjust, opened + "adjust:0:1:2:256:0 "},
-        {kNone, opened + enable + restore, ERROR_INVALID_PARAMETER},  // the open's code outlives the restore
-        {kRestore, opened + enable + restore},  // the last: the privilege stays on
+    struct { const char* name; Step fail; std::string steps; DWORD refused = 0; } rows[] = {  // opened where the steps say so
+        {"all steps succeed", kNone, opened + enable + restore},
+        {"all succeed again", kNone, opened + enable + restore},  // nothing remembers the first success
+        {"no process token", kProcessToken, opened + "thread:1:40:1 " + enable + restore},
+        {"no privilege value", kLookup, "lookup::SeDebugPrivilege "},
+        {"no token at all", kBothTokens, opened + "thread:1:40:1 "},
+        {"the adjustment fails", kAdjust, opened + "adjust:0:1:2:256:0 "},
+        {"the open refused with 87", kNone, opened + enable + restore, ERROR_INVALID_PARAMETER},  // the open's code outlives the restore
+        {"the restore fails", kRestore, opened + enable + restore},  // the last: the privilege stays on
     };
     Sleeper child;
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
-        failing = row.fail;
-        steps.clear();
+        SCOPED_TRACE(row.name);
+        fake.failing = row.fail;
+        fake.steps.clear();
         host.Call(kCloseProc, {"0"});
-        openError = row.refused;
+        fake.openError = row.refused;
         Outcome o = host.Call(kOpenProc, {std::to_string(child.Id()), "3"});
-        openError = 0;
-        EXPECT_EQ(steps, row.steps) << row.fail;
+        fake.openError = 0;
+        EXPECT_EQ(fake.steps, row.steps) << row.fail;
         if (row.refused) {
             EXPECT_EQ(o.text + std::to_string(host.LastError()), "201: Open Process Failed" + std::to_string(row.refused));
         } else if (row.steps.find("open ") != std::string::npos) {
@@ -492,18 +503,18 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
     };
     for (const auto& [id, handle, code] : rows) {
         SCOPED_TRACE(std::to_string(id) + " " + handle);
-        closed = terminated = nullptr;
+        fake.closed = fake.terminated = nullptr;
         ClearLastErrorLine();
         Outcome o = host.Call(id, {handle});
         EXPECT_EQ(o.status ? o.text : std::to_string(o.value), !code ? "1" : id == kKillProc ? "212: Terminate Process Failed" : "229: tCloseProc failed.");
         EXPECT_EQ(host.LastError(), code);
-        EXPECT_EQ(id == kKillProc ? terminated != nullptr : closed && closed == Number(handle), code == 0);
+        EXPECT_EQ(id == kKillProc ? fake.terminated != nullptr : fake.closed && fake.closed == Number(handle), code == 0);
         if (id == kKillProc && code) EXPECT_EQ(LastErrorLine(), std::to_string(code) + " (tKillProc)");
     }
-    closeError = ERROR_GEN_FAILURE;
+    fake.closeError = ERROR_GEN_FAILURE;
     EXPECT_EQ(host.Text(kCloseProc, {std::to_string(host.Call(kOpenProc, {Self(), "2"}).value)}), "229: tCloseProc failed.");
-    EXPECT_EQ(host.LastError(), closeError);
-    closeError = 0;
+    EXPECT_EQ(host.LastError(), fake.closeError);
+    fake.closeError = 0;
     EXPECT_EQ(child.ExitCode(), 1u);
     DWORD flags;
     EXPECT_TRUE(GetHandleInformation(hostsOwn, &flags)) << "the host's handle was closed";
@@ -531,13 +542,13 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
         if (!compare) beforeWindows10.emplace("CompareObjectHandles", nullptr);
         ASSERT_EQ(host.Initialise(), 19);
         Sleeper target, other;
-        openInherit = TRUE;
+        fake.openInherit = TRUE;
         const std::string given = std::to_string(host.Call(kOpenProc, {std::to_string(target.Id()), mode}).value);
-        EXPECT_EQ(openAccess, access);
-        EXPECT_EQ(openInherit, FALSE);
+        EXPECT_EQ(fake.openAccess, access);
+        EXPECT_EQ(fake.openInherit, FALSE);
         HANDLE now = nullptr;
         if (then == kEnded || then == kEndedUnseen) {
-            target.End(), ended = true, openError = then == kEndedUnseen ? ERROR_ACCESS_DENIED : 0;
+            target.End(), fake.ended = true, fake.openError = then == kEndedUnseen ? ERROR_ACCESS_DENIED : 0;
         } else if (then != kAsGiven) {
             CloseHandle(Number(given));
             now = then == kOpenedForHost ? Number(std::to_string(host.Call(kOpenProc, {Self(), "1"}).value))
@@ -553,7 +564,7 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
         EXPECT_TRUE(other.Running());
         if (then == kAsGiven && !code) EXPECT_EQ(target.ExitCode(), 1u);
         if (then < kEnded && (then != kAsGiven || code)) EXPECT_TRUE(target.Running());
-        ended = false, openError = 0;
+        fake.ended = false, fake.openError = 0;
         EXPECT_EQ(said(kCloseProc, given), then == kHostsEvent || then == kHostsProcess ? "229: tCloseProc failed." : "1");
         if (then == kHostsEvent || then == kHostsProcess) EXPECT_TRUE(GetHandleInformation(now, &flags)) << "the host's was closed", CloseHandle(now);
     }
@@ -589,7 +600,7 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
 // provider on every read, 16 to 22 KiB beyond the bound.
 TEST_F(Processes, EveryKeywordFitsIn80KiBOfTheCallersStack) {
     rig::Patch query(host.Module(), "ADVAPI32.dll", "RegQueryValueExA", ServeQuery, &realQuery);
-    servedData = perfdata::Build({perfdata::Process({{L"Idle", 0}, {L"host", 4}})});
+    fake.servedData = perfdata::Build({perfdata::Process({{L"Idle", 0}, {L"host", 4}})});
     Sleeper child;
     const std::string other = std::to_string(child.Id()), module = std::to_string(reinterpret_cast<uintptr_t>(host.Module()));
     const std::vector<std::string> calls[] = {{"9", "0"}, {"1"}, {"2"}, {"3", other, "3"}, {"4", Self(), "0"}, {"5", Self()}, {"6"},
@@ -630,15 +641,15 @@ TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
         {kSetPriority, {"99999999", "100"}, 0, 0, "512 ", k201, 87},
     };
     for (const auto& row : rows) {
-        openInherit = TRUE;
-        openError = row.error;
-        limitedError = row.limited;
-        accesses.clear();
+        fake.openInherit = TRUE;
+        fake.openError = row.error;
+        fake.limitedError = row.limited;
+        fake.accesses.clear();
         Outcome o = host.Call(row.id, row.args);
         EXPECT_EQ(o.status ? o.text : o.type == 1 ? std::to_string(o.value) : "", row.text) << row.id << " " << row.accesses;
         EXPECT_EQ(host.LastError(), row.saved) << row.id << " " << row.accesses;
-        EXPECT_EQ(accesses, row.accesses) << row.id;
-        EXPECT_EQ(openInherit, FALSE) << row.id;
+        EXPECT_EQ(fake.accesses, row.accesses) << row.id;
+        EXPECT_EQ(fake.openInherit, FALSE) << row.id;
         if (row.id == kSetPriority && o.status) EXPECT_EQ(GetPriorityClass(GetCurrentProcess()), NORMAL_PRIORITY_CLASS) << "a refusal changed the class";
     }
 }
@@ -675,13 +686,13 @@ TEST_F(Processes, ProcInfoGivesNineFiguresOfTheProcessNamed) {
     Sleeper child;
     for (const std::string& id : {Self(), std::to_string(child.Id())}) {
         EXPECT_EQ(host.Text(kGetProcInfo, {id}), kServedFigures);
-        EXPECT_EQ(std::to_string(memoryInfoOf), id);
+        EXPECT_EQ(std::to_string(fake.memoryInfoOf), id);
     }
-    memoryInfoFails = TRUE;
+    fake.memoryInfoFails = TRUE;
     Outcome failed = host.Call(kGetProcInfo, {Self()});
     EXPECT_EQ(failed.status, 0);
     EXPECT_EQ(failed.text, "") << "a failed memory query is an empty success";
-    memoryInfoFails = FALSE;
+    fake.memoryInfoFails = FALSE;
     EXPECT_EQ(host.Text(kGetProcInfo, {"12a"}), "205: Invalid parameter type. ");
 }
 
@@ -750,32 +761,34 @@ TEST_F(Processes, ListModInItsThreeModes) {
     const std::string first = all[0], view = first + "\t" + all[1] + "\t" + all[2];
     const std::string full = Times(first + "\t", 1023) + first;
     const std::string skipped = first + numbers.text.substr(first.size() + all[1].size() + 1);
-    struct { int partial; DWORD reported; std::string text; int calls; bool ex = true; HMODULE stranger = nullptr; } rows[] = {
-        {0, 0, numbers.text, 1}, {0, 0, skipped, 1, true, reinterpret_cast<HMODULE>(0x1000)}, {1, 0, numbers.text, 2}, {9, 0, numbers.text, 10}, {10, 0, "", 10},
-        {1000, 0, "", 10}, {-1000, 0, "", 1}, {0, 7, "", 1}, {0, 8, first, 1}, {0, 8192, full, 1}, {0, 8200, full, 1},
-        {0, 0, view, 1, false}, {1, 0, view, 2, false}};
+    struct { const char* name; int partial; DWORD reported; std::string text; int calls; bool ex = true; HMODULE stranger = nullptr; } rows[] = {
+        {"listed at once", 0, 0, numbers.text, 1}, {"a module of no image", 0, 0, skipped, 1, true, reinterpret_cast<HMODULE>(0x1000)},
+        {"one partial copy", 1, 0, numbers.text, 2}, {"nine partial copies", 9, 0, numbers.text, 10}, {"ten partial copies", 10, 0, "", 10},
+        {"partial copies without end", 1000, 0, "", 10}, {"refused with 5", -1000, 0, "", 1}, {"7 bytes reported", 0, 7, "", 1},
+        {"one module reported", 0, 8, first, 1}, {"1,024 modules reported", 0, 8192, full, 1}, {"1,025 modules reported", 0, 8200, full, 1},
+        {"before Vista", 0, 0, view, 1, false}, {"before Vista, one partial copy", 1, 0, view, 2, false}};
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        SCOPED_TRACE(row.name);
         if (!row.ex && !beforeVista) {
             beforeVista.emplace("EnumProcessModulesEx", nullptr);
             ASSERT_EQ(host.Initialise(), 19);
         }
-        partialCopies = row.partial;
-        reported = row.reported;
-        stranger = row.stranger;
-        enumCalls = slept = 0;
+        fake.partialCopies = row.partial;
+        fake.reported = row.reported;
+        fake.stranger = row.stranger;
+        fake.enumCalls = fake.slept = 0;
         EXPECT_EQ(host.Text(kListMod, {Self(), "2"}), row.text) << row.partial << " " << row.reported;
-        EXPECT_EQ(enumCalls, row.calls) << row.partial;
-        EXPECT_EQ(slept, row.calls - 1u) << "a pause of 1 ms before each new try";
-        EXPECT_EQ(enumSize, 8192u);
-        EXPECT_EQ(enumOf, GetCurrentProcessId());
-        EXPECT_EQ(enumFilter, row.ex ? LIST_MODULES_ALL : kPlainForm) << row.partial;
+        EXPECT_EQ(fake.enumCalls, row.calls) << row.partial;
+        EXPECT_EQ(fake.slept, row.calls - 1u) << "a pause of 1 ms before each new try";
+        EXPECT_EQ(fake.enumSize, 8192u);
+        EXPECT_EQ(fake.enumOf, GetCurrentProcessId());
+        EXPECT_EQ(fake.enumFilter, row.ex ? LIST_MODULES_ALL : kPlainForm) << row.partial;
     }
-    partialCopies = reported = 0;
+    fake.partialCopies = fake.reported = 0;
 
     // A module loaded from a path beyond MAX_PATH (a long-path-aware process)
     // is listed whole, in both modes that show paths.
-    longModule = reinterpret_cast<HMODULE>(std::stoull(all[1]));
+    fake.longModule = reinterpret_cast<HMODULE>(std::stoull(all[1]));
     rig::Serve longPaths("GetModuleFileNameExA", reinterpret_cast<void*>(ServeLongPath), reinterpret_cast<void**>(&realModulePath));
     ASSERT_EQ(host.Initialise(), 19);
     EXPECT_EQ(Split(host.Text(kListMod, {Self(), "1"}), '\t')[1], kLongPath);

@@ -218,7 +218,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
     for (const auto& row : rows) {
         const std::string args = Fill(row.args, pid, module);
         std::string out, err;
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows << ": " << args);
+        SCOPED_TRACE("vekrun " + args);
         EXPECT_EQ(Vekrun(args, &out, &err, row.in.empty() ? nullptr : &row.in), row.exit) << out << err;
         out = Lines(out);
         err = Lines(err);
@@ -376,7 +376,7 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        SCOPED_TRACE("vekrun" + row.args);
         FillConsoleOutputCharacterW(screen, L' ', cells, {0, 0}, &done);
         SetConsoleCursorPosition(screen, {0, 0});
         if (row.utf8) ASSERT_TRUE(CopyBesideDouble(copy, kUtf8Setting));

@@ -124,7 +124,7 @@ TEST(ProcessWalk, AFullResultEndsAtItsLastWholeItem) {
     struct { size_t capacity; const char* text; } rows[] = {
         {1, ""}, {5, ""}, {6, "abc|1"}, {11, "abc|1"}, {12, "abc|1\tdef|2"}};
     for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        SCOPED_TRACE(testing::Message() << "capacity " << row.capacity);
         std::vector<char> out(row.capacity + 2, 'G');
         TextBuffer buffer = {out.data() + 1, row.capacity, 0};
         buffer.Clear();
