@@ -11,6 +11,7 @@
 #include "../process/process_shared.h"
 #include "keyword_call.h"
 #include "messages.h"
+#include "owner.h"
 #include "platform.h"
 #include "perf_data.h"
 #include "settings_file.h"
@@ -279,4 +280,36 @@ TEST(Platform, AThreadAttachLeavesEveryFlagAsItWas) {
     ApiRelease();
     EXPECT_EQ(apiTable.psapiModule, nullptr);
     EXPECT_EQ(apiTable.EnumProcesses, nullptr) << "no entry of a released module stays callable";
+}
+
+namespace {
+std::string freed;
+void FreeNumbered(char* value) { freed += *value; }
+}  // namespace
+
+// Each resource is released once, by whoever holds it last; the kind's own "nothing held" (-1
+// here, as a snapshot's) is never released, and a moved-from owner holds nothing.
+TEST(Owner, HandsOverOnMoveReleaseAndReset) {
+    char a = 'a', b = 'b', c = 'c';
+    using Owned = vek::Owner<char*, FreeNumbered, -1>;
+    freed.clear();
+    {
+        Owned first(&a), none;
+        EXPECT_FALSE(none);
+        EXPECT_EQ(none.Get(), reinterpret_cast<char*>(-1));
+        Owned second(static_cast<Owned&&>(first));
+        EXPECT_FALSE(first);
+        second = static_cast<Owned&&>(second);  // onto itself: still held
+        EXPECT_EQ(second.Get(), &a);
+        none = static_cast<Owned&&>(second);
+        EXPECT_EQ(freed, "");
+        none.Reset(&b);
+        EXPECT_EQ(freed, "a");
+        Owned third(&c);
+        third = static_cast<Owned&&>(none);
+        EXPECT_EQ(freed, "ac");
+        EXPECT_EQ(third.Release(), &b);
+        EXPECT_FALSE(third);
+    }
+    EXPECT_EQ(freed, "ac") << "nothing released twice, nothing handed over released";
 }
