@@ -191,6 +191,11 @@ TEST(SettingsFolder, ACapacityBelowWhatFitsIsRefusedAndNothingIsWrittenOutside) 
     }
     RemoveDirectoryA("C:\\windows\\Dravolin\\Settings");
     RemoveDirectoryA("C:\\windows\\Dravolin");
+    // A file where the first folder goes: the second cannot be made, so there is no path.
+    CloseHandle(CreateFileA("C:\\windows\\Dravolin", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    char buffer[42];
+    EXPECT_EQ(GetSettingsFolder(buffer, sizeof buffer), 0);
+    DeleteFileA("C:\\windows\\Dravolin");
 }
 
 namespace {
