@@ -121,6 +121,8 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--bogus", 64, "", "vekrun: unknown option --bogus" + kTry},
         {"-x", 64, "", "vekrun: unknown option -x" + kTry},
         {"--help", 0, "~--script", ""},
+        {"--help", 0, "~\n  --dll PATH           the extender to load (default: vekproc.dll beside vekrun);\n"
+                      "                       any option's value may also follow '=': --dll=PATH\n  --host-version N     the host", ""},
         {"-?", 0, "~--script", ""},
         {"/?", 0, "~--script", ""},
         {"--help tGetData", 0, "~usage:    vekrun tGetData PATH FORMAT\nresult:   ", ""},
@@ -144,6 +146,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--about", 0, "Process VEK Extender 44017\n", ""},
         // Problems with options name the options.
         {"--dll", 64, "", "vekrun: --dll needs the extender's path" + kTry},
+        {"--host-version 0x3EC tVersion", 64, "", "vekrun: --host-version takes a whole number from 0 to 4294967295, not '0x3EC'" + kTry},
         {"--host-version abc tVersion", 64, "", "vekrun: --host-version takes a whole number from 0 to 4294967295, not 'abc'" + kTry},
         {"--every 1 --keywords", 64, "", "vekrun: --every and --keywords cannot go together: --every samples a keyword call or a script's calls" + kTry},
         // A script's calls sampled together, a column (or a JSON value) a call; names and $LAST refused.
@@ -209,6 +212,8 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--json --doctor", 1, "~\"remedy\": \"Read counters as whole numbers (format 0) here.\"}", ""},
         {"--list tGetModInfo $PID $MODHEX", 0, "~BaseOfDll    $MODULE\nSizeOfImage  ", ""},
         {"--list tGetProcInfo $PID", 0, "~\nWorkingSetSize              ", ""},
+        {"--list tListMod $PID 1", 0, "~host_tests.exe\n", ""},
+        {"tGetModInfo $PID 0x5", 1, "", "~: 206"},
         {"--json tVersion", 0, "", "", "44017"},
         {"--json tCloseProc 0", 1, "", "~vekrun: a handle lives only", R"({"error": "call", "id": 229, "message": "229: tCloseProc failed.", "code": 6, "reason": "error 6: Invalid handle"})"},
         {"--json tListProc", 1, "", "", R"({"error": "call", "id": 213, "message": "213: Cannot retrieve counter index.", "code": null, "reason": "run 'vekrun --doctor'"})"},
