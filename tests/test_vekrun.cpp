@@ -54,8 +54,8 @@ std::string Utf16(const std::string& ascii, bool bigEndian) {
 }  // namespace
 
 // Each row: the arguments, the exit status, and what stdout and stderr must
-// be: the exact text, or with a leading '~' a part of it; stdout may be
-// given as JSON instead, compared as values.
+// be: the exact text, or with a leading '~' a part of it (stderr: with '!' a text it must
+// not hold); stdout may be given as JSON instead, compared as values.
 TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
     const std::string pid = std::to_string(GetCurrentProcessId());
     std::string modules;
@@ -132,6 +132,8 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"-V --json", 0, "~{\"vekrun\": 44017, \"extender\": {\"path\": ", ""},
         {"-V --json", 0, "~, \"description\": \"Process VEK Extender\", \"version\": 44017}}\n", ""},
         {"tVersion --json", 0, "", "", "44017"},  // an option after the keyword
+        {"--raw tGetData \"\\System\\System Up Time\" abc", 1, "", "vekrun: tGetData \"\\System\\System Up Time\" abc: 205: Invalid parameter type.\n"},  // the message's own blank goes
+        {"--dll $S1 tVersion", 3, "", "!%1"},  // 193's text names the file in place of its insert
         {"--raw tCloseProc -", 1, "", "~vekrun: tCloseProc -: 229"},  // "-" alone is no option
         {"tCloseProc -- --json", 64, "", "~HANDLE takes a whole decimal number of 64 bits, not '--json'"},
         {"tVersion --list=1", 64, "", "vekrun: --list takes no value" + kTry},
@@ -238,6 +240,8 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         }
         if (row.err[0] == '~') {
             EXPECT_NE(err.find(row.err.substr(1)), std::string::npos) << err;
+        } else if (row.err[0] == '!') {
+            EXPECT_EQ(err.find(row.err.substr(1)), std::string::npos) << err;
         } else {
             EXPECT_EQ(err, row.err);
         }
