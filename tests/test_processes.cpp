@@ -34,39 +34,25 @@ const std::string& kWindowsNames = rig::kWindowsCounterNames;
 enum Step { kNone, kLookup, kProcessToken, kBothTokens, kAdjust, kRestore };
 struct Fakes {
     std::string counterList = kWindowsNames;
-    rig::Fault perfRead;
-    LSTATUS perfFailure = {};
+    rig::Fault perfRead, heapAlloc, heapReAlloc;
+    LSTATUS perfFailure = 0;
     // Performance data as Windows serves it (empty: the provider's, as Wine
     // reads it); the size is left at 0 on ERROR_MORE_DATA, as Windows leaves it.
     std::string servedData;
-    std::string openedKeys;
-    UINT codePage = {};
-    rig::Fault heapAlloc;
-    rig::Fault heapReAlloc;
-    DWORD openAccess = {};
-    DWORD openError = {};
-    DWORD limitedError = {};
-    std::string accesses;  // each open's, in order
-    BOOL openInherit = {};
+    std::string openedKeys, accesses;  // each open's access, in order
     std::string steps;  // the privilege calls made, with what they were asked, and the opens
-    DWORD servedProcesses = {};
+    UINT codePage = 0;
+    DWORD openAccess = 0, openError = 0, limitedError = 0, closeError = 0;  // closeError: a close refused with it
+    BOOL openInherit = FALSE, memoryInfoFails = FALSE;
+    DWORD servedProcesses = 0, memoryInfoOf = 0, reported = 0, enumSize = 0, enumFilter = 0, enumOf = 0;
     std::vector<DWORD> arraySizes;  // what each call was given, in ids
-    BOOL memoryInfoFails = {};
-    DWORD memoryInfoOf = {};
     Step failing = kNone;
-    int partialCopies = {};
-    int enumCalls = {};
-    DWORD reported = {};
-    DWORD enumSize = {};
-    DWORD enumFilter = {};
-    DWORD enumOf = {};
-    HMODULE stranger = {};  // in the second place: a module whose path cannot be read
-    HMODULE longModule = {};
-    DWORD slept = {};  // the pauses between tries, in milliseconds
-    HANDLE closed = {};
-    HANDLE terminated = {};
-    DWORD closeError = {};  // a close refused with it, as of a handle closed behind the extender's back
-    bool ended = {};  // Windows' answer for a process that has ended, which Wine's success hides
+    int partialCopies = 0, enumCalls = 0;
+    HMODULE stranger = nullptr;  // in the second place: a module whose path cannot be read
+    HMODULE longModule = nullptr;
+    DWORD slept = 0;  // the pauses between tries, in milliseconds
+    HANDLE closed = nullptr, terminated = nullptr;
+    bool ended = false;  // Windows' answer for a process that has ended, which Wine's success hides
 };
 Fakes fake;
 

@@ -288,34 +288,24 @@ TEST(Platform, AThreadAttachLeavesEveryFlagAsItWas) {
     EXPECT_EQ(apiTable.EnumProcesses, nullptr) << "no entry of a released module stays callable";
 }
 
-namespace {
-std::string freed;
-void FreeNumbered(char* value) { freed += *value; }
-}  // namespace
+static std::string freed;
+static void FreeNumbered(char* value) { freed += *value; }
 
 // Each resource is released once, by whoever holds it last; the kind's own "nothing held" (-1
 // here, as a snapshot's) is never released, and a moved-from owner holds nothing.
 TEST(Owner, HandsOverOnMoveReleaseAndReset) {
     char a = 'a', b = 'b', c = 'c';
     using Owned = vek::Owner<char*, FreeNumbered, -1>;
-    freed.clear();
     {
-        Owned first(&a), none;
-        EXPECT_FALSE(none);
-        EXPECT_EQ(none.Get(), reinterpret_cast<char*>(-1));
-        Owned second(static_cast<Owned&&>(first));
-        EXPECT_FALSE(first);
+        Owned first(&a), none, second(static_cast<Owned&&>(first)), third(&c);
+        EXPECT_TRUE(!first && !none && none.Get() == reinterpret_cast<char*>(-1));
         second = static_cast<Owned&&>(second);  // onto itself: still held
-        EXPECT_EQ(second.Get(), &a);
         none = static_cast<Owned&&>(second);
-        EXPECT_EQ(freed, "");
+        EXPECT_TRUE(none.Get() == &a && freed.empty());
         none.Reset(&b);
-        EXPECT_EQ(freed, "a");
-        Owned third(&c);
         third = static_cast<Owned&&>(none);
         EXPECT_EQ(freed, "ac");
-        EXPECT_EQ(third.Release(), &b);
-        EXPECT_FALSE(third);
+        EXPECT_TRUE(third.Release() == &b && !third);
     }
     EXPECT_EQ(freed, "ac") << "nothing released twice, nothing handed over released";
 }
