@@ -43,14 +43,13 @@ int GetSettingsFolder(char* buffer, int size) {
     buffer[0] = '\0';
     bool found = false;
 
-    Owner<HMODULE, FreeLibrary> shell32(LoadSystemLibrary("SHELL32.DLL"));
+    LibraryGuard shell32(LoadSystemLibrary("SHELL32.DLL"));
     SHGetFolderPathAFn getFolderPath = nullptr;
     if (shell32) {
         getFolderPath = reinterpret_cast<SHGetFolderPathAFn>(
             reinterpret_cast<void*>(GetProcAddress(shell32.Get(), "SHGetFolderPathA")));
     }
-    Owner<HMODULE, FreeLibrary> shfolder(getFolderPath ? nullptr
-                                                       : LoadSystemLibrary("SHFOLDER.DLL"));
+    LibraryGuard shfolder(getFolderPath ? nullptr : LoadSystemLibrary("SHFOLDER.DLL"));
     if (shfolder) {
         getFolderPath = reinterpret_cast<SHGetFolderPathAFn>(
             reinterpret_cast<void*>(GetProcAddress(shfolder.Get(), "SHGetFolderPathA")));

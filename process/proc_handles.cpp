@@ -286,9 +286,8 @@ int tCloseProc(KeywordCall& call) {
 int tSetPriority(KeywordCall& call) {
     const DWORD processId = static_cast<DWORD>(TextToInt32(ArgText(call, 0)));
     const int32_t priorityClass = TextToInt32(ArgText(call, 1));
-    HANDLE process = OpenProcess(PROCESS_SET_INFORMATION, FALSE, processId);
-    if (process == nullptr) return OpenProcessFailure(kMsgOpenProcessFailed);
-    HandleGuard guard(process);
+    HandleGuard process(OpenProcess(PROCESS_SET_INFORMATION, FALSE, processId));
+    if (!process) return OpenProcessFailure(kMsgOpenProcessFailed);
     if (!AcceptedPriorityClass(priorityClass)) return kMsgInvalidFlags;
     HandleGuard reader;
     DWORD before = 0;
@@ -298,13 +297,13 @@ int tSetPriority(KeywordCall& call) {
         *reader.Put() = OpenProcess(readAccess, FALSE, processId);
         before = reader ? GetPriorityClass(reader.Get()) : 0;
     }
-    if (!SetPriorityClass(process, static_cast<DWORD>(priorityClass))) {
+    if (!SetPriorityClass(process.Get(), static_cast<DWORD>(priorityClass))) {
         return FailWithSystemCode(kMsgSetPriorityFailed);
     }
     if (before != 0) {
         const DWORD setClass = GetPriorityClass(reader.Get());
         if (setClass != 0 && setClass != REALTIME_PRIORITY_CLASS) {
-            SetPriorityClass(process, before);
+            SetPriorityClass(process.Get(), before);
             return FailWithCode(kMsgSetPriorityFailed, ERROR_PRIVILEGE_NOT_HELD);
         }
     }
@@ -314,10 +313,9 @@ int tSetPriority(KeywordCall& call) {
 
 int tGetPriority(KeywordCall& call) {
     const DWORD processId = static_cast<DWORD>(TextToInt32(ArgText(call, 0)));
-    HANDLE process = OpenProcessForQuery(PROCESS_QUERY_INFORMATION, processId);
-    if (process == nullptr) return OpenProcessFailure(kMsgOpenProcessFailed);
-    HandleGuard guard(process);
-    const DWORD priorityClass = GetPriorityClass(process);
+    HandleGuard process(OpenProcessForQuery(PROCESS_QUERY_INFORMATION, processId));
+    if (!process) return OpenProcessFailure(kMsgOpenProcessFailed);
+    const DWORD priorityClass = GetPriorityClass(process.Get());
     if (priorityClass == 0) {
         return FailWithSystemCode(kMsgGetPriorityFailed);
     }

@@ -131,15 +131,14 @@ int tGetProcInfo(KeywordCall& call) {
     if (!OnNtPath()) return kMsgWrongPlatform;
 
     // From Vista on GetProcessMemoryInfo needs the limited query right alone.
-    HANDLE process =
-        OpenProcessForQuery(kProcessInfoAccess, static_cast<DWORD>(TextToInt32(idText)));
-    if (process == nullptr) return OpenProcessFailure(kMsgProcInfoFailed);
-    HandleGuard guard(process);
+    HandleGuard process(
+        OpenProcessForQuery(kProcessInfoAccess, static_cast<DWORD>(TextToInt32(idText))));
+    if (!process) return OpenProcessFailure(kMsgProcInfoFailed);
 
     TextBuffer out = ResultBuffer(call);
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof counters;
-    if (apiTable.GetProcessMemoryInfo(process, &counters, sizeof counters)) {
+    if (apiTable.GetProcessMemoryInfo(process.Get(), &counters, sizeof counters)) {
         const uint64_t figures[] = {
             counters.PageFaultCount,         counters.PeakWorkingSetSize,
             counters.WorkingSetSize,         counters.QuotaPeakPagedPoolUsage,
@@ -180,10 +179,9 @@ int tGetModInfo(KeywordCall& call) {
     HMODULE module =
         reinterpret_cast<HMODULE>(static_cast<intptr_t>(TextToInt64(ArgText(call, 1))));
     // A failed open shows as a failed module query: the null handle is refused.
-    HANDLE process = OpenProcess(kProcessInfoAccess, FALSE, processId);
-    HandleGuard guard(process);
+    const HandleGuard process(OpenProcess(kProcessInfoAccess, FALSE, processId));
     MODULEINFO info = {};
-    if (!apiTable.GetModuleInformation(process, module, &info, sizeof info)) {
+    if (!apiTable.GetModuleInformation(process.Get(), module, &info, sizeof info)) {
         return FailWithSystemCode(kMsgModInfoFailed);
     }
     char number[kUInt64TextCapacity];

@@ -2,7 +2,6 @@
 // order it is needed, each with the usual remedy when it fails. The
 // extender's own keywords answer where they can; the registry is read only
 // for what no keyword tells (the counter indexes, the provider's switch).
-#include <shlobj.h>
 #include <string.h>
 
 #include "../../process/counter_index.h"

@@ -74,6 +74,11 @@ inline std::string Number(const std::string& text, bool integerOnly = true) {
     return IsNumber(text, integerOnly) ? text : Quote(text);
 }
 
+// A result in a script, named by its line.
+inline std::string LineValue(int line, const std::string& value) {
+    return "{\"line\": " + std::to_string(line) + ", \"value\": " + value + "}";
+}
+
 // Every failure as one object of the same fields and types: "error" its
 // kind ("call", "usage", "load"), "id" the message number or null,
 // "message", "code" the nonzero code the failure kept or null, "reason" the

@@ -144,7 +144,7 @@ int Call(Extender& ext, const Options& options, std::vector<std::string> words,
         const std::string value = Json(result, words, options.line);
         Print(stdout, "%s\n",
               options.line && !failed
-                  ? ("{\"line\": " + std::to_string(options.line) + ", \"value\": " + value + "}").c_str()
+                  ? json::LineValue(options.line, value).c_str()
                   : value.c_str());
         return failed ? kExitCallFailed : kExitOk;
     }

@@ -137,7 +137,7 @@ bool NothingToSample(const Result& result) {
 std::string JsonPart(const Result& result, const SampledCall& call, bool failed) {
     const std::string value = Json(result, call.words, call.line);
     if (failed) return value;
-    return call.line ? "{\"line\": " + std::to_string(call.line) + ", \"value\": " + value + "}"
+    return call.line ? json::LineValue(call.line, value)
                      : "{\"value\": " + value + "}";
 }
 
