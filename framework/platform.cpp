@@ -1,5 +1,6 @@
 // Which Windows family runs us, and the optional system libraries that serve
 // the keyword functions, resolved by name so that none is a load-time import.
+#include "call_lock.h"
 #include "entry_points.h"
 #include "messages.h"
 #include "platform.h"
@@ -110,6 +111,8 @@ void ApiLoader() {
     // loaded already: nothing to load or release.
     HMODULE kernelbase = GetModuleHandleA("kernelbase.dll");
     if (kernelbase) Resolve(kernelbase, "CompareObjectHandles", apiTable.CompareObjectHandles);
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (ntdll) Resolve(ntdll, "NtQueryObject", apiTable.NtQueryObject);
 }
 
 int CheckListProc() {
@@ -154,7 +157,12 @@ int CheckPdh() {
 
 }  // namespace vek
 
-// Runs after the C runtime's own start-up for the attach notifications.
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    return vek::PlatformProbe(instance, reason);
+// Runs after the C runtime's own start-up for the attach notifications. The
+// lock is left alone when the process is ending: a thread killed on the way
+// out may have held it.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) vek::DeleteCallLock();
+    if (!vek::PlatformProbe(instance, reason)) return FALSE;
+    if (reason == DLL_PROCESS_ATTACH) vek::CreateCallLock();
+    return TRUE;
 }

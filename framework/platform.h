@@ -55,6 +55,9 @@ typedef BOOL(WINAPI* GetModuleInformationFn)(HANDLE, HMODULE, LPMODULEINFO, DWOR
 typedef BOOL(WINAPI* GetProcessMemoryInfoFn)(HANDLE, PPROCESS_MEMORY_COUNTERS, DWORD);
 
 typedef BOOL(WINAPI* CompareObjectHandlesFn)(HANDLE, HANDLE);
+// ObjectInformationClass 0, ObjectBasicInformation, fills a
+// PUBLIC_OBJECT_BASIC_INFORMATION.
+typedef LONG(NTAPI* NtQueryObjectFn)(HANDLE, ULONG, PVOID, ULONG, PULONG);
 
 struct ApiTable {
     HMODULE toolhelpModule;
@@ -92,6 +95,8 @@ struct ApiTable {
 
     // Windows 10 and later (kernelbase); optional.
     CompareObjectHandlesFn CompareObjectHandles;
+    // ntdll, every NT system; optional.
+    NtQueryObjectFn NtQueryObject;
 };
 
 extern PlatformInfo platformInfo;

@@ -1,6 +1,9 @@
 // tOpenProc, tKillProc, tCloseProc, tSetPriority, tGetPriority: the handles
 // given to the script, the privilege switch that opening for termination
 // needs, and the opens that read one figure of a process.
+#include <winternl.h>
+
+#include "call_lock.h"
 #include "keyword_call.h"
 #include "messages.h"
 #include "owner.h"
@@ -43,6 +46,8 @@ bool AcceptedPriorityClass(int32_t priorityClass) {
 // or a wrong number, would close a handle of the host's (the file it is
 // writing) or end a process the host started. Static storage, since every
 // call releases what it takes; kept packed, the last entry moved into a gap.
+// Read and changed under the call lock alone: two host threads at once
+// would otherwise move entries past each other and the count below zero.
 struct ScriptHandle {
     HANDLE handle;
     // The extender's duplicate of it: the same process object, kept alive,
@@ -80,21 +85,43 @@ void ForgetReusedNumber(HANDLE number) {
     }
 }
 
+// The access a handle was granted, as Windows keeps it; false where it
+// cannot be asked.
+bool GrantedAccess(HANDLE handle, ACCESS_MASK* access) {
+    PUBLIC_OBJECT_BASIC_INFORMATION info;
+    constexpr ULONG kObjectBasicInformation = 0;
+    if (apiTable.NtQueryObject(handle, kObjectBasicInformation, &info, sizeof info, nullptr) < 0)
+        return false;
+    *access = info.GrantedAccess;
+    return true;
+}
+
+// The host that opens the same process again after the script closed its
+// handle may get the same number: the process alone cannot tell them apart,
+// the access it was opened with can (the twin has the given handle's).
+bool SameAccess(const ScriptHandle& entry) {
+    if (!apiTable.NtQueryObject) return true;
+    ACCESS_MASK given, twin;
+    return GrantedAccess(entry.handle, &given) && GrantedAccess(entry.twin, &twin) && given == twin;
+}
+
 // Whether the number still names the process it was given for: a script can
 // close it with a plain CloseHandle, and the host's next handle (an event, a
 // file, its own process) gets the number. CompareObjectHandles (Windows 10
 // on) needs no rights of either handle. Before it, the process id tells, as
 // the twin keeps it from reuse; a handle given without a query right can
 // only be known to be a process handle (GetProcessId refuses it with 5, any
-// other object with 6).
+// other object with 6). An entry whose twin has gone can vouch for nothing.
 bool StillGiven(const ScriptHandle& entry) {
+    if (entry.twin == nullptr) return false;
     if (apiTable.CompareObjectHandles) {
-        return apiTable.CompareObjectHandles(entry.handle, entry.twin) != FALSE;
+        return apiTable.CompareObjectHandles(entry.handle, entry.twin) != FALSE && SameAccess(entry);
     }
     const DWORD id = GetProcessId(entry.handle);
-    if (id != 0) return id == entry.processId;
+    if (id != 0) return id == entry.processId && SameAccess(entry);
     constexpr DWORD kQueryRights = PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION;
-    return GetLastError() == ERROR_ACCESS_DENIED && (entry.access & kQueryRights) == 0;
+    return GetLastError() == ERROR_ACCESS_DENIED && (entry.access & kQueryRights) == 0 &&
+           SameAccess(entry);
 }
 
 // The entry a number the script passed back names, or null: an entry whose
@@ -113,34 +140,22 @@ void ForgetStaleEntries() {
     }
 }
 
-// Windows refuses to terminate a process that has ended with
-// ERROR_ACCESS_DENIED (Wine lets it pass), its answer for a handle without
-// the terminate right too: only the process's state tells them apart. A
-// mode-3 handle carries the terminate right alone, so the state is asked of
-// a handle of its own; the script's keeps the process id from reuse.
-// Keeps the last error.
-bool HasEnded(DWORD processId) {
-    const DWORD error = GetLastError();
-    HandleGuard waiter(OpenProcess(SYNCHRONIZE, FALSE, processId));
-    const bool ended = waiter && WaitForSingleObject(waiter.Get(), 0) == WAIT_OBJECT_0;
-    SetLastError(error);
-    return ended;
-}
-
-// SeDebugPrivilege for one open: enabled by Enable, put back as it was (the
-// previous state the adjustment returns) when the scope ends, keeping the
-// last error of what ran inside it. A restore that fails changes no answer.
+// SeDebugPrivilege for one open, on the calling thread alone: a copy of the
+// token it runs under (its own while it impersonates, else the process's)
+// with the privilege enabled is set on the thread, and the thread's own
+// token, or none, put back when the scope ends, keeping the last error of
+// what ran inside it. The process token, which every other thread of the
+// host runs under, never changes: a privilege one of them enables or drops
+// meanwhile stays as it set it. A restore that fails changes no answer.
 class DebugPrivilegeScope {
 public:
     DebugPrivilegeScope() = default;
     DebugPrivilegeScope(const DebugPrivilegeScope&) = delete;
     DebugPrivilegeScope& operator=(const DebugPrivilegeScope&) = delete;
     ~DebugPrivilegeScope() {
-        if (!token_) return;
+        if (!set_) return;
         const DWORD error = GetLastError();
-        if (adjusted_)
-            AdjustTokenPrivileges(token_.Get(), FALSE, &previous_.privileges, 0, nullptr, nullptr);
-        token_.Reset();
+        SetThreadToken(nullptr, ownToken_.Get());
         SetLastError(error);
     }
 
@@ -153,35 +168,52 @@ public:
             return false;
         privileges.PrivilegeCount = 1;
         privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-        // The previous state is returned only with TOKEN_QUERY as well.
-        const DWORD access = TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY;
         // A failed open holds nothing, whatever it left in the handle.
-        if (!OpenProcessToken(GetCurrentProcess(), access, token_.Put())) {
-            token_.Release();
-            if (!OpenThreadToken(GetCurrentThread(), access, TRUE, token_.Put())) {
-                token_.Release();
+        HandleGuard processToken;
+        if (!OpenThreadToken(GetCurrentThread(), TOKEN_DUPLICATE | TOKEN_IMPERSONATE, TRUE,
+                             ownToken_.Put())) {
+            ownToken_.Release();
+            if (GetLastError() != ERROR_NO_TOKEN) return false;
+            if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE, processToken.Put())) {
+                processToken.Release();
                 return false;
             }
         }
-        DWORD returned = 0;
-        adjusted_ = AdjustTokenPrivileges(token_.Get(), FALSE, &privileges, sizeof previous_,
-                                          &previous_.privileges, &returned) != FALSE;
-        return adjusted_;
+        HandleGuard copy;
+        if (!DuplicateTokenEx(ownToken_ ? ownToken_.Get() : processToken.Get(),
+                              TOKEN_ADJUST_PRIVILEGES | TOKEN_IMPERSONATE, nullptr,
+                              SecurityImpersonation, TokenImpersonation, copy.Put())) {
+            copy.Release();
+            return false;
+        }
+        if (!AdjustTokenPrivileges(copy.Get(), FALSE, &privileges, 0, nullptr, nullptr)) return false;
+        set_ = SetThreadToken(nullptr, copy.Get()) != FALSE;
+        return set_;
     }
 
 private:
-    // Room for more than one entry: Wine refuses a previous state of one
-    // privilege's size with ERROR_INSUFFICIENT_BUFFER.
-    static constexpr size_t kPreviousStateCapacity = 256;
-    union {
-        TOKEN_PRIVILEGES privileges;
-        BYTE bytes[kPreviousStateCapacity];
-    } previous_;
-    HandleGuard token_;
-    bool adjusted_ = false;
+    HandleGuard ownToken_;  // the thread's own impersonation token, or none
+    bool set_ = false;
 };
 
 }  // namespace
+
+// Windows keeps an ended process's object, and its id with it, while any
+// handle to it is open (the script's, the extender's twin), so OpenProcess of
+// the id still succeeds: an ended process is refused as an id that names no
+// process is, with ERROR_INVALID_PARAMETER. `process` holds a query right.
+HANDLE OpenedIfRunning(HANDLE process) {
+    DWORD exitCode;
+    if (process == nullptr || !GetExitCodeProcess(process, &exitCode) || exitCode == STILL_ACTIVE)
+        return process;
+    CloseHandle(process);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+}
+
+HANDLE OpenRunningProcess(DWORD access, DWORD processId) {
+    return OpenedIfRunning(OpenProcess(access, FALSE, processId));
+}
 
 // A process opened to read one figure and closed again. Services refuse
 // PROCESS_QUERY_INFORMATION to a standard user, and protected processes to
@@ -195,16 +227,17 @@ HANDLE OpenProcessForQuery(DWORD access, DWORD processId) {
         process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
         if (process == nullptr) SetLastError(ERROR_ACCESS_DENIED);
     }
-    return process;
+    return OpenedIfRunning(process);
 }
 
 // Only what is still the script's: a number it closed itself may name a
 // handle of the host's by now.
 void CloseScriptHandles() {
+    CallLockScope lock;
     while (scriptHandleCount > 0) {
         ScriptHandle& entry = scriptHandles[--scriptHandleCount];
         if (StillGiven(entry)) CloseHandle(entry.handle);
-        CloseHandle(entry.twin);
+        if (entry.twin) CloseHandle(entry.twin);
     }
 }
 
@@ -217,23 +250,26 @@ int tOpenProc(KeywordCall& call) {
     {
         DebugPrivilegeScope privilege;
         if (mode == 3 && platformInfo.isNT && !privilege.Enable()) return kMsgDebugPrivilege;
-        *process.Put() = OpenProcess(access, FALSE, processId);
+        process.Reset(OpenProcess(access, FALSE, processId));
     }
     if (!process) return OpenProcessFailure(kMsgOpenProcessFailed);
+    HandleGuard twin;
+    if (!DuplicateHandle(GetCurrentProcess(), process.Get(), GetCurrentProcess(), twin.Put(), 0,
+                         FALSE, DUPLICATE_SAME_ACCESS)) {
+        twin.Release();
+        process.Reset();
+        return OpenProcessFailure(kMsgOpenProcessFailed);
+    }
+    CallLockScope lock;
     ForgetReusedNumber(process.Get());
+    ForgetReusedNumber(twin.Get());
     if (scriptHandleCount == kScriptHandleCapacity) ForgetStaleEntries();
     if (scriptHandleCount == kScriptHandleCapacity) {
+        twin.Reset();
         process.Reset();
         SetLastError(ERROR_TOO_MANY_OPEN_FILES);
         return OpenProcessFailure(kMsgOpenProcessFailed);
     }
-    HandleGuard twin;
-    if (!DuplicateHandle(GetCurrentProcess(), process.Get(), GetCurrentProcess(), twin.Put(), 0,
-                         FALSE, DUPLICATE_SAME_ACCESS)) {
-        process.Reset();
-        return OpenProcessFailure(kMsgOpenProcessFailed);
-    }
-    ForgetReusedNumber(twin.Get());
     // The script's and the table's from here.
     const HANDLE given = process.Release();
     scriptHandles[scriptHandleCount++] = {given, twin.Release(), processId, access,
@@ -245,19 +281,27 @@ int tOpenProc(KeywordCall& call) {
 
 // A number tOpenProc never gave (the pseudo-handles of the current process
 // and thread among them), one closed already, or one that names another
-// object by now, reaches no system call.
+// object by now, reaches no system call. The lock is held to the end, so
+// that no other thread's close can hand the number out meanwhile.
 int tKillProc(KeywordCall& call) {
     if (int failure = CheckPlatformOnly()) return failure;
     HANDLE process = reinterpret_cast<HANDLE>(static_cast<intptr_t>(TextToInt64(ArgText(call, 0))));
+    CallLockScope lock;
     const ScriptHandle* entry = GivenHandle(process);
     if (entry == nullptr || entry->namesHost) {
         // A script must not end its host.
         SetLastError(entry == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
         return FailLoggingSystemCode(kMsgTerminateFailed, "tKillProc");
     }
-    // A process that has ended is gone, as asked.
+    // TerminateProcess only begins the end ("initiates termination and
+    // returns immediately"); until the process has drained, and after, Windows
+    // refuses another with ERROR_ACCESS_DENIED. Through a handle with the
+    // terminate right that refusal means the process is ending or has ended,
+    // as asked; without the right Windows refuses first, whatever the
+    // process's state. Wine ends the process before the call returns and
+    // lets a second one pass.
     if (!TerminateProcess(process, 1) &&
-        !(GetLastError() == ERROR_ACCESS_DENIED && HasEnded(entry->processId))) {
+        !(GetLastError() == ERROR_ACCESS_DENIED && (entry->access & PROCESS_TERMINATE))) {
         return FailLoggingSystemCode(kMsgTerminateFailed, "tKillProc");
     }
     SetInteger(call, 1);
@@ -267,6 +311,7 @@ int tKillProc(KeywordCall& call) {
 int tCloseProc(KeywordCall& call) {
     if (int failure = CheckPlatformOnly()) return failure;
     HANDLE handle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(TextToInt32(ArgText(call, 0))));
+    CallLockScope lock;
     ScriptHandle* entry = GivenHandle(handle);
     if (entry == nullptr) {
         return FailWithCode(kMsgCloseProcFailed, ERROR_INVALID_HANDLE);
@@ -282,21 +327,22 @@ int tCloseProc(KeywordCall& call) {
 // Without SeIncreaseBasePriorityPrivilege (every standard user) a realtime
 // request succeeds and sets High: the class is read before and after, and a
 // process left other than asked is set back and a failure the script hears
-// of. Where the class cannot be read, the request's own success stands.
+// of. Where the class cannot be read, the request's own success stands. The
+// reader (the limited query right from Vista on) also tells a process that
+// has ended; one that cannot be opened says nothing of it.
 int tSetPriority(KeywordCall& call) {
     const DWORD processId = static_cast<DWORD>(TextToInt32(ArgText(call, 0)));
     const int32_t priorityClass = TextToInt32(ArgText(call, 1));
     HandleGuard process(OpenProcess(PROCESS_SET_INFORMATION, FALSE, processId));
     if (!process) return OpenProcessFailure(kMsgOpenProcessFailed);
+    const DWORD readAccess = platformInfo.isVersion6Plus ? PROCESS_QUERY_LIMITED_INFORMATION
+                                                         : PROCESS_QUERY_INFORMATION;
+    HandleGuard reader(OpenRunningProcess(readAccess, processId));
+    if (!reader && GetLastError() == ERROR_INVALID_PARAMETER)
+        return OpenProcessFailure(kMsgOpenProcessFailed);
     if (!AcceptedPriorityClass(priorityClass)) return kMsgInvalidFlags;
-    HandleGuard reader;
-    DWORD before = 0;
-    if (priorityClass == REALTIME_PRIORITY_CLASS) {
-        const DWORD readAccess = platformInfo.isVersion6Plus ? PROCESS_QUERY_LIMITED_INFORMATION
-                                                             : PROCESS_QUERY_INFORMATION;
-        *reader.Put() = OpenProcess(readAccess, FALSE, processId);
-        before = reader ? GetPriorityClass(reader.Get()) : 0;
-    }
+    const DWORD before =
+        reader && priorityClass == REALTIME_PRIORITY_CLASS ? GetPriorityClass(reader.Get()) : 0;
     if (!SetPriorityClass(process.Get(), static_cast<DWORD>(priorityClass))) {
         return FailWithSystemCode(kMsgSetPriorityFailed);
     }

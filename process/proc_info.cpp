@@ -57,7 +57,7 @@ BOOL EnumModules(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed) {
 }
 
 int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
-    HandleGuard process(OpenProcess(kProcessInfoAccess, FALSE, processId));
+    HandleGuard process(OpenRunningProcess(kProcessInfoAccess, processId));
     if (!process) return OpenProcessFailure(kMsgOpenProcessFailed);
 
     // A long-path-aware process (Windows 10 1607 on) loads modules from paths
@@ -178,8 +178,11 @@ int tGetModInfo(KeywordCall& call) {
     const DWORD processId = static_cast<DWORD>(TextToInt32(idText));
     HMODULE module =
         reinterpret_cast<HMODULE>(static_cast<intptr_t>(TextToInt64(ArgText(call, 1))));
-    // A failed open shows as a failed module query: the null handle is refused.
-    const HandleGuard process(OpenProcess(kProcessInfoAccess, FALSE, processId));
+    // A failed open fails as a failed module query does, with the open's code:
+    // a null handle passed on would be refused with 6 (and raise an exception
+    // in a host that runs with strict handle checks).
+    const HandleGuard process(OpenRunningProcess(kProcessInfoAccess, processId));
+    if (!process) return FailWithSystemCode(kMsgModInfoFailed);
     MODULEINFO info = {};
     if (!apiTable.GetModuleInformation(process.Get(), module, &info, sizeof info)) {
         return FailWithSystemCode(kMsgModInfoFailed);

@@ -13,7 +13,11 @@ namespace vek {
 
 // Opens a process to read one figure: with `access`, or, where that is
 // refused with ERROR_ACCESS_DENIED from Vista on, with the limited query right.
+// Both refuse a process that has ended as one that is not there (null,
+// ERROR_INVALID_PARAMETER).
 HANDLE OpenProcessForQuery(DWORD access, DWORD processId);
+// Opens a process with `access`, which holds a query right.
+HANDLE OpenRunningProcess(DWORD access, DWORD processId);
 
 // Reads one object of the performance data into a process-heap buffer
 // that grows until it fits; 0 or a message id. `reads` (may be null) gets

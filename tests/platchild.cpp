@@ -9,7 +9,10 @@
 // snapshot a call takes prints "snapshot <flags> <process id>" as it is
 // taken. With -without, the library NAME (one with a dot) cannot be
 // loaded, or the entry point NAME is missing from its library; with -deny:ACCESS,
-// OpenProcess refuses ACCESS with 5 and each open prints "open <access>".
+// OpenProcess refuses ACCESS with 5 and each open prints "open <access>";
+// with -race:MS, two threads open this process and close what they were
+// given, at once, for MS milliseconds, and "race <pairs> <failed closes>"
+// follows initialise ("fault" and exit 3 where one faults).
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -67,6 +70,34 @@ HANDLE WINAPI DenyOpen(DWORD access, BOOL inherit, DWORD id) {
     return SetLastError(ERROR_ACCESS_DENIED), nullptr;
 }
 
+// Two host threads calling at once, which a host is not meant to do.
+VEKExtender2Proc raceCall;
+HostContext* raceContext;
+ULONGLONG raceEnd;
+LONG racePairs, raceFailures;
+int32_t Ignore(int32_t, uint32_t, HostContext*, ResultSlot*) { return 0; }
+DWORD WINAPI Racer(void*) {
+    const std::string self = std::to_string(GetCurrentProcessId());
+    while (GetTickCount64() < raceEnd) {
+        ArgSlot slots[3] = {};
+        slots[0].text = self.c_str(), slots[1].text = "2", slots[2].text = "";
+        ResultSlot opened = {}, closed = {};
+        raceCall(nullptr, 0, 0, 3, Ignore, raceContext, 0, slots, 0, &opened);
+        const std::string given = opened.type == kResultInteger ? std::to_string(opened.value) : "x";
+        slots[0].text = given.c_str();
+        raceCall(nullptr, 0, 0, 12, Ignore, raceContext, 0, slots, 0, &closed);
+        InterlockedIncrement(&racePairs);
+        if (closed.type != kResultInteger || closed.value != 1) InterlockedIncrement(&raceFailures);
+    }
+    return 0;
+}
+// Wine would start its debugger on an unhandled fault.
+LONG WINAPI Fault(EXCEPTION_POINTERS*) {
+    printf("fault\n");
+    fflush(stdout);
+    ExitProcess(3);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,7 +110,10 @@ int main(int argc, char** argv) {
     std::optional<rig::Patch> library;
     std::optional<rig::Serve> entry;
     std::optional<rig::Patch> open;
-    if (argc > 2 && strncmp(argv[2], "-deny:", 6) == 0) {
+    DWORD raceMs = 0;
+    if (argc > 2 && strncmp(argv[2], "-race:", 6) == 0) {
+        raceMs = strtoul(argv[first++] + 6, nullptr, 0);
+    } else if (argc > 2 && strncmp(argv[2], "-deny:", 6) == 0) {
         denied = strtoul(argv[first++] + 6, nullptr, 0);
         open.emplace(module, "KERNEL32.dll", "OpenProcess", reinterpret_cast<void*>(DenyOpen),
                      reinterpret_cast<void**>(&realOpen));
@@ -102,6 +136,14 @@ int main(int argc, char** argv) {
     printf("init %d\n", call(nullptr, 0, 0, kCallInitialise, Copy, &context, 0, refusal, 0, nullptr));
     printf("psapi %d\n", GetModuleHandleA("psapi.dll") != nullptr);
     printf("pdh %d\n", GetModuleHandleA("pdh.dll") != nullptr);
+    if (raceMs) {
+        SetUnhandledExceptionFilter(Fault);
+        raceCall = call, raceContext = &context, raceEnd = GetTickCount64() + raceMs;
+        HANDLE racers[] = {CreateThread(nullptr, 0, Racer, nullptr, 0, nullptr), CreateThread(nullptr, 0, Racer, nullptr, 0, nullptr)};
+        WaitForMultipleObjects(2, racers, TRUE, INFINITE);
+        printf("race %ld %ld\n", racePairs, raceFailures);
+        CloseHandle(racers[0]), CloseHandle(racers[1]);
+    }
     for (int i = first; i < argc; ++i) {
         std::vector<std::string> parts;
         std::string request = argv[i];

@@ -90,7 +90,7 @@ void Judge(Value value, bool acquired, bool succeeded, const char* what) {
 #define REAL(fn) decltype(&::fn) real##fn
 
 REAL(HeapAlloc); REAL(HeapReAlloc); REAL(HeapFree); REAL(GlobalAlloc); REAL(GlobalFree);
-REAL(OpenProcess); REAL(CloseHandle); REAL(DuplicateHandle); REAL(OpenProcessToken); REAL(OpenThreadToken);
+REAL(OpenProcess); REAL(CloseHandle); REAL(DuplicateHandle); REAL(OpenProcessToken); REAL(OpenThreadToken); REAL(DuplicateTokenEx);
 REAL(RegOpenKeyExA); REAL(RegQueryValueExA); REAL(RegCloseKey);
 REAL(LoadLibraryExA); REAL(FreeLibrary); REAL(GetProcAddress);
 decltype(&::CreateToolhelp32Snapshot) realSnapshot;
@@ -153,6 +153,9 @@ BOOL WINAPI CountDuplicateHandle(HANDLE from, HANDLE source, HANDLE to, LPHANDLE
 BOOL Opened(BOOL opened, PHANDLE token) { return opened && (Acquired(books.handles, *token), true); }
 BOOL WINAPI CountOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) { return Opened(realOpenProcessToken(process, access, token), token); }
 BOOL WINAPI CountOpenThreadToken(HANDLE thread, DWORD access, BOOL self, PHANDLE token) { return Opened(realOpenThreadToken(thread, access, self, token), token); }
+BOOL WINAPI CountDuplicateTokenEx(HANDLE from, DWORD access, LPSECURITY_ATTRIBUTES attributes, SECURITY_IMPERSONATION_LEVEL level, TOKEN_TYPE type, PHANDLE token) {
+    return Opened(realDuplicateTokenEx(from, access, attributes, level, type, token), token);
+}
 HANDLE WINAPI CountSnapshot(DWORD flags, DWORD id) {
     HANDLE snapshot = realSnapshot(flags, id);
     if (snapshot != INVALID_HANDLE_VALUE) Acquired(books.handles, snapshot);
@@ -236,7 +239,8 @@ const Thunk thunks[] = {
     THUNK("KERNEL32.dll", GlobalFree),    THUNK("KERNEL32.dll", OpenProcess),
     THUNK("KERNEL32.dll", CloseHandle),   THUNK("KERNEL32.dll", DuplicateHandle),
     THUNK("ADVAPI32.dll", OpenProcessToken),
-    THUNK("ADVAPI32.dll", OpenThreadToken), THUNK("ADVAPI32.dll", RegOpenKeyExA),
+    THUNK("ADVAPI32.dll", OpenThreadToken), THUNK("ADVAPI32.dll", DuplicateTokenEx),
+    THUNK("ADVAPI32.dll", RegOpenKeyExA),
     THUNK("ADVAPI32.dll", RegQueryValueExA), THUNK("ADVAPI32.dll", RegCloseKey),
     THUNK("KERNEL32.dll", LoadLibraryExA), THUNK("KERNEL32.dll", FreeLibrary),
     {"KERNEL32.dll", "GetProcAddress", reinterpret_cast<void*>(Resolve),

@@ -112,7 +112,7 @@ TEST_F(Initialise, EveryOptionalEntryPointIsResolvedAndTested) {
                   "GetModuleInformation GetProcessMemoryInfo EnumProcessModulesEx AddDllDirectory PdhOpenQuery PdhAddCounterA "
                   "PdhCollectQueryData PdhGetFormattedCounterValue PdhCloseQuery PdhRemoveCounter "
                   "PdhBrowseCountersA PdhGetCounterInfoA PdhConnectMachineA PdhEnumObjectItemsA "
-                  "PdhParseCounterPathA PdhAddEnglishCounterA wine_get_version CompareObjectHandles ");
+                  "PdhParseCounterPathA PdhAddEnglishCounterA wine_get_version CompareObjectHandles NtQueryObject ");
         host.Terminate();
     }
     const char* const tested[] = {

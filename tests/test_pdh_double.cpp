@@ -455,6 +455,10 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_COUNTER_NAMES", "refuse", doctor, 1, "~" + names + "PROBLEM: the English counter-name list (HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009, value Counter) cannot be read: ", ""},
         {"PDH_DOUBLE_CLOCK", "1", " --every 3600 --samples 2 tVersion", 0, "~time                           tVersion\r\n  44017\r\n", ""},
         {"PDH_DOUBLE_CLOCK", "1", " --csv --every 3600 --samples 1 tVersion", 0, "~\"09/23/2026 14:05:06.789\",\"44017\"\r\n", ""},  // month first
+        // A sample's offset from UTC at UTC, east and west of it.
+        {"PDH_DOUBLE_ZONE", "0", " --json --every 0.05 --samples 1 tVersion", 0, "~+00:00\", \"value\": 44017}", ""},
+        {"PDH_DOUBLE_ZONE", "-330", " --json --every 0.05 --samples 1 tVersion", 0, "~+05:30\", \"value\": 44017}", ""},
+        {"PDH_DOUBLE_ZONE", "240", " --every 0.05 --samples 1 tVersion", 0, "~-04:00  44017", ""},
         // A counter that is not there, by each of the statuses that say so, ends the sampling at once.
         {"PDH_DOUBLE_ADD_STATUS", "0xC0000BB8", " --every 0.05 --samples 2" + turns, 1, "", "vekrun:" + turns + ": 231: The specified object is not found on the system. (PDH status 0xC0000BB8); nothing to sample\r\n"},
         {"PDH_DOUBLE_ADD_STATUS", "0xC0000BC0", " --every 0.05 --samples 2" + turns, 1, "", "vekrun:" + turns + ": 222: Invalid Counter Name. (PDH status 0xC0000BC0); nothing to sample\r\n"},

@@ -31,7 +31,7 @@ const std::string& kWindowsNames = rig::kWindowsCounterNames;
 
 // What the fakes below serve and record: one set, put back as a whole as
 // each test starts.
-enum Step { kNone, kLookup, kProcessToken, kBothTokens, kAdjust, kRestore };
+enum Step { kNone, kLookup, kThreadToken, kProcessToken, kDuplicate, kAdjust, kSet, kRestore };
 struct Fakes {
     std::string counterList = kWindowsNames;
     rig::Fault perfRead, heapAlloc, heapReAlloc;
@@ -47,6 +47,8 @@ struct Fakes {
     DWORD servedProcesses = 0, memoryInfoOf = 0, reported = 0, enumSize = 0, enumFilter = 0, enumOf = 0;
     std::vector<DWORD> arraySizes;  // what each call was given, in ids
     Step failing = kNone;
+    int tokenSets = 0;
+    bool hostEnables = false;  // another host thread enables SeDebugPrivilege on the process token during the open
     int partialCopies = 0, enumCalls = 0;
     HMODULE stranger = nullptr;  // in the second place: a module whose path cannot be read
     HMODULE longModule = nullptr;
@@ -119,8 +121,11 @@ LPVOID WINAPI FailHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T byt
 // OpenProcess as the extender asks for it; a nonzero openError refuses,
 // and limitedError the limited query right in its place (0 grants it).
 decltype(&OpenProcess) realOpen;
+bool DebugEnabled(bool thread);
+void SetDebug(bool enabled);
 HANDLE WINAPI RecordOpen(DWORD access, BOOL inherit, DWORD id) {
-    fake.steps += "open ";
+    fake.steps += DebugEnabled(true) ? "open:debug " : "open ";
+    if (fake.hostEnables) SetDebug(true);
     fake.openAccess = access;
     fake.accesses += std::to_string(access) + " ";
     fake.openInherit = inherit;
@@ -167,11 +172,10 @@ const char kServedFigures[] =
 decltype(&LookupPrivilegeValueA) realLookup;
 decltype(&OpenProcessToken) realProcessToken;
 decltype(&OpenThreadToken) realThreadToken;
+decltype(&DuplicateTokenEx) realDuplicateToken;
 decltype(&AdjustTokenPrivileges) realAdjust;
-BOOL Failing(Step step) {
-    if (fake.failing != step && !(step == kProcessToken && fake.failing == kBothTokens)) return FALSE;
-    return SetLastError(ERROR_ACCESS_DENIED), TRUE;
-}
+decltype(&SetThreadToken) realSetToken;
+BOOL Failing(Step step) { return fake.failing == step ? (SetLastError(ERROR_ACCESS_DENIED), TRUE) : FALSE; }
 BOOL WINAPI RecordLookup(LPCSTR system, LPCSTR name, PLUID luid) {
     fake.steps += std::string("lookup:") + (system ? system : "") + ":" + name + " ";
     return Failing(kLookup) ? FALSE : realLookup(system, name, luid);
@@ -181,22 +185,56 @@ BOOL WINAPI RecordProcessToken(HANDLE process, DWORD access, PHANDLE token) {
     return Failing(kProcessToken) ? FALSE : realProcessToken(process, access, token);
 }
 BOOL WINAPI RecordThreadToken(HANDLE thread, DWORD access, BOOL self, PHANDLE token) {
-    fake.steps += "thread:" + std::to_string(thread == GetCurrentThread()) + ":" + std::to_string(access) +
-             ":" + std::to_string(self) + " ";
-    // No thread of a test impersonates: a token of the process stands in.
-    if (fake.failing == kBothTokens) return SetLastError(ERROR_NO_TOKEN), FALSE;
-    return realProcessToken(GetCurrentProcess(), access, token);
+    fake.steps += "thread:" + std::to_string(thread == GetCurrentThread()) + ":" + std::to_string(access) + ":" + std::to_string(self) + " ";
+    return Failing(kThreadToken) ? FALSE : realThreadToken(thread, access, self, token);
 }
-BOOL WINAPI RecordAdjust(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD length,
-                         PTOKEN_PRIVILEGES previous, PDWORD returned) {
+BOOL WINAPI RecordDuplicateToken(HANDLE from, DWORD access, LPSECURITY_ATTRIBUTES attributes, SECURITY_IMPERSONATION_LEVEL level, TOKEN_TYPE type, PHANDLE token) {
+    fake.steps += "duplicate:" + std::to_string(access) + ":" + std::to_string(level) + ":" + std::to_string(type) + " ";
+    return Failing(kDuplicate) ? FALSE : realDuplicateToken(from, access, attributes, level, type, token);
+}
+BOOL WINAPI RecordAdjust(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD length, PTOKEN_PRIVILEGES previous, PDWORD returned) {
     LUID debug;
     realLookup(nullptr, "SeDebugPrivilege", &debug);
-    const bool restoring = previous == nullptr && returned == nullptr;
     fake.steps += "adjust:" + std::to_string(disableAll) + ":" + std::to_string(state->PrivilegeCount) +
              (state->PrivilegeCount && memcmp(&state->Privileges[0].Luid, &debug, sizeof debug) ? ":other" : "") +
              ":" + std::to_string(state->PrivilegeCount ? state->Privileges[0].Attributes : 99) + ":" + std::to_string(length) +
-             ":" + std::to_string(restoring) + " ";
-    return Failing(restoring ? kRestore : kAdjust) ? FALSE : realAdjust(token, disableAll, state, length, previous, returned);
+             ":" + std::to_string(previous == nullptr && returned == nullptr) + " ";
+    return Failing(kAdjust) ? FALSE : realAdjust(token, disableAll, state, length, previous, returned);
+}
+BOOL WINAPI RecordSetToken(PHANDLE thread, HANDLE token) {
+    fake.steps += "set:" + std::to_string(thread == nullptr) + ":" + std::to_string(token != nullptr) + " ";
+    return Failing(++fake.tokenSets == 1 ? kSet : kRestore) ? FALSE : realSetToken(thread, token);
+}
+// SeDebugPrivilege's state in the calling thread's token (`thread`) or the process's.
+bool DebugEnabled(bool thread) {
+    HANDLE token;
+    if (!(thread ? OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token) : OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))) return false;
+    LUID debug;
+    LookupPrivilegeValueA(nullptr, SE_DEBUG_NAME, &debug);
+    union { TOKEN_PRIVILEGES held; BYTE bytes[4096]; } privileges;
+    DWORD size = 0, enabled = 0;
+    if (GetTokenInformation(token, TokenPrivileges, &privileges, sizeof privileges, &size)) {
+        for (DWORD i = 0; i < privileges.held.PrivilegeCount; ++i) {
+            const LUID_AND_ATTRIBUTES& p = privileges.held.Privileges[i];
+            if (p.Luid.LowPart == debug.LowPart && p.Luid.HighPart == debug.HighPart) enabled = p.Attributes & SE_PRIVILEGE_ENABLED;
+        }
+    }
+    CloseHandle(token);
+    return enabled != 0;
+}
+void SetDebug(bool enabled) {
+    HANDLE token;
+    TOKEN_PRIVILEGES state = {1, {{{}, enabled ? DWORD{SE_PRIVILEGE_ENABLED} : 0}}};
+    LookupPrivilegeValueA(nullptr, SE_DEBUG_NAME, &state.Privileges[0].Luid);
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) AdjustTokenPrivileges(token, FALSE, &state, 0, nullptr, nullptr), CloseHandle(token);
+}
+// The thread's token as the system knows it (0: none).
+LUID ThreadTokenId() {
+    HANDLE token;
+    TOKEN_STATISTICS statistics = {};
+    DWORD size;
+    if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) GetTokenInformation(token, TokenStatistics, &statistics, sizeof statistics, &size), CloseHandle(token);
+    return statistics.TokenId;
 }
 
 // EnumProcessModules and its Ex form as 64-bit Windows gives them for a
@@ -245,6 +283,16 @@ BOOL WINAPI RecordClose(HANDLE handle) { return fake.closed = handle, fake.close
 BOOL WINAPI RecordTerminate(HANDLE process, UINT code) {
     const bool self = (fake.terminated = process) == GetCurrentProcess() || GetProcessId(process) == GetCurrentProcessId();
     return self || fake.ended ? (SetLastError(ERROR_ACCESS_DENIED), FALSE) : realTerminate(process, code);
+}
+
+// The handles of this process to process `id` that tell it (GetProcessId: a query right), among
+// the numbers below `bound`.
+std::set<HANDLE> HandlesTo(DWORD id, uintptr_t bound = 0x1000) {
+    std::set<HANDLE> found;
+    for (uintptr_t h = 4; h < bound; h += 4) {
+        if (GetProcessId(reinterpret_cast<HANDLE>(h)) == id) found.insert(reinterpret_cast<HANDLE>(h));
+    }
+    return found;
 }
 
 class Processes : public ::testing::Test {
@@ -421,46 +469,63 @@ TEST_F(Processes, CountProcAsksAgainUntilTheArrayHasRoom) {
 }
 
 
-// Mode 3 enables the debug privilege on every call for its open alone, and
-// puts it back as it was (Wine's tokens hold it disabled); a step that fails
-// refuses with 244, opening nothing and keeping the code; a failed restore
-// changes no answer.
+// Mode 3 enables the debug privilege on every call for its open alone, in a
+// copy of the thread's token (its own while it impersonates, else the
+// process's) set on the calling thread and taken off again: the process token,
+// which the host's other threads share, is never touched, so a privilege one
+// of them enables meanwhile stays. A step that fails refuses with 244, opening
+// nothing and keeping the code; a failed restore changes no answer.
 TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
     rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", RecordOpen, &realOpen);
     rig::Patch lookup(host.Module(), "ADVAPI32.dll", "LookupPrivilegeValueA", RecordLookup, &realLookup);
     rig::Patch token(host.Module(), "ADVAPI32.dll", "OpenProcessToken", RecordProcessToken, &realProcessToken);
     rig::Patch thread(host.Module(), "ADVAPI32.dll", "OpenThreadToken", RecordThreadToken, &realThreadToken);
+    rig::Patch copy(host.Module(), "ADVAPI32.dll", "DuplicateTokenEx", RecordDuplicateToken, &realDuplicateToken);
     rig::Patch adjust(host.Module(), "ADVAPI32.dll", "AdjustTokenPrivileges", RecordAdjust, &realAdjust);
-    ASSERT_TRUE(adjust.Active());
-    const std::string enable = "adjust:0:1:2:256:0 open ", restore = "adjust:0:1:0:0:1 ";
-    const std::string opened = "lookup::SeDebugPrivilege process:1:40 ";
-    struct { const char* name; Step fail; std::string steps; DWORD refused = 0; } rows[] = {  // opened where the steps say so
-        {"all steps succeed", kNone, opened + enable + restore},
-        {"all succeed again", kNone, opened + enable + restore},  // nothing remembers the first success
-        {"no process token", kProcessToken, opened + "thread:1:40:1 " + enable + restore},
+    rig::Patch set(host.Module(), "ADVAPI32.dll", "SetThreadToken", RecordSetToken, &realSetToken);
+    ASSERT_TRUE(set.Active() && copy.Active());
+    const std::string opened = "lookup::SeDebugPrivilege thread:1:6:1 ", own = opened + "process:1:2 ";
+    const std::string made = "duplicate:36:2:2 adjust:0:1:2:0:1 set:1:1 ", used = made + "open:debug ";
+    struct { const char* name; Step fail; std::string steps; DWORD refused = 0; bool impersonating = false, hostEnables = false; } rows[] = {
+        {"all steps succeed", kNone, own + used + "set:1:0 "},
+        {"all succeed again", kNone, own + used + "set:1:0 "},  // nothing remembers the first success
+        {"the thread impersonates", kNone, opened + used + "set:1:1 ", 0, true},  // its own token comes back
+        {"another thread enables it meanwhile", kNone, own + used + "set:1:0 ", 0, false, true},
         {"no privilege value", kLookup, "lookup::SeDebugPrivilege "},
-        {"no token at all", kBothTokens, opened + "thread:1:40:1 "},
-        {"the adjustment fails", kAdjust, opened + "adjust:0:1:2:256:0 "},
-        {"the open refused with 87", kNone, opened + enable + restore, ERROR_INVALID_PARAMETER},  // the open's code outlives the restore
-        {"the restore fails", kRestore, opened + enable + restore},  // the last: the privilege stays on
+        {"the thread's token refused", kThreadToken, opened},
+        {"no process token", kProcessToken, own},
+        {"no copy", kDuplicate, own + "duplicate:36:2:2 "},
+        {"the adjustment fails", kAdjust, own + "duplicate:36:2:2 adjust:0:1:2:0:1 "},
+        {"the copy cannot be set", kSet, own + made},
+        {"the open refused with 87", kNone, own + used + "set:1:0 ", ERROR_INVALID_PARAMETER},  // the open's code outlives the restore
+        {"the restore fails", kRestore, own + used + "set:1:0 "},
     };
     Sleeper child;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         fake.failing = row.fail;
         fake.steps.clear();
+        fake.tokenSets = 0;
+        fake.hostEnables = row.hostEnables;
         host.Call(kCloseProc, {"0"});
+        if (row.impersonating) ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
+        const LUID before = ThreadTokenId();
         fake.openError = row.refused;
         Outcome o = host.Call(kOpenProc, {std::to_string(child.Id()), "3"});
         fake.openError = 0;
-        EXPECT_EQ(fake.steps, row.steps) << row.fail;
+        EXPECT_EQ(fake.steps, row.steps);
+        EXPECT_EQ(DebugEnabled(false), row.hostEnables) << "the process token changed";
+        const LUID after = ThreadTokenId();
+        if (row.fail != kRestore) EXPECT_TRUE(after.LowPart == before.LowPart && after.HighPart == before.HighPart) << "the thread's own token is back";
+        RevertToSelf();
+        SetDebug(false);
         if (row.refused) {
             EXPECT_EQ(o.text + std::to_string(host.LastError()), "201: Open Process Failed" + std::to_string(row.refused));
-        } else if (row.steps.find("open ") != std::string::npos) {
-            EXPECT_EQ(o.status, 0) << row.fail << ": " << o.text;
+        } else if (row.steps.find("open") != std::string::npos) {
+            EXPECT_EQ(o.status, 0) << o.text;
             EXPECT_EQ(host.Call(kCloseProc, {std::to_string(o.value)}).value, 1);
         } else {
-            EXPECT_EQ(o.text, "244: tOpenProc - Unable to set SeDebugPrivilege.") << row.fail;
+            EXPECT_EQ(o.text, "244: tOpenProc - Unable to set SeDebugPrivilege.");
             EXPECT_EQ(host.LastError(), 6u) << "244 keeps the saved code";
         }
     }
@@ -509,17 +574,22 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
     // Every mode's handle as given (only modes 1 and 3 carry the terminate right), and a number the
     // script closed itself, which goes out again at once (the lowest free under Wine, the last freed
     // under Windows): to the host's own process through tOpenProc, to the host's event or its handle
-    // of another process. CompareObjectHandles with the extender's duplicate tells (before Windows 10
-    // the process id, which a mode-3 handle cannot give). Windows refuses to terminate a process
-    // that has ended with 5, as it refuses the host's own.
-    enum Then { kAsGiven, kOpenedForHost, kHostsEvent, kHostsProcess, kEnded, kEndedUnseen };
+    // of another process, or of the same process with other access. CompareObjectHandles with the
+    // extender's duplicate tells (before Windows 10 the process id, which a mode-3 handle cannot give),
+    // with the access each was granted. A duplicate whose number the host closed and tOpenProc gave
+    // out again vouches for nothing. TerminateProcess only begins the end: Windows refuses a second
+    // with 5 while the process drains and after it has ended, and through a handle without the
+    // terminate right whatever the state. Every forgotten entry's duplicate is closed.
+    enum Then { kAsGiven, kOpenedForHost, kHostsEvent, kHostsProcess, kHostReopens, kTwinReused, kEnding, kEnded };
     constexpr DWORD kRead = PROCESS_VM_READ, kQuery = PROCESS_QUERY_INFORMATION, kEnd = PROCESS_TERMINATE;
     struct { const char* mode; Then then; bool compare; DWORD access, code; } afterwards[] = {
         {"0", kAsGiven, true, kRead, 5}, {"1", kAsGiven, true, PROCESS_ALL_ACCESS, 0}, {"2", kAsGiven, true, kQuery, 5},
         {"3", kAsGiven, true, kEnd, 0}, {"4", kAsGiven, true, kRead, 5}, {"-1", kAsGiven, true, kRead, 5}, {"abc", kAsGiven, true, kRead, 5},
         {"2", kOpenedForHost, true, kQuery, 5}, {"2", kHostsEvent, true, kQuery, 6}, {"3", kHostsProcess, true, kEnd, 6},
-        {"2", kHostsProcess, false, kQuery, 6}, {"1", kHostsEvent, false, PROCESS_ALL_ACCESS, 6}, {"3", kEnded, true, kEnd, 0},
-        {"3", kEndedUnseen, true, kEnd, 5},
+        {"2", kHostsProcess, false, kQuery, 6}, {"1", kHostsEvent, false, PROCESS_ALL_ACCESS, 6}, {"2", kHostReopens, true, kQuery, 6},
+        {"2", kHostReopens, false, kQuery, 6}, {"2", kTwinReused, true, kQuery, 6}, {"2", kTwinReused, false, kQuery, 6},
+        {"3", kEnding, true, kEnd, 0}, {"1", kEnding, true, PROCESS_ALL_ACCESS, 0}, {"3", kEnded, true, kEnd, 0},
+        {"0", kEnded, true, kRead, 5}, {"2", kEnded, true, kQuery, 5},
     };
     rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", RecordOpen, &realOpen);
     for (const auto& [mode, then, compare, access, code] : afterwards) {
@@ -529,16 +599,29 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
         ASSERT_EQ(host.Initialise(), 19);
         Sleeper target, other;
         fake.openInherit = TRUE;
+        const std::set<HANDLE> before = HandlesTo(target.Id());
         const std::string given = std::to_string(host.Call(kOpenProc, {std::to_string(target.Id()), mode}).value);
         EXPECT_EQ(fake.openAccess, access);
         EXPECT_EQ(fake.openInherit, FALSE);
         HANDLE now = nullptr;
-        if (then == kEnded || then == kEndedUnseen) {
-            target.End(), fake.ended = true, fake.openError = then == kEndedUnseen ? ERROR_ACCESS_DENIED : 0;
+        if (then >= kEnding) {
+            fake.ended = true;
+            if (then == kEnded) target.End();
+        } else if (then == kTwinReused) {
+            std::set<HANDLE> twins = HandlesTo(target.Id());
+            for (HANDLE h : before) twins.erase(h);
+            twins.erase(Number(given));
+            ASSERT_EQ(twins.size(), 1u);
+            CloseHandle(*twins.begin());
+            const std::string reopened = std::to_string(host.Call(kOpenProc, {Self(), "2"}).value);
+            ASSERT_EQ(Number(reopened), *twins.begin());
+            host.Call(kCloseProc, {reopened});
+            now = Number(given);
         } else if (then != kAsGiven) {
             CloseHandle(Number(given));
             now = then == kOpenedForHost ? Number(std::to_string(host.Call(kOpenProc, {Self(), "1"}).value))
                 : then == kHostsEvent    ? CreateEventA(nullptr, TRUE, FALSE, nullptr)
+                : then == kHostReopens   ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, target.Id())
                                          : OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, other.Id());
             ASSERT_EQ(now, Number(given));
         }
@@ -549,10 +632,15 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
         EXPECT_EQ(LastErrorLine(), code ? std::to_string(code) + " (tKillProc)" : "");
         EXPECT_TRUE(other.Running());
         if (then == kAsGiven && !code) EXPECT_EQ(target.ExitCode(), 1u);
-        if (then < kEnded && (then != kAsGiven || code)) EXPECT_TRUE(target.Running());
-        fake.ended = false, fake.openError = 0;
-        EXPECT_EQ(said(kCloseProc, given), then == kHostsEvent || then == kHostsProcess ? "229: tCloseProc failed." : "1");
-        if (then == kHostsEvent || then == kHostsProcess) EXPECT_TRUE(GetHandleInformation(now, &flags)) << "the host's was closed", CloseHandle(now);
+        if (then != kEnded && (then != kAsGiven || code)) EXPECT_TRUE(target.Running());
+        fake.ended = false;
+        const bool hosts = then >= kHostsEvent && then <= kTwinReused;
+        EXPECT_EQ(said(kCloseProc, given), hosts ? "229: tCloseProc failed." : "1");
+        if (hosts) {
+            EXPECT_TRUE(GetHandleInformation(now, &flags)) << "the host's was closed";
+            CloseHandle(now);
+        }
+        EXPECT_EQ(HandlesTo(target.Id()), before) << "a duplicate left open";
     }
     // A full table drops what the script closed itself first; terminate closes only what is still the script's.
     Sleeper target;
@@ -573,6 +661,7 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
     EXPECT_EQ(host.Call(kCloseProc, {std::to_string(held[7])}).value, 1);
     EXPECT_EQ(host.Call(kOpenProc, {Self(), "2"}).status, 0) << "room again";
     EXPECT_EQ(host.Call(kCloseProc, {std::to_string(held[8])}).value, 1);
+    EXPECT_EQ(HandlesTo(target.Id(), 0x10000).size(), 1u) << "the swept entry's duplicate left open";
     events[1] = closedBehindItsBack();
     host.Terminate();
     for (int32_t h : {held.front(), held.back()}) EXPECT_FALSE(GetHandleInformation(reinterpret_cast<HANDLE>(static_cast<intptr_t>(h)), &flags)) << "terminate closes what the script left";
@@ -602,6 +691,12 @@ TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
     rig::Patch open(host.Module(), "KERNEL32.dll", "OpenProcess", RecordOpen, &realOpen);
     rig::Patch high(host.Module(), "KERNEL32.dll", "SetPriorityClass", HighForRealtime, &realSetPriority);
     const std::string k201 = "201: Open Process Failed", k202 = "202: Could not open process. Access denied.";
+    const std::string k204 = "204: tGetProcInfo failed. Maybe invalid process handle.", k206 = "206: tGetModInfo failed.";
+    // A process that has ended is refused as one that is not there, though its object and id live on
+    // while a handle (here the sleeper's own) is open.
+    Sleeper ended;
+    ended.End();
+    const std::string gone = std::to_string(ended.Id()), module = std::to_string(reinterpret_cast<uintptr_t>(host.Module()));
     // tGetPriority and tGetProcInfo try the limited right (Vista on), after a
     // refusal with 5 only, and a second refusal leaves the first standing.
     struct { int id; std::vector<std::string> args; DWORD error, limited; std::string accesses, text; DWORD saved; } rows[] = {
@@ -610,7 +705,8 @@ TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
         {kSetPriority, {Self(), "32"}, 5, 5, "512 ", k202, 5},
         {kGetProcInfo, {Self()}, 5, 5, "1040 4096 ", k202, 5},
         {kGetProcInfo, {Self()}, 5, 0, "1040 4096 ", "", 0},
-        {kGetProcInfo, {Self()}, 87, 0, "1040 ", "204: tGetProcInfo failed. Maybe invalid process handle.", 87},
+        {kGetProcInfo, {Self()}, 87, 0, "1040 ", k204, 87},
+        {kGetModInfo, {Self(), module}, 5, 5, "1040 ", k206, 5},  // the open's code, not the null handle's 6
         {kGetPriority, {Self()}, 5, 0, "1024 4096 ", "32", 0},
         {kGetPriority, {Self()}, 5, 87, "1024 4096 ", k202, 5},
         {kGetPriority, {Self()}, 87, 0, "1024 ", k201, 87},
@@ -619,12 +715,16 @@ TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
         // the success stands.
         {kSetPriority, {Self(), "256"}, 0, 0, "512 4096 ", "236: Unable to Set Priority.", ERROR_PRIVILEGE_NOT_HELD},
         {kSetPriority, {Self(), "256"}, 0, 5, "512 4096 ", "1", 0},
-        {kSetPriority, {Self(), "32"}, 0, 0, "512 ", "1", 0},
+        {kSetPriority, {Self(), "32"}, 0, 0, "512 4096 ", "1", 0},
         // Processes that are not there, as Wine answers; the open comes before the class is looked at.
         {kOpenProc, {"4000000000", "1"}, 0, 0, "2097151 ", k201, 87},
         {kGetPriority, {"99999999"}, 0, 0, "1024 ", k201, 87},
-        {kGetProcInfo, {""}, 0, 0, "1040 ", "204: tGetProcInfo failed. Maybe invalid process handle.", 87},  // process 0
+        {kGetProcInfo, {""}, 0, 0, "1040 ", k204, 87},  // process 0
         {kSetPriority, {"99999999", "100"}, 0, 0, "512 ", k201, 87},
+        {kGetModInfo, {"99999999", module}, 0, 0, "1040 ", k206, 87},
+        {kGetPriority, {gone}, 0, 0, "1024 ", k201, 87}, {kGetProcInfo, {gone}, 0, 0, "1040 ", k204, 87},
+        {kListMod, {gone, "0"}, 0, 0, "1040 ", k201, 87}, {kSetPriority, {gone, "100"}, 0, 0, "512 4096 ", k201, 87},
+        {kGetModInfo, {gone, module}, 0, 0, "1040 ", k206, 87},
     };
     for (const auto& row : rows) {
         fake.openInherit = TRUE;
@@ -707,11 +807,8 @@ TEST_F(Processes, ListModInItsThreeModes) {
         EXPECT_EQ(host.Text(kGetModInfo, {Self(), n}), n + "\t" + std::to_string(static_cast<int32_t>(info.SizeOfImage)) + "\t" +
                                                          std::to_string(reinterpret_cast<uintptr_t>(info.EntryPoint)));
     }
-    // No such module, or no such process (the null handle is refused): 6.
-    for (const std::string& id : {Self(), std::string("99999999")}) {
-        EXPECT_EQ(host.Text(kGetModInfo, {id, "12345"}), "206: tGetModInfo failed.") << id;
-        EXPECT_EQ(host.LastError(), 6u) << id;
-    }
+    EXPECT_EQ(host.Text(kGetModInfo, {Self(), "12345"}), "206: tGetModInfo failed.") << "no such module";
+    EXPECT_EQ(host.LastError(), 6u);
     EXPECT_EQ(host.Text(kGetModInfo, {"x", "12345"}), "205: Invalid parameter type. ");
     HMODULE modules[1024];
     DWORD needed = 0;
@@ -780,6 +877,11 @@ TEST_F(Processes, ListModInItsThreeModes) {
     EXPECT_EQ(Split(host.Text(kListMod, {Self(), "1"}), '\t')[1], kLongPath);
     EXPECT_EQ(Split(host.Text(kListMod, {Self(), "0"}), '\t')[1], kLongPath + "|" + all[1]);
 
+    // The path's buffer that cannot be had: 245 with ERROR_NOT_ENOUGH_MEMORY.
+    rig::Patch alloc(host.Module(), "KERNEL32.dll", "HeapAlloc", FailHeapAlloc, &realHeapAlloc);
+    fake.heapAlloc = {1};
+    EXPECT_EQ(host.Text(kListMod, {Self(), "1"}), "245: Unable to allocate memory in order to complete the function.\n");
+    EXPECT_EQ(host.LastError(), 8u);
     EXPECT_EQ(host.Text(kListMod, {Self(), "5"}), "203: Invalid flag(s) specified.");
     EXPECT_EQ(host.Text(kListMod, {Self(), "abc"}), "205: Invalid parameter type. ");
     EXPECT_EQ(host.Text(kListMod, {"99999999", "abc"}), "205: Invalid parameter type. ")

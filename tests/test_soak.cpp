@@ -5,6 +5,8 @@
 
 #include <stdlib.h>
 
+#include <regex>
+
 #include "host.h"
 
 using namespace test;
@@ -62,4 +64,15 @@ TEST(Hostile, NoArgumentEndsAnywhereButInItsAnswerOrACleanRefusal) {
     }
     EXPECT_EQ(host.Call(kGetPriority, {self}).value, 32) << "our own class never changed";
     host.Terminate();
+}
+
+// Two host threads calling at once, which a host is not meant to do, in a child host (with a fault
+// filter of its own, where Wine would start its debugger): each open's handle closes, nothing faults.
+TEST(Hostile, TwoHostThreadsAtOnceKeepTheHandleTableWhole) {
+    std::string out;
+    EXPECT_EQ(test::Run("\"" + Directory() + "platchild.exe\" \"" + Directory() + "vekproc.dll\" -race:3000", &out), 0u) << out;
+    std::smatch race;
+    ASSERT_TRUE(std::regex_search(out, race, std::regex("race (\\d+) (\\d+)"))) << out;
+    EXPECT_GT(std::stoi(race[1]), 100) << out;
+    EXPECT_EQ(race[2], "0") << out;
 }

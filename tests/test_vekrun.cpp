@@ -78,9 +78,9 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         "tGetData \"\\caf\xC3\xA9\" 0\n",  // UTF-8 without a byte-order mark
         "tOpenProc $PID 2\n\n# kept across\ntCloseProc $Last\ntCloseProc $LAST\n", std::string("tVersion\0\n", 10),
         "$h = tOpenProc $PID 2\ntGetPriority $PID\ntCloseProc $h\ntCloseProc $H\n", "tCloseProc $g\n$g = tOpenProc $PID 2\n",
-        "tVersion\n# two\ntCompatible\n", Utf16("tVersion\r\n", false) + "x", "$h =\n",
+        "tVersion\n# two\ntCompatible\n", Utf16("tVersion\r\n", false) + "x", "$h =\n", "$LAST = tVersion\n",
     };
-    const std::string names = "0123456789abcdef";
+    const std::string names = "0123456789abcdefg";
     for (size_t i = 0; i < names.size(); ++i) ASSERT_TRUE(Save(Directory() + "vekrun_" + names[i] + ".vek", scripts[i]));
     const std::string kTry = "\nTry 'vekrun --help'.\n";
     const std::string k203 = R"({"line": 4, "error": "call", "id": 203, "message": "203: Invalid flag(s) specified.", "code": null, "reason": null})";
@@ -156,6 +156,8 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--csv --every 0.05 --samples 1 --script $Sd", 0, "~\",\"\\\\$HOST\\tVersion\\Result\",\"\\\\$HOST\\tCompatible\\Result\"\n", ""},
         {"--json --every 0.05 --samples 1 --script $Sd", 0, "~\"values\": [{\"line\": 1, \"value\": 44017}, {\"line\": 3, \"value\": 1}]}\n", ""},
         {"--every 1 --script $S9", 64, "", "~vekrun_9.vek:4: a sampled script's calls take no names and no $LAST\n"},
+        {"--json --every 0.05 --samples 1 --script $S2", 0, "~\"values\": [{\"line\": 1, \"value\": 44017}]}\n", ""},  // one call: a script's shape
+        {"--samples 3 tVersion", 64, "", "vekrun: --samples goes with --every" + kTry},
         {"--every 1 --script -", 64, "", "~--every samples the calls of a file, which stdin is not"},
         {"--keywords --about", 64, "", "vekrun: --keywords and --about cannot go together" + kTry},
         {"--every 0.009 tVersion", 64, "", "vekrun: --every takes a number of seconds from 0.01 to 86400, not '0.009'" + kTry},
@@ -189,6 +191,7 @@ TEST(Vekrun, CallsOptionsAndOutputFormsByTheirRows) {
         {"--keep-going --script $Sb", 1, "~32\n> tCloseProc $h\n1\n> tCloseProc $H\n", "~: 229: tCloseProc failed. (error 6: Invalid handle)\n"},
         {"--script $Sc", 64, "", "~vekrun_c.vek:1: $g is used before a line sets it\n"},
         {"--script $Sf", 64, "", "~vekrun_f.vek:1: $h = needs a call\n"},
+        {"--script $Sg", 64, "", "~vekrun_g.vek:1: $LAST cannot be set\n"},
         {"--script $Se", 64, "", "~vekrun_e.vek:2: the line ends in half a character\n"},
         {"--script $Sa", 64, "", "~vekrun_a.vek: a binary file, not a script (it holds NUL bytes)" + kTry},
         {"--script nothere.vek", 64, "", "vekrun: cannot read nothere.vek (error 2: File not found)" + kTry},

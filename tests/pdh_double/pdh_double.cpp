@@ -90,6 +90,9 @@ ULONGLONG slept = 0, reads = 0;
 ULONGLONG WINAPI ReadClock() { return ++reads > 1000 ? ExitProcess(99), 0 : slept; }
 void WINAPI PassTime(DWORD ms) { slept += ms, reads = 0; }
 void WINAPI TheDay(LPSYSTEMTIME time) { *time = {2026, 9, 3, 23, 14, 5, 6, 789}; }
+// With PDH_DOUBLE_ZONE=BIAS, vekrun's time zone is BIAS minutes behind UTC (UTC = local time + bias).
+LONG zoneBias = 0;
+DWORD WINAPI TheZone(LPTIME_ZONE_INFORMATION zone) { return *zone = {}, zone->Bias = zoneBias, TIME_ZONE_ID_UNKNOWN; }
 // With PDH_DOUBLE_CONSOLE_REFUSES, the console takes no UTF-16 text, as a console host that fails a write.
 BOOL WINAPI RefuseWide(HANDLE, const void*, DWORD, LPDWORD, LPVOID) { return SetLastError(ERROR_INVALID_FUNCTION), FALSE; }
 
@@ -130,6 +133,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
         patch(vekrun, "KERNEL32.dll", "GetTickCount64", ReadClock);
         patch(vekrun, "KERNEL32.dll", "Sleep", PassTime);
         patch(vekrun, "KERNEL32.dll", "GetLocalTime", TheDay);
+    }
+    char bias[16];
+    if (GetEnvironmentVariableA("PDH_DOUBLE_ZONE", bias, sizeof bias)) {
+        zoneBias = atol(bias);
+        patch(vekrun, "KERNEL32.dll", "GetTimeZoneInformation", TheZone);
     }
     return !GetEnvironmentVariableA("PDH_DOUBLE_REFUSE_LOAD", nullptr, 0);
 }
