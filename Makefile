@@ -4,7 +4,7 @@
 
 BUILD      := build
 PREFIX_DIR := $(CURDIR)/$(BUILD)/wine
-PACKAGES   := cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest nlohmann-json3-dev zip unzip
+PACKAGES   := clang-format cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest nlohmann-json3-dev zip unzip
 DIST_ZIP   := $(BUILD)/dist/vekproc-44017-win64.zip
 # In this order in the archive, so that it is the same every time.
 DIST_FILES := vekproc.dll vekrun.exe keywords.md README.md
@@ -22,7 +22,7 @@ WINE_PREFIX_READY := $(BUILD)/wine/.vek-ready
 # output open.
 WINE_START := wineserver -p && wine cmd /c exit >/dev/null 2>&1 </dev/null
 
-.PHONY: all demo demo-process-list test bench dist build packages clean
+.PHONY: all demo demo-process-list test bench dist build packages clean format format-check
 
 all: build
 
@@ -108,6 +108,15 @@ dist: packages
 	(cd $(BUILD)/dist && TZ=UTC zip -q -X -D $(CURDIR)/$(DIST_ZIP) \
 	  $(addprefix vekproc-44017-win64/,$(DIST_FILES) SHA256SUMS)) && \
 	echo "$(DIST_ZIP)"
+
+# The house style (.clang-format, Debian's clang-format 14) on every source
+# file of the product and the tools; tests/ keeps its own (a row a line).
+FORMATTED = $(shell git ls-files '*.cpp' '*.h' | grep -v '^tests/')
+format: packages
+	@clang-format -i $(FORMATTED)
+
+format-check: packages
+	@clang-format --dry-run -Werror $(FORMATTED)
 
 clean:
 	rm -rf $(BUILD)

@@ -32,12 +32,12 @@ int ReleaseAfterFailure(PdhSample& sample, uint32_t code) {
 int ChosenPath(KeywordCall& call, PdhSample& sample) {
     DWORD size = 0;
     PDH_STATUS status = apiTable.PdhGetCounterInfoA(sample.Counter(), TRUE, &size, nullptr);
-    Owner<HGLOBAL, GlobalFree> block(size >= sizeof(PDH_COUNTER_INFO_A) ? GlobalAlloc(GPTR, size)
-                                                                         : nullptr);
+    GlobalOwner block(size >= sizeof(PDH_COUNTER_INFO_A) ? GlobalAlloc(GPTR, size) : nullptr);
     if (!block) {
-        return ReleaseAfterFailure(sample, size >= sizeof(PDH_COUNTER_INFO_A)
-                                               ? static_cast<uint32_t>(PDH_MEMORY_ALLOCATION_FAILURE)
-                                               : static_cast<uint32_t>(status));
+        return ReleaseAfterFailure(sample,
+                                   size >= sizeof(PDH_COUNTER_INFO_A)
+                                       ? static_cast<uint32_t>(PDH_MEMORY_ALLOCATION_FAILURE)
+                                       : static_cast<uint32_t>(status));
     }
     status = apiTable.PdhGetCounterInfoA(sample.Counter(), TRUE, &size,
                                          static_cast<PDH_COUNTER_INFO_A*>(block.Get()));

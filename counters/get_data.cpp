@@ -49,7 +49,7 @@ int ReadCounterInfo(const PdhSample& sample, PDH_COUNTER_INFO_A& info) {
         // No size to read the record in: its status cannot be looked at.
         return FailWithStatus(kMsgGetDataFailed, status);
     }
-    Owner<HGLOBAL, GlobalFree> block(GlobalAlloc(GPTR, infoSize));
+    GlobalOwner block(GlobalAlloc(GPTR, infoSize));
     if (!block) {
         return FailWithCode(kMsgGetDataFailed, PDH_MEMORY_ALLOCATION_FAILURE);
     }

@@ -44,7 +44,7 @@ int tParseCntrPath(KeywordCall& call) {
     if (size < sizeof(PDH_COUNTER_PATH_ELEMENTS_A)) {
         return FailWithStatus(kMsgParsePathFailed, status);
     }
-    Owner<HGLOBAL, GlobalFree> block(GlobalAlloc(GPTR, size));
+    GlobalOwner block(GlobalAlloc(GPTR, size));
     if (!block) {
         // Reported as PDH reports the same status.
         return FailWithStatus(ParseFailureMessage(PDH_MEMORY_ALLOCATION_FAILURE),

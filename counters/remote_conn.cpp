@@ -12,8 +12,9 @@ int tRemoteConn(KeywordCall& call) {
         SetInteger(call, 1);
         return kSucceeded;
     }
-    return FailLoggingCode(Is(status, PDH_CSTATUS_NO_MACHINE) ? kMsgNoMachine : kMsgRemoteConnFailed,
-                           static_cast<uint32_t>(status), "PdhConnectMachineA");
+    return FailLoggingCode(
+        Is(status, PDH_CSTATUS_NO_MACHINE) ? kMsgNoMachine : kMsgRemoteConnFailed,
+        static_cast<uint32_t>(status), "PdhConnectMachineA");
 }
 
 }  // namespace vek

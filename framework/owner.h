@@ -6,9 +6,10 @@
 namespace vek {
 
 // Releases what it holds when the scope ends, on every path, in the manner
-// of WIL's unique_any: Owner<HKEY, RegCloseKey> key; ... RegOpenKeyExA(...,
-// key.Put()). `Invalid` is the kind's "nothing held": null for most, -1
+// of WIL's unique_any: RegKeyOwner key; ... RegOpenKeyExA(..., key.Put()).
+// `Invalid` is the kind's "nothing held": null for most, -1
 // (INVALID_HANDLE_VALUE) for what CreateFile and the Toolhelp snapshot give.
+// Each kind has its alias below, and code names the alias.
 // Releases whose statuses a keyword reports, in an order it reports them,
 // stay spelled out where they happen.
 template <typename T, auto Free, INT_PTR Invalid = 0>
@@ -62,5 +63,12 @@ template <typename T>
 using HeapBlock = Owner<T*, FreeProcessHeapBlock>;
 
 using LibraryGuard = Owner<HMODULE, FreeLibrary>;
+using RegKeyOwner = Owner<HKEY, RegCloseKey>;
+using GlobalOwner = Owner<HGLOBAL, GlobalFree>;
+// A lock of a moveable global block, undone as the scope ends.
+using GlobalLockOwner = Owner<HGLOBAL, GlobalUnlock>;
+// What the shell gives with LocalAlloc (CommandLineToArgvW's block).
+template <typename T>
+using LocalOwner = Owner<T, LocalFree>;
 
 }  // namespace vek

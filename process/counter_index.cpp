@@ -50,7 +50,7 @@ int CounterIndexWalk(const char* data, DWORD size, const char* name, char* index
 }
 
 int CounterIndexLookup(const char* name, char* indexText, int capacity) {
-    Owner<HKEY, RegCloseKey> key;
+    RegKeyOwner key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCounterListKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
         return 0;
     DWORD size = 0;
@@ -60,11 +60,11 @@ int CounterIndexLookup(const char* name, char* indexText, int capacity) {
     }
     // Two spare zero bytes: the text always ends in a double NUL even when
     // the stored value lacks it.
-    Owner<HGLOBAL, GlobalFree> block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size + 2));
+    GlobalOwner block(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size + 2));
     if (!block) return 0;
     char* data = static_cast<char*>(GlobalLock(block.Get()));
     if (data == nullptr) return 0;
-    Owner<HGLOBAL, GlobalUnlock> locked(block.Get());
+    GlobalLockOwner locked(block.Get());
     DWORD read = size;
     if (RegQueryValueExA(key.Get(), "Counter", nullptr, nullptr, reinterpret_cast<BYTE*>(data),
                          &read) != ERROR_SUCCESS) {

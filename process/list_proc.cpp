@@ -131,9 +131,10 @@ int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned,
         // that even thousands of processes take few re-reads.
         DWORD grown = capacity > kLargestBufferSize / kGrowthFactor ? kLargestBufferSize + 1
                                                                     : capacity * kGrowthFactor;
-        BYTE* larger = grown > kLargestBufferSize
-                           ? nullptr
-                           : static_cast<BYTE*>(HeapReAlloc(heap, HEAP_ZERO_MEMORY, data.Get(), grown));
+        BYTE* larger =
+            grown > kLargestBufferSize
+                ? nullptr
+                : static_cast<BYTE*>(HeapReAlloc(heap, HEAP_ZERO_MEMORY, data.Get(), grown));
         if (larger == nullptr) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return FailLoggingSystemCode(kMsgListProcFailed, "HeapAlloc - dwBytes (2)");
@@ -291,7 +292,8 @@ int tCountProc(KeywordCall& call) {
         for (DWORD capacity = kProcessIdCapacity; bytes >= capacity * sizeof(DWORD);) {
             capacity *= kGrowthFactor;
             if (capacity > kLargestProcessIdCapacity) return kMsgSnapshotFailed;
-            HeapBlock<DWORD> more(static_cast<DWORD*>(HeapAlloc(heap, 0, capacity * sizeof(DWORD))));
+            HeapBlock<DWORD> more(
+                static_cast<DWORD*>(HeapAlloc(heap, 0, capacity * sizeof(DWORD))));
             if (!more) return kMsgSnapshotFailed;
             if (!apiTable.EnumProcesses(more.Get(), capacity * sizeof(DWORD), &bytes))
                 return kMsgSnapshotFailed;

@@ -115,7 +115,8 @@ bool SameAccess(const ScriptHandle& entry) {
 bool StillGiven(const ScriptHandle& entry) {
     if (entry.twin == nullptr) return false;
     if (apiTable.CompareObjectHandles) {
-        return apiTable.CompareObjectHandles(entry.handle, entry.twin) != FALSE && SameAccess(entry);
+        return apiTable.CompareObjectHandles(entry.handle, entry.twin) != FALSE &&
+               SameAccess(entry);
     }
     const DWORD id = GetProcessId(entry.handle);
     if (id != 0) return id == entry.processId && SameAccess(entry);
@@ -186,7 +187,8 @@ public:
             copy.Release();
             return false;
         }
-        if (!AdjustTokenPrivileges(copy.Get(), FALSE, &privileges, 0, nullptr, nullptr)) return false;
+        if (!AdjustTokenPrivileges(copy.Get(), FALSE, &privileges, 0, nullptr, nullptr))
+            return false;
         set_ = SetThreadToken(nullptr, copy.Get()) != FALSE;
         return set_;
     }
@@ -335,8 +337,8 @@ int tSetPriority(KeywordCall& call) {
     const int32_t priorityClass = TextToInt32(ArgText(call, 1));
     HandleGuard process(OpenProcess(PROCESS_SET_INFORMATION, FALSE, processId));
     if (!process) return OpenProcessFailure(kMsgOpenProcessFailed);
-    const DWORD readAccess = platformInfo.isVersion6Plus ? PROCESS_QUERY_LIMITED_INFORMATION
-                                                         : PROCESS_QUERY_INFORMATION;
+    const DWORD readAccess =
+        platformInfo.isVersion6Plus ? PROCESS_QUERY_LIMITED_INFORMATION : PROCESS_QUERY_INFORMATION;
     HandleGuard reader(OpenRunningProcess(readAccess, processId));
     if (!reader && GetLastError() == ERROR_INVALID_PARAMETER)
         return OpenProcessFailure(kMsgOpenProcessFailed);

@@ -63,8 +63,7 @@ int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
     // A long-path-aware process (Windows 10 1607 on) loads modules from paths
     // beyond MAX_PATH. A buffer for the longest on the host's stack would
     // take half again what the other keywords take of it.
-    HeapBlock<char> path(
-        static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, kLongPathCapacity)));
+    HeapBlock<char> path(static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, kLongPathCapacity)));
     if (!path) return FailWithCode(kMsgOutOfMemory, ERROR_NOT_ENOUGH_MEMORY);
 
     TextBuffer out = ResultBuffer(call);
@@ -79,8 +78,8 @@ int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
         for (DWORD i = 0; i < count; ++i) {
             // A path that does not fit comes back cut, with the buffer's
             // size, and is never listed so.
-            const DWORD length =
-                apiTable.GetModuleFileNameExA(process.Get(), modules[i], path.Get(), kLongPathCapacity);
+            const DWORD length = apiTable.GetModuleFileNameExA(process.Get(), modules[i],
+                                                               path.Get(), kLongPathCapacity);
             if (length == 0 || length >= kLongPathCapacity) continue;
             if (!ValidListMode(mode)) return kMsgInvalidFlags;
             char number[kUInt64TextCapacity];

@@ -49,7 +49,8 @@ constexpr DWORD kConsolePiece = 8192;
 bool WriteWide(HANDLE console, UINT codePage, const std::string& text) {
     const int size = static_cast<int>(text.size());
     std::wstring wide(MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0), L'\0');
-    wide.resize(MultiByteToWideChar(codePage, 0, text.data(), size, &wide[0], static_cast<int>(wide.size())));
+    wide.resize(MultiByteToWideChar(codePage, 0, text.data(), size, &wide[0],
+                                    static_cast<int>(wide.size())));
     DWORD done = 0;
     while (done < wide.size()) {
         DWORD piece = std::min<DWORD>(kConsolePiece, static_cast<DWORD>(wide.size()) - done);

@@ -107,8 +107,10 @@ Check Libraries() {
         // As the extender's loader judges them: a call of Wine's stub ends the caller.
         const bool wineImage = vek::IsWineBuiltin(module.Get());
         for (const char* stub : wineStubNames) {
-            wineStubs |= wineImage && vek::InsideImage(module.Get(), reinterpret_cast<const void*>(
-                                                                         GetProcAddress(module.Get(), stub)));
+            wineStubs |=
+                wineImage &&
+                vek::InsideImage(module.Get(),
+                                 reinterpret_cast<const void*>(GetProcAddress(module.Get(), stub)));
         }
     }
     if (wineStubs) {
@@ -132,7 +134,7 @@ std::string IndexOf(const std::string& list, const char* name) {
 
 Check CounterNames(std::string& processIndex) {
     const char* const key = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009";
-    vek::Owner<HKEY, RegCloseKey> opened;
+    vek::RegKeyOwner opened;
     LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, opened.Put());
     std::string list;
     if (status == ERROR_SUCCESS) {

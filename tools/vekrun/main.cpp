@@ -46,7 +46,7 @@ int About(Extender& ext, const Options& options) {
 // is converted without it; the first that the code page cannot hold is named.
 std::vector<std::string> TypedArguments(int argc, char** argv, std::string& problem) {
     int count = 0;
-    const vek::Owner<LPWSTR*, LocalFree> owned(CommandLineToArgvW(GetCommandLineW(), &count));
+    const vek::LocalOwner<LPWSTR*> owned(CommandLineToArgvW(GetCommandLineW(), &count));
     LPWSTR* const wide = owned.Get();
     if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
     std::vector<std::string> args(static_cast<size_t>(count));
@@ -100,7 +100,8 @@ int main(int argc, char** argv) {
             if (outcome == kExitCallFailed && TakesHandle(options.words[0])) {
                 Print(stderr,
                       "vekrun: a handle lives only as long as the vekrun that opened it: open and "
-                      "use it in one script ('$h = tOpenProc PID 3', then 'tKillProc $h' and 'tCloseProc $h')\n");
+                      "use it in one script ('$h = tOpenProc PID 3', then 'tKillProc $h' and "
+                      "'tCloseProc $h')\n");
             }
             break;
     }

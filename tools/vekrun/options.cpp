@@ -30,8 +30,7 @@ const char kUsageSynopsis[] =
     "       vekrun [options] --doctor           check what the extender needs of this\n"
     "                                           machine, and say how to mend what fails\n"
     "\n"
-    "options (also after the keyword; '--' ends them, and a negative number is an argument):\n"
-;
+    "options (also after the keyword; '--' ends them, and a negative number is an argument):\n";
 
 const char kUsageNotes[] =
     "\n"
@@ -144,8 +143,8 @@ std::string ParseScript(const char* given, Options& options) {
 // The options, as curl's tool lists its own: names, the value and its
 // parser, the switch or the action, and the usage text's lines.
 struct OptionRow {
-    const char* names;  // blank-separated
-    const char* value;  // the value's name, for one that takes a value
+    const char* names;    // blank-separated
+    const char* value;    // the value's name, for one that takes a value
     const char* missing;  // the problem without the value
     std::string (*parse)(const char* given, Options& options);
     bool Options::*flag;  // for a switch
@@ -157,8 +156,7 @@ const OptionRow kOptions[] = {
      "the extender to load (default: vekproc.dll beside vekrun);\n"
      "any option's value may also follow '=': --dll=PATH"},
     {"--host-version", "N", "--host-version needs a number", ParseHostVersion, nullptr,
-     Action::kCall,
-     "the host version given to initialise (default 1004)"},
+     Action::kCall, "the host version given to initialise (default 1004)"},
     {"--list", nullptr, nullptr, nullptr, &Options::list, Action::kCall,
      "print a list result one item per line, \"name|number\"\n"
      "items as two aligned columns, and the figures of\n"
@@ -199,8 +197,7 @@ const OptionRow kOptions[] = {
      "in a script, leave out the echo of each line"},
     {"--version -V", nullptr, nullptr, nullptr, nullptr, Action::kVersion,
      "vekrun's version and the extender's"},
-    {"--help -h -? /?", nullptr, nullptr, nullptr, nullptr, Action::kHelp,
-     "this text"},
+    {"--help -h -? /?", nullptr, nullptr, nullptr, nullptr, Action::kHelp, "this text"},
     {"--keywords", nullptr, nullptr, nullptr, nullptr, Action::kKeywords, nullptr},
     {"--about", nullptr, nullptr, nullptr, nullptr, Action::kAbout, nullptr},
     {"--doctor", nullptr, nullptr, nullptr, nullptr, Action::kDoctor, nullptr},

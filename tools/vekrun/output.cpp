@@ -78,13 +78,14 @@ std::string Json(const Result& result, const std::vector<std::string>& words, in
     const ResultShape shape = ShapeOf(keyword);
     if (result.Failed() || result.calls == 0) {
         return json::Failure(line, "call", result.MessageId(), result.text,
-                           result.codeRead ? result.code : 0, Reason(result));
+                             result.codeRead ? result.code : 0, Reason(result));
     }
     if (result.type == kResultInteger) {
         const char* name =
             shape == ResultShape::kPriorityClass ? PriorityName(result.value) : nullptr;
-        return name ? "{\"class\": " + std::to_string(result.value) + ", \"name\": \"" + name + "\"}"
-                    : std::to_string(result.value);
+        return name
+                   ? "{\"class\": " + std::to_string(result.value) + ", \"name\": \"" + name + "\"}"
+                   : std::to_string(result.value);
     }
     const std::string& text = result.text;
     // The counters' decimal texts are numbers; "nan" and "inf" stay text.
@@ -142,10 +143,9 @@ int Call(Extender& ext, const Options& options, std::vector<std::string> words,
     if (options.json) {
         // A script's results name their lines, as its failures do.
         const std::string value = Json(result, words, options.line);
-        Print(stdout, "%s\n",
-              options.line && !failed
-                  ? json::LineValue(options.line, value).c_str()
-                  : value.c_str());
+        Print(
+            stdout, "%s\n",
+            options.line && !failed ? json::LineValue(options.line, value).c_str() : value.c_str());
         return failed ? kExitCallFailed : kExitOk;
     }
     if (failed) {

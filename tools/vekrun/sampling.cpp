@@ -128,8 +128,10 @@ bool NothingToSample(const Result& result) {
     using namespace vek;
     return id == kMsgInvalidCounterName || id == kMsgCounterNotFound || id == kMsgInstanceMissing ||
            id == kMsgObjectNotFound ||
-           ((id == kMsgOpenProcessFailed || id == kMsgProcInfoFailed) && code == ERROR_INVALID_PARAMETER) ||
-           ((id == kMsgTerminateFailed || id == kMsgCloseProcFailed) && code == ERROR_INVALID_HANDLE);
+           ((id == kMsgOpenProcessFailed || id == kMsgProcInfoFailed) &&
+            code == ERROR_INVALID_PARAMETER) ||
+           ((id == kMsgTerminateFailed || id == kMsgCloseProcFailed) &&
+            code == ERROR_INVALID_HANDLE);
 }
 
 // One call's part of a sample in JSON: its value or its failure's fields,
@@ -137,13 +139,13 @@ bool NothingToSample(const Result& result) {
 std::string JsonPart(const Result& result, const SampledCall& call, bool failed) {
     const std::string value = Json(result, call.words, call.line);
     if (failed) return value;
-    return call.line ? json::LineValue(call.line, value)
-                     : "{\"value\": " + value + "}";
+    return call.line ? json::LineValue(call.line, value) : "{\"value\": " + value + "}";
 }
 
 // A sample as one JSON object: its time, then the call's value or failure,
 // or for a script's calls "values", one object each.
-std::string JsonSample(const std::string& time, const std::vector<std::string>& parts, bool script) {
+std::string JsonSample(const std::string& time, const std::vector<std::string>& parts,
+                       bool script) {
     std::string out = "{\"time\": \"" + time + "\", ";
     if (!script) return out + parts[0].substr(1);
     out += "\"values\": [";
@@ -182,7 +184,9 @@ int Sample(Extender& ext, const Options& options, const std::vector<SampledCall>
             if (outcome == kExitUsage) return outcome;
             const bool failed = outcome != kExitOk || result.Failed();
             if (failed && taken == 0 && NothingToSample(result)) {
-                if (options.json) Print(stdout, "%s\n", JsonSample(time, {JsonPart(result, sampled, true)}, false).c_str());
+                if (options.json)
+                    Print(stdout, "%s\n",
+                          JsonSample(time, {JsonPart(result, sampled, true)}, false).c_str());
                 Print(stderr, "vekrun: %s%s; nothing to sample\n", Place(at).c_str(),
                       FailureLine(call, result).c_str());
                 return kExitCallFailed;
@@ -195,7 +199,8 @@ int Sample(Extender& ext, const Options& options, const std::vector<SampledCall>
             }
             if (failed) {
                 worst = kExitCallFailed;
-                Print(stderr, "%s %s%s\n", time.c_str(), Place(at).c_str(), FailureLine(call, result).c_str());
+                Print(stderr, "%s %s%s\n", time.c_str(), Place(at).c_str(),
+                      FailureLine(call, result).c_str());
             }
             parts.push_back(JsonPart(result, sampled, failed));
             const bool record = !failed && RecordFields(call[0], result);

@@ -154,7 +154,8 @@ std::string Assignment(std::vector<std::string>& words, std::string& name) {
 
 // Each $name the words use, as its value (or "0" where only the form is
 // checked); else the problem with the first name not set.
-std::string Substitute(std::vector<std::string>& words, const std::map<std::string, std::string>& values,
+std::string Substitute(std::vector<std::string>& words,
+                       const std::map<std::string, std::string>& values,
                        const std::set<std::string>* known) {
     for (std::string& word : words) {
         const std::string name = Lower(word);
@@ -182,7 +183,8 @@ std::string LineProblem(const Extender& ext, const Options& options, const Line&
     std::string problem = Assignment(checked, name);
     if (problem.empty()) problem = Substitute(checked, {}, &named);
     const std::string placeholder = "0";
-    if (problem.empty()) problem = CallProblem(ext, options, checked, afterCall ? &placeholder : nullptr);
+    if (problem.empty())
+        problem = CallProblem(ext, options, checked, afterCall ? &placeholder : nullptr);
     if (problem.empty() && !name.empty()) named.insert(name);
     return problem;
 }
@@ -191,7 +193,7 @@ struct RunState {
     int worst = kExitOk;
     bool haveLast = false;
     std::string last;
-    std::set<std::string> named;                 // set by a line checked so far
+    std::set<std::string> named;                // set by a line checked so far
     std::map<std::string, std::string> values;  // set by a line that ran
     std::string place;                          // the file's name, or "stdin"
 };
@@ -210,8 +212,9 @@ bool RunLine(Extender& ext, const Options& scriptOptions, int number, const std:
     Result result;
     // A name whose line failed has no value.
     const std::string unset = Substitute(words, state.values, nullptr);
-    const int outcome = unset.empty() ? Call(ext, options, words, state.haveLast ? &state.last : nullptr, &result)
-                                      : UsageProblem(options, unset);
+    const int outcome =
+        unset.empty() ? Call(ext, options, words, state.haveLast ? &state.last : nullptr, &result)
+                      : UsageProblem(options, unset);
     state.haveLast = outcome == kExitOk;
     if (state.haveLast) state.last = result.Value();
     if (state.haveLast && !name.empty()) state.values[name] = result.Value();
@@ -235,8 +238,10 @@ int RunStdin(Extender& ext, const Options& options) {
     state.place = "stdin";
     auto run = [&](int number, const Line& line) {
         std::vector<std::string> words;
-        const std::string problem = LineProblem(ext, options, line, words, state.haveLast, state.named);
-        if (problem.empty()) return words.empty() || RunLine(ext, options, number, line.text, words, state);
+        const std::string problem =
+            LineProblem(ext, options, line, words, state.haveLast, state.named);
+        if (problem.empty())
+            return words.empty() || RunLine(ext, options, number, line.text, words, state);
         Options at = options;
         at.line = number;
         UsageProblem(at, "stdin:" + std::to_string(number) + ": " + problem);
@@ -303,7 +308,8 @@ int RunScript(Extender& ext, const Options& options) {
         problem = LineProblem(ext, options, lines[i], calls[i], afterCall, state.named);
         Options at = options;
         at.line = static_cast<int>(i + 1);
-        if (!problem.empty()) return UsageProblem(at, file + ":" + std::to_string(i + 1) + ": " + problem);
+        if (!problem.empty())
+            return UsageProblem(at, file + ":" + std::to_string(i + 1) + ": " + problem);
         afterCall = afterCall || !calls[i].empty();
     }
     if (options.everySeconds > 0) {
@@ -316,8 +322,9 @@ int RunScript(Extender& ext, const Options& options) {
                 if (word[0] != '$' || Lower(word) == "$pid") continue;
                 Options at = options;
                 at.line = static_cast<int>(i + 1);
-                return UsageProblem(at, file + ":" + std::to_string(i + 1) +
-                                            ": a sampled script's calls take no names and no $LAST");
+                return UsageProblem(at,
+                                    file + ":" + std::to_string(i + 1) +
+                                        ": a sampled script's calls take no names and no $LAST");
             }
             sampled.push_back({words, static_cast<int>(i + 1)});
         }
@@ -327,7 +334,9 @@ int RunScript(Extender& ext, const Options& options) {
         return Sample(ext, sampling, sampled);
     }
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (!calls[i].empty() && !RunLine(ext, options, static_cast<int>(i + 1), lines[i].text, calls[i], state)) break;
+        if (!calls[i].empty() &&
+            !RunLine(ext, options, static_cast<int>(i + 1), lines[i].text, calls[i], state))
+            break;
     }
     return state.worst;
 }
