@@ -106,7 +106,6 @@ bool WindowStationVisible() {
 }  // namespace
 
 int tBrowseCntrs(KeywordCall& call) {
-    if (int failure = CheckPdh()) return failure;
     // Absent where it is Wine's stub, whose call would end the host.
     if (apiTable.PdhBrowseCountersA == nullptr) return kMsgOldPdh;
     const int32_t mode = TextToInt32(ArgText(call, 0));

@@ -122,7 +122,6 @@ int Release(PdhSample& sample) {
 }  // namespace
 
 int tGetData(KeywordCall& call) {
-    if (int failure = CheckPdh()) return failure;
     // Outside the loader's all-present test: never call a missing entry.
     if (apiTable.PdhGetCounterInfoA == nullptr) return kMsgOldPdh;
 

@@ -24,7 +24,6 @@ void AppendField(TextBuffer& out, const char* text, bool last) {
 }  // namespace
 
 int tParseCntrPath(KeywordCall& call) {
-    if (int failure = CheckPdh()) return failure;
     // Outside the loader's all-present test, and absent where it is Wine's
     // stub: never call a missing entry.
     if (apiTable.PdhParseCounterPathA == nullptr) return kMsgOldPdh;

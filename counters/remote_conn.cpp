@@ -4,7 +4,6 @@
 namespace vek {
 
 int tRemoteConn(KeywordCall& call) {
-    if (int failure = CheckPdh()) return failure;
     // Absent where it is Wine's stub, whose call would end the host.
     if (apiTable.PdhConnectMachineA == nullptr) return kMsgOldPdh;
     PDH_STATUS status = apiTable.PdhConnectMachineA(ArgText(call, 0));

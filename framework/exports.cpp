@@ -27,8 +27,7 @@ int32_t Initialise(const HostContext* context, void* refusalBuffer) {
 }
 
 int32_t RunKeyword(KeywordCall& call, int id) {
-    KeywordFunction function = FindKeywordFunction(id);
-    int outcome = function ? function(call) : kMsgNoSuchFunction;
+    const int outcome = CallKeyword(id, call);
 
     if (outcome == kCancelledWithoutCallback) return kReturnDialogCancelled;
     if (outcome == kCalledBackItself) return call.callbackValue;

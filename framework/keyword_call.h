@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "keyword_registry.h"
 #include "numbers.h"
 #include "text_buffer.h"
 #include "vek_host.h"
@@ -40,32 +41,22 @@ TextBuffer ResultBuffer(KeywordCall& call);
 
 typedef int (*KeywordFunction)(KeywordCall& call);
 
-// The keyword table (keywords.cpp).
+// The keyword table (keywords.cpp), made from the registry.
 int32_t KeywordCount();
 int EnumerateKeyword(uint32_t keywordIndex, KeywordEntry* record);
-// Null where no function answers to the id (0, the constants, 15 to 21, out of range).
-KeywordFunction FindKeywordFunction(int32_t id);
+// Runs the function the id names, after its platform check; the message id
+// "no such function" where none answers (0, the constants, 15 to 21, out of
+// range).
+int CallKeyword(int32_t id, KeywordCall& call);
 // What the keyword side releases as the host terminates the extender.
 void TerminateKeywords();
 
-// The keyword functions, a source file each area.
-int tVersion(KeywordCall& call);
-int tCompatible(KeywordCall& call);
-int tGetLastError(KeywordCall& call);
-int tListProc(KeywordCall& call);
-int tCountProc(KeywordCall& call);
-int tOpenProc(KeywordCall& call);
-int tKillProc(KeywordCall& call);
-int tCloseProc(KeywordCall& call);
-int tSetPriority(KeywordCall& call);
-int tGetPriority(KeywordCall& call);
-int tGetProcInfo(KeywordCall& call);
-int tListMod(KeywordCall& call);
-int tGetModInfo(KeywordCall& call);
-int tGetData(KeywordCall& call);
-int tBrowseCntrs(KeywordCall& call);
-int tParseCntrPath(KeywordCall& call);
-int tRemoteConn(KeywordCall& call);
+// The keyword functions, a source file each area, as the registry names them.
+#define VEK_DECLARE_FUNCTION(id, function, ...) int function(KeywordCall& call);
+#define VEK_NO_DECLARATION(...)
+VEK_KEYWORDS(VEK_DECLARE_FUNCTION, VEK_NO_DECLARATION)
+#undef VEK_DECLARE_FUNCTION
+#undef VEK_NO_DECLARATION
 
 // The keyword side's part in terminate (proc_handles.cpp): the handles
 // tOpenProc gave the script and it has not closed.

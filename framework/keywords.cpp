@@ -1,13 +1,19 @@
 // The vocabulary the host learns by enumeration and the function each
-// keyword calls: one row a keyword, which enumeration, dispatch and the
-// count initialise gives all read.
+// keyword calls, after the check of what it needs of the platform: the
+// registry's rows, which enumeration, dispatch and the count initialise
+// gives all read.
 #include <string.h>
 
 #include "keyword_call.h"
+#include "keyword_registry.h"
+#include "message_ids.h"
+#include "platform.h"
 
 namespace vek {
 
 namespace {
+
+typedef int (*PlatformCheck)();
 
 struct KeywordRow {
     int32_t id;
@@ -15,31 +21,15 @@ struct KeywordRow {
     int32_t countOrValue;      // a function's argument count, a constant's value
     const char* name;          // the host receives it lower-cased
     KeywordFunction function;  // null for a constant: calling one answers "no such function"
+    PlatformCheck check;       // null where the function needs nothing of the platform
 };
 
-// The ids are the host's: stable, never reused, with gaps (15 to 21) that
-// name nothing.
-constexpr KeywordRow kKeywords[] = {
-    {1, kKindFunction, 0, "tVersion", tVersion},
-    {2, kKindFunction, 0, "tListProc", tListProc},
-    {3, kKindFunction, 2, "tOpenProc", tOpenProc},
-    {4, kKindFunction, 2, "tListMod", tListMod},
-    {5, kKindFunction, 1, "tGetProcInfo", tGetProcInfo},
-    {6, kKindFunction, 0, "tCountProc", tCountProc},
-    {7, kKindFunction, 2, "tGetModInfo", tGetModInfo},
-    {8, kKindFunction, 5, "tBrowseCntrs", tBrowseCntrs},
-    {9, kKindFunction, 1, "tKillProc", tKillProc},
-    {10, kKindConstant, 1, "@TRUE", nullptr},
-    {11, kKindConstant, 0, "@FALSE", nullptr},
-    {12, kKindFunction, 1, "tCloseProc", tCloseProc},
-    {13, kKindFunction, 0, "tCompatible", tCompatible},
-    {14, kKindFunction, 0, "tGetLastError", tGetLastError},
-    {22, kKindFunction, 2, "tGetData", tGetData},
-    {23, kKindFunction, 1, "tRemoteConn", tRemoteConn},
-    {24, kKindFunction, 2, "tSetPriority", tSetPriority},
-    {25, kKindFunction, 1, "tGetPriority", tGetPriority},
-    {26, kKindFunction, 1, "tParseCntrPath", tParseCntrPath},
-};
+#define VEK_FUNCTION_ROW(id, function, args, check, ...) \
+    {id, kKindFunction, ArgumentCount(args), #function, function, check},
+#define VEK_CONSTANT_ROW(id, name, value, ...) {id, kKindConstant, value, name, nullptr, nullptr},
+constexpr KeywordRow kKeywords[] = {VEK_KEYWORDS(VEK_FUNCTION_ROW, VEK_CONSTANT_ROW)};
+#undef VEK_FUNCTION_ROW
+#undef VEK_CONSTANT_ROW
 
 // Every function's argument types, as the host reads them; a constant has none.
 constexpr uint8_t kFunctionTypes[8] = {0x11, 0x11, 0x01, 0, 0, 0, 0, 0};
@@ -68,11 +58,15 @@ int EnumerateKeyword(uint32_t keywordIndex, KeywordEntry* record) {
     return 1;
 }
 
-KeywordFunction FindKeywordFunction(int32_t id) {
+int CallKeyword(int32_t id, KeywordCall& call) {
     for (const KeywordRow& row : kKeywords) {
-        if (row.id == id) return row.function;
+        if (row.id != id || row.function == nullptr) continue;
+        if (row.check != nullptr) {
+            if (int failure = row.check()) return failure;
+        }
+        return row.function(call);
     }
-    return nullptr;
+    return kMsgNoSuchFunction;
 }
 
 }  // namespace vek

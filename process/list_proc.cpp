@@ -274,14 +274,12 @@ int ProcessListFromPerfData(const BYTE* data, DWORD size, int32_t objectIndex,
 }
 
 int tListProc(KeywordCall& call) {
-    if (int failure = CheckListProc()) return failure;
     if (OnNtPath()) return ListProcNt(call);
     if (platformInfo.isWin9x) return ListProcToolhelp(call);
     return kMsgWrongPlatform;
 }
 
 int tCountProc(KeywordCall& call) {
-    if (int failure = CheckProcessApi()) return failure;
     if (OnNtPath()) {
         DWORD ids[kProcessIdCapacity];
         DWORD bytes = 0;

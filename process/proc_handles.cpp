@@ -244,7 +244,6 @@ void CloseScriptHandles() {
 }
 
 int tOpenProc(KeywordCall& call) {
-    if (int failure = CheckPlatformOnly()) return failure;
     const DWORD processId = static_cast<DWORD>(TextToInt32(ArgText(call, 0)));
     const int32_t mode = TextToInt32(ArgText(call, 1));
     const DWORD access = AccessForMode(mode);
@@ -286,14 +285,13 @@ int tOpenProc(KeywordCall& call) {
 // object by now, reaches no system call. The lock is held to the end, so
 // that no other thread's close can hand the number out meanwhile.
 int tKillProc(KeywordCall& call) {
-    if (int failure = CheckPlatformOnly()) return failure;
     HANDLE process = reinterpret_cast<HANDLE>(static_cast<intptr_t>(TextToInt64(ArgText(call, 0))));
     CallLockScope lock;
     const ScriptHandle* entry = GivenHandle(process);
     if (entry == nullptr || entry->namesHost) {
         // A script must not end its host.
         SetLastError(entry == nullptr ? ERROR_INVALID_HANDLE : ERROR_ACCESS_DENIED);
-        return FailLoggingSystemCode(kMsgTerminateFailed, "tKillProc");
+        return FailLoggingSystemCode(kMsgTerminateFailed, keyword_name::tKillProc);
     }
     // TerminateProcess only begins the end ("initiates termination and
     // returns immediately"); until the process has drained, and after, Windows
@@ -304,14 +302,13 @@ int tKillProc(KeywordCall& call) {
     // lets a second one pass.
     if (!TerminateProcess(process, 1) &&
         !(GetLastError() == ERROR_ACCESS_DENIED && (entry->access & PROCESS_TERMINATE))) {
-        return FailLoggingSystemCode(kMsgTerminateFailed, "tKillProc");
+        return FailLoggingSystemCode(kMsgTerminateFailed, keyword_name::tKillProc);
     }
     SetInteger(call, 1);
     return kSucceeded;
 }
 
 int tCloseProc(KeywordCall& call) {
-    if (int failure = CheckPlatformOnly()) return failure;
     HANDLE handle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(TextToInt32(ArgText(call, 0))));
     CallLockScope lock;
     ScriptHandle* entry = GivenHandle(handle);

@@ -124,7 +124,6 @@ int ListModToolhelp(KeywordCall& call, DWORD processId, int32_t mode) {
 }  // namespace
 
 int tGetProcInfo(KeywordCall& call) {
-    if (int failure = CheckProcInfo()) return failure;
     const char* idText = ArgText(call, 0);
     if (!IsIntegerText(idText)) return kMsgInvalidParameter;
     if (!OnNtPath()) return kMsgWrongPlatform;
@@ -157,7 +156,6 @@ int tGetProcInfo(KeywordCall& call) {
 }
 
 int tListMod(KeywordCall& call) {
-    if (int failure = CheckProcessApi()) return failure;
     const char* idText = ArgText(call, 0);
     const char* modeText = ArgText(call, 1);
     if (!IsIntegerText(idText) || !IsIntegerText(modeText)) return kMsgInvalidParameter;
@@ -169,7 +167,6 @@ int tListMod(KeywordCall& call) {
 }
 
 int tGetModInfo(KeywordCall& call) {
-    if (int failure = CheckModInfo()) return failure;
     const char* idText = ArgText(call, 0);
     if (!IsIntegerText(idText)) return kMsgInvalidParameter;
     if (!OnNtPath()) return kMsgWrongPlatform;

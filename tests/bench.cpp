@@ -83,7 +83,7 @@ LSTATUS WINAPI ServeNames(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type,
 // The Toolhelp walk as a program that Wine shows Windows 98 has it: this
 // program again, under another name.
 void ToolhelpRow(Host& host) {
-    auto walk = SideBySide([&] { host.Call(kListProc); },
+    auto walk = SideBySide([&] { host.Call(tListProc); },
                            [&] {
                                HANDLE s = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
                                PROCESSENTRY32 e;
@@ -139,12 +139,12 @@ int main(int argc, char** argv) {
     // bare call through a function pointer.
     volatile vek::HostCallback bare = Bare;
     vek::ResultSlot slot = {};
-    auto version = SideBySide([&] { host.Call(kVersion); },
+    auto version = SideBySide([&] { host.Call(tVersion); },
                               [&] { bare(0, 0, nullptr, &slot); }, 200, 2000);
     Row("tVersion", "call through a function pointer", version, "+1 us",
         ("dispatch adds " + Human(version.first - version.second)).c_str());
 
-    auto count = SideBySide([&] { host.Call(kCountProc); },
+    auto count = SideBySide([&] { host.Call(tCountProc); },
                             [&] {
                                 DWORD ids[1024], bytes;
                                 enumProcesses(ids, sizeof ids, &bytes);
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
                             60, 5);
     Row("tCountProc", "EnumProcesses", count, "1.2x");
 
-    auto info = SideBySide([&] { host.Call(kGetProcInfo, {childId}); },
+    auto info = SideBySide([&] { host.Call(tGetProcInfo, {childId}); },
                            [&] {
                                HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
                                                       FALSE, childPid);
@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
                            100, 10);
     Row("tGetProcInfo", "OpenProcess + memory info + CloseHandle", info, "1.2x");
 
-    auto modules = SideBySide([&] { host.Call(kListMod, {childId, "1"}); },
+    auto modules = SideBySide([&] { host.Call(tListMod, {childId, "1"}); },
                               [&] {
                                   HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ,
                                                          FALSE, childPid);
@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
         RegCloseKey(HKEY_PERFORMANCE_DATA);
     };
 
-    auto data = SideBySide([&] { host.Call(kGetData, {"\\System\\System Up Time", "0"}); },
+    auto data = SideBySide([&] { host.Call(tGetData, {"\\System\\System Up Time", "0"}); },
                            [&] { Sleep(300); }, 5, 1);
     Row("tGetData", "Sleep(300), its floor", data, "310 ms");
 
@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
     {
         rig::Patch names(host.Module(), "ADVAPI32.dll", "RegQueryValueExA", ServeNames, &realQuery);
         SetEnvironmentVariableA("VEKPERF_SCENARIO", "many:5000");
-        auto endToEnd = SideBySide([&] { host.Call(kListProc); },
+        auto endToEnd = SideBySide([&] { host.Call(tListProc); },
                                    [&] {
                                        static std::vector<BYTE> data;
                                        DWORD capacity = 12000, size;

@@ -89,7 +89,7 @@ Outcome Host::Call(int32_t callCode, const std::vector<std::string>& args, void*
     outcome.returned = call_(hostWindow, 0x1111, thisTag, callCode, Copy, &context, 0x2222,
                              args.empty() ? nullptr : slots.data(), 0, &slot);
     // The handle tOpenProc hands out belongs to the script.
-    const bool handsOut = static_cast<int16_t>(callCode) == kOpenProc && outcome.status == 0 &&
+    const bool handsOut = static_cast<int16_t>(callCode) == tOpenProc && outcome.status == 0 &&
                           outcome.calls == 1;
     const std::string left = accounting_ ? rig::CloseBooks(handsOut ? reinterpret_cast<HANDLE>(
                                                      static_cast<intptr_t>(outcome.value))

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "keyword_registry.h"
 #include "vek_host.h"
 #include "wine_only.h"
 
@@ -68,13 +69,8 @@ private:
     vek::VEKExtenderQueryProc query_ = nullptr;
 };
 
-// Keyword ids.
-enum Id {
-    kVersion = 1, kListProc = 2, kOpenProc = 3, kListMod = 4, kGetProcInfo = 5, kCountProc = 6,
-    kGetModInfo = 7, kBrowseCntrs = 8, kKillProc = 9, kCloseProc = 12, kCompatible = 13,
-    kGetLastError = 14, kGetData = 22, kRemoteConn = 23, kSetPriority = 24, kGetPriority = 25,
-    kParseCntrPath = 26,
-};
+// Keyword ids by the keyword's name, from the registry: tGetData is 22.
+using namespace vek::keyword_id;
 
 int32_t LastCallbackReturn();  // what the callback returned last
 std::string Directory();  // of the running test program, with a trailing backslash

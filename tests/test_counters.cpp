@@ -32,14 +32,14 @@ bool IsFormattedDouble(const std::string& text) {
 }  // namespace
 
 TEST_F(Counters, UpTimeAsIntegerGrowsAndAsTextHasTheFormattersForm) {
-    Outcome first = host.Call(kGetData, {kUpTime, "0"});
+    Outcome first = host.Call(tGetData, {kUpTime, "0"});
     ASSERT_EQ(first.status, 0) << first.text;
     EXPECT_EQ(first.type, 1);
     Sleep(1100);
-    Outcome second = host.Call(kGetData, {kUpTime, "0"});
+    Outcome second = host.Call(tGetData, {kUpTime, "0"});
     EXPECT_GT(second.value, first.value);
 
-    Outcome text = host.Call(kGetData, {kUpTime, "1"});
+    Outcome text = host.Call(tGetData, {kUpTime, "1"});
     ASSERT_EQ(text.status, 0) << text.text;
     EXPECT_EQ(text.type, 2);
     EXPECT_TRUE(IsFormattedDouble(text.text)) << text.text;
@@ -60,7 +60,7 @@ TEST_F(Counters, EachPathAndFormatGivesItsMessageOrItsType) {
         {"\\System\\No Such Counter", "2", k223}, {"no backslash", "abc", k223}, {"", "0", k223},
     };
     for (const auto& row : rows) {
-        Outcome o = host.Call(kGetData, {row.path, row.flag});
+        Outcome o = host.Call(tGetData, {row.path, row.flag});
         EXPECT_EQ(o.status == 0 ? "" : o.text, row.text) << row.path << " " << row.flag;
         if (row.type) EXPECT_EQ(o.type, row.type) << row.path << " " << row.flag;
         if (row.type == 2) EXPECT_TRUE(IsFormattedDouble(o.text)) << o.text;

@@ -126,31 +126,31 @@ TEST_F(Initialise, EveryOptionalEntryPointIsResolvedAndTested) {
         Host host;
         rig::Serve missing(name, nullptr);
         ASSERT_EQ(host.Initialise(), 19);
-        EXPECT_EQ(host.Text(kCountProc), "208: May need newer version of PSAPI.DLL") << name;
-        EXPECT_EQ(host.Text(kListMod, {"0", "0"}), "208: May need newer version of PSAPI.DLL") << name;
-        EXPECT_EQ(host.Text(kRemoteConn, {"x"}), "211: May need newer version of PDH.DLL") << name;
+        EXPECT_EQ(host.Text(tCountProc), "208: May need newer version of PSAPI.DLL") << name;
+        EXPECT_EQ(host.Text(tListMod, {"0", "0"}), "208: May need newer version of PSAPI.DLL") << name;
+        EXPECT_EQ(host.Text(tRemoteConn, {"x"}), "211: May need newer version of PDH.DLL") << name;
         host.Terminate();
     }
     // Outside it: their own callers say 211, or go on without (the English
     // form and the modules' Ex form, absent before Vista).
     struct { const char* name; int id; std::vector<std::string> args; const char* text; } untested[] = {
-        {"PdhGetCounterInfoA", kGetData, {"\\System\\System Up Time", "0"}, "211: May need newer version of PDH.DLL"},
-        {"PdhGetCounterInfoA", kBrowseCntrs, {"0", "0", "", "", ""}, "211: May need newer version of PDH.DLL"},
-        {"PdhParseCounterPathA", kParseCntrPath, {"\\System\\System Up Time"}, "211: May need newer version of PDH.DLL"},
-        {"PdhAddEnglishCounterA", kGetData, {"\\System\\System Up Time", "0"}, ""},
-        {"EnumProcessModulesEx", kListMod, {"0", "0"}, "201: Open Process Failed"},
+        {"PdhGetCounterInfoA", tGetData, {"\\System\\System Up Time", "0"}, "211: May need newer version of PDH.DLL"},
+        {"PdhGetCounterInfoA", tBrowseCntrs, {"0", "0", "", "", ""}, "211: May need newer version of PDH.DLL"},
+        {"PdhParseCounterPathA", tParseCntrPath, {"\\System\\System Up Time"}, "211: May need newer version of PDH.DLL"},
+        {"PdhAddEnglishCounterA", tGetData, {"\\System\\System Up Time", "0"}, ""},
+        {"EnumProcessModulesEx", tListMod, {"0", "0"}, "201: Open Process Failed"},
     };
     for (const auto& row : untested) {
         Host host;
         rig::Serve missing(row.name, nullptr);
         ASSERT_EQ(host.Initialise(), 19);
-        EXPECT_EQ(host.Call(kCountProc).status, 0) << row.name << " raised missingApi";
+        EXPECT_EQ(host.Call(tCountProc).status, 0) << row.name << " raised missingApi";
         EXPECT_EQ(host.Text(row.id, row.args), row.text) << row.name;
         host.Terminate();
     }
     Host host;  // Wine's stubs are absent to the loader alone: one served from elsewhere is called.
     rig::Serve served("PdhConnectMachineA", reinterpret_cast<void*>(+[](const char*) -> LONG { return 0; }));
-    EXPECT_EQ((host.Initialise(), host.Call(kRemoteConn, {"x"}).value), 1);
+    EXPECT_EQ((host.Initialise(), host.Call(tRemoteConn, {"x"}).value), 1);
 }
 
 // PSAPI, PDH and, when a failure is logged, the shell folder's library come
@@ -188,15 +188,15 @@ TEST_F(Initialise, SystemLibrariesComeFromTheSystemFolderAlone) {
         fake.refused = row.only;
         fake.loads.clear();
         ASSERT_EQ(host.Initialise(), 19);
-        host.Call(kKillProc, {"0"});  // logged in the settings file
+        host.Call(tKillProc, {"0"});  // logged in the settings file
         EXPECT_EQ(fake.loads, row.loads);
         const bool gone = row.refuse == ERROR_MOD_NOT_FOUND || row.folder >= 0;
         const bool noPsapi = gone && (!row.only || !strcmp(row.only, "PSAPI.DLL")), noPdh = gone && (!row.only || !strcmp(row.only, "PDH.DLL"));
-        EXPECT_EQ(host.Call(kCountProc).status == 0, !noPsapi) << "PSAPI, and missingApi clear";
-        for (int id : {kCountProc, kListMod, kGetProcInfo, kGetModInfo}) EXPECT_EQ(host.Text(id, {"0", "0"}) == "207: Could not load PSAPI.DLL", noPsapi) << id;
-        EXPECT_EQ(host.Call(kGetData, {"\\System\\System Up Time", "0"}).status == 0, !noPdh) << "PDH, and missingApi clear";
+        EXPECT_EQ(host.Call(tCountProc).status == 0, !noPsapi) << "PSAPI, and missingApi clear";
+        for (int id : {tCountProc, tListMod, tGetProcInfo, tGetModInfo}) EXPECT_EQ(host.Text(id, {"0", "0"}) == "207: Could not load PSAPI.DLL", noPsapi) << id;
+        EXPECT_EQ(host.Call(tGetData, {"\\System\\System Up Time", "0"}).status == 0, !noPdh) << "PDH, and missingApi clear";
         // Wine's PDH ends the process in the other three: asked only where it is missing.
-        for (int id : {kGetData, kBrowseCntrs, kRemoteConn, kParseCntrPath}) EXPECT_TRUE(!noPdh || host.Text(id, {"x", "0"}) == "230:  Could not load PDH.DLL") << id;
+        for (int id : {tGetData, tBrowseCntrs, tRemoteConn, tParseCntrPath}) EXPECT_TRUE(!noPdh || host.Text(id, {"x", "0"}) == "230:  Could not load PDH.DLL") << id;
         host.Terminate();
     }
 }
@@ -216,15 +216,15 @@ TEST_F(Initialise, RepeatedInitialiseAndTerminateLeaveNoModuleBehind) {
     for (int i = 0; i < 100; ++i) {
         ASSERT_EQ(host.Initialise(), 19);
         ASSERT_EQ(host.Initialise(), 19) << "initialise again before terminate";
-        ASSERT_EQ(host.Call(kCountProc).status, 0);
+        ASSERT_EQ(host.Call(tCountProc).status, 0);
         ASSERT_EQ(host.Terminate(), 1);
         ASSERT_EQ(GetModuleHandleA("psapi.dll"), nullptr) << i;
         ASSERT_EQ(GetModuleHandleA("pdh.dll"), nullptr) << i;
     }
     EXPECT_EQ(host.Terminate(), 1) << "a second terminate releases nothing twice";
     // After terminate the optional functions report their module missing.
-    EXPECT_EQ(host.Text(kCountProc), "207: Could not load PSAPI.DLL");
-    EXPECT_EQ(host.Text(kGetData, {"\\System\\System Up Time", "0"}), "230:  Could not load PDH.DLL");
+    EXPECT_EQ(host.Text(tCountProc), "207: Could not load PSAPI.DLL");
+    EXPECT_EQ(host.Text(tGetData, {"\\System\\System Up Time", "0"}), "230:  Could not load PDH.DLL");
 }
 
 TEST_F(Protocol, EnumerationGivesTheTableTwiceAlike) {
@@ -258,10 +258,10 @@ TEST_F(Protocol, EveryKeywordCallsBackOnceAndReturnsWhatTheCallbackReturned) {
         if (id >= -3 && id <= -1) continue;
         std::vector<std::string> args = {"0", "0", "0"};
         // Windows' dialog waits for a person, its connection for the network: the double's tests call them.
-        if (!vek::UnderWine() && (id == kBrowseCntrs || id == kRemoteConn)) continue;
+        if (!vek::UnderWine() && (id == tBrowseCntrs || id == tRemoteConn)) continue;
         Outcome o = host.Call(id, args);
         // Wine's PDH has stubs there, whose call would end the host.
-        if (vek::UnderWine() && (id == kBrowseCntrs || id == kRemoteConn || id == kParseCntrPath)) EXPECT_EQ(o.text, "211: May need newer version of PDH.DLL");
+        if (vek::UnderWine() && (id == tBrowseCntrs || id == tRemoteConn || id == tParseCntrPath)) EXPECT_EQ(o.text, "211: May need newer version of PDH.DLL");
         EXPECT_EQ(o.calls, 1) << id;
         EXPECT_EQ(o.returned, LastCallbackReturn()) << id;
         EXPECT_EQ(o.hostTag, o.sentTag) << id;
@@ -281,7 +281,7 @@ TEST_F(Protocol, IdsThatNameNothingFailWithAnEmptyText) {
         return length;
     }));
     for (int32_t id : {0, 10, 11, 15, 16, 17, 18, 19, 20, 21, 27, 100, -4, -32768, 32767}) {
-        host.Call(kCloseProc, {"abc"});
+        host.Call(tCloseProc, {"abc"});
         host.slot.value = 0x0BADF00D;
         Outcome o = host.Call(id, {"1"});
         EXPECT_EQ(o.status, -1) << id;

@@ -226,7 +226,7 @@ TEST(LastErrorLog, TheFolderFallsBackToShfolderThenWindowsThenTheCurrentDirector
         {
             std::optional<AppDataFolder> elsewhere;
             if (!row.appData.empty()) elsewhere.emplace(row.appData);
-            EXPECT_EQ(host.Text(kKillProc, {"0"}), "212: Terminate Process Failed");
+            EXPECT_EQ(host.Text(tKillProc, {"0"}), "212: Terminate Process Failed");
             EXPECT_EQ(host.LastError(), 6u);
         }
         EXPECT_EQ(asked, row.asked) << row.root;

@@ -46,9 +46,9 @@ protected:
         if (s) EXPECT_EQ(s->refusedHandles, 0) << "a handle PDH never issued: " << CallNames(*s);
         host.Terminate();
     }
-    Outcome GetData(const char* flag = "0") { return host.Call(kGetData, {kPath, flag}); }
+    Outcome GetData(const char* flag = "0") { return host.Call(tGetData, {kPath, flag}); }
     Outcome Browse(const char* mode, const char* format = "0") {
-        return host.Call(kBrowseCntrs, {mode, format, "", "", ""}, reinterpret_cast<void*>(0x4242));
+        return host.Call(tBrowseCntrs, {mode, format, "", "", ""}, reinterpret_cast<void*>(0x4242));
     }
 
     Host host;
@@ -138,7 +138,7 @@ TEST_F(WithDouble, GetDataOpenAndAddFailures) {
         pdhdouble::Forget(*s);
         s->addCounter = St(row.status);
         s->addEnglish = St(row.english);
-        host.Call(kCloseProc, {"0"});  // a saved code for a success to keep
+        host.Call(tCloseProc, {"0"});  // a saved code for a success to keep
         Outcome o = GetData();
         EXPECT_EQ(o.status == 0 ? std::to_string(o.value) : o.text, row.result) << row.status;
         EXPECT_EQ(host.LastError(), o.status == 0 ? 6u : row.status) << row.status;
@@ -253,10 +253,10 @@ TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
         SCOPED_TRACE(testing::Message() << (*row.name ? row.name : "nothing set") << ", call " << static_cast<int>(row.call));
         pdhdouble::Reset(*s);
         row.set(*s);
-        host.Call(kCloseProc, {"0"});
+        host.Call(tCloseProc, {"0"});
         ClearLastErrorLine();
-        const Outcome o = row.call == kData ? GetData() : row.call == kParse ? host.Call(kParseCntrPath, {kPath})
-                          : row.call == kConnect ? host.Call(kRemoteConn, {"\\\\FARAWAY"}) : Browse(row.call == kBrowsePath ? "0" : "1");
+        const Outcome o = row.call == kData ? GetData() : row.call == kParse ? host.Call(tParseCntrPath, {kPath})
+                          : row.call == kConnect ? host.Call(tRemoteConn, {"\\\\FARAWAY"}) : Browse(row.call == kBrowsePath ? "0" : "1");
         if (row.call == kConnect) EXPECT_TRUE(!strcmp(s->calls[0].text, "\\\\FARAWAY") && (o.status || o.value == 1));
         EXPECT_EQ(o.text, row.text);
         if (row.code != kAny) EXPECT_EQ(host.LastError(), row.code);
@@ -336,7 +336,7 @@ TEST_F(WithDouble, BrowseConfiguresTheDialogAndGivesTheReportedFullPath) {
 
 TEST_F(WithDouble, ACancelledDialogReturnsMinusFiveWithoutTheCallback) {
     s->browse = St(PDH_DIALOG_CANCELLED);
-    host.Call(kCloseProc, {"0"});  // leaves a saved code
+    host.Call(tCloseProc, {"0"});  // leaves a saved code
     memset(&host.slot, 0x77, sizeof host.slot);
     Outcome o = Browse("0");
     EXPECT_EQ(o.returned, -5);
@@ -387,24 +387,24 @@ TEST_F(WithDouble, BrowseModeOneTakesOneSample) {
 
 TEST_F(WithDouble, ParseGivesSixFieldsInstanceBeforeParent) {
     Outcome o;
-    EXPECT_LE(StackTaken([&] { o = host.Call(kParseCntrPath, {kPath}); }), 80u * 1024) << "of the caller's stack, as every keyword";
+    EXPECT_LE(StackTaken([&] { o = host.Call(tParseCntrPath, {kPath}); }), 80u * 1024) << "of the caller's stack, as every keyword";
     ASSERT_EQ(o.status, 0) << o.text;
     EXPECT_EQ(o.text, "\\\\DOUBLE\tWidget\tleft\t\t0\tTurns");
     strcpy(s->parent, "outer");
     s->instanceIndex = 3;
     strcpy(s->machine, "<null>");
     strcpy(s->counter, "<null>");
-    EXPECT_EQ(host.Text(kParseCntrPath, {kPath}), "\tWidget\tleft\touter\t3\t");
+    EXPECT_EQ(host.Text(tParseCntrPath, {kPath}), "\tWidget\tleft\touter\t3\t");
     EXPECT_EQ(s->calls[0].value + s->calls[1].value, 0u) << "flags 0 in both calls";
     s->instanceIndex = 3000000000u;
-    EXPECT_EQ(host.Text(kParseCntrPath, {kPath}), "\tWidget\tleft\touter\t3000000000\t") << "read unsigned";
+    EXPECT_EQ(host.Text(tParseCntrPath, {kPath}), "\tWidget\tleft\touter\t3000000000\t") << "read unsigned";
 }
 
 TEST_F(WithDouble, ParseFailures) {
     {
         // The block cannot be had: as when PDH itself reports it.
         rig::Patch alloc(host.Module(), "KERNEL32.dll", "GlobalAlloc", NoGlobalAlloc);
-        EXPECT_EQ(host.Text(kParseCntrPath, {kPath}),
+        EXPECT_EQ(host.Text(tParseCntrPath, {kPath}),
                   "245: Unable to allocate memory in order to complete the function.\n");
         EXPECT_EQ(host.LastError(), PDH_MEMORY_ALLOCATION_FAILURE);
     }
@@ -414,8 +414,8 @@ TEST_F(WithDouble, ParseFailures) {
     for (size_t length : {2048, 2049, 5000, 5}) {
         const std::string path(length, 'p');
         pdhdouble::Forget(*s);
-        const Outcome parse = host.Call(kParseCntrPath, {path});
-        const Outcome data = host.Call(kGetData, {path, "0"});
+        const Outcome parse = host.Call(tParseCntrPath, {path});
+        const Outcome data = host.Call(tGetData, {path, "0"});
         const bool reaches = length <= 2048;
         EXPECT_EQ(parse.status == 0 ? "" : parse.text, reaches ? "" : "222: Invalid Counter Name.") << length;
         EXPECT_EQ(data.status == 0 ? "" : data.text, reaches ? "" : "222: Invalid Counter Name.") << length;
@@ -497,16 +497,16 @@ TEST_F(WithDouble, DialogParseAndConnectHoldUpUnderLongUseAndBadInput) {
                 << a.substr(0, 20) << " " << b.substr(0, 20);
             if (!(aFlag && bFlag)) EXPECT_EQ(s->callCount, 0) << "refused before any query";
         }
-        Outcome parse = host.Call(kParseCntrPath, {a});
+        Outcome parse = host.Call(tParseCntrPath, {a});
         EXPECT_EQ(parse.status == 0, a.size() <= PDH_MAX_COUNTER_PATH) << parse.text;
-        EXPECT_EQ(host.Call(kRemoteConn, {a}).value, 1);
+        EXPECT_EQ(host.Call(tRemoteConn, {a}).value, 1);
     }
     for (int i = 0; i < 1000; ++i) {
         pdhdouble::Forget(*s);
         ASSERT_EQ(Browse("0").status, 0);
         ASSERT_EQ(Browse("1", "1").status, 0);
-        ASSERT_EQ(host.Call(kParseCntrPath, {kPath}).status, 0);
-        ASSERT_EQ(host.Call(kRemoteConn, {"\\\\FARAWAY"}).status, 0);
+        ASSERT_EQ(host.Call(tParseCntrPath, {kPath}).status, 0);
+        ASSERT_EQ(host.Call(tRemoteConn, {"\\\\FARAWAY"}).status, 0);
     }
     EXPECT_EQ(s->openQueries, 0);
 }

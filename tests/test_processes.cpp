@@ -402,8 +402,8 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
         fake.heapAlloc = {row.heapFault == 1 ? 1 : 0};
         fake.heapReAlloc = {row.heapFault == 2 ? 1 : 0};
         ClearLastErrorLine();
-        host.Call(kCloseProc, {"0"});  // a saved code that no path here may touch
-        Outcome o = host.Call(kListProc);
+        host.Call(tCloseProc, {"0"});  // a saved code that no path here may touch
+        Outcome o = host.Call(tListProc);
         EXPECT_EQ(o.text, row.text) << row.scenario;
         EXPECT_EQ(o.status, row.text[0] >= '2' && row.text[3] == ':' ? -1 : 0) << row.scenario;
         EXPECT_EQ(fake.perfRead.calls, row.reads) << row.scenario;
@@ -419,7 +419,7 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
     fake.counterList = kWindowsNames;
     fake.perfRead = {};
     rig::Patch openKey(host.Module(), "ADVAPI32.dll", "RegOpenKeyExA", RecordOpenKey, &realOpenKey);
-    Outcome running = host.Call(kListProc);
+    Outcome running = host.Call(tListProc);
     const std::string names = "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009\\ 0 131097\n";
     EXPECT_EQ(fake.openedKeys, names + names) << "KEY_READ, once a name";
     EXPECT_EQ(running.text.rfind("Idle|0\t", 0), 0u) << running.text;
@@ -433,7 +433,7 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
     // list ends at its last whole item.
     SetEnvironmentVariableA("VEKPERF_SCENARIO", "many:5000");
     fake.perfRead = {};
-    Outcome many = host.Call(kListProc);
+    Outcome many = host.Call(tListProc);
     ASSERT_EQ(many.status, 0) << many.text;
     EXPECT_EQ(fake.perfRead.calls, 5);
     EXPECT_EQ(many.text.rfind("process0|1000\tprocess1|1001\t", 0), 0u);
@@ -462,7 +462,7 @@ TEST_F(Processes, CountProcAsksAgainUntilTheArrayHasRoom) {
     for (const auto& row : rows) {
         fake.servedProcesses = row.processes;
         fake.arraySizes.clear();
-        Outcome o = host.Call(kCountProc);
+        Outcome o = host.Call(tCountProc);
         EXPECT_EQ(o.status == 0 ? std::to_string(o.value) : o.text, row.result) << row.processes;
         EXPECT_EQ(fake.arraySizes, row.arrays) << row.processes;
     }
@@ -507,11 +507,11 @@ TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
         fake.steps.clear();
         fake.tokenSets = 0;
         fake.hostEnables = row.hostEnables;
-        host.Call(kCloseProc, {"0"});
+        host.Call(tCloseProc, {"0"});
         if (row.impersonating) ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
         const LUID before = ThreadTokenId();
         fake.openError = row.refused;
-        Outcome o = host.Call(kOpenProc, {std::to_string(child.Id()), "3"});
+        Outcome o = host.Call(tOpenProc, {std::to_string(child.Id()), "3"});
         fake.openError = 0;
         EXPECT_EQ(fake.steps, row.steps);
         EXPECT_EQ(DebugEnabled(false), row.hostEnables) << "the process token changed";
@@ -523,7 +523,7 @@ TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
             EXPECT_EQ(o.text + std::to_string(host.LastError()), "201: Open Process Failed" + std::to_string(row.refused));
         } else if (row.steps.find("open") != std::string::npos) {
             EXPECT_EQ(o.status, 0) << o.text;
-            EXPECT_EQ(host.Call(kCloseProc, {std::to_string(o.value)}).value, 1);
+            EXPECT_EQ(host.Call(tCloseProc, {std::to_string(o.value)}).value, 1);
         } else {
             EXPECT_EQ(o.text, "244: tOpenProc - Unable to set SeDebugPrivilege.");
             EXPECT_EQ(host.LastError(), 6u) << "244 keeps the saved code";
@@ -544,26 +544,26 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
     Sleeper child;
     HANDLE hostsOwn = OpenProcess(PROCESS_TERMINATE, FALSE, child.Id());
     const std::string own = std::to_string(reinterpret_cast<intptr_t>(hostsOwn));
-    const std::string given = std::to_string(host.Call(kOpenProc, {std::to_string(child.Id()), "1"}).value);
-    const std::string itself = std::to_string(host.Call(kOpenProc, {Self(), "1"}).value);
+    const std::string given = std::to_string(host.Call(tOpenProc, {std::to_string(child.Id()), "1"}).value);
+    const std::string itself = std::to_string(host.Call(tOpenProc, {Self(), "1"}).value);
     struct { int id; std::string handle; DWORD code; } rows[] = {  // code 0: a success
-        {kKillProc, own, 6}, {kCloseProc, own, 6}, {kKillProc, "-1", 6}, {kKillProc, "-2", 6}, {kCloseProc, "-4", 6},
-        {kCloseProc, "-2147483648", 6}, {kCloseProc, "4294967295", 6}, {kKillProc, "abc", 6}, {kCloseProc, "", 6},
-        {kKillProc, std::to_string(std::stoll(given) + (1LL << 32)), 6}, {kKillProc, itself, 5}, {kKillProc, " " + given + "x", 0},
-        {kCloseProc, given, 0}, {kCloseProc, given, 6}, {kKillProc, given, 6}, {kCloseProc, itself, 0},
+        {tKillProc, own, 6}, {tCloseProc, own, 6}, {tKillProc, "-1", 6}, {tKillProc, "-2", 6}, {tCloseProc, "-4", 6},
+        {tCloseProc, "-2147483648", 6}, {tCloseProc, "4294967295", 6}, {tKillProc, "abc", 6}, {tCloseProc, "", 6},
+        {tKillProc, std::to_string(std::stoll(given) + (1LL << 32)), 6}, {tKillProc, itself, 5}, {tKillProc, " " + given + "x", 0},
+        {tCloseProc, given, 0}, {tCloseProc, given, 6}, {tKillProc, given, 6}, {tCloseProc, itself, 0},
     };
     for (const auto& [id, handle, code] : rows) {
         SCOPED_TRACE(std::to_string(id) + " " + handle);
         fake.closed = fake.terminated = nullptr;
         ClearLastErrorLine();
         Outcome o = host.Call(id, {handle});
-        EXPECT_EQ(o.status ? o.text : std::to_string(o.value), !code ? "1" : id == kKillProc ? "212: Terminate Process Failed" : "229: tCloseProc failed.");
+        EXPECT_EQ(o.status ? o.text : std::to_string(o.value), !code ? "1" : id == tKillProc ? "212: Terminate Process Failed" : "229: tCloseProc failed.");
         EXPECT_EQ(host.LastError(), code);
-        EXPECT_EQ(id == kKillProc ? fake.terminated != nullptr : fake.closed && fake.closed == Number(handle), code == 0);
-        if (id == kKillProc && code) EXPECT_EQ(LastErrorLine(), std::to_string(code) + " (tKillProc)");
+        EXPECT_EQ(id == tKillProc ? fake.terminated != nullptr : fake.closed && fake.closed == Number(handle), code == 0);
+        if (id == tKillProc && code) EXPECT_EQ(LastErrorLine(), std::to_string(code) + " (tKillProc)");
     }
     fake.closeError = ERROR_GEN_FAILURE;
-    EXPECT_EQ(host.Text(kCloseProc, {std::to_string(host.Call(kOpenProc, {Self(), "2"}).value)}), "229: tCloseProc failed.");
+    EXPECT_EQ(host.Text(tCloseProc, {std::to_string(host.Call(tOpenProc, {Self(), "2"}).value)}), "229: tCloseProc failed.");
     EXPECT_EQ(host.LastError(), fake.closeError);
     fake.closeError = 0;
     EXPECT_EQ(child.ExitCode(), 1u);
@@ -600,7 +600,7 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
         Sleeper target, other;
         fake.openInherit = TRUE;
         const std::set<HANDLE> before = HandlesTo(target.Id());
-        const std::string given = std::to_string(host.Call(kOpenProc, {std::to_string(target.Id()), mode}).value);
+        const std::string given = std::to_string(host.Call(tOpenProc, {std::to_string(target.Id()), mode}).value);
         EXPECT_EQ(fake.openAccess, access);
         EXPECT_EQ(fake.openInherit, FALSE);
         HANDLE now = nullptr;
@@ -613,13 +613,13 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
             twins.erase(Number(given));
             ASSERT_EQ(twins.size(), 1u);
             CloseHandle(*twins.begin());
-            const std::string reopened = std::to_string(host.Call(kOpenProc, {Self(), "2"}).value);
+            const std::string reopened = std::to_string(host.Call(tOpenProc, {Self(), "2"}).value);
             ASSERT_EQ(Number(reopened), *twins.begin());
-            host.Call(kCloseProc, {reopened});
+            host.Call(tCloseProc, {reopened});
             now = Number(given);
         } else if (then != kAsGiven) {
             CloseHandle(Number(given));
-            now = then == kOpenedForHost ? Number(std::to_string(host.Call(kOpenProc, {Self(), "1"}).value))
+            now = then == kOpenedForHost ? Number(std::to_string(host.Call(tOpenProc, {Self(), "1"}).value))
                 : then == kHostsEvent    ? CreateEventA(nullptr, TRUE, FALSE, nullptr)
                 : then == kHostReopens   ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, target.Id())
                                          : OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, other.Id());
@@ -627,7 +627,7 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
         }
         ClearLastErrorLine(), host.LastError();
         const auto said = [this](int id, const std::string& handle) { Outcome o = host.Call(id, {handle}); return o.status ? o.text : std::to_string(o.value); };
-        EXPECT_EQ(said(kKillProc, given), code ? "212: Terminate Process Failed" : "1");
+        EXPECT_EQ(said(tKillProc, given), code ? "212: Terminate Process Failed" : "1");
         EXPECT_EQ(host.LastError(), code);
         EXPECT_EQ(LastErrorLine(), code ? std::to_string(code) + " (tKillProc)" : "");
         EXPECT_TRUE(other.Running());
@@ -635,7 +635,7 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
         if (then != kEnded && (then != kAsGiven || code)) EXPECT_TRUE(target.Running());
         fake.ended = false;
         const bool hosts = then >= kHostsEvent && then <= kTwinReused;
-        EXPECT_EQ(said(kCloseProc, given), hosts ? "229: tCloseProc failed." : "1");
+        EXPECT_EQ(said(tCloseProc, given), hosts ? "229: tCloseProc failed." : "1");
         if (hosts) {
             EXPECT_TRUE(GetHandleInformation(now, &flags)) << "the host's was closed";
             CloseHandle(now);
@@ -645,7 +645,7 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
     // A full table drops what the script closed itself first; terminate closes only what is still the script's.
     Sleeper target;
     const auto closedBehindItsBack = [&] {
-        const HANDLE left = Number(std::to_string(host.Call(kOpenProc, {std::to_string(target.Id()), "2"}).value));
+        const HANDLE left = Number(std::to_string(host.Call(tOpenProc, {std::to_string(target.Id()), "2"}).value));
         CloseHandle(left);
         const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         EXPECT_EQ(event, left);
@@ -654,13 +654,13 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
     HANDLE events[] = {closedBehindItsBack(), nullptr};
 
     std::vector<int32_t> held;
-    for (int i = 0; i < 4096; ++i) held.push_back(host.Call(kOpenProc, {Self(), "2"}).value);
+    for (int i = 0; i < 4096; ++i) held.push_back(host.Call(tOpenProc, {Self(), "2"}).value);
     EXPECT_EQ(std::set<int32_t>(held.begin(), held.end()).size(), 4096u);
-    EXPECT_EQ(host.Text(kOpenProc, {Self(), "2"}), "201: Open Process Failed");
+    EXPECT_EQ(host.Text(tOpenProc, {Self(), "2"}), "201: Open Process Failed");
     EXPECT_EQ(host.LastError(), 4u);
-    EXPECT_EQ(host.Call(kCloseProc, {std::to_string(held[7])}).value, 1);
-    EXPECT_EQ(host.Call(kOpenProc, {Self(), "2"}).status, 0) << "room again";
-    EXPECT_EQ(host.Call(kCloseProc, {std::to_string(held[8])}).value, 1);
+    EXPECT_EQ(host.Call(tCloseProc, {std::to_string(held[7])}).value, 1);
+    EXPECT_EQ(host.Call(tOpenProc, {Self(), "2"}).status, 0) << "room again";
+    EXPECT_EQ(host.Call(tCloseProc, {std::to_string(held[8])}).value, 1);
     EXPECT_EQ(HandlesTo(target.Id(), 0x10000).size(), 1u) << "the swept entry's duplicate left open";
     events[1] = closedBehindItsBack();
     host.Terminate();
@@ -700,31 +700,31 @@ TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
     // tGetPriority and tGetProcInfo try the limited right (Vista on), after a
     // refusal with 5 only, and a second refusal leaves the first standing.
     struct { int id; std::vector<std::string> args; DWORD error, limited; std::string accesses, text; DWORD saved; } rows[] = {
-        {kOpenProc, {Self(), "2"}, 5, 5, "1024 ", k202, 5},
-        {kListMod, {Self(), "0"}, 5, 5, "1040 ", k202, 5},
-        {kSetPriority, {Self(), "32"}, 5, 5, "512 ", k202, 5},
-        {kGetProcInfo, {Self()}, 5, 5, "1040 4096 ", k202, 5},
-        {kGetProcInfo, {Self()}, 5, 0, "1040 4096 ", "", 0},
-        {kGetProcInfo, {Self()}, 87, 0, "1040 ", k204, 87},
-        {kGetModInfo, {Self(), module}, 5, 5, "1040 ", k206, 5},  // the open's code, not the null handle's 6
-        {kGetPriority, {Self()}, 5, 0, "1024 4096 ", "32", 0},
-        {kGetPriority, {Self()}, 5, 87, "1024 4096 ", k202, 5},
-        {kGetPriority, {Self()}, 87, 0, "1024 ", k201, 87},
+        {tOpenProc, {Self(), "2"}, 5, 5, "1024 ", k202, 5},
+        {tListMod, {Self(), "0"}, 5, 5, "1040 ", k202, 5},
+        {tSetPriority, {Self(), "32"}, 5, 5, "512 ", k202, 5},
+        {tGetProcInfo, {Self()}, 5, 5, "1040 4096 ", k202, 5},
+        {tGetProcInfo, {Self()}, 5, 0, "1040 4096 ", "", 0},
+        {tGetProcInfo, {Self()}, 87, 0, "1040 ", k204, 87},
+        {tGetModInfo, {Self(), module}, 5, 5, "1040 ", k206, 5},  // the open's code, not the null handle's 6
+        {tGetPriority, {Self()}, 5, 0, "1024 4096 ", "32", 0},
+        {tGetPriority, {Self()}, 5, 87, "1024 4096 ", k202, 5},
+        {tGetPriority, {Self()}, 87, 0, "1024 ", k201, 87},
         // Where Windows sets High for realtime, the class read back (the limited right
         // from Vista on, opened before the set) says so, with 1314, and is set back. Unread,
         // the success stands.
-        {kSetPriority, {Self(), "256"}, 0, 0, "512 4096 ", "236: Unable to Set Priority.", ERROR_PRIVILEGE_NOT_HELD},
-        {kSetPriority, {Self(), "256"}, 0, 5, "512 4096 ", "1", 0},
-        {kSetPriority, {Self(), "32"}, 0, 0, "512 4096 ", "1", 0},
+        {tSetPriority, {Self(), "256"}, 0, 0, "512 4096 ", "236: Unable to Set Priority.", ERROR_PRIVILEGE_NOT_HELD},
+        {tSetPriority, {Self(), "256"}, 0, 5, "512 4096 ", "1", 0},
+        {tSetPriority, {Self(), "32"}, 0, 0, "512 4096 ", "1", 0},
         // Processes that are not there, as Wine answers; the open comes before the class is looked at.
-        {kOpenProc, {"4000000000", "1"}, 0, 0, "2097151 ", k201, 87},
-        {kGetPriority, {"99999999"}, 0, 0, "1024 ", k201, 87},
-        {kGetProcInfo, {""}, 0, 0, "1040 ", k204, 87},  // process 0
-        {kSetPriority, {"99999999", "100"}, 0, 0, "512 ", k201, 87},
-        {kGetModInfo, {"99999999", module}, 0, 0, "1040 ", k206, 87},
-        {kGetPriority, {gone}, 0, 0, "1024 ", k201, 87}, {kGetProcInfo, {gone}, 0, 0, "1040 ", k204, 87},
-        {kListMod, {gone, "0"}, 0, 0, "1040 ", k201, 87}, {kSetPriority, {gone, "100"}, 0, 0, "512 4096 ", k201, 87},
-        {kGetModInfo, {gone, module}, 0, 0, "1040 ", k206, 87},
+        {tOpenProc, {"4000000000", "1"}, 0, 0, "2097151 ", k201, 87},
+        {tGetPriority, {"99999999"}, 0, 0, "1024 ", k201, 87},
+        {tGetProcInfo, {""}, 0, 0, "1040 ", k204, 87},  // process 0
+        {tSetPriority, {"99999999", "100"}, 0, 0, "512 ", k201, 87},
+        {tGetModInfo, {"99999999", module}, 0, 0, "1040 ", k206, 87},
+        {tGetPriority, {gone}, 0, 0, "1024 ", k201, 87}, {tGetProcInfo, {gone}, 0, 0, "1040 ", k204, 87},
+        {tListMod, {gone, "0"}, 0, 0, "1040 ", k201, 87}, {tSetPriority, {gone, "100"}, 0, 0, "512 4096 ", k201, 87},
+        {tGetModInfo, {gone, module}, 0, 0, "1040 ", k206, 87},
     };
     for (const auto& row : rows) {
         fake.openInherit = TRUE;
@@ -736,32 +736,32 @@ TEST_F(Processes, OpenFailuresGive201Or202WithTheSystemsCode) {
         EXPECT_EQ(host.LastError(), row.saved) << row.id << " " << row.accesses;
         EXPECT_EQ(fake.accesses, row.accesses) << row.id;
         EXPECT_EQ(fake.openInherit, FALSE) << row.id;
-        if (row.id == kSetPriority && o.status) EXPECT_EQ(GetPriorityClass(GetCurrentProcess()), NORMAL_PRIORITY_CLASS) << "a refusal changed the class";
+        if (row.id == tSetPriority && o.status) EXPECT_EQ(GetPriorityClass(GetCurrentProcess()), NORMAL_PRIORITY_CLASS) << "a refusal changed the class";
     }
 }
 
 TEST_F(Processes, PriorityClassesRoundTrip) {
     Sleeper child;
     const std::string id = std::to_string(child.Id());
-    EXPECT_EQ(host.Call(kGetPriority, {id}).value, 32);
+    EXPECT_EQ(host.Call(tGetPriority, {id}).value, 32);
     for (const char* cls : {"64", "16384", "32768", "128", "256", "32"}) {
-        Outcome set = host.Call(kSetPriority, {id, cls});
+        Outcome set = host.Call(tSetPriority, {id, cls});
         EXPECT_EQ(set.status, 0) << cls << ": " << set.text;
-        EXPECT_EQ(host.Call(kGetPriority, {id}).value, atoi(cls)) << cls;
+        EXPECT_EQ(host.Call(tGetPriority, {id}).value, atoi(cls)) << cls;
     }
     for (const char* bad : {"0", "100", "-32", "abc"}) {
-        host.Call(kCloseProc, {"0"});
+        host.Call(tCloseProc, {"0"});
         SetLastError(ERROR_INVALID_FUNCTION);  // what a 203 that took the system's code would keep
-        EXPECT_EQ(host.Text(kSetPriority, {id, bad}), "203: Invalid flag(s) specified.") << bad;
+        EXPECT_EQ(host.Text(tSetPriority, {id, bad}), "203: Invalid flag(s) specified.") << bad;
         EXPECT_EQ(host.LastError(), 6u) << "203 keeps the saved code";
-        EXPECT_EQ(host.Call(kGetPriority, {id}).value, 32) << bad;
+        EXPECT_EQ(host.Call(tGetPriority, {id}).value, 32) << bad;
     }
 
     rig::Patch get(host.Module(), "KERNEL32.dll", "GetPriorityClass", NoPriority);
     rig::Patch set(host.Module(), "KERNEL32.dll", "SetPriorityClass", NoNewPriority);
-    EXPECT_EQ(host.Text(kGetPriority, {id}), "237: Unable to Get Priority.");
+    EXPECT_EQ(host.Text(tGetPriority, {id}), "237: Unable to Get Priority.");
     EXPECT_EQ(host.LastError(), kPriorityError);
-    EXPECT_EQ(host.Text(kSetPriority, {id, "64"}), "236: Unable to Set Priority.");
+    EXPECT_EQ(host.Text(tSetPriority, {id, "64"}), "236: Unable to Set Priority.");
     EXPECT_EQ(host.LastError(), kPriorityError);
 }
 
@@ -771,15 +771,15 @@ TEST_F(Processes, ProcInfoGivesNineFiguresOfTheProcessNamed) {
     ASSERT_EQ(host.Initialise(), 19);
     Sleeper child;
     for (const std::string& id : {Self(), std::to_string(child.Id())}) {
-        EXPECT_EQ(host.Text(kGetProcInfo, {id}), kServedFigures);
+        EXPECT_EQ(host.Text(tGetProcInfo, {id}), kServedFigures);
         EXPECT_EQ(std::to_string(fake.memoryInfoOf), id);
     }
     fake.memoryInfoFails = TRUE;
-    Outcome failed = host.Call(kGetProcInfo, {Self()});
+    Outcome failed = host.Call(tGetProcInfo, {Self()});
     EXPECT_EQ(failed.status, 0);
     EXPECT_EQ(failed.text, "") << "a failed memory query is an empty success";
     fake.memoryInfoFails = FALSE;
-    EXPECT_EQ(host.Text(kGetProcInfo, {"12a"}), "205: Invalid parameter type. ");
+    EXPECT_EQ(host.Text(tGetProcInfo, {"12a"}), "205: Invalid parameter type. ");
 }
 
 // Each listed module's information matches the system's.
@@ -790,13 +790,13 @@ TEST_F(Processes, ListModInItsThreeModes) {
     auto moduleInfo = Psapi<ModuleInfoFn>("GetModuleInformation");
     ASSERT_TRUE(enumModules && moduleInfo);
 
-    Outcome paths = host.Call(kListMod, {Self(), "1"});
+    Outcome paths = host.Call(tListMod, {Self(), "1"});
     ASSERT_EQ(paths.status, 0) << paths.text;
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     EXPECT_EQ(Split(paths.text, '\t')[0], self);
 
-    Outcome numbers = host.Call(kListMod, {Self(), "2"});
+    Outcome numbers = host.Call(tListMod, {Self(), "2"});
     ASSERT_EQ(numbers.status, 0);
     std::set<std::string> listed;
     for (const std::string& n : Split(numbers.text, '\t')) {
@@ -804,12 +804,12 @@ TEST_F(Processes, ListModInItsThreeModes) {
         listed.insert(n);
         MODULEINFO info = {};
         ASSERT_TRUE(moduleInfo(GetCurrentProcess(), reinterpret_cast<HMODULE>(std::stoull(n)), &info, sizeof info));
-        EXPECT_EQ(host.Text(kGetModInfo, {Self(), n}), n + "\t" + std::to_string(static_cast<int32_t>(info.SizeOfImage)) + "\t" +
+        EXPECT_EQ(host.Text(tGetModInfo, {Self(), n}), n + "\t" + std::to_string(static_cast<int32_t>(info.SizeOfImage)) + "\t" +
                                                          std::to_string(reinterpret_cast<uintptr_t>(info.EntryPoint)));
     }
-    EXPECT_EQ(host.Text(kGetModInfo, {Self(), "12345"}), "206: tGetModInfo failed.") << "no such module";
+    EXPECT_EQ(host.Text(tGetModInfo, {Self(), "12345"}), "206: tGetModInfo failed.") << "no such module";
     EXPECT_EQ(host.LastError(), 6u);
-    EXPECT_EQ(host.Text(kGetModInfo, {"x", "12345"}), "205: Invalid parameter type. ");
+    EXPECT_EQ(host.Text(tGetModInfo, {"x", "12345"}), "205: Invalid parameter type. ");
     HMODULE modules[1024];
     DWORD needed = 0;
     ASSERT_TRUE(enumModules(GetCurrentProcess(), modules, sizeof modules, &needed));
@@ -819,7 +819,7 @@ TEST_F(Processes, ListModInItsThreeModes) {
     }
     EXPECT_EQ(listed, direct);
 
-    Outcome both = host.Call(kListMod, {Self(), "0"});
+    Outcome both = host.Call(tListMod, {Self(), "0"});
     auto entries = Split(both.text, '\t');
     EXPECT_EQ(entries.size(), listed.size());
     for (const std::string& e : entries) {
@@ -860,7 +860,7 @@ TEST_F(Processes, ListModInItsThreeModes) {
         fake.reported = row.reported;
         fake.stranger = row.stranger;
         fake.enumCalls = fake.slept = 0;
-        EXPECT_EQ(host.Text(kListMod, {Self(), "2"}), row.text) << row.partial << " " << row.reported;
+        EXPECT_EQ(host.Text(tListMod, {Self(), "2"}), row.text) << row.partial << " " << row.reported;
         EXPECT_EQ(fake.enumCalls, row.calls) << row.partial;
         EXPECT_EQ(fake.slept, row.calls - 1u) << "a pause of 1 ms before each new try";
         EXPECT_EQ(fake.enumSize, 8192u);
@@ -874,18 +874,18 @@ TEST_F(Processes, ListModInItsThreeModes) {
     fake.longModule = reinterpret_cast<HMODULE>(std::stoull(all[1]));
     rig::Serve longPaths("GetModuleFileNameExA", reinterpret_cast<void*>(ServeLongPath), reinterpret_cast<void**>(&realModulePath));
     ASSERT_EQ(host.Initialise(), 19);
-    EXPECT_EQ(Split(host.Text(kListMod, {Self(), "1"}), '\t')[1], kLongPath);
-    EXPECT_EQ(Split(host.Text(kListMod, {Self(), "0"}), '\t')[1], kLongPath + "|" + all[1]);
+    EXPECT_EQ(Split(host.Text(tListMod, {Self(), "1"}), '\t')[1], kLongPath);
+    EXPECT_EQ(Split(host.Text(tListMod, {Self(), "0"}), '\t')[1], kLongPath + "|" + all[1]);
 
     // The path's buffer that cannot be had: 245 with ERROR_NOT_ENOUGH_MEMORY.
     rig::Patch alloc(host.Module(), "KERNEL32.dll", "HeapAlloc", FailHeapAlloc, &realHeapAlloc);
     fake.heapAlloc = {1};
-    EXPECT_EQ(host.Text(kListMod, {Self(), "1"}), "245: Unable to allocate memory in order to complete the function.\n");
+    EXPECT_EQ(host.Text(tListMod, {Self(), "1"}), "245: Unable to allocate memory in order to complete the function.\n");
     EXPECT_EQ(host.LastError(), 8u);
-    EXPECT_EQ(host.Text(kListMod, {Self(), "5"}), "203: Invalid flag(s) specified.");
-    EXPECT_EQ(host.Text(kListMod, {Self(), "abc"}), "205: Invalid parameter type. ");
-    EXPECT_EQ(host.Text(kListMod, {"99999999", "abc"}), "205: Invalid parameter type. ")
+    EXPECT_EQ(host.Text(tListMod, {Self(), "5"}), "203: Invalid flag(s) specified.");
+    EXPECT_EQ(host.Text(tListMod, {Self(), "abc"}), "205: Invalid parameter type. ");
+    EXPECT_EQ(host.Text(tListMod, {"99999999", "abc"}), "205: Invalid parameter type. ")
         << "the mode is tested before the process is opened";
-    EXPECT_EQ(host.Text(kListMod, {"99999999", "5"}), "201: Open Process Failed") << "the open before the mode";
+    EXPECT_EQ(host.Text(tListMod, {"99999999", "5"}), "201: Open Process Failed") << "the open before the mode";
     EXPECT_EQ(host.LastError(), 87u);
 }

@@ -114,6 +114,19 @@ std::string CommandLine(const std::string& program, const std::string& command) 
 
 }  // namespace
 
+// The reference's keyword table is the registry's, row for row.
+TEST(Reference, TheKeywordTableIsTheRegistrys) {
+    std::ifstream in(std::string("Z:") + VEK_SOURCE_DIR "/docs/keywords.md");
+    std::string line, table, registry;
+    while (std::getline(in, line)) {
+        if (std::regex_match(line, std::regex("\\| [0-9]+ \\| `.*"))) table += line + "\n";
+    }
+#define VEK_DOC_FUNCTION(id, function, args, ...) registry += "| " #id " | `" #function "` | " + std::string(args) + (*args ? " |\n" : "|\n");
+#define VEK_DOC_CONSTANT(id, name, value, ...) registry += "| " #id " | `" name "` | a constant, " #value " |\n";
+    VEK_KEYWORDS(VEK_DOC_FUNCTION, VEK_DOC_CONSTANT)
+    EXPECT_EQ(table, registry);
+}
+
 TEST(Reference, EveryExampleGivesOutputOfTheShapeItShows) {
     const std::vector<Example> examples = ReadExamples();
     ASSERT_GE(examples.size(), 25u) << "docs/keywords.md not found or without examples";

@@ -41,7 +41,7 @@ TEST(Hostile, NoArgumentEndsAnywhereButInItsAnswerOrACleanRefusal) {
                 Outcome o = host.Call(id, args);
                 ASSERT_EQ(o.calls, 1) << id;
                 if (o.status != 0) EXPECT_TRUE(isMessage(o.text)) << id << ": " << o.text.substr(0, 80);
-                if (id == 3 && o.status == 0) host.Call(kCloseProc, {std::to_string(o.value)});
+                if (id == 3 && o.status == 0) host.Call(tCloseProc, {std::to_string(o.value)});
                 if (id == 22 && args[0].size() > 2048) EXPECT_EQ(o.text, "222: Invalid Counter Name.");
             }
         }
@@ -54,15 +54,15 @@ TEST(Hostile, NoArgumentEndsAnywhereButInItsAnswerOrACleanRefusal) {
         {"2", "", k203}, {"3", k203, k203}, {"2147483647", k203, k203},
     };
     for (const auto& row : modes) {
-        Outcome open = host.Call(kOpenProc, {self, row.mode});
+        Outcome open = host.Call(tOpenProc, {self, row.mode});
         ASSERT_EQ(open.status, 0) << row.mode;
-        host.Call(kCloseProc, {std::to_string(open.value)});
-        Outcome list = host.Call(kListMod, {self, row.mode});
+        host.Call(tCloseProc, {std::to_string(open.value)});
+        Outcome list = host.Call(tListMod, {self, row.mode});
         EXPECT_EQ(list.status == 0 ? "" : list.text, row.list) << row.mode;
-        Outcome data = host.Call(kGetData, {"\\System\\System Up Time", row.mode});
+        Outcome data = host.Call(tGetData, {"\\System\\System Up Time", row.mode});
         EXPECT_EQ(data.status == 0 ? "" : data.text, row.data) << row.mode;
     }
-    EXPECT_EQ(host.Call(kGetPriority, {self}).value, 32) << "our own class never changed";
+    EXPECT_EQ(host.Call(tGetPriority, {self}).value, 32) << "our own class never changed";
     host.Terminate();
 }
 

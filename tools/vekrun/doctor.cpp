@@ -4,8 +4,9 @@
 // for what no keyword tells (the counter indexes, the provider's switch).
 #include <string.h>
 
-#include "../../process/counter_index.h"
+#include "counter_index.h"
 #include "entry_points.h"
+#include "keyword_registry.h"
 #include "json_text.h"
 #include "owner.h"
 #include "settings_file.h"
@@ -58,7 +59,7 @@ Check Platform(Extender& ext) {
     GetVersionExA(&version);
 #pragma GCC diagnostic pop
     std::string compatible;
-    Ask(ext, {"tCompatible"}, compatible);
+    Ask(ext, {vek::keyword_name::tCompatible}, compatible);
     const std::string windows = "Windows " + std::to_string(version.dwMajorVersion) + "." +
                                 std::to_string(version.dwMinorVersion) + " build " +
                                 std::to_string(version.dwBuildNumber);
@@ -180,7 +181,7 @@ Check PerformanceData(Extender& ext, const std::string& processIndex) {
                 "Mend the counter names first (above)."};
     }
     std::string answer;
-    if (Ask(ext, {"tListProc"}, answer)) {
+    if (Ask(ext, {vek::keyword_name::tListProc}, answer)) {
         const size_t processes = answer.empty() ? 0 : SplitText(answer, '\t').size();
         return {"performance data", true,
                 "the Process object (" + processIndex + ") lists " + std::to_string(processes) +
@@ -188,7 +189,7 @@ Check PerformanceData(Extender& ext, const std::string& processIndex) {
                 ""};
     }
     return {
-        "performance data", false, "tListProc: " + answer,
+        "performance data", false, std::string(vek::keyword_name::tListProc) + ": " + answer,
         "Check that the process provider is enabled (below); otherwise " + std::string(kRebuild)};
 }
 
@@ -211,7 +212,8 @@ Check Provider() {
 Check Pdh(Extender& ext) {
     const char* const path = "\\System\\System Up Time";
     std::string decimal, whole;
-    if (Ask(ext, {"tGetData", path, "1"}, decimal) && Ask(ext, {"tGetData", path, "0"}, whole)) {
+    if (Ask(ext, {vek::keyword_name::tGetData, path, "1"}, decimal) &&
+        Ask(ext, {vek::keyword_name::tGetData, path, "0"}, whole)) {
         const double apart = atof(whole.c_str()) - atof(decimal.c_str());
         if (apart <= 1 && apart >= -1) {
             return {
@@ -228,7 +230,7 @@ Check Pdh(Extender& ext) {
     }
     const std::string& answer = whole.empty() ? decimal : whole;
     const int id = atoi(answer.c_str());
-    return {"pdh", false, std::string("tGetData ") + path + ": " + answer,
+    return {"pdh", false, std::string(vek::keyword_name::tGetData) + " " + path + ": " + answer,
             id == vek::kMsgNoPdh || id == vek::kMsgOldPdh ? kRepair : kRebuild};
 }
 

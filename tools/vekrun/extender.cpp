@@ -10,6 +10,7 @@
 #include "host_protocol.h"
 #include "console.h"
 #include "keyword_help.h"
+#include "keyword_registry.h"
 #include "options.h"
 #include "text.h"
 #include "message_ids.h"
@@ -181,7 +182,7 @@ int Invoke(Extender& ext, const Options& options, std::vector<std::string>& word
     // Each vekrun is a process of its own, so the code a failure kept is read
     // at once or never (reading clears it); --raw makes the extender's calls alone.
     if (result.Failed() && !options.raw && ShapeOf(keyword->name) != ResultShape::kSavedCode) {
-        std::vector<std::string> ask = {"tGetLastError"};
+        std::vector<std::string> ask = {vek::keyword_name::tGetLastError};
         Result kept;
         Options plain;
         plain.raw = true;

@@ -1,11 +1,12 @@
-// What vekrun knows of each keyword beyond the extender's table: its
-// arguments' names, which of them are numbers, its result and its messages,
-// for --keywords, --help KEYWORD and the check of numbers before a call.
+// What vekrun knows of each keyword, from the registry: its arguments'
+// names, which of them are numbers, its result and its messages, for
+// --keywords, --help KEYWORD and the check of numbers before a call.
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "keyword_help.h"
+#include "keyword_registry.h"
 #include "console.h"
 #include "options.h"
 #include "text.h"
@@ -14,117 +15,13 @@ namespace vekrun {
 
 namespace {
 
-const KeywordHelp kHelp[] = {
-    {"tVersion", "", "the integer 44017, the extender's version", "none", ResultShape::kPlain, {}},
-    {"tListProc",
-     "",
-     "a list of every process, each entry name|process id",
-     "209, 238, 208, 213 (run 'vekrun --doctor'), 214, 215, 239, 200",
-     ResultShape::kProcessList,
-     {}},
-    {"tOpenProc",
-     "PID MODE",
-     "the integer handle of the opened process, the script's until tCloseProc; MODE 1 all access, "
-     "2 query, 3 terminate, any other read memory",
-     "209, 244, 202 (access refused), 201 (no such process, or 4,096 handles held)",
-     ResultShape::kPlain,
-     {}},
-    {"tListMod",
-     "PID MODE",
-     "a list of the process's modules: MODE 0 path|module handle, 1 path, 2 module handle",
-     "209, 207, 238, 208, 205, 201, 202, 203 (MODE not 0, 1 or 2), 200",
-     ResultShape::kModuleList,
-     {}},
-    {"tGetProcInfo",
-     "PID",
-     "nine numbers separated by tabs: the process's memory figures (PROCESS_MEMORY_COUNTERS)",
-     "209, 207, 208, 205, 202 (access refused), 204",
-     ResultShape::kRecord,
-     {"PageFaultCount", "PeakWorkingSetSize", "WorkingSetSize", "QuotaPeakPagedPoolUsage",
-      "QuotaPagedPoolUsage", "QuotaPeakNonPagedPoolUsage", "QuotaNonPagedPoolUsage",
-      "PagefileUsage", "PeakPagefileUsage"}},
-    {"tCountProc",
-     "",
-     "the integer number of processes",
-     "209, 207, 238, 208, 200",
-     ResultShape::kPlain,
-     {}},
-    {"tGetModInfo",
-     "PID MODULE",
-     "three numbers separated by tabs: load address, image size, entry point (MODULEINFO); MODULE "
-     "in decimal or hex, as 0x140000000",
-     "209, 207, 208, 205, 206 (no such module, or the process cannot be opened)",
-     ResultShape::kRecord,
-     {"BaseOfDll", "SizeOfImage", "EntryPoint"}},
-    {"tBrowseCntrs",
-     "MODE FORMAT ARG3 ARG4 ARG5",
-     "opens the counter-browse dialog: MODE 0 the chosen counter's path, 1 its value (FORMAT 0 an "
-     "integer, 1 a decimal text); ARG3 to ARG5 are not read; a cancelled dialog gives no result "
-     "(exit status 2)",
-     "209, 230, 211, 203, 210, 222, 233, 224, 225, 226",
-     ResultShape::kCounterValue,
-     {}},
-    {"tKillProc",
-     "HANDLE",
-     "terminates the process of a handle this run's tOpenProc gave (exit code 1); the integer 1",
-     "209, 212 (not a handle the script holds, the host's own process, or refused)",
-     ResultShape::kPlain,
-     {}},
-    {"@TRUE", "", "the constant 1", "none", ResultShape::kPlain, {}},
-    {"@FALSE", "", "the constant 0", "none", ResultShape::kPlain, {}},
-    {"tCloseProc",
-     "HANDLE",
-     "closes a handle this run's tOpenProc gave; the integer 1",
-     "209, 229 (not a handle the script holds)",
-     ResultShape::kPlain,
-     {}},
-    {"tCompatible",
-     "",
-     "the integer 1 where the extender can run, 0 on Windows NT 3.x",
-     "none",
-     ResultShape::kPlain,
-     {}},
-    {"tGetLastError",
-     "",
-     "the integer code the last failure kept, then cleared",
-     "none",
-     ResultShape::kSavedCode,
-     {}},
-    {"tGetData",
-     "PATH FORMAT",
-     "the counter's value from two samples 300 ms apart: FORMAT 0 an integer, 1 a decimal text",
-     "209, 230, 211, 228, 231 (no such object), 222 (a bad path), 223 (no such counter), 227 (no "
-     "such instance), 203, 205, 220, 224, 225, 226, 221, 218, 217",
-     ResultShape::kCounterValue,
-     {}},
-    {"tRemoteConn",
-     "MACHINE",
-     "connects PDH to the machine's counters; the integer 1",
-     "209, 230, 211, 235 (no such machine), 234",
-     ResultShape::kPlain,
-     {}},
-    {"tSetPriority",
-     "PID CLASS",
-     "sets the priority class, by number or PowerShell's name (32 Normal, 64 Idle, 128 High, 256 "
-     "RealTime, 16384 BelowNormal, 32768 AboveNormal); the integer 1",
-     "202, 201, 203 (no such class), 236 (refused, or realtime without the privilege)",
-     ResultShape::kPlain,
-     {}},
-    {"tGetPriority",
-     "PID",
-     "the integer priority class",
-     "202, 201, 237",
-     ResultShape::kPriorityClass,
-     {}},
-    {"tParseCntrPath",
-     "PATH",
-     "six fields separated by tabs: machine, object, instance, parent instance, instance index, "
-     "counter (PDH_COUNTER_PATH_ELEMENTS)",
-     "209, 230, 211, 205, 222, 245, 246",
-     ResultShape::kRecord,
-     {"$MachineName", "$ObjectName", "$InstanceName", "$ParentInstance", "InstanceIndex",
-      "$CounterName"}},
-};
+#define VEK_HELP_FUNCTION(id, function, args, check, shape, fields, result, messages) \
+    {#function, args, result, messages, ResultShape::shape, fields},
+#define VEK_HELP_CONSTANT(id, name, value, result) \
+    {name, "", result, "none", ResultShape::kPlain, {}},
+const KeywordHelp kHelp[] = {VEK_KEYWORDS(VEK_HELP_FUNCTION, VEK_HELP_CONSTANT)};
+#undef VEK_HELP_FUNCTION
+#undef VEK_HELP_CONSTANT
 
 // The classes by the names PowerShell gives them (ProcessPriorityClass).
 const struct {
