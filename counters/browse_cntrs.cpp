@@ -23,15 +23,15 @@ PDH_STATUS Release(PdhSample& sample, bool closeWins) {
 
 // The failure's code, unless the release fails too: then the release's, the
 // sequence's last word.
-int ReleaseAfterFailure(PdhSample& sample, uint32_t code) {
+Outcome ReleaseAfterFailure(PdhSample& sample, uint32_t code) {
     const PDH_STATUS status = Release(sample, false);
     return FailWithCode(kMsgBrowseFailed,
                         status != ERROR_SUCCESS ? static_cast<uint32_t>(status) : code);
 }
 
-int ChosenPath(KeywordCall& call, PdhSample& sample) {
+Outcome ChosenPath(KeywordCall& call, PdhSample& sample) {
     DWORD size = 0;
-    PDH_STATUS status = apiTable.PdhGetCounterInfoA(sample.Counter(), TRUE, &size, nullptr);
+    PDH_STATUS status = Api().PdhGetCounterInfoA(sample.Counter(), TRUE, &size, nullptr);
     GlobalOwner block(size >= sizeof(PDH_COUNTER_INFO_A) ? GlobalAlloc(GPTR, size) : nullptr);
     if (!block) {
         return ReleaseAfterFailure(sample,
@@ -39,8 +39,8 @@ int ChosenPath(KeywordCall& call, PdhSample& sample) {
                                        ? static_cast<uint32_t>(PDH_MEMORY_ALLOCATION_FAILURE)
                                        : static_cast<uint32_t>(status));
     }
-    status = apiTable.PdhGetCounterInfoA(sample.Counter(), TRUE, &size,
-                                         static_cast<PDH_COUNTER_INFO_A*>(block.Get()));
+    status = Api().PdhGetCounterInfoA(sample.Counter(), TRUE, &size,
+                                      static_cast<PDH_COUNTER_INFO_A*>(block.Get()));
     if (status != ERROR_SUCCESS) {
         return ReleaseAfterFailure(sample, static_cast<uint32_t>(status));
     }
@@ -57,15 +57,15 @@ int ChosenPath(KeywordCall& call, PdhSample& sample) {
     return kCalledBackItself;
 }
 
-int ChosenValue(KeywordCall& call, PdhSample& sample, int32_t format) {
+Outcome ChosenValue(KeywordCall& call, PdhSample& sample, int32_t format) {
     // One collection only: the dialog's value is a snapshot.
-    PDH_STATUS status = apiTable.PdhCollectQueryData(sample.Query());
+    PDH_STATUS status = Api().PdhCollectQueryData(sample.Query());
     if (status != ERROR_SUCCESS) {
         return ReleaseAfterFailure(sample, static_cast<uint32_t>(status));
     }
     PDH_FMT_COUNTERVALUE value;
     memset(&value, 0, sizeof value);
-    status = apiTable.PdhGetFormattedCounterValue(
+    status = Api().PdhGetFormattedCounterValue(
         sample.Counter(), format == 0 ? PDH_FMT_LONG : PDH_FMT_DOUBLE, nullptr, &value);
     if (status != ERROR_SUCCESS) {
         sample.Close();
@@ -105,14 +105,14 @@ bool WindowStationVisible() {
 
 }  // namespace
 
-int tBrowseCntrs(KeywordCall& call) {
+Outcome tBrowseCntrs(KeywordCall& call) {
     // Absent where it is Wine's stub, whose call would end the host.
-    if (apiTable.PdhBrowseCountersA == nullptr) return kMsgOldPdh;
+    if (Api().PdhBrowseCountersA == nullptr) return kMsgOldPdh;
     const int32_t mode = TextToInt32(ArgText(call, 0));
     const int32_t format = TextToInt32(ArgText(call, 1));
     if ((mode != 0 && mode != 1) || (format != 0 && format != 1)) return kMsgInvalidFlags;
     // Outside the loader's all-present test: never call a missing entry.
-    if (mode == 0 && apiTable.PdhGetCounterInfoA == nullptr) return kMsgOldPdh;
+    if (mode == 0 && Api().PdhGetCounterInfoA == nullptr) return kMsgOldPdh;
     if (!WindowStationVisible()) {
         return FailWithCode(kMsgBrowseFailed, ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
     }
@@ -141,7 +141,7 @@ int tBrowseCntrs(KeywordCall& call) {
     config.dwDefaultDetailLevel = PERF_DETAIL_WIZARD;
     config.szDialogBoxCaption = caption;
 
-    status = apiTable.PdhBrowseCountersA(&config);
+    status = Api().PdhBrowseCountersA(&config);
     if (Is(status, PDH_DIALOG_CANCELLED)) {
         status = sample.Close().closed;
         if (status == ERROR_SUCCESS) return kCancelledWithoutCallback;
@@ -153,7 +153,7 @@ int tBrowseCntrs(KeywordCall& call) {
     // The dialog writes at most the length it was given; terminate anyway.
     path[kBrowsePathCapacity - 1] = '\0';
 
-    status = sample.Add(apiTable.PdhAddCounterA, path, 0);
+    status = sample.Add(Api().PdhAddCounterA, path, 0);
     if (status != ERROR_SUCCESS) {
         return FailWithStatus(kMsgInvalidCounterName, status);
     }

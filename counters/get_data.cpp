@@ -18,33 +18,32 @@ int AddCounterMessage(PDH_STATUS status) {
     return kMsgGetDataFailed;
 }
 
-// Opens the call's query and adds the counter to it: 0, or the message.
-int AddCounter(const char* path, PdhSample& sample) {
+// Opens the call's query and adds the counter to it.
+Outcome AddCounter(const char* path, PdhSample& sample) {
     PDH_STATUS status = sample.Open(kQueryUserData);
     if (status != ERROR_SUCCESS) {
         return FailWithStatus(kMsgGetDataFailed, status);
     }
-    status = sample.Add(apiTable.PdhAddCounterA, path, kQueryUserData);
+    status = sample.Add(Api().PdhAddCounterA, path, kQueryUserData);
     // PdhAddCounterA takes only the system language's names; a script
     // written on an English system names English ones. PdhAddEnglishCounterA
     // (Vista and later) is tried once; if it refuses too, its refusal says
     // no more than the first.
     if ((Is(status, PDH_CSTATUS_NO_OBJECT) || Is(status, PDH_CSTATUS_NO_COUNTER)) &&
-        apiTable.PdhAddEnglishCounterA != nullptr &&
-        sample.Add(apiTable.PdhAddEnglishCounterA, path, kQueryUserData) == ERROR_SUCCESS) {
+        Api().PdhAddEnglishCounterA != nullptr &&
+        sample.Add(Api().PdhAddEnglishCounterA, path, kQueryUserData) == ERROR_SUCCESS) {
         status = ERROR_SUCCESS;
     }
     if (status != ERROR_SUCCESS) {
         return FailWithStatus(AddCounterMessage(status), status);
     }
-    return 0;
+    return kSucceeded;
 }
 
-// The counter's information, read through a copy, and its status: 0, or the
-// message.
-int ReadCounterInfo(const PdhSample& sample, PDH_COUNTER_INFO_A& info) {
+// The counter's information, read through a copy, and its status.
+Outcome ReadCounterInfo(const PdhSample& sample, PDH_COUNTER_INFO_A& info) {
     DWORD infoSize = 0;
-    PDH_STATUS status = apiTable.PdhGetCounterInfoA(sample.Counter(), TRUE, &infoSize, nullptr);
+    PDH_STATUS status = Api().PdhGetCounterInfoA(sample.Counter(), TRUE, &infoSize, nullptr);
     if (infoSize < sizeof(PDH_COUNTER_INFO_A)) {
         // No size to read the record in: its status cannot be looked at.
         return FailWithStatus(kMsgGetDataFailed, status);
@@ -53,60 +52,60 @@ int ReadCounterInfo(const PdhSample& sample, PDH_COUNTER_INFO_A& info) {
     if (!block) {
         return FailWithCode(kMsgGetDataFailed, PDH_MEMORY_ALLOCATION_FAILURE);
     }
-    status = apiTable.PdhGetCounterInfoA(sample.Counter(), TRUE, &infoSize,
-                                         static_cast<PDH_COUNTER_INFO_A*>(block.Get()));
+    status = Api().PdhGetCounterInfoA(sample.Counter(), TRUE, &infoSize,
+                                      static_cast<PDH_COUNTER_INFO_A*>(block.Get()));
     // Only the record's own fields are used: the texts it points to go
     // with the block.
     memcpy(&info, block.Get(), sizeof info);
     if (status != ERROR_SUCCESS) {
         if (info.CStatus == PDH_CSTATUS_NO_INSTANCE)
             return FailWithStatus(kMsgInstanceMissing, status);
-        LogLastError(static_cast<int32_t>(info.CStatus), "Status of PdhGetCounterInfo");
-        return FailWithStatus(kMsgGetDataFailed, status);
+        return FailWithStatus(kMsgGetDataFailed, status)
+            .Logging(static_cast<int32_t>(info.CStatus), "Status of PdhGetCounterInfo");
     }
     if (info.CStatus != PDH_CSTATUS_VALID_DATA && info.CStatus != PDH_CSTATUS_NEW_DATA) {
-        LogLastError(static_cast<int32_t>(info.CStatus), "Status of PdhGetCounterInfo");
-        return kMsgInstanceMissing;
+        return Outcome(kMsgInstanceMissing)
+            .Logging(static_cast<int32_t>(info.CStatus), "Status of PdhGetCounterInfo");
     }
-    return 0;
+    return kSucceeded;
 }
 
 // Rate counters need two samples; every counter gets them.
-int CollectTwice(const PdhSample& sample) {
-    PDH_STATUS status = apiTable.PdhCollectQueryData(sample.Query());
+Outcome CollectTwice(const PdhSample& sample) {
+    PDH_STATUS status = Api().PdhCollectQueryData(sample.Query());
     if (status == ERROR_SUCCESS) {
         Sleep(kSampleIntervalMs);
-        status = apiTable.PdhCollectQueryData(sample.Query());
+        status = Api().PdhCollectQueryData(sample.Query());
     }
     if (status != ERROR_SUCCESS) {
         return FailWithStatus(kMsgCollectFailed, status);
     }
-    return 0;
+    return kSucceeded;
 }
 
-int FormatValue(const PdhSample& sample, const PDH_COUNTER_INFO_A& info, int32_t flag,
-                PDH_FMT_COUNTERVALUE& value) {
+Outcome FormatValue(const PdhSample& sample, const PDH_COUNTER_INFO_A& info, int32_t flag,
+                    PDH_FMT_COUNTERVALUE& value) {
     // PDH leaves the record alone when it rejects the handle or an argument;
     // cleared, it cannot pass stale bytes off as a value.
     memset(&value, 0, sizeof value);
     DWORD type = info.dwType;
-    const PDH_STATUS status = apiTable.PdhGetFormattedCounterValue(
+    const PDH_STATUS status = Api().PdhGetFormattedCounterValue(
         sample.Counter(), flag == 0 ? PDH_FMT_LONG : PDH_FMT_DOUBLE, &type, &value);
     if (status != ERROR_SUCCESS) {
         // A failing status is a failure even when the record's own status
         // reads 0: the value was never filled.
-        if (value.CStatus != 0) {
-            LogLastError(static_cast<int32_t>(value.CStatus),
-                         "Status of PdhGetFormattedCounterValue");
-        }
-        return FailWithStatus(FormatFailureMessage(status, kMsgGetDataFailed), status);
+        const Outcome failure =
+            FailWithStatus(FormatFailureMessage(status, kMsgGetDataFailed), status);
+        if (value.CStatus == 0) return failure;
+        return failure.Logging(static_cast<int32_t>(value.CStatus),
+                               "Status of PdhGetFormattedCounterValue");
     }
-    return 0;
+    return kSucceeded;
 }
 
 // Remove, then close: the release whose statuses the keyword reports, the
 // removal's first.
-int Release(PdhSample& sample) {
+Outcome Release(PdhSample& sample) {
     const PdhSample::Closed released = sample.Close();
     if (released.removed != ERROR_SUCCESS) {
         return FailWithStatus(kMsgRemoveCounterFailed, released.removed);
@@ -116,14 +115,14 @@ int Release(PdhSample& sample) {
             Is(released.closed, PDH_INVALID_HANDLE) ? kMsgInvalidHandle : kMsgCloseQueryFailed,
             released.closed);
     }
-    return 0;
+    return kSucceeded;
 }
 
 }  // namespace
 
-int tGetData(KeywordCall& call) {
+Outcome tGetData(KeywordCall& call) {
     // Outside the loader's all-present test: never call a missing entry.
-    if (apiTable.PdhGetCounterInfoA == nullptr) return kMsgOldPdh;
+    if (Api().PdhGetCounterInfoA == nullptr) return kMsgOldPdh;
 
     char path[kCounterPathCapacity];
     if (!CopyCounterPath(call, path))
@@ -131,8 +130,8 @@ int tGetData(KeywordCall& call) {
 
     PdhSample sample;
     PDH_COUNTER_INFO_A info;
-    if (int failure = AddCounter(path, sample)) return failure;
-    if (int failure = ReadCounterInfo(sample, info)) return failure;
+    if (Outcome failure = AddCounter(path, sample)) return failure;
+    if (Outcome failure = ReadCounterInfo(sample, info)) return failure;
 
     // The flag is looked at only once the path has proved good.
     const char* flagText = ArgText(call, 1);
@@ -141,9 +140,9 @@ int tGetData(KeywordCall& call) {
     if (!IsIntegerText(flagText)) return kMsgInvalidParameter;
 
     PDH_FMT_COUNTERVALUE value;
-    if (int failure = CollectTwice(sample)) return failure;
-    if (int failure = FormatValue(sample, info, flag, value)) return failure;
-    if (int failure = Release(sample)) return failure;
+    if (Outcome failure = CollectTwice(sample)) return failure;
+    if (Outcome failure = FormatValue(sample, info, flag, value)) return failure;
+    if (Outcome failure = Release(sample)) return failure;
     // The result only once both releases succeeded: a failure's message
     // leaves the host's value field as it was.
     SetCounterValue(call, value, flag);

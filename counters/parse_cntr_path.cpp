@@ -23,16 +23,16 @@ void AppendField(TextBuffer& out, const char* text, bool last) {
 
 }  // namespace
 
-int tParseCntrPath(KeywordCall& call) {
+Outcome tParseCntrPath(KeywordCall& call) {
     // Outside the loader's all-present test, and absent where it is Wine's
     // stub: never call a missing entry.
-    if (apiTable.PdhParseCounterPathA == nullptr) return kMsgOldPdh;
+    if (Api().PdhParseCounterPathA == nullptr) return kMsgOldPdh;
 
     char path[kCounterPathCapacity];
     if (!CopyCounterPath(call, path)) return FailWithCode(kMsgInvalidCounterName, PDH_INVALID_PATH);
 
     DWORD size = 0;
-    PDH_STATUS status = apiTable.PdhParseCounterPathA(path, nullptr, &size, 0);
+    PDH_STATUS status = Api().PdhParseCounterPathA(path, nullptr, &size, 0);
     if (status == ERROR_SUCCESS) {
         // Success without a block leaves nothing to read the elements from.
         return FailWithCode(kMsgParsePathFailed, 0);
@@ -49,7 +49,7 @@ int tParseCntrPath(KeywordCall& call) {
         return FailWithStatus(ParseFailureMessage(PDH_MEMORY_ALLOCATION_FAILURE),
                               PDH_MEMORY_ALLOCATION_FAILURE);
     }
-    status = apiTable.PdhParseCounterPathA(
+    status = Api().PdhParseCounterPathA(
         path, static_cast<PDH_COUNTER_PATH_ELEMENTS_A*>(block.Get()), &size, 0);
     if (status != ERROR_SUCCESS) {
         return FailWithStatus(ParseFailureMessage(status), status);

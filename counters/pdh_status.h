@@ -51,7 +51,7 @@ public:
     ~PdhSample() { Close(); }
 
     PDH_STATUS Open(DWORD_PTR userData) {
-        const PDH_STATUS status = apiTable.PdhOpenQuery(nullptr, userData, &query_);
+        const PDH_STATUS status = Api().PdhOpenQuery(nullptr, userData, &query_);
         if (status != ERROR_SUCCESS) query_ = nullptr;
         return status;
     }
@@ -69,8 +69,8 @@ public:
     // runs whatever the other gave. Both at most once.
     Closed Close() {
         Closed result = {ERROR_SUCCESS, ERROR_SUCCESS};
-        if (counter_ != nullptr) result.removed = apiTable.PdhRemoveCounter(counter_);
-        if (query_ != nullptr) result.closed = apiTable.PdhCloseQuery(query_);
+        if (counter_ != nullptr) result.removed = Api().PdhRemoveCounter(counter_);
+        if (query_ != nullptr) result.closed = Api().PdhCloseQuery(query_);
         counter_ = nullptr;
         query_ = nullptr;
         return result;

@@ -3,10 +3,10 @@
 
 namespace vek {
 
-int tRemoteConn(KeywordCall& call) {
+Outcome tRemoteConn(KeywordCall& call) {
     // Absent where it is Wine's stub, whose call would end the host.
-    if (apiTable.PdhConnectMachineA == nullptr) return kMsgOldPdh;
-    PDH_STATUS status = apiTable.PdhConnectMachineA(ArgText(call, 0));
+    if (Api().PdhConnectMachineA == nullptr) return kMsgOldPdh;
+    PDH_STATUS status = Api().PdhConnectMachineA(ArgText(call, 0));
     if (status == ERROR_SUCCESS) {
         SetInteger(call, 1);
         return kSucceeded;

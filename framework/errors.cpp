@@ -9,12 +9,12 @@ namespace vek {
 void LoadMessage(int id, char* buffer, int capacity) {
     // LoadStringA leaves the buffer alone when the id has no text (901).
     buffer[0] = '\0';
-    LoadStringA(moduleInstance, static_cast<UINT>(id), buffer, capacity);
+    LoadStringA(ModuleInstance(), static_cast<UINT>(id), buffer, capacity);
 }
 
-int OpenProcessFailure(int otherMessage) {
-    savedErrorCode = GetLastError();
-    return savedErrorCode == ERROR_ACCESS_DENIED ? kMsgAccessDenied : otherMessage;
+Outcome OpenProcessFailure(int otherMessage) {
+    const DWORD code = GetLastError();
+    return FailWithCode(code == ERROR_ACCESS_DENIED ? kMsgAccessDenied : otherMessage, code);
 }
 
 namespace {
@@ -30,10 +30,11 @@ BOOL WriteSettingsValue(const char* section, const char* key, const char* value)
 }  // namespace
 
 void LogLastError(int32_t code, const char* context) {
-    // "%d (%s)" with a context of our own fits errorText with room to spare;
+    // "%d (%s)" with a context of our own fits with room to spare;
     // wsprintfA stops at 1024 characters in any case.
-    wsprintfA(errorText, "%d (%s)", code, context);
-    WriteSettingsValue(kSettingsSection, kLastErrorKey, errorText);
+    char line[kErrorTextCapacity];
+    wsprintfA(line, "%d (%s)", code, context);
+    WriteSettingsValue(kSettingsSection, kLastErrorKey, line);
 }
 
 }  // namespace vek

@@ -8,10 +8,13 @@
 
 namespace vek {
 
+namespace {
+
+// Process-wide, as the host reads them: the message text a failed call's
+// result points to, and the code tGetLastError gives. Written here alone;
+// two host threads calling at once see the last writer's.
 char errorText[kErrorTextCapacity];
 uint32_t savedErrorCode;
-
-namespace {
 
 constexpr int kQueryTextCapacity = 256;
 char queryText[kQueryTextCapacity];
@@ -26,23 +29,29 @@ int32_t Initialise(const HostContext* context, void* refusalBuffer) {
     return -1;
 }
 
+// The one place that reports what a keyword came to: the settings file's
+// line, the code tGetLastError gives, the message text the host reads.
 int32_t RunKeyword(KeywordCall& call, int id) {
-    const int outcome = CallKeyword(id, call);
+    const Outcome outcome = CallKeyword(id, call);
+    if (outcome.logContext != nullptr) LogLastError(outcome.logCode, outcome.logContext);
+    if (outcome.keepsCode) savedErrorCode = outcome.code;
 
-    if (outcome == kCancelledWithoutCallback) return kReturnDialogCancelled;
-    if (outcome == kCalledBackItself) return call.callbackValue;
+    if (outcome.message == kCancelledWithoutCallback) return kReturnDialogCancelled;
+    if (outcome.message == kCalledBackItself) return call.callbackValue;
 
     int32_t status = kStatusSuccess;
-    if (outcome != kSucceeded) {
+    if (outcome.message != kSucceeded) {
         call.result->type = kResultString;
         call.result->text = errorText;
-        LoadMessage(outcome, errorText, kErrorTextCapacity);
+        LoadMessage(outcome.message, errorText, kErrorTextCapacity);
         status = kStatusFailure;
     }
     return call.callback(status, call.hostTag, call.hostContext, call.result);
 }
 
 }  // namespace
+
+uint32_t SavedErrorCode() { return savedErrorCode; }
 
 }  // namespace vek
 

@@ -5,20 +5,20 @@
 
 namespace vek {
 
-int tVersion(KeywordCall& call) {
+Outcome tVersion(KeywordCall& call) {
     SetInteger(call, kExtenderVersion);
     return kSucceeded;
 }
 
-int tCompatible(KeywordCall& call) {
-    SetInteger(call, platformInfo.unsupportedPlatform ? 0 : 1);
+Outcome tCompatible(KeywordCall& call) {
+    SetInteger(call, Platform().unsupportedPlatform ? 0 : 1);
     return kSucceeded;
 }
 
-int tGetLastError(KeywordCall& call) {
-    SetInteger(call, static_cast<int32_t>(savedErrorCode));
-    savedErrorCode = 0;
-    return kSucceeded;
+Outcome tGetLastError(KeywordCall& call) {
+    SetInteger(call, static_cast<int32_t>(SavedErrorCode()));
+    // Read once: cleared as it is read.
+    return Outcome(kSucceeded).KeepingCode(0);
 }
 
 }  // namespace vek

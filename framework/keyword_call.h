@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "keyword_registry.h"
+#include "messages.h"
 #include "numbers.h"
 #include "text_buffer.h"
 #include "vek_host.h"
@@ -12,13 +13,6 @@
 namespace vek {
 
 constexpr size_t kResultTextCapacity = 65536;
-
-// Outcomes of a keyword function besides its message ids.
-enum KeywordOutcome : int {
-    kSucceeded = 0,
-    kCancelledWithoutCallback = -5,  // the host gets kReturnDialogCancelled, no callback
-    kCalledBackItself = -100,        // the function called back; its value is returned
-};
 
 // Per-call storage, in the stack frame of VEKExtender2: it ends when the
 // call returns, after the host has copied the result in its callback.
@@ -39,7 +33,7 @@ void SetInteger(KeywordCall& call, int32_t value);
 void SetString(KeywordCall& call, const char* text);
 TextBuffer ResultBuffer(KeywordCall& call);
 
-typedef int (*KeywordFunction)(KeywordCall& call);
+typedef Outcome (*KeywordFunction)(KeywordCall& call);
 
 // The keyword table (keywords.cpp), made from the registry.
 int32_t KeywordCount();
@@ -47,12 +41,12 @@ int EnumerateKeyword(uint32_t keywordIndex, KeywordEntry* record);
 // Runs the function the id names, after its platform check; the message id
 // "no such function" where none answers (0, the constants, 15 to 21, out of
 // range).
-int CallKeyword(int32_t id, KeywordCall& call);
+Outcome CallKeyword(int32_t id, KeywordCall& call);
 // What the keyword side releases as the host terminates the extender.
 void TerminateKeywords();
 
 // The keyword functions, a source file each area, as the registry names them.
-#define VEK_DECLARE_FUNCTION(id, function, ...) int function(KeywordCall& call);
+#define VEK_DECLARE_FUNCTION(id, function, ...) Outcome function(KeywordCall& call);
 #define VEK_NO_DECLARATION(...)
 VEK_KEYWORDS(VEK_DECLARE_FUNCTION, VEK_NO_DECLARATION)
 #undef VEK_DECLARE_FUNCTION

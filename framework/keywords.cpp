@@ -58,7 +58,7 @@ int EnumerateKeyword(uint32_t keywordIndex, KeywordEntry* record) {
     return 1;
 }
 
-int CallKeyword(int32_t id, KeywordCall& call) {
+Outcome CallKeyword(int32_t id, KeywordCall& call) {
     for (const KeywordRow& row : kKeywords) {
         if (row.id != id || row.function == nullptr) continue;
         if (row.check != nullptr) {

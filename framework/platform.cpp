@@ -8,11 +8,11 @@
 
 namespace vek {
 
+namespace {
+
 PlatformInfo platformInfo;
 HINSTANCE moduleInstance;
 ApiTable apiTable;
-
-namespace {
 
 template <typename Fn>
 bool Resolve(HMODULE module, const char* name, Fn& entry) {
@@ -63,6 +63,10 @@ void LoadPdh() {
 }
 
 }  // namespace
+
+const PlatformInfo& Platform() { return platformInfo; }
+const ApiTable& Api() { return apiTable; }
+HINSTANCE ModuleInstance() { return moduleInstance; }
 
 BOOL PlatformProbe(HINSTANCE instance, DWORD reason) {
     if (reason == DLL_PROCESS_DETACH || reason == DLL_THREAD_DETACH) return TRUE;

@@ -99,9 +99,11 @@ struct ApiTable {
     NtQueryObjectFn NtQueryObject;
 };
 
-extern PlatformInfo platformInfo;
-extern HINSTANCE moduleInstance;
-extern ApiTable apiTable;
+// What the probe found and the loader resolved, read-only to the keywords:
+// only the probe and the loader (platform.cpp) write them.
+const PlatformInfo& Platform();
+const ApiTable& Api();
+HINSTANCE ModuleInstance();
 
 BOOL PlatformProbe(HINSTANCE instance, DWORD reason);
 void ApiLoader();
@@ -115,6 +117,6 @@ int CheckProcInfo();      // tGetProcInfo
 int CheckPlatformOnly();  // tOpenProc, tKillProc, tCloseProc
 int CheckPdh();           // every counter function
 
-inline bool OnNtPath() { return platformInfo.isNT && platformInfo.isVersion4Plus; }
+inline bool OnNtPath() { return Platform().isNT && Platform().isVersion4Plus; }
 
 }  // namespace vek

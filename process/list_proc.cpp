@@ -105,7 +105,7 @@ bool AppendProcessItem(TextBuffer& out, bool first, const char* name, int32_t id
 
 }  // namespace
 
-int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned, int* reads) {
+Outcome ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned, int* reads) {
     int queries = 1;
     DWORD size = kFirstBufferSize;
     LONG status =
@@ -147,12 +147,12 @@ int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned,
     if (status != ERROR_SUCCESS) return kMsgRegistryProblem;
     *buffer = data.Release();
     *returned = size <= capacity ? size : capacity;
-    return 0;
+    return kSucceeded;
 }
 
 namespace {
 
-int ListProcNt(KeywordCall& call) {
+Outcome ListProcNt(KeywordCall& call) {
     TextBuffer out = ResultBuffer(call);
     char indexText[kIndexTextCapacity] = "";
     if (!CounterIndexLookup("Process", indexText, kIndexTextCapacity) || indexText[0] == '\0') {
@@ -161,31 +161,33 @@ int ListProcNt(KeywordCall& call) {
     const int32_t objectIndex = ParseInteger(indexText);
     HeapBlock<BYTE> data;
     DWORD size = 0;
-    int failure = ReadPerformanceObject(indexText, data.Put(), &size, nullptr);
+    const Outcome read = ReadPerformanceObject(indexText, data.Put(), &size, nullptr);
     // Closing the key lets the system unload the performance providers.
     RegCloseKey(HKEY_PERFORMANCE_DATA);
-    if (failure) return failure;
+    if (read) return read;
 
     indexText[0] = '\0';
     if (!CounterIndexLookup("ID Process", indexText, kIndexTextCapacity) || indexText[0] == '\0') {
         return kMsgNoCounterIndex;
     }
-    failure = ProcessListFromPerfData(data.Get(), size, objectIndex, ParseInteger(indexText), out);
-    if (failure) return failure;
+    if (int failure =
+            ProcessListFromPerfData(data.Get(), size, objectIndex, ParseInteger(indexText), out))
+        return failure;
     SetString(call, call.resultText);
     return kSucceeded;
 }
 
-int ListProcToolhelp(KeywordCall& call) {
-    FileHandleGuard snapshot(apiTable.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    savedErrorCode = GetLastError();
-    if (!snapshot) return kMsgSnapshotFailed;
+// The saved code is the snapshot's last error, then the first entry's, on
+// every path.
+Outcome ListProcToolhelp(KeywordCall& call) {
+    FileHandleGuard snapshot(Api().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return FailWithSystemCode(kMsgSnapshotFailed);
 
     PROCESSENTRY32 entry;
     entry.dwSize = kProcessEntrySize;
-    BOOL more = apiTable.Process32First(snapshot.Get(), &entry);
+    BOOL more = Api().Process32First(snapshot.Get(), &entry);
     TextBuffer out = ResultBuffer(call);
-    savedErrorCode = GetLastError();
+    const DWORD firstError = GetLastError();
 
     for (bool first = true; more; first = false) {
         char fullPath[MAX_PATH];
@@ -196,10 +198,10 @@ int ListProcToolhelp(KeywordCall& call) {
             (length == 0 || length >= MAX_PATH || filePart == nullptr) ? entry.szExeFile : filePart;
         if (!AppendProcessItem(out, first, name, static_cast<int32_t>(entry.th32ProcessID))) break;
         entry.dwSize = kProcessEntrySize;
-        more = apiTable.Process32Next(snapshot.Get(), &entry);
+        more = Api().Process32Next(snapshot.Get(), &entry);
     }
     SetString(call, call.resultText);
-    return kSucceeded;
+    return Outcome(kSucceeded).KeepingCode(firstError);
 }
 
 }  // namespace
@@ -243,7 +245,7 @@ int ProcessListFromPerfData(const BYTE* data, DWORD size, int32_t objectIndex,
         counter += def.ByteLength;
     }
     if (!hasId || idCounter.CounterOffset == 0xFFFFFFFFu) return kMsgNoIdProcessCounter;
-    if (type.NumInstances <= 0) return 0;
+    if (type.NumInstances <= 0) return kSucceeded;
 
     uint64_t instance = object + type.DefinitionLength;
     bool first = true;
@@ -265,25 +267,25 @@ int ProcessListFromPerfData(const BYTE* data, DWORD size, int32_t objectIndex,
         InstanceName(block, instance, def, name);
         if (!(id == 0 && lstrcmpA(name, "_Total") == 0)) {
             // A full result ends at its last whole item.
-            if (!AppendProcessItem(out, first, name, id)) return 0;
+            if (!AppendProcessItem(out, first, name, id)) return kSucceeded;
             first = false;
         }
         instance = counters + values.ByteLength;
     }
-    return 0;
+    return kSucceeded;
 }
 
-int tListProc(KeywordCall& call) {
+Outcome tListProc(KeywordCall& call) {
     if (OnNtPath()) return ListProcNt(call);
-    if (platformInfo.isWin9x) return ListProcToolhelp(call);
+    if (Platform().isWin9x) return ListProcToolhelp(call);
     return kMsgWrongPlatform;
 }
 
-int tCountProc(KeywordCall& call) {
+Outcome tCountProc(KeywordCall& call) {
     if (OnNtPath()) {
         DWORD ids[kProcessIdCapacity];
         DWORD bytes = 0;
-        if (!apiTable.EnumProcesses(ids, sizeof ids, &bytes)) return kMsgSnapshotFailed;
+        if (!Api().EnumProcesses(ids, sizeof ids, &bytes)) return kMsgSnapshotFailed;
         // A full array may have cut the list: ask again with room to spare
         // until the answer is shorter than the array.
         HANDLE heap = GetProcessHeap();
@@ -293,20 +295,20 @@ int tCountProc(KeywordCall& call) {
             HeapBlock<DWORD> more(
                 static_cast<DWORD*>(HeapAlloc(heap, 0, capacity * sizeof(DWORD))));
             if (!more) return kMsgSnapshotFailed;
-            if (!apiTable.EnumProcesses(more.Get(), capacity * sizeof(DWORD), &bytes))
+            if (!Api().EnumProcesses(more.Get(), capacity * sizeof(DWORD), &bytes))
                 return kMsgSnapshotFailed;
         }
         SetInteger(call, static_cast<int32_t>(bytes / sizeof(DWORD)));
         return kSucceeded;
     }
-    if (platformInfo.isWin9x) {
-        FileHandleGuard snapshot(apiTable.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (Platform().isWin9x) {
+        FileHandleGuard snapshot(Api().CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
         if (!snapshot) return kMsgSnapshotFailed;
         PROCESSENTRY32 entry;
         entry.dwSize = kProcessEntrySize;
         int32_t count = 0;
-        for (BOOL more = apiTable.Process32First(snapshot.Get(), &entry); more;
-             more = apiTable.Process32Next(snapshot.Get(), &entry)) {
+        for (BOOL more = Api().Process32First(snapshot.Get(), &entry); more;
+             more = Api().Process32Next(snapshot.Get(), &entry)) {
             ++count;
             entry.dwSize = kProcessEntrySize;
         }

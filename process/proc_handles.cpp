@@ -21,7 +21,7 @@ constexpr DWORD kAllAccessBeforeVista = STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE |
 
 DWORD AccessForMode(int32_t mode) {
     switch (mode) {
-        case 1: return platformInfo.isVersion6Plus ? PROCESS_ALL_ACCESS : kAllAccessBeforeVista;
+        case 1: return Platform().isVersion6Plus ? PROCESS_ALL_ACCESS : kAllAccessBeforeVista;
         case 2: return PROCESS_QUERY_INFORMATION;
         case 3: return PROCESS_TERMINATE;
         default: return PROCESS_VM_READ;  // there is no invalid mode
@@ -35,7 +35,7 @@ bool AcceptedPriorityClass(int32_t priorityClass) {
         case HIGH_PRIORITY_CLASS:
         case REALTIME_PRIORITY_CLASS: return true;
         case BELOW_NORMAL_PRIORITY_CLASS:
-        case ABOVE_NORMAL_PRIORITY_CLASS: return platformInfo.isVersion5Plus != 0;
+        case ABOVE_NORMAL_PRIORITY_CLASS: return Platform().isVersion5Plus != 0;
         default: return false;
     }
 }
@@ -90,7 +90,7 @@ void ForgetReusedNumber(HANDLE number) {
 bool GrantedAccess(HANDLE handle, ACCESS_MASK* access) {
     PUBLIC_OBJECT_BASIC_INFORMATION info;
     constexpr ULONG kObjectBasicInformation = 0;
-    if (apiTable.NtQueryObject(handle, kObjectBasicInformation, &info, sizeof info, nullptr) < 0)
+    if (Api().NtQueryObject(handle, kObjectBasicInformation, &info, sizeof info, nullptr) < 0)
         return false;
     *access = info.GrantedAccess;
     return true;
@@ -100,7 +100,7 @@ bool GrantedAccess(HANDLE handle, ACCESS_MASK* access) {
 // handle may get the same number: the process alone cannot tell them apart,
 // the access it was opened with can (the twin has the given handle's).
 bool SameAccess(const ScriptHandle& entry) {
-    if (!apiTable.NtQueryObject) return true;
+    if (!Api().NtQueryObject) return true;
     ACCESS_MASK given, twin;
     return GrantedAccess(entry.handle, &given) && GrantedAccess(entry.twin, &twin) && given == twin;
 }
@@ -114,9 +114,8 @@ bool SameAccess(const ScriptHandle& entry) {
 // other object with 6). An entry whose twin has gone can vouch for nothing.
 bool StillGiven(const ScriptHandle& entry) {
     if (entry.twin == nullptr) return false;
-    if (apiTable.CompareObjectHandles) {
-        return apiTable.CompareObjectHandles(entry.handle, entry.twin) != FALSE &&
-               SameAccess(entry);
+    if (Api().CompareObjectHandles) {
+        return Api().CompareObjectHandles(entry.handle, entry.twin) != FALSE && SameAccess(entry);
     }
     const DWORD id = GetProcessId(entry.handle);
     if (id != 0) return id == entry.processId && SameAccess(entry);
@@ -224,8 +223,7 @@ HANDLE OpenRunningProcess(DWORD access, DWORD processId) {
 // too, the first refusal is the one reported.
 HANDLE OpenProcessForQuery(DWORD access, DWORD processId) {
     HANDLE process = OpenProcess(access, FALSE, processId);
-    if (process == nullptr && GetLastError() == ERROR_ACCESS_DENIED &&
-        platformInfo.isVersion6Plus) {
+    if (process == nullptr && GetLastError() == ERROR_ACCESS_DENIED && Platform().isVersion6Plus) {
         process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
         if (process == nullptr) SetLastError(ERROR_ACCESS_DENIED);
     }
@@ -243,14 +241,14 @@ void CloseScriptHandles() {
     }
 }
 
-int tOpenProc(KeywordCall& call) {
+Outcome tOpenProc(KeywordCall& call) {
     const DWORD processId = static_cast<DWORD>(TextToInt32(ArgText(call, 0)));
     const int32_t mode = TextToInt32(ArgText(call, 1));
     const DWORD access = AccessForMode(mode);
     HandleGuard process;
     {
         DebugPrivilegeScope privilege;
-        if (mode == 3 && platformInfo.isNT && !privilege.Enable()) return kMsgDebugPrivilege;
+        if (mode == 3 && Platform().isNT && !privilege.Enable()) return kMsgDebugPrivilege;
         process.Reset(OpenProcess(access, FALSE, processId));
     }
     if (!process) return OpenProcessFailure(kMsgOpenProcessFailed);
@@ -284,7 +282,7 @@ int tOpenProc(KeywordCall& call) {
 // and thread among them), one closed already, or one that names another
 // object by now, reaches no system call. The lock is held to the end, so
 // that no other thread's close can hand the number out meanwhile.
-int tKillProc(KeywordCall& call) {
+Outcome tKillProc(KeywordCall& call) {
     HANDLE process = reinterpret_cast<HANDLE>(static_cast<intptr_t>(TextToInt64(ArgText(call, 0))));
     CallLockScope lock;
     const ScriptHandle* entry = GivenHandle(process);
@@ -308,7 +306,7 @@ int tKillProc(KeywordCall& call) {
     return kSucceeded;
 }
 
-int tCloseProc(KeywordCall& call) {
+Outcome tCloseProc(KeywordCall& call) {
     HANDLE handle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(TextToInt32(ArgText(call, 0))));
     CallLockScope lock;
     ScriptHandle* entry = GivenHandle(handle);
@@ -329,13 +327,13 @@ int tCloseProc(KeywordCall& call) {
 // of. Where the class cannot be read, the request's own success stands. The
 // reader (the limited query right from Vista on) also tells a process that
 // has ended; one that cannot be opened says nothing of it.
-int tSetPriority(KeywordCall& call) {
+Outcome tSetPriority(KeywordCall& call) {
     const DWORD processId = static_cast<DWORD>(TextToInt32(ArgText(call, 0)));
     const int32_t priorityClass = TextToInt32(ArgText(call, 1));
     HandleGuard process(OpenProcess(PROCESS_SET_INFORMATION, FALSE, processId));
     if (!process) return OpenProcessFailure(kMsgOpenProcessFailed);
     const DWORD readAccess =
-        platformInfo.isVersion6Plus ? PROCESS_QUERY_LIMITED_INFORMATION : PROCESS_QUERY_INFORMATION;
+        Platform().isVersion6Plus ? PROCESS_QUERY_LIMITED_INFORMATION : PROCESS_QUERY_INFORMATION;
     HandleGuard reader(OpenRunningProcess(readAccess, processId));
     if (!reader && GetLastError() == ERROR_INVALID_PARAMETER)
         return OpenProcessFailure(kMsgOpenProcessFailed);
@@ -356,7 +354,7 @@ int tSetPriority(KeywordCall& call) {
     return kSucceeded;
 }
 
-int tGetPriority(KeywordCall& call) {
+Outcome tGetPriority(KeywordCall& call) {
     const DWORD processId = static_cast<DWORD>(TextToInt32(ArgText(call, 0)));
     HandleGuard process(OpenProcessForQuery(PROCESS_QUERY_INFORMATION, processId));
     if (!process) return OpenProcessFailure(kMsgOpenProcessFailed);

@@ -42,10 +42,10 @@ bool AppendModule(TextBuffer& out, bool first, int32_t mode, const char* path, c
 // its 64-bit loader list alone: the exe, ntdll and the wow64 DLLs. The Ex
 // form with LIST_MODULES_ALL lists its 32-bit modules as well.
 BOOL ListModules(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed) {
-    if (apiTable.EnumProcessModulesEx) {
-        return apiTable.EnumProcessModulesEx(process, modules, size, needed, LIST_MODULES_ALL);
+    if (Api().EnumProcessModulesEx) {
+        return Api().EnumProcessModulesEx(process, modules, size, needed, LIST_MODULES_ALL);
     }
-    return apiTable.EnumProcessModules(process, modules, size, needed);
+    return Api().EnumProcessModules(process, modules, size, needed);
 }
 
 BOOL EnumModules(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed) {
@@ -56,7 +56,7 @@ BOOL EnumModules(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed) {
     }
 }
 
-int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
+Outcome ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
     HandleGuard process(OpenRunningProcess(kProcessInfoAccess, processId));
     if (!process) return OpenProcessFailure(kMsgOpenProcessFailed);
 
@@ -78,8 +78,8 @@ int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
         for (DWORD i = 0; i < count; ++i) {
             // A path that does not fit comes back cut, with the buffer's
             // size, and is never listed so.
-            const DWORD length = apiTable.GetModuleFileNameExA(process.Get(), modules[i],
-                                                               path.Get(), kLongPathCapacity);
+            const DWORD length = Api().GetModuleFileNameExA(process.Get(), modules[i], path.Get(),
+                                                            kLongPathCapacity);
             if (length == 0 || length >= kLongPathCapacity) continue;
             if (!ValidListMode(mode)) return kMsgInvalidFlags;
             char number[kUInt64TextCapacity];
@@ -92,17 +92,18 @@ int ListModNt(KeywordCall& call, DWORD processId, int32_t mode) {
     return kSucceeded;
 }
 
-int ListModToolhelp(KeywordCall& call, DWORD processId, int32_t mode) {
-    FileHandleGuard snapshot(apiTable.CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId));
-    savedErrorCode = GetLastError();
-    if (!snapshot) return kMsgSnapshotFailed;
+// The saved code is the snapshot's last error on every path.
+Outcome ListModToolhelp(KeywordCall& call, DWORD processId, int32_t mode) {
+    FileHandleGuard snapshot(Api().CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId));
+    const DWORD snapshotError = GetLastError();
+    if (!snapshot) return FailWithCode(kMsgSnapshotFailed, snapshotError);
 
     TextBuffer out = ResultBuffer(call);
     MODULEENTRY32 entry;
     entry.dwSize = kModuleEntrySize;
     // An invalid mode writes nothing for the first module and is refused at
     // the second.
-    bool more = apiTable.Module32First(snapshot.Get(), &entry) != FALSE;
+    bool more = Api().Module32First(snapshot.Get(), &entry) != FALSE;
     bool full = false;
     if (more && ValidListMode(mode)) {
         char number[kInt32TextCapacity];
@@ -111,19 +112,19 @@ int ListModToolhelp(KeywordCall& call, DWORD processId, int32_t mode) {
     }
     while (more && !full) {
         entry.dwSize = kModuleEntrySize;
-        if (!apiTable.Module32Next(snapshot.Get(), &entry)) break;
-        if (!ValidListMode(mode)) return kMsgInvalidFlags;
+        if (!Api().Module32Next(snapshot.Get(), &entry)) break;
+        if (!ValidListMode(mode)) return FailWithCode(kMsgInvalidFlags, snapshotError);
         char number[kInt32TextCapacity];
         Int32ToText(static_cast<int32_t>(entry.th32ModuleID), number);
         full = !AppendModule(out, false, mode, entry.szExePath, number);
     }
     SetString(call, call.resultText);
-    return kSucceeded;
+    return Outcome(kSucceeded).KeepingCode(snapshotError);
 }
 
 }  // namespace
 
-int tGetProcInfo(KeywordCall& call) {
+Outcome tGetProcInfo(KeywordCall& call) {
     const char* idText = ArgText(call, 0);
     if (!IsIntegerText(idText)) return kMsgInvalidParameter;
     if (!OnNtPath()) return kMsgWrongPlatform;
@@ -136,7 +137,7 @@ int tGetProcInfo(KeywordCall& call) {
     TextBuffer out = ResultBuffer(call);
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof counters;
-    if (apiTable.GetProcessMemoryInfo(process.Get(), &counters, sizeof counters)) {
+    if (Api().GetProcessMemoryInfo(process.Get(), &counters, sizeof counters)) {
         const uint64_t figures[] = {
             counters.PageFaultCount,         counters.PeakWorkingSetSize,
             counters.WorkingSetSize,         counters.QuotaPeakPagedPoolUsage,
@@ -155,18 +156,18 @@ int tGetProcInfo(KeywordCall& call) {
     return kSucceeded;
 }
 
-int tListMod(KeywordCall& call) {
+Outcome tListMod(KeywordCall& call) {
     const char* idText = ArgText(call, 0);
     const char* modeText = ArgText(call, 1);
     if (!IsIntegerText(idText) || !IsIntegerText(modeText)) return kMsgInvalidParameter;
     const DWORD processId = static_cast<DWORD>(TextToInt32(idText));
     const int32_t mode = TextToInt32(modeText);
     if (OnNtPath()) return ListModNt(call, processId, mode);
-    if (platformInfo.isWin9x) return ListModToolhelp(call, processId, mode);
+    if (Platform().isWin9x) return ListModToolhelp(call, processId, mode);
     return kMsgWrongPlatform;
 }
 
-int tGetModInfo(KeywordCall& call) {
+Outcome tGetModInfo(KeywordCall& call) {
     const char* idText = ArgText(call, 0);
     if (!IsIntegerText(idText)) return kMsgInvalidParameter;
     if (!OnNtPath()) return kMsgWrongPlatform;
@@ -180,7 +181,7 @@ int tGetModInfo(KeywordCall& call) {
     const HandleGuard process(OpenRunningProcess(kProcessInfoAccess, processId));
     if (!process) return FailWithSystemCode(kMsgModInfoFailed);
     MODULEINFO info = {};
-    if (!apiTable.GetModuleInformation(process.Get(), module, &info, sizeof info)) {
+    if (!Api().GetModuleInformation(process.Get(), module, &info, sizeof info)) {
         return FailWithSystemCode(kMsgModInfoFailed);
     }
     char number[kUInt64TextCapacity];

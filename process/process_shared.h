@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "counter_index.h"
+#include "messages.h"
 #include "text_buffer.h"
 
 namespace vek {
@@ -20,12 +21,12 @@ HANDLE OpenProcessForQuery(DWORD access, DWORD processId);
 HANDLE OpenRunningProcess(DWORD access, DWORD processId);
 
 // Reads one object of the performance data into a process-heap buffer
-// that grows until it fits; 0 or a message id. `reads` (may be null) gets
+// that grows until it fits: success, or the failure. `reads` (may be null) gets
 // the number of registry queries made. The caller frees the buffer.
-int ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned, int* reads);
+Outcome ReadPerformanceObject(const char* indexText, BYTE** buffer, DWORD* returned, int* reads);
 
 // Walks the object `objectIndex` of a performance-data block of `size`
-// bytes for the process list; 0 or a message id. Bounded by size: nothing
+// bytes for the process list: kSucceeded or a message id. Bounded by size: nothing
 // outside the block is read.
 int ProcessListFromPerfData(const BYTE* data, DWORD size, int32_t objectIndex,
                             int32_t idCounterIndex, TextBuffer& out);

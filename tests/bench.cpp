@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
     auto readAndWalk = [&] {
         BYTE* data = nullptr;
         DWORD size = 0;
-        if (vek::ReadPerformanceObject("230", &data, &size, nullptr) == 0) {
+        if (!vek::ReadPerformanceObject("230", &data, &size, nullptr)) {
             static char text[vek::kResultTextCapacity];
             vek::TextBuffer out = {text, sizeof text, 0};
             out.Clear();

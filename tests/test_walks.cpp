@@ -268,7 +268,7 @@ TEST(Fuzz, AThousandMutatedCounterListsAreWalkedWithinTheirBytes) {
 
 TEST(Platform, AThreadAttachLeavesEveryFlagAsItWas) {
     PlatformProbe(GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH);
-    const PlatformInfo first = platformInfo;
+    const PlatformInfo first = Platform();
     EXPECT_EQ(first.isNT, 1);
     EXPECT_EQ(first.isVersion4Plus, 1);
     EXPECT_EQ(first.isVersion5Plus, 1);
@@ -276,16 +276,16 @@ TEST(Platform, AThreadAttachLeavesEveryFlagAsItWas) {
     EXPECT_EQ(first.isNT3, 0);
     EXPECT_TRUE(PlatformProbe(GetModuleHandleA(nullptr), DLL_THREAD_ATTACH));
     EXPECT_TRUE(PlatformProbe(nullptr, DLL_THREAD_DETACH));
-    EXPECT_EQ(memcmp(&first, &platformInfo, sizeof first), 0);
+    EXPECT_EQ(memcmp(&first, &Platform(), sizeof first), 0);
     ApiLoader();
-    EXPECT_NE(apiTable.psapiModule, nullptr);
-    EXPECT_NE(apiTable.pdhModule, nullptr);
-    EXPECT_EQ(apiTable.toolhelpModule, nullptr) << "Toolhelp is only for Windows 9x";
-    EXPECT_EQ(apiTable.PdhGetCounterInfoA != nullptr, true);
-    EXPECT_EQ(platformInfo.missingApi, 0);
+    EXPECT_NE(Api().psapiModule, nullptr);
+    EXPECT_NE(Api().pdhModule, nullptr);
+    EXPECT_EQ(Api().toolhelpModule, nullptr) << "Toolhelp is only for Windows 9x";
+    EXPECT_EQ(Api().PdhGetCounterInfoA != nullptr, true);
+    EXPECT_EQ(Platform().missingApi, 0);
     ApiRelease();
-    EXPECT_EQ(apiTable.psapiModule, nullptr);
-    EXPECT_EQ(apiTable.EnumProcesses, nullptr) << "no entry of a released module stays callable";
+    EXPECT_EQ(Api().psapiModule, nullptr);
+    EXPECT_EQ(Api().EnumProcesses, nullptr) << "no entry of a released module stays callable";
 }
 
 static std::string freed;
