@@ -73,9 +73,16 @@ int main(int argc, char** argv) {
     std::vector<char*> pointers;
     for (std::string& arg : typed) pointers.push_back(&arg[0]);
     Options options;
-    const int parsed = ParseOptions(static_cast<int>(pointers.size()), pointers.data(), options);
-    if (parsed >= 0) return parsed;
-    if (!problem.empty()) return UsageProblem(options, problem);
+    std::string parsed = ParseOptions(static_cast<int>(pointers.size()), pointers.data(), options);
+    // --help and --help KEYWORD answer before the options' combination is looked at.
+    if (parsed.empty() && options.action == Action::kHelp && options.words.size() <= 1) {
+        if (options.words.size() == 1) return PrintHelp(options);
+        Print(stdout, "%s", UsageText().c_str());
+        return kExitOk;
+    }
+    if (parsed.empty()) parsed = CombinationProblem(options);
+    if (parsed.empty()) parsed = problem;
+    if (!parsed.empty()) return UsageProblem(options, parsed);
     utf8Output = options.json || options.csv;
 
     Extender ext;

@@ -1,5 +1,6 @@
 // vekrun's command line: options, their values and their conflicts.
 #include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -7,8 +8,6 @@
 
 #include "json_text.h"
 #include "options.h"
-#include "console.h"
-#include "keyword_help.h"
 #include "text.h"
 
 namespace vekrun {
@@ -94,50 +93,37 @@ const char* ActionOption(Action action) {
 
 namespace {
 
-// The value parsers: each stores what it read, or gives the problem.
-std::string ParseDll(const char* given, Options& options) {
-    options.dllPath = given;
-    return std::string();
-}
+// What an option's value is, and the one parser of each kind: a text taken
+// as it is, a whole number or a number of seconds within the row's range.
+enum class ValueKind { kNone, kText, kWholeNumber, kCount, kSeconds };
 
-std::string ParseHostVersion(const char* given, Options& options) {
-    char* end = nullptr;
-    const unsigned long long version = strtoull(given, &end, 10);
-    options.hostVersion = static_cast<uint32_t>(version);
-    if (!*given || *end || given[0] == '-' || given[0] == '+' || version > 0xFFFFFFFFull) {
-        return "--host-version takes a whole number from 0 to 4294967295, not '" +
-               std::string(given) + "'";
+const char* KindNoun(ValueKind kind) {
+    switch (kind) {
+        case ValueKind::kWholeNumber: return "a whole number";
+        case ValueKind::kCount: return "a count";
+        case ValueKind::kSeconds: return "a number of seconds";
+        default: return "a value";
     }
-    return std::string();
 }
 
-// Below 10 ms a sample would follow a sample with no pause, and the C
-// library rounds a tiny number to 0: a run that never ends.
-std::string ParseEvery(const char* given, Options& options) {
-    char* end = nullptr;
-    options.everySeconds = strtod(given, &end);
-    if (end == given || *end || !(options.everySeconds >= 0.01) || options.everySeconds > 86400) {
-        options.everySeconds = 1;
-        return "--every takes a number of seconds from 0.01 to 86400, not '" + std::string(given) +
-               "'";
-    }
-    return std::string();
-}
-
-std::string ParseSamples(const char* given, Options& options) {
+// A whole decimal number, digits alone; false where there are none, where
+// anything follows them, or where it is above `high`.
+bool ReadWhole(const char* given, double high, double& value) {
+    if (*given < '0' || *given > '9') return false;
     char* end = nullptr;
     errno = 0;
-    const long long samples = strtoll(given, &end, 10);
-    options.samples = static_cast<long>(samples);
-    if (end == given || *end || errno || samples < 1 || samples > 2147483647) {
-        return "--samples takes a count from 1 to 2147483647, not '" + std::string(given) + "'";
-    }
-    return std::string();
+    const unsigned long long whole = strtoull(given, &end, 10);
+    value = static_cast<double>(whole);
+    return !*end && errno == 0 && value <= high;
 }
 
-std::string ParseScript(const char* given, Options& options) {
-    options.scriptFile = given;
-    return std::string();
+// Seconds as the C library reads a decimal number. Below 10 ms a sample
+// would follow a sample with no pause, and the C library rounds a tiny
+// number to 0: a run that never ends.
+bool ReadSeconds(const char* given, double& value) {
+    char* end = nullptr;
+    value = strtod(given, &end);
+    return end != given && !*end;
 }
 
 // The options, as curl's tool lists its own: names, the value and its
@@ -146,23 +132,38 @@ struct OptionRow {
     const char* names;    // blank-separated
     const char* value;    // the value's name, for one that takes a value
     const char* missing;  // the problem without the value
-    std::string (*parse)(const char* given, Options& options);
+    ValueKind kind;
+    double low, high;  // a number's range
+    void (*store)(Options& options, const char* text, double number);
     bool Options::*flag;  // for a switch
     Action action;        // for an action (kCall: none)
     const char* help;     // null for an action the synopsis shows
 };
+
+// Where each value goes, once its kind's parser has taken it.
+void StoreDll(Options& options, const char* text, double) { options.dllPath = text; }
+void StoreScript(Options& options, const char* text, double) { options.scriptFile = text; }
+void StoreHostVersion(Options& options, const char*, double number) {
+    options.hostVersion = static_cast<uint32_t>(number);
+}
+void StoreEvery(Options& options, const char*, double number) { options.everySeconds = number; }
+void StoreSamples(Options& options, const char*, double number) {
+    options.samples = static_cast<long>(number);
+}
 const OptionRow kOptions[] = {
-    {"--dll", "PATH", "--dll needs the extender's path", ParseDll, nullptr, Action::kCall,
+    {"--dll", "PATH", "--dll needs the extender's path", ValueKind::kText, 0, 0, StoreDll, nullptr,
+     Action::kCall,
      "the extender to load (default: vekproc.dll beside vekrun);\n"
      "any option's value may also follow '=': --dll=PATH"},
-    {"--host-version", "N", "--host-version needs a number", ParseHostVersion, nullptr,
-     Action::kCall, "the host version given to initialise (default 1004)"},
-    {"--list", nullptr, nullptr, nullptr, &Options::list, Action::kCall,
+    {"--host-version", "N", "--host-version needs a number", ValueKind::kWholeNumber, 0,
+     4294967295.0, StoreHostVersion, nullptr, Action::kCall,
+     "the host version given to initialise (default 1004)"},
+    {"--list", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, &Options::list, Action::kCall,
      "print a list result one item per line, \"name|number\"\n"
      "items as two aligned columns, and the figures of\n"
      "tGetProcInfo, tGetModInfo and tParseCntrPath as named\n"
      "fields, one \"name value\" line each"},
-    {"--json", nullptr, nullptr, nullptr, &Options::json, Action::kCall,
+    {"--json", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, &Options::json, Action::kCall,
      "every line on stdout is one JSON value (UTF-8): a number\n"
      "(the decimal texts of tGetData and tBrowseCntrs format 1\n"
      "included), a string, an array of objects for a list, an\n"
@@ -173,7 +174,8 @@ const OptionRow kOptions[] = {
      "text, \"code\": the code it kept or null, \"reason\": text or\n"
      "null}; in a script {\"line\": N, \"value\": ...} and failures\n"
      "with \"line\"; a script's lines are echoed on stderr"},
-    {"--every", "SECONDS", "--every needs a number of seconds", ParseEvery, nullptr, Action::kCall,
+    {"--every", "SECONDS", "--every needs a number of seconds", ValueKind::kSeconds, 0.01, 86400,
+     StoreEvery, nullptr, Action::kCall,
      "repeat the call (0.01 to 86400 seconds apart) until\n"
      "--samples N are taken or Ctrl+C (which ends it after the\n"
      "current sample): a table with the time of each sample and a\n"
@@ -182,28 +184,54 @@ const OptionRow kOptions[] = {
      "on, unless the first sample finds no such counter,\n"
      "process or handle; with --script FILE, every call of the\n"
      "file each sample"},
-    {"--samples", "N", "--samples needs a count", ParseSamples, nullptr, Action::kCall,
-     "with --every: the number of samples, 1 to 2147483647"},
-    {"--csv", nullptr, nullptr, nullptr, &Options::csv, Action::kCall,
+    {"--samples", "N", "--samples needs a count", ValueKind::kCount, 1, 2147483647, StoreSamples,
+     nullptr, Action::kCall, "with --every: the number of samples, 1 to 2147483647"},
+    {"--csv", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, &Options::csv, Action::kCall,
      "with --every: the CSV that Performance Monitor and typeperf\n"
      "write (PDH-CSV 4.0, UTF-8), for relog, PAL or Excel"},
-    {"--raw", nullptr, nullptr, nullptr, &Options::raw, Action::kCall,
+    {"--raw", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, &Options::raw, Action::kCall,
      "pass any number of arguments, and any text where a number\n"
      "goes, through unchecked, as a host would, and read no kept\n"
      "code after a failure"},
-    {"--keep-going", nullptr, nullptr, nullptr, &Options::keepGoing, Action::kCall,
-     "in a script, go on after a failing call"},
-    {"--quiet -q", nullptr, nullptr, nullptr, &Options::quiet, Action::kCall,
-     "in a script, leave out the echo of each line"},
-    {"--version -V", nullptr, nullptr, nullptr, nullptr, Action::kVersion,
+    {"--keep-going", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, &Options::keepGoing,
+     Action::kCall, "in a script, go on after a failing call"},
+    {"--quiet -q", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, &Options::quiet,
+     Action::kCall, "in a script, leave out the echo of each line"},
+    {"--version -V", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, nullptr, Action::kVersion,
      "vekrun's version and the extender's"},
-    {"--help -h -? /?", nullptr, nullptr, nullptr, nullptr, Action::kHelp, "this text"},
-    {"--keywords", nullptr, nullptr, nullptr, nullptr, Action::kKeywords, nullptr},
-    {"--about", nullptr, nullptr, nullptr, nullptr, Action::kAbout, nullptr},
-    {"--doctor", nullptr, nullptr, nullptr, nullptr, Action::kDoctor, nullptr},
-    {"--script", "FILE", "--script needs a file ('-' reads stdin)", ParseScript, nullptr,
-     Action::kScript, nullptr},
+    {"--help -h -? /?", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, nullptr, Action::kHelp,
+     "this text"},
+    {"--keywords", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, nullptr, Action::kKeywords,
+     nullptr},
+    {"--about", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, nullptr, Action::kAbout,
+     nullptr},
+    {"--doctor", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, nullptr, Action::kDoctor,
+     nullptr},
+    {"--script", "FILE", "--script needs a file ('-' reads stdin)", ValueKind::kText, 0, 0,
+     StoreScript, nullptr, Action::kScript, nullptr},
 };
+
+// The value an option was given, by its kind's parser: stored, or the
+// problem, which names the option and its range.
+std::string TakeValue(const OptionRow& option, const char* given, Options& options) {
+    double number = 0;
+    bool read = true;
+    switch (option.kind) {
+        case ValueKind::kNone: return std::string();
+        case ValueKind::kText: break;
+        case ValueKind::kWholeNumber:
+        case ValueKind::kCount: read = ReadWhole(given, option.high, number); break;
+        case ValueKind::kSeconds: read = ReadSeconds(given, number) && number <= option.high; break;
+    }
+    if (!read || (option.kind != ValueKind::kText && !(number >= option.low))) {
+        char range[64];
+        snprintf(range, sizeof range, " from %.15g to %.15g, not '", option.low, option.high);
+        return SplitText(option.names, ' ')[0] + " takes " + KindNoun(option.kind) + range + given +
+               "'";
+    }
+    option.store(options, given, number);
+    return std::string();
+}
 
 const OptionRow* FindOption(const std::string& name) {
     for (const OptionRow& option : kOptions) {
@@ -214,8 +242,10 @@ const OptionRow* FindOption(const std::string& name) {
     return nullptr;
 }
 
-// The usage text, its option lines made from the table: names and value in
-// a column of their own, the help beside them.
+}  // namespace
+
+// The option lines are made from the table: names and value in a column of
+// their own, the help beside them.
 std::string UsageText() {
     constexpr size_t kColumn = 21;
     std::string text = kUsageSynopsis;
@@ -234,6 +264,8 @@ std::string UsageText() {
     return text + kUsageNotes;
 }
 
+namespace {
+
 // A word after the keyword that is an option rather than an argument:
 // anything starting with '-' except a negative number (a handle may be one).
 bool LooksLikeOption(const std::string& word) {
@@ -241,8 +273,8 @@ bool LooksLikeOption(const std::string& word) {
            (word.size() > 1 && word[0] == '-' && !(word[1] >= '0' && word[1] <= '9'));
 }
 
-// The options that cannot go together, or not without another: the first
-// problem, or an empty text.
+}  // namespace
+
 std::string CombinationProblem(const Options& options) {
     const bool call = !options.words.empty();
     const bool sampling = options.everySeconds > 0;
@@ -267,12 +299,10 @@ std::string CombinationProblem(const Options& options) {
     return std::string();
 }
 
-}  // namespace
-
-int ParseOptions(int argc, char** argv, Options& options) {
+std::string ParseOptions(int argc, char** argv, Options& options) {
     options.dllPath = DefaultDllPath();
-    // The first problem is said once the whole line is read, so that --json
-    // shapes it wherever it stands.
+    // The first problem is kept, and said once the whole line is read, so
+    // that --json shapes it wherever it stands.
     std::string problem;
     auto fail = [&](const std::string& what) {
         if (problem.empty()) problem = what;
@@ -316,18 +346,9 @@ int ParseOptions(int argc, char** argv, Options& options) {
         }
         if (option->action != Action::kCall) setAction(option->action);
         if (option->flag) options.*option->flag = true;
-        if (option->parse) fail(option->parse(given, options));
+        if (given) fail(TakeValue(*option, given, options));
     }
-    if (options.action == Action::kHelp && problem.empty()) {
-        if (options.words.empty()) {
-            Print(stdout, "%s", UsageText().c_str());
-            return kExitOk;
-        }
-        if (options.words.size() == 1) return PrintHelp(options);
-    }
-    fail(CombinationProblem(options));
-    if (problem.empty()) return -1;
-    return UsageProblem(options, problem);
+    return problem;
 }
 
 }  // namespace vekrun

@@ -40,9 +40,13 @@ struct Options {
     std::vector<std::string> words;
 };
 
-// Reads the command line into `options`: -1 when vekrun goes on, else the
-// exit status (kExitOk after --help; kExitUsage after the problem was said,
-// on stdout as JSON with --json and on stderr).
-int ParseOptions(int argc, char** argv, Options& options);
+// Reads the command line into `options`: the first problem with it, or an
+// empty text. Prints nothing.
+std::string ParseOptions(int argc, char** argv, Options& options);
+// The options that cannot go together, or not without another: the first
+// problem, or an empty text.
+std::string CombinationProblem(const Options& options);
+// The usage text of --help.
+std::string UsageText();
 
 }  // namespace vekrun
