@@ -30,21 +30,12 @@ Outcome ReleaseAfterFailure(PdhSample& sample, uint32_t code) {
 }
 
 Outcome ChosenPath(KeywordCall& call, PdhSample& sample) {
-    DWORD size = 0;
-    PDH_STATUS status = Api().PdhGetCounterInfoA(sample.Counter(), TRUE, &size, nullptr);
-    GlobalOwner block(size >= sizeof(PDH_COUNTER_INFO_A) ? GlobalAlloc(GPTR, size) : nullptr);
-    if (!block) {
-        return ReleaseAfterFailure(sample,
-                                   size >= sizeof(PDH_COUNTER_INFO_A)
-                                       ? static_cast<uint32_t>(PDH_MEMORY_ALLOCATION_FAILURE)
-                                       : static_cast<uint32_t>(status));
+    const CounterInfoBlock read = ReadCounterInfoBlock(sample.Counter());
+    if (!read.block || read.status != ERROR_SUCCESS) {
+        return ReleaseAfterFailure(sample, static_cast<uint32_t>(read.status));
     }
-    status = Api().PdhGetCounterInfoA(sample.Counter(), TRUE, &size,
-                                      static_cast<PDH_COUNTER_INFO_A*>(block.Get()));
-    if (status != ERROR_SUCCESS) {
-        return ReleaseAfterFailure(sample, static_cast<uint32_t>(status));
-    }
-    status = Release(sample, false);
+    const GlobalOwner& block = read.block;
+    PDH_STATUS status = Release(sample, false);
     if (status != ERROR_SUCCESS) {
         return FailWithStatus(kMsgBrowseFailed, status);
     }

@@ -42,21 +42,13 @@ Outcome AddCounter(const char* path, PdhSample& sample) {
 
 // The counter's information, read through a copy, and its status.
 Outcome ReadCounterInfo(const PdhSample& sample, PDH_COUNTER_INFO_A& info) {
-    DWORD infoSize = 0;
-    PDH_STATUS status = Api().PdhGetCounterInfoA(sample.Counter(), TRUE, &infoSize, nullptr);
-    if (infoSize < sizeof(PDH_COUNTER_INFO_A)) {
-        // No size to read the record in: its status cannot be looked at.
-        return FailWithStatus(kMsgGetDataFailed, status);
-    }
-    GlobalOwner block(GlobalAlloc(GPTR, infoSize));
-    if (!block) {
-        return FailWithCode(kMsgGetDataFailed, PDH_MEMORY_ALLOCATION_FAILURE);
-    }
-    status = Api().PdhGetCounterInfoA(sample.Counter(), TRUE, &infoSize,
-                                      static_cast<PDH_COUNTER_INFO_A*>(block.Get()));
+    const CounterInfoBlock read = ReadCounterInfoBlock(sample.Counter());
+    const PDH_STATUS status = read.status;
+    // Without a block the record's status cannot be looked at.
+    if (!read.block) return FailWithStatus(kMsgGetDataFailed, status);
     // Only the record's own fields are used: the texts it points to go
     // with the block.
-    memcpy(&info, block.Get(), sizeof info);
+    memcpy(&info, read.block.Get(), sizeof info);
     if (status != ERROR_SUCCESS) {
         if (info.CStatus == PDH_CSTATUS_NO_INSTANCE)
             return FailWithStatus(kMsgInstanceMissing, status);

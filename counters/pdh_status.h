@@ -7,6 +7,7 @@
 
 #include "keyword_call.h"
 #include "messages.h"
+#include "owner.h"
 #include "platform.h"
 
 namespace vek {
@@ -33,6 +34,30 @@ inline int FormatFailureMessage(PDH_STATUS status, int otherMessage) {
     if (Is(status, PDH_INVALID_DATA)) return kMsgInvalidData;
     if (Is(status, PDH_INVALID_HANDLE)) return kMsgBadCounterHandle;
     return otherMessage;
+}
+
+// A counter's information with its explain text, read in PDH's two calls:
+// the size, then a zero-filled block of that size. `block` is null where the
+// size reported is too small for the record (status: the size query's) or
+// the block cannot be had (PDH_MEMORY_ALLOCATION_FAILURE); else `status` is
+// the read's.
+struct CounterInfoBlock {
+    GlobalOwner block;
+    PDH_STATUS status;
+};
+inline CounterInfoBlock ReadCounterInfoBlock(PDH_HCOUNTER counter) {
+    DWORD size = 0;
+    CounterInfoBlock info = {GlobalOwner(),
+                             Api().PdhGetCounterInfoA(counter, TRUE, &size, nullptr)};
+    if (size < sizeof(PDH_COUNTER_INFO_A)) return info;
+    info.block.Reset(GlobalAlloc(GPTR, size));
+    if (!info.block) {
+        info.status = PDH_MEMORY_ALLOCATION_FAILURE;
+        return info;
+    }
+    info.status = Api().PdhGetCounterInfoA(counter, TRUE, &size,
+                                           static_cast<PDH_COUNTER_INFO_A*>(info.block.Get()));
+    return info;
 }
 
 // The query of one call and its one counter. Going out of scope removes the

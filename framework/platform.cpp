@@ -25,41 +25,34 @@ void ForgetInsideImage(HMODULE module, Fn& entry) {
     if (InsideImage(module, reinterpret_cast<const void*>(entry))) entry = nullptr;
 }
 
-// Expects the module `m` and the all-present flag `all` in scope.
+// One library's entry points, from its list: whether every needed one is there.
 #define VEK_RESOLVE(name, need) all &= Resolve(m, #name, apiTable.name) || need != kNeeded;
-
-void LoadToolhelp() {
-    apiTable.toolhelpModule = LoadSystemLibrary("Kernel32.DLL");
-    if (apiTable.toolhelpModule == nullptr) return;
-    HMODULE m = apiTable.toolhelpModule;
-    bool all = true;
-    VEK_TOOLHELP_ENTRY_POINTS(VEK_RESOLVE)
-    if (!all) platformInfo.missingApi = 1;
-}
-
-void LoadPsapi() {
-    apiTable.psapiModule = LoadSystemLibrary("PSAPI.DLL");
-    if (apiTable.psapiModule == nullptr) return;
-    HMODULE m = apiTable.psapiModule;
-    bool all = true;
-    VEK_PSAPI_ENTRY_POINTS(VEK_RESOLVE)
-    if (!all) platformInfo.missingApi = 1;
-}
-
-void LoadPdh() {
-    apiTable.pdhModule = LoadSystemLibrary("PDH.DLL");
-    if (apiTable.pdhModule == nullptr) return;
-    HMODULE m = apiTable.pdhModule;
-    bool all = true;
-    VEK_PDH_ENTRY_POINTS(VEK_RESOLVE)
-    if (!all) platformInfo.missingApi = 1;
-    // Present, so no reason for missingApi; absent for their own keywords
-    // alone, which then give 211 where a call would end the host.
-    if (IsWineBuiltin(m)) {
-#define VEK_FORGET_STUB(name) ForgetInsideImage(m, apiTable.name);
-        VEK_PDH_WINE_STUBS(VEK_FORGET_STUB)
-#undef VEK_FORGET_STUB
+#define VEK_RESOLVER(function, list)  \
+    bool function(HMODULE m) {        \
+        bool all = true;              \
+        list(VEK_RESOLVE) return all; \
     }
+VEK_RESOLVER(ResolveToolhelp, VEK_TOOLHELP_ENTRY_POINTS)
+VEK_RESOLVER(ResolvePsapi, VEK_PSAPI_ENTRY_POINTS)
+VEK_RESOLVER(ResolvePdh, VEK_PDH_ENTRY_POINTS)
+#undef VEK_RESOLVER
+#undef VEK_RESOLVE
+
+// A system library from the system folder with its entry points; null where
+// it cannot be loaded. One that lacks a needed entry point sets missingApi.
+HMODULE LoadWithEntryPoints(const char* name, bool (*resolveAll)(HMODULE)) {
+    const HMODULE module = LoadSystemLibrary(name);
+    if (module != nullptr && !resolveAll(module)) platformInfo.missingApi = 1;
+    return module;
+}
+
+// Wine's stubs are present, so no reason for missingApi; absent for their
+// own keywords alone, which then give 211 where a call would end the host.
+void ForgetWineStubs(HMODULE m) {
+    if (!IsWineBuiltin(m)) return;
+#define VEK_FORGET_STUB(name) ForgetInsideImage(m, apiTable.name);
+    VEK_PDH_WINE_STUBS(VEK_FORGET_STUB)
+#undef VEK_FORGET_STUB
 }
 
 }  // namespace
@@ -103,14 +96,16 @@ void ApiRelease() {
 
 void ApiLoader() {
     ApiRelease();
-    if (platformInfo.isWin9x) LoadToolhelp();
+    if (platformInfo.isWin9x)
+        apiTable.toolhelpModule = LoadWithEntryPoints("Kernel32.DLL", ResolveToolhelp);
     if (!platformInfo.isNT) return;
     if (platformInfo.isNT3) {
         platformInfo.unsupportedPlatform = 1;
         return;
     }
-    LoadPsapi();
-    LoadPdh();
+    apiTable.psapiModule = LoadWithEntryPoints("PSAPI.DLL", ResolvePsapi);
+    apiTable.pdhModule = LoadWithEntryPoints("PDH.DLL", ResolvePdh);
+    if (apiTable.pdhModule) ForgetWineStubs(apiTable.pdhModule);
     // Served by kernelbase, which every NT system this build loads on has
     // loaded already: nothing to load or release.
     HMODULE kernelbase = GetModuleHandleA("kernelbase.dll");
