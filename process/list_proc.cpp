@@ -204,6 +204,40 @@ Outcome ListProcToolhelp(KeywordCall& call) {
     return Outcome(kSucceeded).KeepingCode(firstError);
 }
 
+// A query may return more objects than it was asked for, in any order,
+// and providers over-state their count: the object is found by its index,
+// stepping only while the next object lies inside the data.
+bool FindObject(const Block& block, const PERF_DATA_BLOCK& header, int32_t objectIndex,
+                uint64_t& object, PERF_OBJECT_TYPE& type) {
+    object = header.HeaderLength;
+    for (DWORD i = 0; i < header.NumObjectTypes && block.Read(object, &type); ++i) {
+        if (static_cast<int32_t>(type.ObjectNameTitleIndex) == objectIndex) return true;
+        if (type.TotalByteLength < sizeof(PERF_OBJECT_TYPE)) break;
+        object += type.TotalByteLength;
+    }
+    return false;
+}
+
+// The object's definition of the counter `counterIndex`: kSucceeded or the
+// message.
+int FindCounter(const Block& block, uint64_t object, const PERF_OBJECT_TYPE& type,
+                int32_t counterIndex, PERF_COUNTER_DEFINITION& found) {
+    uint64_t counter = object + type.HeaderLength;
+    for (DWORD i = 0; i < type.NumCounters; ++i) {
+        PERF_COUNTER_DEFINITION def;
+        if (!block.Read(counter, &def) || def.ByteLength < sizeof(PERF_COUNTER_DEFINITION)) {
+            return kMsgRegistryProblem;
+        }
+        if (static_cast<int32_t>(def.CounterNameTitleIndex) == counterIndex) {
+            found = def;
+            if (found.CounterOffset == 0xFFFFFFFFu) return kMsgNoIdProcessCounter;
+            return kSucceeded;
+        }
+        counter += def.ByteLength;
+    }
+    return kMsgNoIdProcessCounter;
+}
+
 }  // namespace
 
 int ProcessListFromPerfData(const BYTE* data, DWORD size, int32_t objectIndex,
@@ -211,40 +245,12 @@ int ProcessListFromPerfData(const BYTE* data, DWORD size, int32_t objectIndex,
     const Block block = {data, size};
     PERF_DATA_BLOCK header;
     if (!block.Read(0, &header)) return kMsgRegistryProblem;
-
-    // A query may return more objects than it was asked for, in any order,
-    // and providers over-state their count: the object is found by its
-    // index, stepping only while the next object lies inside the data.
-    uint64_t object = header.HeaderLength;
+    uint64_t object;
     PERF_OBJECT_TYPE type;
-    bool found = false;
-    for (DWORD i = 0; i < header.NumObjectTypes && block.Read(object, &type); ++i) {
-        if (static_cast<int32_t>(type.ObjectNameTitleIndex) == objectIndex) {
-            found = true;
-            break;
-        }
-        if (type.TotalByteLength < sizeof(PERF_OBJECT_TYPE)) break;
-        object += type.TotalByteLength;
-    }
     // No such object: the process counter is not there to be found.
-    if (!found) return kMsgNoIdProcessCounter;
-
-    uint64_t counter = object + type.HeaderLength;
+    if (!FindObject(block, header, objectIndex, object, type)) return kMsgNoIdProcessCounter;
     PERF_COUNTER_DEFINITION idCounter;
-    bool hasId = false;
-    for (DWORD i = 0; i < type.NumCounters; ++i) {
-        PERF_COUNTER_DEFINITION def;
-        if (!block.Read(counter, &def) || def.ByteLength < sizeof(PERF_COUNTER_DEFINITION)) {
-            return kMsgRegistryProblem;
-        }
-        if (static_cast<int32_t>(def.CounterNameTitleIndex) == idCounterIndex) {
-            idCounter = def;
-            hasId = true;
-            break;
-        }
-        counter += def.ByteLength;
-    }
-    if (!hasId || idCounter.CounterOffset == 0xFFFFFFFFu) return kMsgNoIdProcessCounter;
+    if (int failure = FindCounter(block, object, type, idCounterIndex, idCounter)) return failure;
     if (type.NumInstances <= 0) return kSucceeded;
 
     uint64_t instance = object + type.DefinitionLength;

@@ -95,30 +95,68 @@ void Put(std::vector<BYTE>& out, size_t offset, const void* data, size_t size) {
     memcpy(out.data() + offset, data, size);
 }
 
-// Builds the object: header, counter definitions, then per instance the
-// definition, its name (UTF-16, NUL, padded to 8) and the counter block.
+PERF_COUNTER_DEFINITION RawCounter(DWORD index, DWORD offset) {
+    PERF_COUNTER_DEFINITION counter = {};
+    counter.ByteLength = sizeof(PERF_COUNTER_DEFINITION);
+    counter.CounterNameTitleIndex = index;
+    counter.CounterType = PERF_COUNTER_RAWCOUNT;
+    counter.CounterSize = sizeof(DWORD);
+    counter.CounterOffset = offset;
+    return counter;
+}
+
+// One instance: its definition, its name (UTF-16, NUL, padded to 8) and its
+// counter block (the first counter, then the id).
+constexpr DWORD kBlockLength = sizeof(PERF_COUNTER_BLOCK) + 2 * sizeof(DWORD);
+void AppendInstance(std::vector<BYTE>& out, const Instance& instance) {
+    const DWORD nameBytes = static_cast<DWORD>((instance.name.size() + 1) * sizeof(WCHAR));
+    const DWORD padded = (nameBytes + 7) & ~7u;
+    PERF_INSTANCE_DEFINITION def = {};
+    def.ByteLength = sizeof def + padded;
+    def.NameOffset = sizeof def;
+    def.NameLength = instance.name.empty() ? 0 : nameBytes;
+    def.UniqueID = PERF_NO_UNIQUE_ID;
+    const size_t at = out.size();
+    out.resize(at + def.ByteLength + kBlockLength);
+    Put(out, at, &def, sizeof def);
+    Put(out, at + sizeof def, instance.name.c_str(), nameBytes);
+    PERF_COUNTER_BLOCK block = {};
+    block.ByteLength = kBlockLength;
+    Put(out, at + def.ByteLength, &block, sizeof block);
+    DWORD values[2] = {0, instance.id};
+    Put(out, at + def.ByteLength + sizeof block, values, sizeof values);
+}
+
+// Lengths and counts that point outside the data, as the scenario names.
+void Corrupt(std::vector<BYTE>& out, const std::string& scenario, bool withInstances) {
+    PERF_OBJECT_TYPE* header = reinterpret_cast<PERF_OBJECT_TYPE*>(out.data());
+    const size_t first = header->DefinitionLength;
+    auto* firstInstance = reinterpret_cast<PERF_INSTANCE_DEFINITION*>(out.data() + first);
+    if (scenario == "bad:header") header->HeaderLength = 0x7FFFFFF0;
+    if (scenario == "bad:counters")
+        header->NumCounters = 0x7FFFFFFF, header->HeaderLength = header->DefinitionLength;
+    if (scenario == "bad:deflen") header->DefinitionLength = 0xFFFFFF00u;
+    if (scenario == "bad:count") header->NumInstances = 0x7FFFFFFF;
+    if (!withInstances) return;
+    if (scenario == "bad:instlen") firstInstance->ByteLength = 0xFFFFFFF0u;
+    if (scenario == "bad:nameoff") firstInstance->NameOffset = 0x7FFFFFF0;
+    if (scenario == "bad:cblen") {
+        reinterpret_cast<PERF_COUNTER_BLOCK*>(out.data() + first + firstInstance->ByteLength)
+            ->ByteLength = 0;
+    }
+}
+
+// Builds the object: header, counter definitions, then the instances.
 std::vector<BYTE> BuildObject(const std::vector<Instance>& instances, const std::string& scenario) {
-    const bool withId = scenario != "noid";
     PERF_COUNTER_DEFINITION counters[2] = {};
     DWORD numCounters = 0;
     // A counter before the id, so the walk has to step over one.
-    counters[numCounters].ByteLength = sizeof(PERF_COUNTER_DEFINITION);
-    counters[numCounters].CounterNameTitleIndex = 6;  // "% Processor Time" on Windows
-    counters[numCounters].CounterType = PERF_COUNTER_RAWCOUNT;
-    counters[numCounters].CounterSize = sizeof(DWORD);
-    counters[numCounters].CounterOffset = sizeof(PERF_COUNTER_BLOCK);
-    ++numCounters;
-    if (withId) {
-        counters[numCounters].ByteLength = sizeof(PERF_COUNTER_DEFINITION);
-        counters[numCounters].CounterNameTitleIndex = kIdProcessCounter;
-        counters[numCounters].CounterType = PERF_COUNTER_RAWCOUNT;
-        counters[numCounters].CounterSize = sizeof(DWORD);
-        counters[numCounters].CounterOffset =
-            scenario == "nooffset" ? 0xFFFFFFFFu : sizeof(PERF_COUNTER_BLOCK) + sizeof(DWORD);
-        ++numCounters;
+    counters[numCounters++] = RawCounter(6, sizeof(PERF_COUNTER_BLOCK));  // "% Processor Time"
+    if (scenario != "noid") {
+        counters[numCounters++] = RawCounter(
+            kIdProcessCounter,
+            scenario == "nooffset" ? 0xFFFFFFFFu : sizeof(PERF_COUNTER_BLOCK) + sizeof(DWORD));
     }
-    const DWORD blockLength = sizeof(PERF_COUNTER_BLOCK) + 2 * sizeof(DWORD);
-
     std::vector<BYTE> out(sizeof(PERF_OBJECT_TYPE) + numCounters * sizeof(PERF_COUNTER_DEFINITION));
     PERF_OBJECT_TYPE type = {};
     type.HeaderLength = sizeof(PERF_OBJECT_TYPE);
@@ -129,46 +167,10 @@ std::vector<BYTE> BuildObject(const std::vector<Instance>& instances, const std:
     type.DefaultCounter = 0;
     type.NumInstances = static_cast<LONG>(instances.size());
     Put(out, sizeof type, counters, numCounters * sizeof(PERF_COUNTER_DEFINITION));
-
-    for (const Instance& instance : instances) {
-        const DWORD nameBytes = static_cast<DWORD>((instance.name.size() + 1) * sizeof(WCHAR));
-        const DWORD padded = (nameBytes + 7) & ~7u;
-        PERF_INSTANCE_DEFINITION def = {};
-        def.ByteLength = sizeof def + padded;
-        def.NameOffset = sizeof def;
-        def.NameLength = instance.name.empty() ? 0 : nameBytes;
-        def.UniqueID = PERF_NO_UNIQUE_ID;
-        const size_t at = out.size();
-        out.resize(at + def.ByteLength + blockLength);
-        Put(out, at, &def, sizeof def);
-        Put(out, at + sizeof def, instance.name.c_str(), nameBytes);
-        PERF_COUNTER_BLOCK block = {};
-        block.ByteLength = blockLength;
-        Put(out, at + def.ByteLength, &block, sizeof block);
-        DWORD values[2] = {0, instance.id};
-        Put(out, at + def.ByteLength + sizeof block, values, sizeof values);
-    }
-
-    PERF_OBJECT_TYPE* header = reinterpret_cast<PERF_OBJECT_TYPE*>(out.data());
-    *header = type;
-    header->TotalByteLength = static_cast<DWORD>(out.size());
-
-    // Lengths and counts that point outside the data.
-    const size_t first = type.DefinitionLength;
-    auto* firstInstance = reinterpret_cast<PERF_INSTANCE_DEFINITION*>(out.data() + first);
-    if (scenario == "bad:header") header->HeaderLength = 0x7FFFFFF0;
-    if (scenario == "bad:counters")
-        header->NumCounters = 0x7FFFFFFF, header->HeaderLength = header->DefinitionLength;
-    if (scenario == "bad:deflen") header->DefinitionLength = 0xFFFFFF00u;
-    if (scenario == "bad:count") header->NumInstances = 0x7FFFFFFF;
-    if (!instances.empty()) {
-        if (scenario == "bad:instlen") firstInstance->ByteLength = 0xFFFFFFF0u;
-        if (scenario == "bad:nameoff") firstInstance->NameOffset = 0x7FFFFFF0;
-        if (scenario == "bad:cblen") {
-            reinterpret_cast<PERF_COUNTER_BLOCK*>(out.data() + first + firstInstance->ByteLength)
-                ->ByteLength = 0;
-        }
-    }
+    for (const Instance& instance : instances) AppendInstance(out, instance);
+    type.TotalByteLength = static_cast<DWORD>(out.size());
+    Put(out, 0, &type, sizeof type);
+    Corrupt(out, scenario, !instances.empty());
     return out;
 }
 

@@ -153,73 +153,99 @@ std::string JsonSample(const std::string& time, const std::vector<std::string>& 
     return out + "]}";
 }
 
+// Waits for the start of sample `taken`, in steps so that Ctrl+C is not
+// kept waiting a whole interval: samples start an interval apart, however
+// long a round of calls takes, and one that overran its slot follows at once.
+void WaitForSlot(ULONGLONG first, ULONGLONG interval, long taken) {
+    for (ULONGLONG now; !interrupted && (now = GetTickCount64()) < first + taken * interval;) {
+        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(50, first + taken * interval - now)));
+    }
+}
+
+// What one round of calls gives: the table's cells, each call's JSON part,
+// and on the first round the columns' titles, widths and count a call.
+struct Round {
+    std::vector<std::string> cells, parts, header;
+};
+struct Layout {
+    std::vector<size_t> widths, counts;  // a column's width; a call's columns
+};
+
+// One call of a round, its cells and part added: kExitOk, kExitCallFailed
+// for a failing sample, or with `ends` set the status that ends the run.
+int SampleOne(Extender& ext, const Options& options, const SampledCall& sampled, size_t index,
+              long taken, const std::string& time, Layout& layout, Round& round, bool& ends) {
+    Options at = options;
+    at.line = sampled.line;
+    std::vector<std::string> call = sampled.words;
+    Result result;
+    const int outcome = Invoke(ext, at, call, result);
+    ends = outcome == kExitUsage;
+    if (ends) return outcome;
+    const bool failed = outcome != kExitOk || result.Failed();
+    if (failed && taken == 0 && NothingToSample(result)) {
+        if (options.json)
+            Print(stdout, "%s\n",
+                  JsonSample(time, {JsonPart(result, sampled, true)}, false).c_str());
+        Print(stderr, "vekrun: %s%s; nothing to sample\n", Place(at).c_str(),
+              FailureLine(call, result).c_str());
+        ends = true;
+        return kExitCallFailed;
+    }
+    if (taken == 0) {
+        const std::vector<std::string> columns = Columns(options, call);
+        layout.counts.push_back(columns.size());
+        for (const std::string& column : columns) layout.widths.push_back(column.size());
+        round.header.insert(round.header.end(), columns.begin(), columns.end());
+    }
+    if (failed) {
+        Print(stderr, "%s %s%s\n", time.c_str(), Place(at).c_str(),
+              FailureLine(call, result).c_str());
+    }
+    round.parts.push_back(JsonPart(result, sampled, failed));
+    const bool record = !failed && RecordFields(call[0], result);
+    std::vector<std::string> mine;
+    if (record) mine = SplitText(result.text, '\t');
+    if (!failed && !record) mine.push_back(result.Value());
+    mine.resize(layout.counts[index]);
+    round.cells.insert(round.cells.end(), mine.begin(), mine.end());
+    return failed ? kExitCallFailed : kExitOk;
+}
+
 }  // namespace
 
 int Sample(Extender& ext, const Options& options, const std::vector<SampledCall>& calls) {
     SetConsoleCtrlHandler(OnCtrlC, TRUE);
     const bool script = calls.size() != 1 || calls[0].line != 0;
     int worst = kExitOk;
-    std::vector<size_t> widths, counts;  // a column's width; a call's columns
-    // Samples start an interval apart, however long a round of calls takes;
-    // one that overran its slot is followed at once.
+    Layout layout;
     const ULONGLONG interval = static_cast<ULONGLONG>(options.everySeconds * 1000 + 0.5);
     const ULONGLONG first = GetTickCount64();
     for (long taken = 0; !interrupted && (options.samples == 0 || taken < options.samples);
          ++taken) {
-        // Slept in steps, so that Ctrl+C is not kept waiting a whole interval.
-        for (ULONGLONG now; !interrupted && (now = GetTickCount64()) < first + taken * interval;) {
-            Sleep(static_cast<DWORD>(std::min<ULONGLONG>(50, first + taken * interval - now)));
-        }
+        WaitForSlot(first, interval, taken);
         if (interrupted) break;
         SYSTEMTIME now = {};
         GetLocalTime(&now);
         const std::string time = TimeText(now, options);
-        std::vector<std::string> cells, parts, header;
-        for (const SampledCall& sampled : calls) {
-            Options at = options;
-            at.line = sampled.line;
-            std::vector<std::string> call = sampled.words;
-            Result result;
-            const int outcome = Invoke(ext, at, call, result);
-            if (outcome == kExitUsage) return outcome;
-            const bool failed = outcome != kExitOk || result.Failed();
-            if (failed && taken == 0 && NothingToSample(result)) {
-                if (options.json)
-                    Print(stdout, "%s\n",
-                          JsonSample(time, {JsonPart(result, sampled, true)}, false).c_str());
-                Print(stderr, "vekrun: %s%s; nothing to sample\n", Place(at).c_str(),
-                      FailureLine(call, result).c_str());
-                return kExitCallFailed;
-            }
-            if (taken == 0) {
-                const std::vector<std::string> columns = Columns(options, call);
-                counts.push_back(columns.size());
-                for (const std::string& column : columns) widths.push_back(column.size());
-                header.insert(header.end(), columns.begin(), columns.end());
-            }
-            if (failed) {
-                worst = kExitCallFailed;
-                Print(stderr, "%s %s%s\n", time.c_str(), Place(at).c_str(),
-                      FailureLine(call, result).c_str());
-            }
-            parts.push_back(JsonPart(result, sampled, failed));
-            const bool record = !failed && RecordFields(call[0], result);
-            std::vector<std::string> mine;
-            if (record) mine = SplitText(result.text, '\t');
-            if (!failed && !record) mine.push_back(result.Value());
-            mine.resize(counts[&sampled - calls.data()]);
-            cells.insert(cells.end(), mine.begin(), mine.end());
+        Round round;
+        for (size_t i = 0; i < calls.size(); ++i) {
+            bool ends = false;
+            const int outcome =
+                SampleOne(ext, options, calls[i], i, taken, time, layout, round, ends);
+            if (ends) return outcome;
+            if (outcome != kExitOk) worst = outcome;
         }
         if (taken == 0 && !options.json) {
             PrintRow(options,
                      options.csv ? TimeZoneCell()
                                  : std::string("time") + std::string(time.size() - 4, ' '),
-                     header, widths);
+                     round.header, layout.widths);
         }
         if (options.json) {
-            Print(stdout, "%s\n", JsonSample(time, parts, script).c_str());
+            Print(stdout, "%s\n", JsonSample(time, round.parts, script).c_str());
         } else {
-            PrintRow(options, time, cells, widths);
+            PrintRow(options, time, round.cells, layout.widths);
         }
         if (OutputFailed()) return kExitCallFailed;
     }

@@ -274,15 +274,11 @@ int RunStdin(Extender& ext, const Options& options) {
     return state.worst;
 }
 
-}  // namespace
-
-int RunScript(Extender& ext, const Options& options) {
-    const std::string& file = options.scriptFile;
-    if (file == "-") return RunStdin(ext, options);
+// The file's bytes, or the system's code where it cannot be read.
+DWORD ReadWholeFile(const std::string& file, std::string& data) {
     const vek::FileHandleGuard in(CreateFileA(file.c_str(), GENERIC_READ,
                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string data;
     DWORD code = in ? ERROR_SUCCESS : GetLastError();
     char buffer[65536];
     for (DWORD got; code == ERROR_SUCCESS;) {
@@ -290,6 +286,39 @@ int RunScript(Extender& ext, const Options& options) {
         if (code != ERROR_SUCCESS || got == 0) break;
         data.append(buffer, got);
     }
+    return code;
+}
+
+// Every round calls each line afresh, as typeperf reads each counter.
+int SampleScript(Extender& ext, const Options& options,
+                 const std::vector<std::vector<std::string>>& calls) {
+    const std::string& file = options.scriptFile;
+    std::vector<SampledCall> sampled;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        const std::vector<std::string>& words = calls[i];
+        if (words.empty()) continue;
+        for (const std::string& word : words) {
+            if (word[0] != '$' || Lower(word) == "$pid") continue;
+            Options at = options;
+            at.line = static_cast<int>(i + 1);
+            return UsageProblem(at, file + ":" + std::to_string(i + 1) +
+                                        ": a sampled script's calls take no names and no $LAST");
+        }
+        sampled.push_back({words, static_cast<int>(i + 1)});
+    }
+    if (sampled.empty()) return UsageProblem(options, file + ": no call to sample");
+    Options sampling = options;
+    sampling.place = file;
+    return Sample(ext, sampling, sampled);
+}
+
+}  // namespace
+
+int RunScript(Extender& ext, const Options& options) {
+    const std::string& file = options.scriptFile;
+    if (file == "-") return RunStdin(ext, options);
+    std::string data;
+    const DWORD code = ReadWholeFile(file, data);
     if (code != ERROR_SUCCESS) {
         return UsageProblem(options, "cannot read " + file + " (" +
                                          CodeText(static_cast<int32_t>(code), file) + ")");
@@ -312,27 +341,7 @@ int RunScript(Extender& ext, const Options& options) {
             return UsageProblem(at, file + ":" + std::to_string(i + 1) + ": " + problem);
         afterCall = afterCall || !calls[i].empty();
     }
-    if (options.everySeconds > 0) {
-        // Every round calls each line afresh, as typeperf reads each counter.
-        std::vector<SampledCall> sampled;
-        for (size_t i = 0; i < lines.size(); ++i) {
-            const std::vector<std::string>& words = calls[i];
-            if (words.empty()) continue;
-            for (const std::string& word : words) {
-                if (word[0] != '$' || Lower(word) == "$pid") continue;
-                Options at = options;
-                at.line = static_cast<int>(i + 1);
-                return UsageProblem(at,
-                                    file + ":" + std::to_string(i + 1) +
-                                        ": a sampled script's calls take no names and no $LAST");
-            }
-            sampled.push_back({words, static_cast<int>(i + 1)});
-        }
-        if (sampled.empty()) return UsageProblem(options, file + ": no call to sample");
-        Options sampling = options;
-        sampling.place = file;
-        return Sample(ext, sampling, sampled);
-    }
+    if (options.everySeconds > 0) return SampleScript(ext, options, calls);
     for (size_t i = 0; i < lines.size(); ++i) {
         if (!calls[i].empty() &&
             !RunLine(ext, options, static_cast<int>(i + 1), lines[i].text, calls[i], state))
