@@ -111,9 +111,10 @@ bool SameAccess(const ScriptHandle& entry) {
 // on) needs no rights of either handle. Before it, the process id tells, as
 // the twin keeps it from reuse; a handle given without a query right can
 // only be known to be a process handle (GetProcessId refuses it with 5, any
-// other object with 6). An entry whose twin has gone can vouch for nothing.
+// other object with 6). An entry whose twin has gone (null) can vouch for
+// nothing, and fails either way: no object compares equal to null, and null
+// has no access to compare.
 bool StillGiven(const ScriptHandle& entry) {
-    if (entry.twin == nullptr) return false;
     if (Api().CompareObjectHandles) {
         return Api().CompareObjectHandles(entry.handle, entry.twin) != FALSE && SameAccess(entry);
     }
