@@ -4,7 +4,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <fstream>
 #include <optional>
+#include <regex>
 
 #include "host.h"
 #include "rig.h"
@@ -16,59 +18,23 @@ namespace {
 
 struct Message {
     int id;
-    const char* text;
+    std::string text;
 };
 
-const Message kMessages[] = {
-    {200, "200: tListProc Failed."},
-    {201, "201: Open Process Failed"},
-    {202, "202: Could not open process. Access denied."},
-    {203, "203: Invalid flag(s) specified."},
-    {204, "204: tGetProcInfo failed. Maybe invalid process handle."},
-    {205, "205: Invalid parameter type. "},
-    {206, "206: tGetModInfo failed."},
-    {207, "207: Could not load PSAPI.DLL"},
-    {208, "208: May need newer version of PSAPI.DLL"},
-    {209, "209 : Not designed to run on this platform."},
-    {210, "210 : tBrowseCntrs function failed."},
-    {211, "211: May need newer version of PDH.DLL"},
-    {212, "212: Terminate Process Failed"},
-    {213, "213: Cannot retrieve counter index."},
-    {214, "214:  Problem accessing registry"},
-    {215, "215: tListProc failed."},
-    {216, "216: tOpenQuery failed."},
-    {217, "217: tCloseQuery failed."},
-    {218, "218: Invalid handle."},
-    {219, "219: tAddCounter failed"},
-    {220, "220: tCollectData failed"},
-    {221, "221: tCloseCounter failed. Possibly an invalid handle"},
-    {222, "222: Invalid Counter Name."},
-    {223, "223: The specified counter was not found."},
-    {224, "224: An argument is not correct or is incorrectly formatted."},
-    {225, "225: Specified counter does not contain valid data or a successful status code."},
-    {226, "226: The counter handle is not valid."},
-    {227, "227: The specified instance is not present."},
-    {228, "228: tGetData function failed."},
-    {229, "229: tCloseProc failed."},
-    {230, "230:  Could not load PDH.DLL"},
-    {231, "231: The specified object is not found on the system."},
-    {232, "232: Counter string not available."},
-    {233, "233: The specified instance is not present."},
-    {234, "234: tRemoteConn failed."},
-    {235, "235: Unable to connect to specified machine."},
-    {236, "236: Unable to Set Priority."},
-    {237, "237: Unable to Get Priority."},
-    {238, "238: Could not load Kernel32.dll"},
-    {239, "239: Unable to locate 'ID process' counter."},
-    {240, "240: Unable to load WTSAPI32.DLL"},
-    {241, "241: WTS Functions not supported"},
-    {242, "242: Unable to access specified WTS server."},
-    {243, "243: Unable to enumerate processes"},
-    {244, "244: tOpenProc - Unable to set SeDebugPrivilege."},
-    {245, "245: Unable to allocate memory in order to complete the function.\n"},
-    {246, "246: tParseCntrPath failed"},
-    {1000, "Process VEK Extender"},
-};
+// The message table as resources/messages.rc spells it: a line `ID "text"`
+// each, with the resource compiler's \n for a line feed.
+std::vector<Message> ReadMessages() {
+    std::ifstream in(std::string("Z:") + VEK_SOURCE_DIR "/resources/messages.rc");
+    std::vector<Message> messages;
+    std::smatch row;
+    for (std::string line; std::getline(in, line);) {
+        if (!std::regex_match(line, row, std::regex(" *([0-9]+) \"(.*)\"\r?"))) continue;
+        std::string text = row[2];
+        for (size_t at; (at = text.find("\\n")) != std::string::npos;) text.replace(at, 2, "\n");
+        messages.push_back({std::stoi(row[1]), text});
+    }
+    return messages;
+}
 
 }  // namespace
 
@@ -76,12 +42,14 @@ TEST(Messages, EveryTextIsStoredExactlyInTheDllsOwnResources) {
     HMODULE dll = LoadLibraryExA((Directory() + "vekproc.dll").c_str(), nullptr,
                                  LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(dll, nullptr);
-    for (const Message& m : kMessages) {
+    const std::vector<Message> messages = ReadMessages();
+    EXPECT_EQ(messages.size(), 48u) << "resources/messages.rc not found, or not read whole";
+    for (const Message& m : messages) {
         char text[256];
         memset(text, 'x', sizeof text);
         int length = LoadStringA(dll, m.id, text, sizeof text);
-        EXPECT_EQ(length, static_cast<int>(strlen(m.text))) << m.id;
-        EXPECT_STREQ(text, m.text) << m.id;
+        EXPECT_EQ(length, static_cast<int>(m.text.size())) << m.id;
+        EXPECT_EQ(text, m.text) << m.id;
     }
     char text[256] = "";
     for (int id : {199, 247, 901, 999, 1001}) EXPECT_EQ(LoadStringA(dll, id, text, sizeof text), 0) << id;
