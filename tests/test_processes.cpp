@@ -295,6 +295,8 @@ std::set<HANDLE> HandlesTo(DWORD id, uintptr_t bound = 0x1000) {
     return found;
 }
 
+struct NtListRow;
+
 class Processes : public ::testing::Test {
 protected:
     // Every fake as a test starts: an assertion that stops a table leaves nothing to the next test.
@@ -314,6 +316,7 @@ protected:
         return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(psapi, name)));
     }
     std::string Self() const { return std::to_string(GetCurrentProcessId()); }
+    void WalkNtListRows(const std::vector<NtListRow>& rows);
 
     Host host;
     HMODULE psapi = nullptr;
@@ -321,33 +324,62 @@ protected:
 
 }  // namespace
 
+// One walk of the NT path, as a row gives it: the provider's scenario or
+// the data served as Windows shapes it, the counter names, a failing read
+// or allocation, and what comes of it.
+namespace {
+struct NtListRow {
+        const char* name;
+    const char* scenario;
+    std::string names;
+    int failRead;        // which read of the performance data fails (1: the size probe)
+    LSTATUS failure;
+    std::string text;
+    int reads;           // of the performance data; -1: not looked at
+    std::string served;  // performance data as Windows shapes it, instead of the provider's
+    UINT codePage;
+    int heapFault;       // 1: the buffer cannot be had, 2: it cannot grow
+    DWORD code;          // tGetLastError afterwards (0: the 6 set before, untouched)
+    const char* logged;
+};
+}  // namespace
+
 // Wine's fixed English counter-name list has no "Process", and cannot be
-// written: the list Windows has is served, and with it the NT path runs
-// end to end on the registered provider's data.
-TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
+// written: the list Windows has is served, and with it the NT path runs end
+// to end on the registered provider's data, or on data as Windows shapes it.
+void Processes::WalkNtListRows(const std::vector<NtListRow>& rows) {
     rig::Patch query(host.Module(), "ADVAPI32.dll", "RegQueryValueExA", ServeQuery, &realQuery);
     rig::Patch acp(host.Module(), "KERNEL32.dll", "GetACP", ServeAcp);
     rig::Patch wide(host.Module(), "KERNEL32.dll", "WideCharToMultiByte", ServeWideToAnsi, &realWideToAnsi);
     rig::Patch next(host.Module(), "USER32.dll", "CharNextA", ServeCharNext, &realCharNext);
     ASSERT_TRUE(query.Active() && acp.Active() && wide.Active() && next.Active());
-    using perfdata::Build, perfdata::Process;
-    const std::vector<perfdata::Instance> usual = {
-        {L"Idle", 0}, {L"svchost", 4}, {L"svchost", 8}, {L"_Total", 0}, {L"_Total", 5}};
-    const char* const usualText = "Idle|0\tsvchost|4\tsvchost|8\t_Total|5";
-    struct {
-        const char* name;
-        const char* scenario;
-        std::string names;
-        int failRead;        // which read of the performance data fails (1: the size probe)
-        LSTATUS failure;
-        std::string text;
-        int reads;           // of the performance data; -1: not looked at
-        std::string served;  // performance data as Windows shapes it, instead of the provider's
-        UINT codePage;
-        int heapFault;       // 1: the buffer cannot be had, 2: it cannot grow
-        DWORD code;          // tGetLastError afterwards (0: the 6 set before, untouched)
-        const char* logged;
-    } rows[] = {
+    rig::Patch alloc(host.Module(), "KERNEL32.dll", "HeapAlloc", FailHeapAlloc, &realHeapAlloc);
+    rig::Patch realloc(host.Module(), "KERNEL32.dll", "HeapReAlloc", FailHeapReAlloc, &realHeapReAlloc);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetEnvironmentVariableA("VEKPERF_SCENARIO", row.scenario);
+        fake.counterList = row.names;
+        fake.perfRead = {row.failRead};
+        fake.perfFailure = row.failure;
+        fake.servedData = row.served;
+        fake.codePage = row.codePage;
+        fake.heapAlloc = {row.heapFault == 1 ? 1 : 0};
+        fake.heapReAlloc = {row.heapFault == 2 ? 1 : 0};
+        ClearLastErrorLine();
+        host.Call(tCloseProc, {"0"});  // a saved code that no path here may touch
+        Outcome o = host.Call(tListProc);
+        EXPECT_EQ(o.text, row.text) << row.scenario;
+        EXPECT_EQ(o.status, row.text[0] >= '2' && row.text[3] == ':' ? -1 : 0) << row.scenario;
+        EXPECT_EQ(fake.perfRead.calls, row.reads) << row.scenario;
+        EXPECT_EQ(host.LastError(), row.code ? row.code : 6u) << row.scenario;
+        EXPECT_EQ(LastErrorLine(), row.logged ? row.logged : "") << row.scenario;
+    }
+
+    SetEnvironmentVariableA("VEKPERF_SCENARIO", nullptr);
+}
+
+TEST_F(Processes, ListProcWalksWhatTheProviderServesAndFailsAsItsReadsFail) {
+    WalkNtListRows({
         {"the provider's list, odd names and ids", "list:Idle=0,alpha=12,_Total=0,=77,neg=4294967295,_Total=5", kWindowsNames, 0, 0,
          "Idle|0\talpha|12\t|77\tneg|-1\t_Total|5", 2},
         {"one process", "list:solo=9", kWindowsNames, 0, 0, "solo|9", 2},
@@ -365,6 +397,15 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
         {"the read refused", "", kWindowsNames, 2, ERROR_INVALID_PARAMETER, "214:  Problem accessing registry", 2},
         {"a re-read refused", "many:5000", kWindowsNames, 3, ERROR_FILE_NOT_FOUND, "214:  Problem accessing registry", 3},
         {"an instance length past the data", "bad:instlen", kWindowsNames, 0, 0, "214:  Problem accessing registry", 2},
+    });
+}
+
+TEST_F(Processes, ListProcWalksDataAsWindowsShapesIt) {
+    using perfdata::Build, perfdata::Process;
+    const std::vector<perfdata::Instance> usual = {
+        {L"Idle", 0}, {L"svchost", 4}, {L"svchost", 8}, {L"_Total", 0}, {L"_Total", 5}};
+    const char* const usualText = "Idle|0\tsvchost|4\tsvchost|8\t_Total|5";
+    WalkNtListRows({
         // Windows' own shapes: the Thread object first, records at odd
         // offsets, a count that over-states, no object with stale bytes.
         {"Windows' shape: Thread first", "", kWindowsNames, 0, 0, usualText, 2, Build({perfdata::Thread(), Process(usual)})},
@@ -388,36 +429,13 @@ TEST_F(Processes, ListProcOnTheNtPathEndToEnd) {
         // The buffer cannot be had, or cannot grow: logged, with the code.
         {"no buffer", "", kWindowsNames, 0, 0, "215: tListProc failed.", 1, "", 0, 1, 8, "8 (HeapAlloc - dwBytes (1))"},
         {"no larger buffer", "many:5000", kWindowsNames, 0, 0, "215: tListProc failed.", 2, "", 0, 2, 8, "8 (HeapAlloc - dwBytes (2))"},
-    };
-    rig::Patch alloc(host.Module(), "KERNEL32.dll", "HeapAlloc", FailHeapAlloc, &realHeapAlloc);
-    rig::Patch realloc(host.Module(), "KERNEL32.dll", "HeapReAlloc", FailHeapReAlloc, &realHeapReAlloc);
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        SetEnvironmentVariableA("VEKPERF_SCENARIO", row.scenario);
-        fake.counterList = row.names;
-        fake.perfRead = {row.failRead};
-        fake.perfFailure = row.failure;
-        fake.servedData = row.served;
-        fake.codePage = row.codePage;
-        fake.heapAlloc = {row.heapFault == 1 ? 1 : 0};
-        fake.heapReAlloc = {row.heapFault == 2 ? 1 : 0};
-        ClearLastErrorLine();
-        host.Call(tCloseProc, {"0"});  // a saved code that no path here may touch
-        Outcome o = host.Call(tListProc);
-        EXPECT_EQ(o.text, row.text) << row.scenario;
-        EXPECT_EQ(o.status, row.text[0] >= '2' && row.text[3] == ':' ? -1 : 0) << row.scenario;
-        EXPECT_EQ(fake.perfRead.calls, row.reads) << row.scenario;
-        EXPECT_EQ(host.LastError(), row.code ? row.code : 6u) << row.scenario;
-        EXPECT_EQ(LastErrorLine(), row.logged ? row.logged : "") << row.scenario;
-    }
-    fake.heapAlloc = fake.heapReAlloc = {};
+    });
+}
 
-    fake.servedData.clear();
-    fake.codePage = 0;
-    // The running processes, this one among them, with no "_Total".
-    SetEnvironmentVariableA("VEKPERF_SCENARIO", nullptr);
-    fake.counterList = kWindowsNames;
-    fake.perfRead = {};
+// The running processes, this one among them, with no "_Total"; and
+// thousands of them.
+TEST_F(Processes, ListProcListsTheRunningProcessesAndThousands) {
+    rig::Patch query(host.Module(), "ADVAPI32.dll", "RegQueryValueExA", ServeQuery, &realQuery);
     rig::Patch openKey(host.Module(), "ADVAPI32.dll", "RegOpenKeyExA", RecordOpenKey, &realOpenKey);
     Outcome running = host.Call(tListProc);
     const std::string names = "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009\\ 0 131097\n";
@@ -535,9 +553,7 @@ TEST_F(Processes, OpenModeThreeEnablesTheDebugPrivilegeFirst) {
 // gave and the script has not closed: Windows hands a closed handle's number
 // out again at once, so any other number (one of the host's, a pseudo-handle,
 // text, one closed already) is refused with code 6 and reaches neither call.
-// A given handle to the host's own process is never terminated (5). At most
-// 4,096 are held: the next is closed again and refused (201, code 4), and
-// terminate closes what the script left open.
+// A given handle to the host's own process is never terminated (5).
 TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
     rig::Patch close(host.Module(), "KERNEL32.dll", "CloseHandle", RecordClose, &realClose);
     rig::Patch kill(host.Module(), "KERNEL32.dll", "TerminateProcess", RecordTerminate, &realTerminate);
@@ -570,16 +586,21 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
     DWORD flags;
     EXPECT_TRUE(GetHandleInformation(hostsOwn, &flags)) << "the host's handle was closed";
     CloseHandle(hostsOwn);
+}
 
-    // Every mode's handle as given (only modes 1 and 3 carry the terminate right), and a number the
-    // script closed itself, which goes out again at once (the lowest free under Wine, the last freed
-    // under Windows): to the host's own process through tOpenProc, to the host's event or its handle
-    // of another process, or of the same process with other access. CompareObjectHandles with the
-    // extender's duplicate tells (before Windows 10 the process id, which a mode-3 handle cannot give),
-    // with the access each was granted. A duplicate whose number the host closed and tOpenProc gave
-    // out again vouches for nothing. TerminateProcess only begins the end: Windows refuses a second
-    // with 5 while the process drains and after it has ended, and through a handle without the
-    // terminate right whatever the state. Every forgotten entry's duplicate is closed.
+// Every mode's handle as given (only modes 1 and 3 carry the terminate right), and a number the
+// script closed itself, which goes out again at once (the lowest free under Wine, the last freed
+// under Windows): to the host's own process through tOpenProc, to the host's event or its handle
+// of another process, or of the same process with other access. CompareObjectHandles with the
+// extender's duplicate tells (before Windows 10 the process id, which a mode-3 handle cannot give),
+// with the access each was granted. A duplicate whose number the host closed and tOpenProc gave
+// out again vouches for nothing. TerminateProcess only begins the end: Windows refuses a second
+// with 5 while the process drains and after it has ended, and through a handle without the
+// terminate right whatever the state. Every forgotten entry's duplicate is closed.
+TEST_F(Processes, ANumberActsOnlyWhileItNamesWhatItWasGivenFor) {
+    rig::Patch close(host.Module(), "KERNEL32.dll", "CloseHandle", RecordClose, &realClose);
+    rig::Patch kill(host.Module(), "KERNEL32.dll", "TerminateProcess", RecordTerminate, &realTerminate);
+    DWORD flags;
     enum Then { kAsGiven, kOpenedForHost, kHostsEvent, kHostsProcess, kHostReopens, kTwinReused, kEnding, kEnded };
     constexpr DWORD kRead = PROCESS_VM_READ, kQuery = PROCESS_QUERY_INFORMATION, kEnd = PROCESS_TERMINATE;
     struct { const char* mode; Then then; bool compare; DWORD access, code; } afterwards[] = {
@@ -642,7 +663,12 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
         }
         EXPECT_EQ(HandlesTo(target.Id()), before) << "a duplicate left open";
     }
-    // A full table drops what the script closed itself first; terminate closes only what is still the script's.
+}
+
+// At most 4,096 are held; a full table drops what the script closed itself first, and its
+// duplicates with it; terminate closes only what is still the script's.
+TEST_F(Processes, AFullTableDropsWhatTheScriptClosedItself) {
+    DWORD flags;
     Sleeper target;
     const auto closedBehindItsBack = [&] {
         const HANDLE left = Number(std::to_string(host.Call(tOpenProc, {std::to_string(target.Id()), "2"}).value));
@@ -665,7 +691,10 @@ TEST_F(Processes, CloseAndKillReachTheSystemOnlyWithHandlesTheScriptHolds) {
     events[1] = closedBehindItsBack();
     host.Terminate();
     for (int32_t h : {held.front(), held.back()}) EXPECT_FALSE(GetHandleInformation(reinterpret_cast<HANDLE>(static_cast<intptr_t>(h)), &flags)) << "terminate closes what the script left";
-    for (HANDLE event : events) EXPECT_TRUE(GetHandleInformation(event, &flags)) << "the host's event was closed", CloseHandle(event);
+    for (HANDLE event : events) {
+        EXPECT_TRUE(GetHandleInformation(event, &flags)) << "the host's event was closed";
+        CloseHandle(event);
+    }
 }
 
 // The host's calling thread holds the extender's frames: every keyword's deepest path, the system's
@@ -827,12 +856,15 @@ TEST_F(Processes, ListModInItsThreeModes) {
         ASSERT_EQ(parts.size(), 2u) << e;
         EXPECT_TRUE(listed.count(parts[1])) << e;
     }
+}
 
-    // A process whose module list is changing is asked again, ten times at
-    // most, before its list counts as empty. An array of 1,024 modules
-    // (8,192 bytes) lists no more than it holds, whatever the system needs.
-    // A 32-bit process lists its whole list through the Ex form, and before
-    // Vista, without it, what the plain form gives.
+// A process whose module list is changing is asked again, ten times at
+// most, before its list counts as empty. An array of 1,024 modules
+// (8,192 bytes) lists no more than it holds, whatever the system needs.
+// A 32-bit process lists its whole list through the Ex form, and before
+// Vista, without it, what the plain form gives.
+TEST_F(Processes, ListModAsksAgainWhileTheListChangesAndListsWhatTheArrayHolds) {
+    const Outcome numbers = host.Call(tListMod, {Self(), "2"});
     rig::Serve ex("EnumProcessModulesEx", reinterpret_cast<void*>(ServeModulesEx),
                   reinterpret_cast<void**>(&realEnumModules));
     rig::Serve plain("EnumProcessModules", reinterpret_cast<void*>(ServeModules));
@@ -867,17 +899,20 @@ TEST_F(Processes, ListModInItsThreeModes) {
         EXPECT_EQ(fake.enumOf, GetCurrentProcessId());
         EXPECT_EQ(fake.enumFilter, row.ex ? LIST_MODULES_ALL : kPlainForm) << row.partial;
     }
-    fake.partialCopies = fake.reported = 0;
+}
 
-    // A module loaded from a path beyond MAX_PATH (a long-path-aware process)
-    // is listed whole, in both modes that show paths.
+// A module loaded from a path beyond MAX_PATH (a long-path-aware process) is
+// listed whole, in both modes that show paths; the path's buffer that cannot
+// be had fails with 245 and ERROR_NOT_ENOUGH_MEMORY; the arguments are
+// looked at before the process is opened, the mode after.
+TEST_F(Processes, ListModReadsLongPathsAndChecksItsArguments) {
+    const auto all = Split(host.Text(tListMod, {Self(), "2"}), '\t');
+    ASSERT_GT(all.size(), 1u);
     fake.longModule = reinterpret_cast<HMODULE>(std::stoull(all[1]));
     rig::Serve longPaths("GetModuleFileNameExA", reinterpret_cast<void*>(ServeLongPath), reinterpret_cast<void**>(&realModulePath));
     ASSERT_EQ(host.Initialise(), 19);
     EXPECT_EQ(Split(host.Text(tListMod, {Self(), "1"}), '\t')[1], kLongPath);
     EXPECT_EQ(Split(host.Text(tListMod, {Self(), "0"}), '\t')[1], kLongPath + "|" + all[1]);
-
-    // The path's buffer that cannot be had: 245 with ERROR_NOT_ENOUGH_MEMORY.
     rig::Patch alloc(host.Module(), "KERNEL32.dll", "HeapAlloc", FailHeapAlloc, &realHeapAlloc);
     fake.heapAlloc = {1};
     EXPECT_EQ(host.Text(tListMod, {Self(), "1"}), "245: Unable to allocate memory in order to complete the function.\n");
