@@ -152,104 +152,110 @@ TEST_F(WithDouble, GetDataOpenAndAddFailures) {
     EXPECT_EQ(LastErrorLine(), "");
 }
 
+namespace {
+
 // What each PDH failure gives, row by row: the message, the code
 // tGetLastError keeps (a code of 6 set before the call stands for
 // "unchanged"; kAny: not looked at), the settings-file line, and how the
 // calls end (a query is closed after every failure once it was opened).
-TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
-    enum Call { kData, kBrowsePath, kBrowseValue, kParse, kConnect };
-    constexpr DWORD kAny = 0xFFFFFFFF, kKept = 6;
-    const char* const released = "PdhRemoveCounter PdhCloseQuery", *const kOnce = "PdhParseCounterPathA";
-    const char* const kTwice = "PdhParseCounterPathA PdhParseCounterPathA";
-    const char* const k210 = "210 : tBrowseCntrs function failed.";
-    const char* const k228 = "228: tGetData function failed.";
-    const char* const kFormatLog = "-1073738822 (Status of PdhGetFormattedCounterValue)";
-    // The double's statuses a row sets, as its name and its setter.
+enum Call { kData, kBrowsePath, kBrowseValue, kParse, kConnect };
+constexpr DWORD kAny = 0xFFFFFFFF, kKept = 6;
+const char* const released = "PdhRemoveCounter PdhCloseQuery", *const kOnce = "PdhParseCounterPathA";
+const char* const kTwice = "PdhParseCounterPathA PdhParseCounterPathA";
+const char* const k210 = "210 : tBrowseCntrs function failed.";
+const char* const k228 = "228: tGetData function failed.";
+const char* const kFormatLog = "-1073738822 (Status of PdhGetFormattedCounterValue)";
+// The double's statuses a row sets, as its name and its setter.
 #define SETS(...) #__VA_ARGS__, [](Script& s) { (void)s; __VA_ARGS__; }
-    struct { const char* name; void (*set)(Script&); Call call; const char* text; DWORD code; const char* log, *end; } rows[] = {
-        // The counter information: its call fails, or the record's status is bad.
-        {SETS(s.info = St(PDH_INVALID_ARGUMENT); s.infoCStatus = PDH_CSTATUS_NO_INSTANCE;),
-         kData, "227: The specified instance is not present.", PDH_INVALID_ARGUMENT, "", released},
-        {SETS(s.info = St(PDH_INVALID_ARGUMENT); s.infoCStatus = PDH_CSTATUS_NO_MACHINE;),
-         kData, k228, PDH_INVALID_ARGUMENT, "-2147481648 (Status of PdhGetCounterInfo)",
-         "PdhGetCounterInfoA PdhGetCounterInfoA PdhRemoveCounter PdhCloseQuery"},
-        {SETS(s.infoCStatus = PDH_CSTATUS_NO_INSTANCE;), kData,
-         "227: The specified instance is not present.", kKept, "-2147481647 (Status of PdhGetCounterInfo)", released},
-        {SETS(s.infoCStatus = PDH_CSTATUS_INVALID_DATA;), kData,
-         "227: The specified instance is not present.", kKept, "-1073738822 (Status of PdhGetCounterInfo)", released},
-        // New data counts as valid data for tGetData.
-        {SETS(s.infoCStatus = PDH_CSTATUS_NEW_DATA;), kData, "", kKept, "", released},
-        // A size that cannot hold the record: the record is never read.
-        {SETS(s.infoSize = 8;), kData, k228, PDH_MORE_DATA, "", "PdhAddCounterA PdhGetCounterInfoA PdhRemoveCounter PdhCloseQuery"},
-        {SETS(s.collect[0] = St(PDH_NO_DATA);), kData, "220: tCollectData failed", PDH_NO_DATA, "", released},
-        {SETS(s.collect[1] = St(PDH_NO_DATA);), kData, "220: tCollectData failed", PDH_NO_DATA, "", released},
-        {SETS(s.format = St(PDH_INVALID_ARGUMENT); s.valueCStatus = PDH_CSTATUS_INVALID_DATA;), kData,
-         "224: An argument is not correct or is incorrectly formatted.", PDH_INVALID_ARGUMENT, kFormatLog, released},
-        {SETS(s.format = St(PDH_INVALID_DATA); s.valueCStatus = PDH_CSTATUS_INVALID_DATA;), kData,
-         "225: Specified counter does not contain valid data or a successful status code.", PDH_INVALID_DATA, kFormatLog, released},
-        {SETS(s.format = St(PDH_INVALID_HANDLE); s.valueCStatus = PDH_CSTATUS_INVALID_DATA;), kData,
-         "226: The counter handle is not valid.", PDH_INVALID_HANDLE, kFormatLog, released},
-        {SETS(s.format = St(PDH_CALC_NEGATIVE_VALUE); s.valueCStatus = PDH_CSTATUS_INVALID_DATA;), kData,
-         k228, PDH_CALC_NEGATIVE_VALUE, kFormatLog, released},
-        // A failing status with a clean record status is a failure too, and
-        // the value PDH never wrote is not passed off as a result.
-        {SETS(s.format = St(PDH_INVALID_HANDLE); s.formatFills = FALSE;), kData,
-         "226: The counter handle is not valid.", PDH_INVALID_HANDLE, "", released},
-        // The browse dialog's two modes.
-        {SETS(s.browse = St(PDH_INVALID_ARGUMENT);), kBrowsePath, k210, PDH_INVALID_ARGUMENT, "", "PdhCloseQuery"},
-        {SETS(s.addCounter = St(PDH_CSTATUS_BAD_COUNTERNAME);), kBrowsePath, "222: Invalid Counter Name.",
-         PDH_CSTATUS_BAD_COUNTERNAME, "", "PdhAddCounterA PdhCloseQuery"},
-        {SETS(s.info = St(PDH_INVALID_ARGUMENT);), kBrowsePath, k210, PDH_INVALID_ARGUMENT, "", released},
-        {SETS(s.remove = St(PDH_INVALID_HANDLE);), kBrowsePath, k210, PDH_INVALID_HANDLE, "", released},
-        {SETS(s.collect[0] = St(PDH_NO_DATA);), kBrowseValue, k210, PDH_NO_DATA, "", released},
-        // The system's last error is logged here, not the record's status (the double sets 13 as it fails).
-        {SETS(s.format = St(PDH_INVALID_DATA); s.valueCStatus = PDH_CSTATUS_NO_INSTANCE;), kBrowseValue,
-         "233: The specified instance is not present.", ERROR_INVALID_DATA, "13 (PdhGetFormattedCounterValue)", released},
-        {SETS(s.format = St(PDH_INVALID_DATA); s.valueCStatus = PDH_CSTATUS_INVALID_DATA;), kBrowseValue,
-         k210, ERROR_INVALID_DATA, "13 (PdhGetFormattedCounterValue)", released},
-        {SETS(s.format = St(PDH_INVALID_DATA); s.formatFills = FALSE;), kBrowseValue,
-         "225: Specified counter does not contain valid data or a successful status code.", kKept, "", released},
-        {SETS(s.format = St(PDH_INVALID_ARGUMENT); s.formatFills = FALSE;), kBrowseValue,
-         "224: An argument is not correct or is incorrectly formatted.", kKept, "", released},
-        {SETS(s.format = St(PDH_INVALID_HANDLE); s.formatFills = FALSE;), kBrowseValue,
-         "226: The counter handle is not valid.", kKept, "", released},
-        {SETS(s.format = St(PDH_NO_DATA); s.formatFills = FALSE;), kBrowseValue, k210, kKept, "", released},
-        // New data is no valid data here: a failure that clears the code.
-        {SETS(s.valueCStatus = PDH_CSTATUS_NEW_DATA;), kBrowseValue, k210, 0, "", released},
-        // Both releases failing: the removal's code stands after the path, the
-        // close's after the value; a failing release replaces a failed
-        // collection's code in the dialog, never in tGetData.
-        {SETS(s.remove = St(PDH_INVALID_HANDLE); s.close = St(PDH_INVALID_ARGUMENT);), kBrowsePath, k210, PDH_INVALID_HANDLE, "", released},
-        {SETS(s.remove = St(PDH_INVALID_HANDLE); s.close = St(PDH_INVALID_ARGUMENT);), kBrowseValue, k210, PDH_INVALID_ARGUMENT, "", released},
-        {SETS(s.collect[0] = St(PDH_NO_DATA); s.close = St(PDH_INVALID_HANDLE);), kBrowseValue, k210, PDH_INVALID_HANDLE, "", released},
-        {SETS(s.collect[0] = St(PDH_NO_DATA); s.remove = St(PDH_INVALID_HANDLE); s.close = St(PDH_INVALID_ARGUMENT);), kBrowseValue, k210, PDH_INVALID_HANDLE, "", released},  // after a failure the removal's code wins
-        {SETS(s.collect[0] = St(PDH_NO_DATA); s.close = St(PDH_INVALID_HANDLE);), kData, "220: tCollectData failed", PDH_NO_DATA, "", released},
-        // Path parsing: the size query, then the parse only after a good one.
-        {SETS(s.parse = St(PDH_INVALID_ARGUMENT);), kParse, "205: Invalid parameter type. ", PDH_INVALID_ARGUMENT, "", kTwice},
-        {SETS(s.parse = St(PDH_INVALID_PATH);), kParse, "222: Invalid Counter Name.", PDH_INVALID_PATH, "", kTwice},
-        {SETS(s.parse = St(PDH_MEMORY_ALLOCATION_FAILURE);), kParse,
-         "245: Unable to allocate memory in order to complete the function.\n", PDH_MEMORY_ALLOCATION_FAILURE, "", kTwice},
-        {SETS(s.parse = St(PDH_CSTATUS_NO_OBJECT);), kParse, "246: tParseCntrPath failed", PDH_CSTATUS_NO_OBJECT, "", kTwice},
-        {SETS(s.parseSizeQuery = St(PDH_INVALID_ARGUMENT);), kParse, "205: Invalid parameter type. ",
-         PDH_INVALID_ARGUMENT, "", kOnce},
-        {SETS(s.parseSizeQuery = St(PDH_INVALID_PATH);), kParse, "222: Invalid Counter Name.", PDH_INVALID_PATH, "", kOnce},
-        {SETS(s.parseSizeQuery = St(PDH_MEMORY_ALLOCATION_FAILURE);), kParse,
-         "245: Unable to allocate memory in order to complete the function.\n", PDH_MEMORY_ALLOCATION_FAILURE, "", kOnce},
-        {SETS(s.parseSizeQuery = St(PDH_CSTATUS_NO_OBJECT);), kParse, "246: tParseCntrPath failed",
-         PDH_CSTATUS_NO_OBJECT, "", kOnce},
-        // A size query that reports one byte less than the record.
-        {SETS(s.parseSize = sizeof(PDH_COUNTER_PATH_ELEMENTS_A) - 1;), kParse, "246: tParseCntrPath failed", PDH_MORE_DATA, "", kOnce},
-        // A cancelled dialog whose query will not close.
-        {SETS(s.browse = St(PDH_DIALOG_CANCELLED); s.close = St(PDH_INVALID_HANDLE);), kBrowsePath, k210, PDH_INVALID_HANDLE, "",
-         "PdhBrowseCountersA PdhCloseQuery"},
-        // The machine's name as given; a failure logged.
-        {SETS(), kConnect, "", kKept, "", "PdhConnectMachineA"},
-        {SETS(s.connect = St(PDH_CSTATUS_NO_MACHINE);), kConnect, "235: Unable to connect to specified machine.",
-         PDH_CSTATUS_NO_MACHINE, "-2147481648 (PdhConnectMachineA)", "PdhConnectMachineA"},
-        {SETS(s.connect = St(PDH_INVALID_ARGUMENT);), kConnect, "234: tRemoteConn failed.", PDH_INVALID_ARGUMENT,
-         "-1073738819 (PdhConnectMachineA)", "PdhConnectMachineA"},
-    };
-    for (const auto& row : rows) {
+struct PdhFailureRow { const char* name; void (*set)(Script&); Call call; const char* text; DWORD code; const char* log, *end; };
+const PdhFailureRow kPdhFailures[] = {
+    // The counter information: its call fails, or the record's status is bad.
+    {SETS(s.info = St(PDH_INVALID_ARGUMENT); s.infoCStatus = PDH_CSTATUS_NO_INSTANCE;),
+     kData, "227: The specified instance is not present.", PDH_INVALID_ARGUMENT, "", released},
+    {SETS(s.info = St(PDH_INVALID_ARGUMENT); s.infoCStatus = PDH_CSTATUS_NO_MACHINE;),
+     kData, k228, PDH_INVALID_ARGUMENT, "-2147481648 (Status of PdhGetCounterInfo)",
+     "PdhGetCounterInfoA PdhGetCounterInfoA PdhRemoveCounter PdhCloseQuery"},
+    {SETS(s.infoCStatus = PDH_CSTATUS_NO_INSTANCE;), kData,
+     "227: The specified instance is not present.", kKept, "-2147481647 (Status of PdhGetCounterInfo)", released},
+    {SETS(s.infoCStatus = PDH_CSTATUS_INVALID_DATA;), kData,
+     "227: The specified instance is not present.", kKept, "-1073738822 (Status of PdhGetCounterInfo)", released},
+    // New data counts as valid data for tGetData.
+    {SETS(s.infoCStatus = PDH_CSTATUS_NEW_DATA;), kData, "", kKept, "", released},
+    // A size that cannot hold the record: the record is never read.
+    {SETS(s.infoSize = 8;), kData, k228, PDH_MORE_DATA, "", "PdhAddCounterA PdhGetCounterInfoA PdhRemoveCounter PdhCloseQuery"},
+    {SETS(s.collect[0] = St(PDH_NO_DATA);), kData, "220: tCollectData failed", PDH_NO_DATA, "", released},
+    {SETS(s.collect[1] = St(PDH_NO_DATA);), kData, "220: tCollectData failed", PDH_NO_DATA, "", released},
+    {SETS(s.format = St(PDH_INVALID_ARGUMENT); s.valueCStatus = PDH_CSTATUS_INVALID_DATA;), kData,
+     "224: An argument is not correct or is incorrectly formatted.", PDH_INVALID_ARGUMENT, kFormatLog, released},
+    {SETS(s.format = St(PDH_INVALID_DATA); s.valueCStatus = PDH_CSTATUS_INVALID_DATA;), kData,
+     "225: Specified counter does not contain valid data or a successful status code.", PDH_INVALID_DATA, kFormatLog, released},
+    {SETS(s.format = St(PDH_INVALID_HANDLE); s.valueCStatus = PDH_CSTATUS_INVALID_DATA;), kData,
+     "226: The counter handle is not valid.", PDH_INVALID_HANDLE, kFormatLog, released},
+    {SETS(s.format = St(PDH_CALC_NEGATIVE_VALUE); s.valueCStatus = PDH_CSTATUS_INVALID_DATA;), kData,
+     k228, PDH_CALC_NEGATIVE_VALUE, kFormatLog, released},
+    // A failing status with a clean record status is a failure too, and
+    // the value PDH never wrote is not passed off as a result.
+    {SETS(s.format = St(PDH_INVALID_HANDLE); s.formatFills = FALSE;), kData,
+     "226: The counter handle is not valid.", PDH_INVALID_HANDLE, "", released},
+    // The browse dialog's two modes.
+    {SETS(s.browse = St(PDH_INVALID_ARGUMENT);), kBrowsePath, k210, PDH_INVALID_ARGUMENT, "", "PdhCloseQuery"},
+    {SETS(s.addCounter = St(PDH_CSTATUS_BAD_COUNTERNAME);), kBrowsePath, "222: Invalid Counter Name.",
+     PDH_CSTATUS_BAD_COUNTERNAME, "", "PdhAddCounterA PdhCloseQuery"},
+    {SETS(s.info = St(PDH_INVALID_ARGUMENT);), kBrowsePath, k210, PDH_INVALID_ARGUMENT, "", released},
+    {SETS(s.remove = St(PDH_INVALID_HANDLE);), kBrowsePath, k210, PDH_INVALID_HANDLE, "", released},
+    {SETS(s.collect[0] = St(PDH_NO_DATA);), kBrowseValue, k210, PDH_NO_DATA, "", released},
+    // The system's last error is logged here, not the record's status (the double sets 13 as it fails).
+    {SETS(s.format = St(PDH_INVALID_DATA); s.valueCStatus = PDH_CSTATUS_NO_INSTANCE;), kBrowseValue,
+     "233: The specified instance is not present.", ERROR_INVALID_DATA, "13 (PdhGetFormattedCounterValue)", released},
+    {SETS(s.format = St(PDH_INVALID_DATA); s.valueCStatus = PDH_CSTATUS_INVALID_DATA;), kBrowseValue,
+     k210, ERROR_INVALID_DATA, "13 (PdhGetFormattedCounterValue)", released},
+    {SETS(s.format = St(PDH_INVALID_DATA); s.formatFills = FALSE;), kBrowseValue,
+     "225: Specified counter does not contain valid data or a successful status code.", kKept, "", released},
+    {SETS(s.format = St(PDH_INVALID_ARGUMENT); s.formatFills = FALSE;), kBrowseValue,
+     "224: An argument is not correct or is incorrectly formatted.", kKept, "", released},
+    {SETS(s.format = St(PDH_INVALID_HANDLE); s.formatFills = FALSE;), kBrowseValue,
+     "226: The counter handle is not valid.", kKept, "", released},
+    {SETS(s.format = St(PDH_NO_DATA); s.formatFills = FALSE;), kBrowseValue, k210, kKept, "", released},
+    // New data is no valid data here: a failure that clears the code.
+    {SETS(s.valueCStatus = PDH_CSTATUS_NEW_DATA;), kBrowseValue, k210, 0, "", released},
+    // Both releases failing: the removal's code stands after the path, the
+    // close's after the value; a failing release replaces a failed
+    // collection's code in the dialog, never in tGetData.
+    {SETS(s.remove = St(PDH_INVALID_HANDLE); s.close = St(PDH_INVALID_ARGUMENT);), kBrowsePath, k210, PDH_INVALID_HANDLE, "", released},
+    {SETS(s.remove = St(PDH_INVALID_HANDLE); s.close = St(PDH_INVALID_ARGUMENT);), kBrowseValue, k210, PDH_INVALID_ARGUMENT, "", released},
+    {SETS(s.collect[0] = St(PDH_NO_DATA); s.close = St(PDH_INVALID_HANDLE);), kBrowseValue, k210, PDH_INVALID_HANDLE, "", released},
+    {SETS(s.collect[0] = St(PDH_NO_DATA); s.remove = St(PDH_INVALID_HANDLE); s.close = St(PDH_INVALID_ARGUMENT);), kBrowseValue, k210, PDH_INVALID_HANDLE, "", released},  // after a failure the removal's code wins
+    {SETS(s.collect[0] = St(PDH_NO_DATA); s.close = St(PDH_INVALID_HANDLE);), kData, "220: tCollectData failed", PDH_NO_DATA, "", released},
+    // Path parsing: the size query, then the parse only after a good one.
+    {SETS(s.parse = St(PDH_INVALID_ARGUMENT);), kParse, "205: Invalid parameter type. ", PDH_INVALID_ARGUMENT, "", kTwice},
+    {SETS(s.parse = St(PDH_INVALID_PATH);), kParse, "222: Invalid Counter Name.", PDH_INVALID_PATH, "", kTwice},
+    {SETS(s.parse = St(PDH_MEMORY_ALLOCATION_FAILURE);), kParse,
+     "245: Unable to allocate memory in order to complete the function.\n", PDH_MEMORY_ALLOCATION_FAILURE, "", kTwice},
+    {SETS(s.parse = St(PDH_CSTATUS_NO_OBJECT);), kParse, "246: tParseCntrPath failed", PDH_CSTATUS_NO_OBJECT, "", kTwice},
+    {SETS(s.parseSizeQuery = St(PDH_INVALID_ARGUMENT);), kParse, "205: Invalid parameter type. ",
+     PDH_INVALID_ARGUMENT, "", kOnce},
+    {SETS(s.parseSizeQuery = St(PDH_INVALID_PATH);), kParse, "222: Invalid Counter Name.", PDH_INVALID_PATH, "", kOnce},
+    {SETS(s.parseSizeQuery = St(PDH_MEMORY_ALLOCATION_FAILURE);), kParse,
+     "245: Unable to allocate memory in order to complete the function.\n", PDH_MEMORY_ALLOCATION_FAILURE, "", kOnce},
+    {SETS(s.parseSizeQuery = St(PDH_CSTATUS_NO_OBJECT);), kParse, "246: tParseCntrPath failed",
+     PDH_CSTATUS_NO_OBJECT, "", kOnce},
+    // A size query that reports one byte less than the record.
+    {SETS(s.parseSize = sizeof(PDH_COUNTER_PATH_ELEMENTS_A) - 1;), kParse, "246: tParseCntrPath failed", PDH_MORE_DATA, "", kOnce},
+    // A cancelled dialog whose query will not close.
+    {SETS(s.browse = St(PDH_DIALOG_CANCELLED); s.close = St(PDH_INVALID_HANDLE);), kBrowsePath, k210, PDH_INVALID_HANDLE, "",
+     "PdhBrowseCountersA PdhCloseQuery"},
+    // The machine's name as given; a failure logged.
+    {SETS(), kConnect, "", kKept, "", "PdhConnectMachineA"},
+    {SETS(s.connect = St(PDH_CSTATUS_NO_MACHINE);), kConnect, "235: Unable to connect to specified machine.",
+     PDH_CSTATUS_NO_MACHINE, "-2147481648 (PdhConnectMachineA)", "PdhConnectMachineA"},
+    {SETS(s.connect = St(PDH_INVALID_ARGUMENT);), kConnect, "234: tRemoteConn failed.", PDH_INVALID_ARGUMENT,
+     "-1073738819 (PdhConnectMachineA)", "PdhConnectMachineA"},
+};
+
+}  // namespace
+
+TEST_F(WithDouble, EachPdhFailureGivesItsMessageCodeAndLogLine) {
+    for (const auto& row : kPdhFailures) {
         SCOPED_TRACE(testing::Message() << (*row.name ? row.name : "nothing set") << ", call " << static_cast<int>(row.call));
         pdhdouble::Reset(*s);
         row.set(*s);
