@@ -97,11 +97,26 @@ decltype(&::CreateToolhelp32Snapshot) realSnapshot;
 PDH_STATUS(WINAPI* realPdhOpenQuery)(LPCWSTR, DWORD_PTR, PDH_HQUERY*);
 PDH_STATUS(WINAPI* realPdhCloseQuery)(PDH_HQUERY);
 
-LPVOID WINAPI CountHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
-    void* block = realHeapAlloc(heap, flags, bytes);
-    Acquired(books.heap, block);
-    return block;
+// The two common shapes of an accounting thunk over `real`, the function it
+// stands in for: what the call returns is acquired; or what it writes
+// through its last argument, where it reports success (a status of 0, or
+// TRUE where `zeroIsSuccess` is false).
+template <auto& real, auto set, typename R, typename... A>
+R WINAPI Returning(A... args) {
+    const R value = real(args...);
+    Acquired(books.*set, value);
+    return value;
 }
+template <auto& real, auto set, bool zeroIsSuccess, typename R, typename... A>
+R WINAPI Writing(A... args) {
+    const R result = real(args...);
+    if ((result == 0) == zeroIsSuccess) Acquired(books.*set, *std::get<sizeof...(A) - 1>(std::tie(args...)));
+    return result;
+}
+// A shape's instance with the type of the function it stands in for.
+#define RETURNING(fn, set) static_cast<decltype(&::fn)>(&Returning<real##fn, &Books::set>)
+#define WRITING(fn, set, zeroIsSuccess) static_cast<decltype(&::fn)>(&Writing<real##fn, &Books::set, zeroIsSuccess>)
+
 LPVOID WINAPI CountHeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, SIZE_T bytes) {
     void* moved = realHeapReAlloc(heap, flags, block, bytes);
     if (moved && books.heap.count(block)) {
@@ -118,11 +133,6 @@ BOOL WINAPI CountHeapFree(HANDLE heap, DWORD flags, LPVOID block) {
     Judge(block, acquired, freed, "heap block");
     return freed;
 }
-HGLOBAL WINAPI CountGlobalAlloc(UINT flags, SIZE_T bytes) {
-    HGLOBAL block = realGlobalAlloc(flags, bytes);
-    Acquired(books.global, block);
-    return block;
-}
 // A text read from a block after it was freed reads as this fill.
 HGLOBAL WINAPI CountGlobalFree(HGLOBAL block) {
     const bool acquired = Released(books.global, block);
@@ -133,11 +143,6 @@ HGLOBAL WINAPI CountGlobalFree(HGLOBAL block) {
     const HGLOBAL left = realGlobalFree(block);
     Judge(block, acquired, left == nullptr, "global block");
     return left;
-}
-HANDLE WINAPI CountOpenProcess(DWORD access, BOOL inherit, DWORD id) {
-    HANDLE process = realOpenProcess(access, inherit, id);
-    Acquired(books.handles, process);
-    return process;
 }
 BOOL WINAPI CountCloseHandle(HANDLE handle) {
     const bool acquired = Released(books.handles, handle);
@@ -150,21 +155,10 @@ BOOL WINAPI CountDuplicateHandle(HANDLE from, HANDLE source, HANDLE to, LPHANDLE
     if (made && books.open) Acquired(books.handles, *target), books.duplicates[*target] = source;
     return made;
 }
-BOOL Opened(BOOL opened, PHANDLE token) { return opened && (Acquired(books.handles, *token), true); }
-BOOL WINAPI CountOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) { return Opened(realOpenProcessToken(process, access, token), token); }
-BOOL WINAPI CountOpenThreadToken(HANDLE thread, DWORD access, BOOL self, PHANDLE token) { return Opened(realOpenThreadToken(thread, access, self, token), token); }
-BOOL WINAPI CountDuplicateTokenEx(HANDLE from, DWORD access, LPSECURITY_ATTRIBUTES attributes, SECURITY_IMPERSONATION_LEVEL level, TOKEN_TYPE type, PHANDLE token) {
-    return Opened(realDuplicateTokenEx(from, access, attributes, level, type, token), token);
-}
 HANDLE WINAPI CountSnapshot(DWORD flags, DWORD id) {
     HANDLE snapshot = realSnapshot(flags, id);
     if (snapshot != INVALID_HANDLE_VALUE) Acquired(books.handles, snapshot);
     return snapshot;
-}
-LSTATUS WINAPI CountRegOpenKeyExA(HKEY key, LPCSTR sub, DWORD options, REGSAM sam, PHKEY out) {
-    LSTATUS status = realRegOpenKeyExA(key, sub, options, sam, out);
-    if (status == ERROR_SUCCESS) Acquired(books.keys, *out);
-    return status;
 }
 // A read of the performance data opens that key until RegCloseKey, which
 // lets the system unload its providers.
@@ -180,22 +174,12 @@ LSTATUS WINAPI CountRegCloseKey(HKEY key) {
     Judge(key, acquired, status == ERROR_SUCCESS, "registry key");
     return status;
 }
-HMODULE WINAPI CountLoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
-    HMODULE module = realLoadLibraryExA(name, file, flags);
-    Acquired(books.libraries, module);
-    return module;
-}
 BOOL WINAPI CountFreeLibrary(HMODULE module) {
     const bool acquired = Released(books.libraries, module);
     const BOOL freed = realFreeLibrary(module);
     // A library may be loaded more than once, so only its balance is judged.
     if (books.open && freed && !acquired) Wrong("a library it did not load released");
     return freed;
-}
-PDH_STATUS WINAPI CountPdhOpenQuery(LPCWSTR source, DWORD_PTR user, PDH_HQUERY* query) {
-    PDH_STATUS status = realPdhOpenQuery(source, user, query);
-    if (status == ERROR_SUCCESS) Acquired(books.queries, *query);
-    return status;
 }
 PDH_STATUS WINAPI CountPdhCloseQuery(PDH_HQUERY query) {
     const bool acquired = Released(books.queries, query);
@@ -210,7 +194,7 @@ FARPROC WINAPI Resolve(HMODULE module, LPCSTR name) {
     if (IS_INTRESOURCE(name)) return entry;
     const Served counting[] = {
         {"CreateToolhelp32Snapshot", reinterpret_cast<void*>(CountSnapshot), reinterpret_cast<void**>(&realSnapshot)},
-        {"PdhOpenQuery", reinterpret_cast<void*>(CountPdhOpenQuery), reinterpret_cast<void**>(&realPdhOpenQuery)},
+        {"PdhOpenQuery", reinterpret_cast<void*>(static_cast<decltype(realPdhOpenQuery)>(&Writing<realPdhOpenQuery, &Books::queries, true>)), reinterpret_cast<void**>(&realPdhOpenQuery)},
         {"PdhCloseQuery", reinterpret_cast<void*>(CountPdhCloseQuery), reinterpret_cast<void**>(&realPdhCloseQuery)},
     };
     for (const Served& c : counting) {
@@ -233,16 +217,18 @@ struct Thunk {
     void** real;
 };
 #define THUNK(dll, fn) {dll, #fn, reinterpret_cast<void*>(Count##fn), reinterpret_cast<void**>(&real##fn)}
+#define SHAPED(dll, fn, thunk) {dll, #fn, reinterpret_cast<void*>(thunk), reinterpret_cast<void**>(&real##fn)}
 const Thunk thunks[] = {
-    THUNK("KERNEL32.dll", HeapAlloc),     THUNK("KERNEL32.dll", HeapReAlloc),
-    THUNK("KERNEL32.dll", HeapFree),      THUNK("KERNEL32.dll", GlobalAlloc),
-    THUNK("KERNEL32.dll", GlobalFree),    THUNK("KERNEL32.dll", OpenProcess),
-    THUNK("KERNEL32.dll", CloseHandle),   THUNK("KERNEL32.dll", DuplicateHandle),
-    THUNK("ADVAPI32.dll", OpenProcessToken),
-    THUNK("ADVAPI32.dll", OpenThreadToken), THUNK("ADVAPI32.dll", DuplicateTokenEx),
-    THUNK("ADVAPI32.dll", RegOpenKeyExA),
+    SHAPED("KERNEL32.dll", HeapAlloc, RETURNING(HeapAlloc, heap)), THUNK("KERNEL32.dll", HeapReAlloc),
+    THUNK("KERNEL32.dll", HeapFree), SHAPED("KERNEL32.dll", GlobalAlloc, RETURNING(GlobalAlloc, global)),
+    THUNK("KERNEL32.dll", GlobalFree), SHAPED("KERNEL32.dll", OpenProcess, RETURNING(OpenProcess, handles)),
+    THUNK("KERNEL32.dll", CloseHandle), THUNK("KERNEL32.dll", DuplicateHandle),
+    SHAPED("ADVAPI32.dll", OpenProcessToken, WRITING(OpenProcessToken, handles, false)),
+    SHAPED("ADVAPI32.dll", OpenThreadToken, WRITING(OpenThreadToken, handles, false)),
+    SHAPED("ADVAPI32.dll", DuplicateTokenEx, WRITING(DuplicateTokenEx, handles, false)),
+    SHAPED("ADVAPI32.dll", RegOpenKeyExA, WRITING(RegOpenKeyExA, keys, true)),
     THUNK("ADVAPI32.dll", RegQueryValueExA), THUNK("ADVAPI32.dll", RegCloseKey),
-    THUNK("KERNEL32.dll", LoadLibraryExA), THUNK("KERNEL32.dll", FreeLibrary),
+    SHAPED("KERNEL32.dll", LoadLibraryExA, RETURNING(LoadLibraryExA, libraries)), THUNK("KERNEL32.dll", FreeLibrary),
     {"KERNEL32.dll", "GetProcAddress", reinterpret_cast<void*>(Resolve),
      reinterpret_cast<void**>(&realGetProcAddress)},
 };
