@@ -15,10 +15,9 @@
 
 namespace vekrun {
 
-bool utf8Output = false;
-
 namespace {
 
+bool utf8Output = false;
 bool outputFailed = false;
 
 // Said once; the loops that write ask OutputFailed() and stop, so that
@@ -94,6 +93,8 @@ void Print(FILE* stream, const char* format, ...) {
 
 // One line that names the problem and one that points to the help, as git
 // and curl say it; the whole help would bury the line that matters.
+void SetUtf8Output(bool utf8) { utf8Output = utf8; }
+
 int UsageProblem(const Options& options, const std::string& problem) {
     Print(stderr, "vekrun: %s\n", problem.c_str());
     if (options.json) {

@@ -9,8 +9,9 @@
 
 namespace vekrun {
 
-// Whether stdout carries UTF-8 (--json, --csv) rather than ANSI text.
-extern bool utf8Output;
+// Whether stdout carries UTF-8 (--json, --csv) rather than ANSI text; ANSI
+// until this is said.
+void SetUtf8Output(bool utf8);
 // To stdout or stderr: on a console as UTF-16, so that it shows right in the
 // console's own code page; redirected, the bytes as they are.
 void Write(FILE* stream, const std::string& text);

@@ -8,6 +8,7 @@
 #include "entry_points.h"
 #include "keyword_registry.h"
 #include "json_text.h"
+#include "writers.h"
 #include "owner.h"
 #include "settings_file.h"
 #include "system_library.h"
@@ -264,23 +265,30 @@ int Doctor(Extender& ext, const Options& options) {
                             Pdh(ext),
                             Settings()};
     bool allOk = true;
-    std::string json = "{\"checks\": [";
+    std::vector<std::string> found;
     for (const Check& check : checks) {
         allOk &= check.ok;
         if (options.json) {
-            json += std::string(&check == checks ? "" : ", ") +
-                    "{\"check\": " + json::Quote(check.name) +
-                    ", \"ok\": " + (check.ok ? "true" : "false") +
-                    ", \"detail\": " + json::Quote(check.detail) +
-                    (check.ok ? "" : ", \"remedy\": " + json::Quote(check.remedy)) + "}";
-        } else if (check.ok) {
-            Print(stdout, "%-17s ok: %s\n", check.name, check.detail.c_str());
-        } else {
-            Print(stdout, "%-17s PROBLEM: %s. %s\n", check.name, check.detail.c_str(),
-                  check.remedy.c_str());
+            json::Object object;
+            object.Add("check", json::Quote(check.name)).Add("ok", check.ok ? "true" : "false");
+            object.Add("detail", json::Quote(check.detail));
+            if (!check.ok) object.Add("remedy", json::Quote(check.remedy));
+            found.push_back(object.Text());
+            continue;
         }
+        // The checks' names in a column of 16, as "performance data" needs.
+        const std::string said =
+            check.ok ? "ok: " + check.detail : "PROBLEM: " + check.detail + ". " + check.remedy;
+        Print(stdout, "%s\n", table::Row({check.name, said}, {16}).c_str());
     }
-    if (options.json) Print(stdout, "%s], \"ok\": %s}\n", json.c_str(), allOk ? "true" : "false");
+    if (options.json) {
+        Print(stdout, "%s\n",
+              json::Object()
+                  .Add("checks", json::Array(found))
+                  .Add("ok", allOk ? "true" : "false")
+                  .Text()
+                  .c_str());
+    }
     return allOk ? kExitOk : kExitCallFailed;
 }
 

@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include <string>
+#include <vector>
 
 namespace json {
 
@@ -74,9 +75,36 @@ inline std::string Number(const std::string& text, bool integerOnly = true) {
     return IsNumber(text, integerOnly) ? text : Quote(text);
 }
 
+// An object, its members in the order added: {"name": value, ...}.
+class Object {
+public:
+    // `value` is JSON already: a number, a quoted string, true, null, an object.
+    Object& Add(const std::string& name, const std::string& value) {
+        text_ += (text_.size() > 1 ? ", " : "") + Quote(name) + ": " + value;
+        return *this;
+    }
+    // The members of another object's text, in their order.
+    Object& Splice(const std::string& object) {
+        if (object.size() > 2)
+            text_ += (text_.size() > 1 ? ", " : "") + object.substr(1, object.size() - 2);
+        return *this;
+    }
+    std::string Text() const { return text_ + "}"; }
+
+private:
+    std::string text_ = "{";
+};
+
+// An array of JSON values.
+inline std::string Array(const std::vector<std::string>& values) {
+    std::string out = "[";
+    for (size_t i = 0; i < values.size(); ++i) out += (i ? ", " : "") + values[i];
+    return out + "]";
+}
+
 // A result in a script, named by its line.
 inline std::string LineValue(int line, const std::string& value) {
-    return "{\"line\": " + std::to_string(line) + ", \"value\": " + value + "}";
+    return Object().Add("line", std::to_string(line)).Add("value", value).Text();
 }
 
 // Every failure as one object of the same fields and types: "error" its
@@ -85,11 +113,14 @@ inline std::string LineValue(int line, const std::string& value) {
 // code's words or a hint, or null; in a script "line" first.
 inline std::string Failure(int line, const char* kind, int id, const std::string& message,
                            int32_t code, const std::string& reason) {
-    return "{" + (line ? "\"line\": " + std::to_string(line) + ", " : std::string()) +
-           "\"error\": \"" + kind + "\", \"id\": " + (id > 0 ? std::to_string(id) : "null") +
-           ", \"message\": " + Quote(message) +
-           ", \"code\": " + (code ? std::to_string(code) : "null") +
-           ", \"reason\": " + (reason.empty() ? "null" : Quote(reason)) + "}";
+    Object failure;
+    if (line) failure.Add("line", std::to_string(line));
+    return failure.Add("error", Quote(kind))
+        .Add("id", id > 0 ? std::to_string(id) : "null")
+        .Add("message", Quote(message))
+        .Add("code", code ? std::to_string(code) : "null")
+        .Add("reason", reason.empty() ? "null" : Quote(reason))
+        .Text();
 }
 
 }  // namespace json

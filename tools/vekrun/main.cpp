@@ -2,6 +2,7 @@
 // way the interpreter does and prints what comes back, for people and for
 // scripts alike.
 #include "json_text.h"
+#include "writers.h"
 #include "owner.h"
 #include "console.h"
 #include "doctor.h"
@@ -20,20 +21,26 @@ namespace {
 int About(Extender& ext, const Options& options) {
     char description[256] = "";
     const int32_t version = ext.query(vek::kQueryDescription, description, sizeof description);
+    json::Object about;
+    about.Add("description", json::Quote(description)).Add("version", std::to_string(version));
     if (options.action == Action::kVersion) {
         if (options.json) {
-            Print(stdout,
-                  "{\"vekrun\": %d, \"extender\": {\"path\": %s, \"description\": %s, "
-                  "\"version\": %d}}\n",
-                  VEKRUN_VERSION, json::Quote(options.dllPath).c_str(),
-                  json::Quote(description).c_str(), version);
+            json::Object extender;
+            extender.Add("path", json::Quote(options.dllPath));
+            extender.Add("description", json::Quote(description));
+            extender.Add("version", std::to_string(version));
+            Print(stdout, "%s\n",
+                  json::Object()
+                      .Add("vekrun", std::to_string(VEKRUN_VERSION))
+                      .Add("extender", extender.Text())
+                      .Text()
+                      .c_str());
         } else {
             Print(stdout, "vekrun %d\n%s %d (%s)\n", VEKRUN_VERSION, description, version,
                   options.dllPath.c_str());
         }
     } else if (options.json) {
-        Print(stdout, "{\"description\": %s, \"version\": %d}\n", json::Quote(description).c_str(),
-              version);
+        Print(stdout, "%s\n", about.Text().c_str());
     } else {
         Print(stdout, "%s %d\n", description, version);
     }
@@ -83,7 +90,7 @@ int main(int argc, char** argv) {
     if (parsed.empty()) parsed = CombinationProblem(options);
     if (parsed.empty()) parsed = problem;
     if (!parsed.empty()) return UsageProblem(options, parsed);
-    utf8Output = options.json || options.csv;
+    SetUtf8Output(options.json || options.csv);
 
     Extender ext;
     if (!Load(ext, options)) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "json_text.h"
+#include "writers.h"
 #include "output.h"
 #include "console.h"
 #include "host_protocol.h"
@@ -20,19 +21,16 @@ namespace {
 
 void PrintList(const std::string& text) {
     const std::vector<std::string> items = SplitText(text, '\t');
-    size_t width = 0;
+    int width = 0;
     for (const std::string& item : items) {
-        size_t bar = item.rfind('|');
-        if (bar != std::string::npos && bar > width) width = bar;
+        const size_t bar = item.rfind('|');
+        if (bar != std::string::npos) width = std::max(width, static_cast<int>(bar));
     }
     for (const std::string& item : items) {
-        size_t bar = item.rfind('|');
-        if (bar == std::string::npos) {
-            Print(stdout, "%s\n", item.c_str());
-        } else {
-            Print(stdout, "%-*s  %s\n", static_cast<int>(width), item.substr(0, bar).c_str(),
-                  item.substr(bar + 1).c_str());
-        }
+        const size_t bar = item.rfind('|');
+        std::vector<std::string> cells = {item};
+        if (bar != std::string::npos) cells = {item.substr(0, bar), item.substr(bar + 1)};
+        Print(stdout, "%s\n", table::Row(cells, {width}).c_str());
     }
 }
 
@@ -53,21 +51,16 @@ const std::vector<const char*>* RecordFields(const std::string& keyword, const R
 namespace {
 
 void PrintRecord(const std::vector<const char*>& fields, const std::vector<std::string>& values) {
-    size_t width = 0;
-    for (const char* field : fields) width = std::max(width, strlen(field) - (field[0] == '$'));
+    int width = 0;
+    for (const char* field : fields)
+        width = std::max(width, static_cast<int>(strlen(field) - (field[0] == '$')));
     for (size_t i = 0; i < values.size(); ++i) {
         const char* field = fields[i] + (fields[i][0] == '$');
-        Print(stdout, "%-*s  %s\n", static_cast<int>(width), field, values[i].c_str());
+        Print(stdout, "%s\n", table::Row({field, values[i]}, {width}).c_str());
     }
 }
 
 }  // namespace
-
-std::string CsvField(const std::string& text) {
-    std::string out = "\"";
-    for (char c : json::ToUtf8(text)) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return out + "\"";
-}
 
 std::string Place(const Options& options) {
     return options.line ? options.place + ":" + std::to_string(options.line) + ": " : std::string();
@@ -83,29 +76,30 @@ std::string Json(const Result& result, const std::vector<std::string>& words, in
     if (result.type == kResultInteger) {
         const char* name =
             shape == ResultShape::kPriorityClass ? PriorityName(result.value) : nullptr;
-        return name
-                   ? "{\"class\": " + std::to_string(result.value) + ", \"name\": \"" + name + "\"}"
-                   : std::to_string(result.value);
+        if (name == nullptr) return std::to_string(result.value);
+        return json::Object()
+            .Add("class", std::to_string(result.value))
+            .Add("name", json::Quote(name))
+            .Text();
     }
     const std::string& text = result.text;
     // The counters' decimal texts are numbers; "nan" and "inf" stay text.
     if (shape == ResultShape::kCounterValue) return json::Number(text, false);
     const std::vector<std::string> values = SplitText(text, '\t');
     if (const std::vector<const char*>* fields = RecordFields(keyword, result)) {
-        std::string out = "{";
+        json::Object record;
         for (size_t i = 0; i < values.size(); ++i) {
             const char* field = (*fields)[i];
             const bool isText = field[0] == '$';
-            out += std::string(i ? ", " : "") + json::Quote(field + isText) + ": " +
-                   (isText ? json::Quote(values[i]) : json::Number(values[i]));
+            record.Add(field + isText, isText ? json::Quote(values[i]) : json::Number(values[i]));
         }
-        return out + "}";
+        return record.Text();
     }
     const bool processes = shape == ResultShape::kProcessList;
     if (!processes && shape != ResultShape::kModuleList) return json::Quote(text);
     // tListMod's entries take the form its mode gives.
     const int mode = processes ? 0 : atoi(words.size() > 2 ? words[2].c_str() : "0");
-    std::string out = "[";
+    std::vector<std::string> items;
     for (size_t i = 0; !text.empty() && i < values.size(); ++i) {
         const std::string& item = values[i];
         const size_t bar = item.rfind('|');
@@ -114,18 +108,18 @@ std::string Json(const Result& result, const std::vector<std::string>& words, in
             name = item.substr(0, bar);
             number = item.substr(bar + 1);
         }
-        out += i ? ", {" : "{";
+        json::Object entry;
         if (processes) {
-            out += "\"name\": " + json::Quote(name) + ", \"id\": " + json::Number(number);
+            entry.Add("name", json::Quote(name)).Add("id", json::Number(number));
         } else if (mode == 2) {
-            out += "\"module\": " + json::Number(number);
+            entry.Add("module", json::Number(number));
         } else {
-            out += "\"path\": " + json::Quote(name);
-            if (mode == 0) out += ", \"module\": " + json::Number(number);
+            entry.Add("path", json::Quote(name));
+            if (mode == 0) entry.Add("module", json::Number(number));
         }
-        out += "}";
+        items.push_back(entry.Text());
     }
-    return out + "]";
+    return json::Array(items);
 }
 
 int Call(Extender& ext, const Options& options, std::vector<std::string> words,
@@ -135,7 +129,8 @@ int Call(Extender& ext, const Options& options, std::vector<std::string> words,
     if (kept) *kept = result;
     if (outcome == kExitUsage) return outcome;
     if (outcome == kExitCancelled) {
-        if (options.json) Print(stdout, "{\"cancelled\": true}\n");
+        if (options.json)
+            Print(stdout, "%s\n", json::Object().Add("cancelled", "true").Text().c_str());
         Print(stderr, "vekrun: %s: the dialog was cancelled\n", words[0].c_str());
         return outcome;
     }
@@ -168,34 +163,37 @@ int Call(Extender& ext, const Options& options, std::vector<std::string> words,
 
 // A function's argument count and names, a constant's value.
 void PrintKeywords(const Extender& ext, const Options& options) {
+    const std::vector<int> widths = {-4, 8, -4, -5};
     if (!options.json)
-        Print(stdout, "%4s  %-8s  %4s  %5s  %s\n", "id", "kind", "args", "value", "name");
-    std::string list;
+        Print(stdout, "%s\n", table::Row({"id", "kind", "args", "value", "name"}, widths).c_str());
+    std::vector<std::string> entries;
     for (const KeywordEntry& entry : ext.keywords) {
         const bool constant = entry.kind == kKindConstant;
         const KeywordHelp* help = FindHelp(entry.name);
-        std::string names, quoted;
+        std::string names;
+        std::vector<std::string> quoted;
         for (int32_t i = 0; !constant && i < entry.countOrValue; ++i) {
             const std::string name = ArgumentName(help, static_cast<size_t>(i));
             names += " " + name;
-            quoted += (i ? ", " : "") + json::Quote(name);
+            quoted.push_back(json::Quote(name));
         }
+        const std::string kind = constant ? "constant" : "function";
         if (options.json) {
-            list += std::string(list.empty() ? "[" : ", ") +
-                    "{\"id\": " + std::to_string(entry.id) + ", \"kind\": \"" +
-                    (constant ? "constant" : "function") +
-                    "\", \"name\": " + json::Quote(entry.name) +
-                    (constant ? ", \"value\": " + std::to_string(entry.countOrValue)
-                              : ", \"args\": [" + quoted + "]") +
-                    "}";
+            json::Object object;
+            object.Add("id", std::to_string(entry.id)).Add("kind", json::Quote(kind));
+            object.Add("name", json::Quote(entry.name));
+            if (constant) object.Add("value", std::to_string(entry.countOrValue));
+            if (!constant) object.Add("args", json::Array(quoted));
+            entries.push_back(object.Text());
             continue;
         }
         const std::string count = constant ? "" : std::to_string(entry.countOrValue);
         const std::string value = constant ? std::to_string(entry.countOrValue) : "";
-        Print(stdout, "%4d  %-8s  %4s  %5s  %s%s\n", entry.id, constant ? "constant" : "function",
-              count.c_str(), value.c_str(), entry.name, names.c_str());
+        Print(stdout, "%s\n",
+              table::Row({std::to_string(entry.id), kind, count, value, entry.name + names}, widths)
+                  .c_str());
     }
-    if (options.json) Print(stdout, "%s]\n", list.empty() ? "[" : list.c_str());
+    if (options.json) Print(stdout, "%s\n", json::Array(entries).c_str());
 }
 
 }  // namespace vekrun

@@ -19,7 +19,5 @@ std::string Place(const Options& options);
 // tGetModInfo and tParseCntrPath. A field name starting with '$' is text.
 const std::vector<const char*>* RecordFields(const std::string& keyword, const Result& result);
 void PrintKeywords(const Extender& ext, const Options& options);
-// A CSV field: UTF-8, quoted, its quotes doubled.
-std::string CsvField(const std::string& text);
 
 }  // namespace vekrun

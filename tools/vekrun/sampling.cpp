@@ -5,6 +5,7 @@
 
 #include "json_text.h"
 #include "sampling.h"
+#include "writers.h"
 #include "console.h"
 #include "host_protocol.h"
 #include "keyword_help.h"
@@ -102,19 +103,13 @@ std::vector<std::string> Columns(const Options& options, const std::vector<std::
 // failed sample leaves its cells empty, so that each column stays numeric.
 void PrintRow(const Options& options, const std::string& time,
               const std::vector<std::string>& cells, const std::vector<size_t>& widths) {
-    std::string line = options.csv ? CsvField(time) : time;
+    std::vector<std::string> row = {time};
+    std::vector<int> columns = {0};
     for (size_t i = 0; i < widths.size(); ++i) {
-        const std::string cell = i < cells.size() ? cells[i] : std::string();
-        if (options.csv) {
-            line += "," + CsvField(cell);
-        } else {
-            line +=
-                "  " + (i + 1 < widths.size()
-                            ? cell + std::string(widths[i] - std::min(widths[i], cell.size()), ' ')
-                            : cell);
-        }
+        row.push_back(i < cells.size() ? cells[i] : std::string());
+        columns.push_back(static_cast<int>(widths[i]));
     }
-    Print(stdout, "%s\n", line.c_str());
+    Print(stdout, "%s\n", (options.csv ? csv::Row(row) : table::Row(row, columns)).c_str());
 }
 
 // A path error from the first sample on means that nothing will ever be
@@ -139,18 +134,18 @@ bool NothingToSample(const Result& result) {
 std::string JsonPart(const Result& result, const SampledCall& call, bool failed) {
     const std::string value = Json(result, call.words, call.line);
     if (failed) return value;
-    return call.line ? json::LineValue(call.line, value) : "{\"value\": " + value + "}";
+    return call.line ? json::LineValue(call.line, value)
+                     : json::Object().Add("value", value).Text();
 }
 
 // A sample as one JSON object: its time, then the call's value or failure,
 // or for a script's calls "values", one object each.
 std::string JsonSample(const std::string& time, const std::vector<std::string>& parts,
                        bool script) {
-    std::string out = "{\"time\": \"" + time + "\", ";
-    if (!script) return out + parts[0].substr(1);
-    out += "\"values\": [";
-    for (size_t i = 0; i < parts.size(); ++i) out += (i ? ", " : "") + parts[i];
-    return out + "]}";
+    json::Object sample;
+    sample.Add("time", json::Quote(time));
+    if (!script) return sample.Splice(parts[0]).Text();
+    return sample.Add("values", json::Array(parts)).Text();
 }
 
 // Waits for the start of sample `taken`, in steps so that Ctrl+C is not
