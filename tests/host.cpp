@@ -110,6 +110,19 @@ std::string Directory() {
     return self.substr(0, self.find_last_of('\\') + 1);
 }
 
+bool Shows(const std::string& text, const Shown& expected) {
+    switch (expected.kind) {
+        case Shown::kIs: return text == expected.text;
+        case Shown::kHas: return text.find(expected.text) != std::string::npos;
+        case Shown::kLacks: return text.find(expected.text) == std::string::npos;
+        case Shown::kHasLines: break;
+    }
+    for (const std::string& line : Split(expected.text, '\n')) {
+        if (text.find(line) == std::string::npos) return false;
+    }
+    return true;
+}
+
 bool Save(const std::string& path, const std::string& text) {
     FILE* file = fopen(path.c_str(), "wb");
     const bool written = file && fwrite(text.data(), 1, text.size(), file) == text.size();

@@ -77,6 +77,20 @@ std::string Directory();  // of the running test program, with a trailing backsl
 std::vector<std::string> Split(const std::string& text, char separator);
 bool IsUnsignedNumber(const std::string& text);
 
+// What a run is expected to show on stdout or stderr: the whole text, a part
+// of it (Has), each of its lines (HasLines), or a text it must not hold (Lacks).
+struct Shown {
+    enum Kind { kIs, kHas, kHasLines, kLacks } kind = kIs;
+    std::string text;
+    Shown(const char* whole) : text(whole) {}
+    Shown(std::string whole) : text(std::move(whole)) {}
+    Shown(Kind how, std::string part) : kind(how), text(std::move(part)) {}
+};
+inline Shown Has(std::string part) { return {Shown::kHas, std::move(part)}; }
+inline Shown HasLines(std::string lines) { return {Shown::kHasLines, std::move(lines)}; }
+inline Shown Lacks(std::string text) { return {Shown::kLacks, std::move(text)}; }
+bool Shows(const std::string& text, const Shown& expected);
+
 bool Save(const std::string& path, const std::string& text);  // a file of these bytes
 // A copy of vekrun that loads the PDH double beside it for PDH.DLL: its manifest (with `settings`)
 // lists pdh.dll as the application's, which the loader takes before any search, the system folder's too.
