@@ -19,6 +19,13 @@ namespace {
 
 bool utf8Output = false;
 bool outputFailed = false;
+volatile LONG interrupted = 0;
+
+BOOL WINAPI OnCtrlC(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    InterlockedExchange(&interrupted, 1);
+    return TRUE;
+}
 
 // Said once; the loops that write ask OutputFailed() and stop, so that
 // "vekrun --every 1 ... | head -2" ends when head does.
@@ -94,6 +101,9 @@ void Print(FILE* stream, const char* format, ...) {
 // One line that names the problem and one that points to the help, as git
 // and curl say it; the whole help would bury the line that matters.
 void SetUtf8Output(bool utf8) { utf8Output = utf8; }
+
+void CatchCtrlC() { SetConsoleCtrlHandler(OnCtrlC, TRUE); }
+bool Interrupted() { return interrupted != 0; }
 
 int UsageProblem(const Options& options, const std::string& problem) {
     Print(stderr, "vekrun: %s\n", problem.c_str());

@@ -19,6 +19,10 @@ void Print(FILE* stream, const char* format, ...) __attribute__((format(gnu_prin
 // Whether stdout refused a write (a full disk, a pipe whose reader is gone);
 // the first refusal is said on stderr, and vekrun ends with kExitCallFailed.
 bool OutputFailed();
+// Ctrl+C (and Ctrl+Break) caught from here on, rather than ending vekrun:
+// the work stops after the call under way, which asks Interrupted().
+void CatchCtrlC();
+bool Interrupted();
 // A usage problem: its line on stderr (and a pointer to --help), or with
 // --json its object on stdout; kExitUsage.
 int UsageProblem(const Options& options, const std::string& problem);

@@ -61,7 +61,9 @@ const char kUsageNotes[] =
     "exit status: 0 success, 1 a call failed (with --every: any sample failed;\n"
     "             with --doctor: a check failed), or the output could not be\n"
     "             written, 2 the counter dialog was cancelled, 3 the extender\n"
-    "             could not be loaded or initialised, 64 bad usage\n";
+    "             could not be loaded or initialised, 64 bad usage,\n"
+    "             0xC000013A a script stopped by Ctrl+C (sampling ends\n"
+    "             with 0)\n";
 
 // The extender beside vekrun, by its full path: a bare name would be looked
 // for through the search path, the current directory among its folders.

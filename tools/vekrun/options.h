@@ -17,6 +17,9 @@ constexpr int kExitCallFailed = 1;
 constexpr int kExitCancelled = 2;
 constexpr int kExitNoExtender = 3;
 constexpr int kExitUsage = 64;
+// A script stopped by Ctrl+C: what a console program that Ctrl+C ends gives
+// on Windows (STATUS_CONTROL_C_EXIT).
+constexpr int kExitInterrupted = static_cast<int>(0xC000013Au);
 
 enum class Action { kCall, kKeywords, kScript, kAbout, kDoctor, kVersion, kHelp };
 

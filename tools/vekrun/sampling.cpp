@@ -18,14 +18,6 @@ namespace vekrun {
 
 namespace {
 
-volatile LONG interrupted = 0;
-
-BOOL WINAPI OnCtrlC(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    InterlockedExchange(&interrupted, 1);
-    return TRUE;
-}
-
 // The time zone and the bias in minutes in force now (UTC = local time + bias).
 LONG BiasNow(TIME_ZONE_INFORMATION& zone) {
     zone = {};
@@ -152,7 +144,7 @@ std::string JsonSample(const std::string& time, const std::vector<std::string>& 
 // kept waiting a whole interval: samples start an interval apart, however
 // long a round of calls takes, and one that overran its slot follows at once.
 void WaitForSlot(ULONGLONG first, ULONGLONG interval, long taken) {
-    for (ULONGLONG now; !interrupted && (now = GetTickCount64()) < first + taken * interval;) {
+    for (ULONGLONG now; !Interrupted() && (now = GetTickCount64()) < first + taken * interval;) {
         Sleep(static_cast<DWORD>(std::min<ULONGLONG>(50, first + taken * interval - now)));
     }
 }
@@ -210,16 +202,16 @@ int SampleOne(Extender& ext, const Options& options, const SampledCall& sampled,
 }  // namespace
 
 int Sample(Extender& ext, const Options& options, const std::vector<SampledCall>& calls) {
-    SetConsoleCtrlHandler(OnCtrlC, TRUE);
+    CatchCtrlC();
     const bool script = calls.size() != 1 || calls[0].line != 0;
     int worst = kExitOk;
     Layout layout;
     const ULONGLONG interval = static_cast<ULONGLONG>(options.everySeconds * 1000 + 0.5);
     const ULONGLONG first = GetTickCount64();
-    for (long taken = 0; !interrupted && (options.samples == 0 || taken < options.samples);
+    for (long taken = 0; !Interrupted() && (options.samples == 0 || taken < options.samples);
          ++taken) {
         WaitForSlot(first, interval, taken);
-        if (interrupted) break;
+        if (Interrupted()) break;
         SYSTEMTIME now = {};
         GetLocalTime(&now);
         const std::string time = TimeText(now, options);

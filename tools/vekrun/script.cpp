@@ -196,7 +196,14 @@ struct RunState {
     std::set<std::string> named;                // set by a line checked so far
     std::map<std::string, std::string> values;  // set by a line that ran
     std::string place;                          // the file's name, or "stdin"
+    int lastLine = 0;                           // the last line that ran
 };
+
+// A script stopped by Ctrl+C after the call under way, said with its place.
+int Interruption(const RunState& state) {
+    Print(stderr, "vekrun: interrupted at %s:%d\n", state.place.c_str(), state.lastLine);
+    return kExitInterrupted;
+}
 
 // Runs one line; false when the script stops there.
 bool RunLine(Extender& ext, const Options& scriptOptions, int number, const std::string& text,
@@ -219,7 +226,8 @@ bool RunLine(Extender& ext, const Options& scriptOptions, int number, const std:
     if (state.haveLast) state.last = result.Value();
     if (state.haveLast && !name.empty()) state.values[name] = result.Value();
     if (outcome != kExitOk && state.worst == kExitOk) state.worst = outcome;
-    return !OutputFailed() && (outcome == kExitOk || options.keepGoing);
+    state.lastLine = number;
+    return !OutputFailed() && !Interrupted() && (outcome == kExitOk || options.keepGoing);
 }
 
 // A line of stdin without its line feed; false at the end.
@@ -258,7 +266,7 @@ int RunStdin(Extender& ext, const Options& options) {
         std::vector<Line> lines;
         Lines(bytes, lines);
         for (size_t i = 0; i < lines.size() && run(static_cast<int>(i + 1), lines[i]);) ++i;
-        return state.worst;
+        return Interrupted() ? Interruption(state) : state.worst;
     }
     const bool utf8 = start > 0;
     bytes.erase(0, start);
@@ -271,7 +279,7 @@ int RunStdin(Extender& ext, const Options& options) {
         }
         if (!run(number, line) || !ReadLine(bytes)) break;
     }
-    return state.worst;
+    return Interrupted() ? Interruption(state) : state.worst;
 }
 
 // The file's bytes, or the system's code where it cannot be read.
@@ -315,6 +323,7 @@ int SampleScript(Extender& ext, const Options& options,
 }  // namespace
 
 int RunScript(Extender& ext, const Options& options) {
+    CatchCtrlC();
     const std::string& file = options.scriptFile;
     if (file == "-") return RunStdin(ext, options);
     std::string data;
@@ -347,7 +356,7 @@ int RunScript(Extender& ext, const Options& options) {
             !RunLine(ext, options, static_cast<int>(i + 1), lines[i].text, calls[i], state))
             break;
     }
-    return state.worst;
+    return Interrupted() ? Interruption(state) : state.worst;
 }
 
 }  // namespace vekrun
