@@ -469,6 +469,8 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_ADD_STATUS", "0xC0000BB8", " --every 0.05 --samples 2" + turns, 1, "", "vekrun:" + turns + ": 231: The specified object is not found on the system. (PDH status 0xC0000BB8); nothing to sample\r\n"},
         {"PDH_DOUBLE_ADD_STATUS", "0xC0000BC0", " --every 0.05 --samples 2" + turns, 1, "", "vekrun:" + turns + ": 222: Invalid Counter Name. (PDH status 0xC0000BC0); nothing to sample\r\n"},
         {"PDH_DOUBLE_INFO_CSTATUS", "0x800007D1", " --every 0.05 --samples 2" + turns, 1, "", "vekrun:" + turns + ": 227: The specified instance is not present.; nothing to sample\r\n"},
+        {"PDH_DOUBLE_LACKS", "PdhParseCounterPathA", " tParseCntrPath \\X\\Y", 1, "", "vekrun: tParseCntrPath \\X\\Y: 211: May need newer version of PDH.DLL (run 'vekrun --doctor')\r\n"},
+        {"PDH_DOUBLE_ADD_STATUS", "0xC0000BB9", doctor, 1, HasLines(pdh + "PROBLEM: tGetData \\System\\System Up Time: 223: The specified counter was not found. "), ""},  // one full stop
         {"PDH_DOUBLE_LACKS", "PdhCloseQuery", doctor, 1, HasLines(pdh + "PROBLEM: tGetData \\System\\System Up Time: 211: May need newer version of PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n"), ""},
         {"PDH_DOUBLE_LACKS", nullptr, " --dll \"" + Directory() + "pdh_full\\pdh.dll\" tVersion", 3, "", "vekrun: the extender does not accept this host\r\n"},
         {"PDH_DOUBLE_REFUSE_LOAD", "1", doctor, 1, HasLines("libraries         PROBLEM: PDH.DLL cannot be loaded: \n" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 230:  Could not load PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n"), ""},

@@ -277,8 +277,11 @@ int Doctor(Extender& ext, const Options& options) {
             continue;
         }
         // The checks' names in a column of 16, as "performance data" needs.
+        // A detail that is a message of the extender's may end in its own full stop.
+        const bool stopped = !check.detail.empty() && check.detail.back() == '.';
         const std::string said =
-            check.ok ? "ok: " + check.detail : "PROBLEM: " + check.detail + ". " + check.remedy;
+            check.ok ? "ok: " + check.detail
+                     : "PROBLEM: " + check.detail + (stopped ? " " : ". ") + check.remedy;
         Print(stdout, "%s\n", table::Row({check.name, said}, {16}).c_str());
     }
     if (options.json) {

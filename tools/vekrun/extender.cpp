@@ -43,8 +43,10 @@ std::string Quoted(const std::string& word) {
 
 std::string Reason(const Result& result) {
     std::string reason = result.codeRead ? CodeText(result.code) : std::string();
-    // 213 comes from a damaged, localised or missing counter-name list.
-    if (result.MessageId() == vek::kMsgNoCounterIndex)
+    // 213 comes from a damaged, localised or missing counter-name list; 211
+    // from a PDH.DLL that lacks an entry point, or Wine's, whose stubs it
+    // will not call: the doctor names which, and the remedy.
+    if (result.MessageId() == vek::kMsgNoCounterIndex || result.MessageId() == vek::kMsgOldPdh)
         reason += (reason.empty() ? "" : "; ") + std::string("run 'vekrun --doctor'");
     return reason;
 }
