@@ -124,6 +124,7 @@ const VekrunRow kCallRows[] = {
         {"--host-version 1003 tVersion", 3, "", Has("Need newer version of VEK DLL")},
         {"--raw tCloseProc", 1, "", Has("vekrun: tCloseProc: 229: tCloseProc failed.\nvekrun: a handle lives only as long as the vekrun that opened it")},
         {"--csv tVersion", 64, "", Has("--every")},
+        {"--list --json tVersion", 64, "", "vekrun: --json and --list cannot go together\n", R"({"error": "usage", "id": null, "message": "--json and --list cannot go together", "code": null, "reason": null})"},
         {"--keywords", 0, Has("  id  kind      args  value  name\n   1  function     0         tversion\n"), ""},
         {"--keywords", 0, Has("  10  constant            1  @true\n"), ""},
         {"--keywords", 0, Has("  22  function     2         tgetdata PATH FORMAT\n"), ""},
@@ -185,6 +186,7 @@ const VekrunRow kScriptRows[] = {
         {"--script $Se", 64, "", Has("vekrun_e.vek:2: the line ends in half a character\n")},
         {"--script $Sa", 64, "", Has("vekrun_a.vek: a binary file, not a script (it holds NUL bytes)" + kTry)},
         {"--script nothere.vek", 64, "", "vekrun: cannot read nothere.vek (error 2: File not found)" + kTry},
+        {"--json --script nothere.vek", 64, "", Has("cannot read"), R"({"error": "usage", "id": null, "message": "cannot read nothere.vek", "code": 2, "reason": "error 2: File not found"})"},
         {"--script -", 64, "> tVersion\n44017\n", Has("stdin:2: no keyword 'bogus'"), "", "tVersion\nbogus\ntVersion\n"},
         {"--script -", 1, "> tGetData \"\\caf\xE9\" 0\n", Has(""), "", "tGetData \"\\caf\xC3\xA9\" 0\n"},
         {"--script -", 64, "", Has("stdin:1: no keyword '\xE9'"), "", "\xE9\n"},  // not UTF-8: ANSI

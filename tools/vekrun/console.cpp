@@ -106,9 +106,16 @@ void CatchCtrlC() { SetConsoleCtrlHandler(OnCtrlC, TRUE); }
 bool Interrupted() { return interrupted != 0; }
 
 int UsageProblem(const Options& options, const std::string& problem) {
-    Print(stderr, "vekrun: %s\n", problem.c_str());
+    return UsageProblem(options, problem, 0, std::string());
+}
+
+int UsageProblem(const Options& options, const std::string& problem, int32_t code,
+                 const std::string& reason) {
+    Print(stderr, "vekrun: %s%s\n", problem.c_str(),
+          reason.empty() ? "" : (" (" + reason + ")").c_str());
     if (options.json) {
-        Print(stdout, "%s\n", json::Failure(options.line, "usage", 0, problem, 0, "").c_str());
+        Print(stdout, "%s\n",
+              json::Failure(options.line, "usage", 0, problem, code, reason).c_str());
         fflush(stdout);
     } else {
         Print(stderr, "Try 'vekrun --help'.\n");

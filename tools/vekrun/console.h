@@ -26,5 +26,9 @@ bool Interrupted();
 // A usage problem: its line on stderr (and a pointer to --help), or with
 // --json its object on stdout; kExitUsage.
 int UsageProblem(const Options& options, const std::string& problem);
+// One that a system code explains (a file that cannot be read): its words
+// beside the problem, and with --json in "code" and "reason".
+int UsageProblem(const Options& options, const std::string& problem, int32_t code,
+                 const std::string& reason);
 
 }  // namespace vekrun

@@ -297,6 +297,8 @@ std::string CombinationProblem(const Options& options) {
     }
     if (options.csv && options.json) return "--csv and --json cannot go together";
     if (options.csv && options.list) return "--csv and --list cannot go together";
+    // --json gives every list as an array and every record as an object.
+    if (options.json && options.list) return "--json and --list cannot go together";
     if (options.quiet && options.action != Action::kScript) return "--quiet goes with --script";
     return std::string();
 }

@@ -329,8 +329,8 @@ int RunScript(Extender& ext, const Options& options) {
     std::string data;
     const DWORD code = ReadWholeFile(file, data);
     if (code != ERROR_SUCCESS) {
-        return UsageProblem(options, "cannot read " + file + " (" +
-                                         CodeText(static_cast<int32_t>(code), file) + ")");
+        return UsageProblem(options, "cannot read " + file, static_cast<int32_t>(code),
+                            CodeText(static_cast<int32_t>(code), file));
     }
     std::vector<Line> lines;
     std::string problem = Lines(data, lines);
