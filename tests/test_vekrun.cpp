@@ -74,10 +74,10 @@ const VekrunRow kCallRows[] = {
         {"@true", 0, "1\n", ""},
         // A failure names the call, its message and the code it kept, in the system's or PDH's words.
         {"tCloseProc -4", 1, "", Has("vekrun: tCloseProc -4: 229: tCloseProc failed. (error 6: ")},  // a negative number is an argument
-        {"tGetPriority 999999", 1, "", "vekrun: tGetPriority 999999: 201: Open Process Failed (error 87: Invalid parameter)\n"},
+        {"tGetPriority 999999", 1, "", "vekrun: tGetPriority 999999: 201: Open Process Failed (error 87: Invalid parameter; no process has id 999999)\n"},
         {"tListProc", 1, "", "vekrun: tListProc: 213: Cannot retrieve counter index. (run 'vekrun --doctor')\n"},
         {"tGetData \\Nothing\\Turns 0", 1, "", "vekrun: tGetData \\Nothing\\Turns 0: 223: The specified counter was not found. (PDH status 0xC0000BB9)\n"},
-        {"--json tGetPriority 999999", 1, "", "", R"({"error": "call", "id": 201, "message": "201: Open Process Failed", "code": 87, "reason": "error 87: Invalid parameter"})"},
+        {"--json tGetPriority 999999", 1, "", "", R"({"error": "call", "id": 201, "message": "201: Open Process Failed", "code": 87, "reason": "error 87: Invalid parameter; no process has id 999999"})"},
         {"", 64, "", "vekrun: no keyword given" + kTry},
         {"tNoSuchKeyword", 64, "", "vekrun: no keyword 'tNoSuchKeyword' (vekrun --keywords lists them)" + kTry},
         {"tVersion extra", 64, "", "vekrun: tVersion takes 0 arguments, not 1" + kTry},
@@ -90,6 +90,8 @@ const VekrunRow kCallRows[] = {
         {"\xEF\xBB\xBF--raw tCloseProc \xC3\xA9", 1, "", Has("vekrun: tCloseProc \xE9: 229")},
         {"tGetModInfo $PID 0x17G", 64, "", "vekrun: MODULE takes a whole number of 64 bits, decimal or hex (0x140000000), not '0x17G'" + kTry},
         {"tSetPriority $PID normal", 0, "1\n", ""},  // classes by PowerShell's names
+        {"tSetPriority $PID 100", 64, "", Has("vekrun: CLASS takes a priority class, Idle (64), BelowNormal (16384), Normal (32), AboveNormal (32768), High (128), RealTime (256), or a whole decimal number of 32 bits, not '100'")},
+        {"tSetPriority 999999 High", 1, "", "vekrun: tSetPriority 999999 High: 201: Open Process Failed (error 87: Invalid parameter; no process has id 999999)\n"},  // as typed
         {"tSetPriority $PID RealTime2", 64, "", Has("CLASS takes a priority class, Idle (64), BelowNormal (16384), Normal (32), AboveNormal (32768), High (128), RealTime (256), or a whole")},
         {"tGetModInfo $PID 0x", 64, "", Has("not '0x'\n")},
         {"tGetModInfo $PID 0XFFFFFFFFFFFFFFFF", 1, "", Has(": 206")},  // 16 hex digits at most
@@ -200,8 +202,8 @@ const VekrunRow kSamplingAndDoctorRows[] = {
         {"--raw --every 0.05 --samples 2 --csv tGetModInfo $PID \xE9", 0, Has("\",\"\\\\$HOST\\tGetModInfo($PID \xC3\xA9)\\BaseOfDll\",\""), ""},
         {"--every 0.05 --samples 2 --csv tCloseProc 0", 1, "", "vekrun: tCloseProc 0: 229: tCloseProc failed. (error 6: Invalid handle); nothing to sample\n"},
         {"--every 0.05 --samples 2 tKillProc 0", 1, "", "vekrun: tKillProc 0: 212: Terminate Process Failed (error 6: Invalid handle); nothing to sample\n"},
-        {"--every 0.05 --samples 2 tGetPriority 99999", 1, "", "vekrun: tGetPriority 99999: 201: Open Process Failed (error 87: Invalid parameter); nothing to sample\n"},
-        {"--every 0.05 --samples 2 tGetProcInfo 99999", 1, "", "vekrun: tGetProcInfo 99999: 204: tGetProcInfo failed. Maybe invalid process handle. (error 87: Invalid parameter); nothing to sample\n"},
+        {"--every 0.05 --samples 2 tGetPriority 99999", 1, "", "vekrun: tGetPriority 99999: 201: Open Process Failed (error 87: Invalid parameter; no process has id 99999); nothing to sample\n"},
+        {"--every 0.05 --samples 2 tGetProcInfo 99999", 1, "", "vekrun: tGetProcInfo 99999: 204: tGetProcInfo failed. Maybe invalid process handle. (error 87: Invalid parameter; no process has id 99999); nothing to sample\n"},
         {"--json --every 0.05 tGetData \\Nothing\\Turns 0", 1, Has("{\"time\": \"20"), Has("; nothing to sample\n")},
         {"--raw --every 0.05 tGetData", 1, "", "vekrun: tGetData: 223: The specified counter was not found.; nothing to sample\n"},
         {"--every 0.05 tGetData \\Nothing\\Turns 0", 1, "", "vekrun: tGetData \\Nothing\\Turns 0: 223: The specified counter was not found. (PDH status 0xC0000BB9); nothing to sample\n"},

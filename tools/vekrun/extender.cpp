@@ -48,12 +48,17 @@ std::string Reason(const Result& result) {
     // will not call: the doctor names which, and the remedy.
     if (result.MessageId() == vek::kMsgNoCounterIndex || result.MessageId() == vek::kMsgOldPdh)
         reason += (reason.empty() ? "" : "; ") + std::string("run 'vekrun --doctor'");
+    // Windows refuses to open an id that names no process (or one that has
+    // ended) with ERROR_INVALID_PARAMETER, whose words say nothing of it.
+    if (result.codeRead && result.code == ERROR_INVALID_PARAMETER && !result.processId.empty())
+        reason += "; no process has id " + result.processId;
     return reason;
 }
 
 std::string FailureLine(const std::vector<std::string>& words, const Result& result) {
     std::string line;
-    for (const std::string& word : words) line += (line.empty() ? "" : " ") + Quoted(word);
+    for (const std::string& word : result.typed.empty() ? words : result.typed)
+        line += (line.empty() ? "" : " ") + Quoted(word);
     std::string message = result.calls ? result.text : "no result";
     while (!message.empty() && (message.back() == ' ' || message.back() == '\n'))
         message.pop_back();
@@ -119,7 +124,8 @@ const KeywordEntry* FindKeyword(const Extender& ext, const std::string& word) {
 }
 
 std::string CallProblem(const Extender& ext, const Options& options,
-                        std::vector<std::string>& words, const std::string* last) {
+                        std::vector<std::string>& words, const std::string* last,
+                        std::vector<std::string>* typed) {
     for (std::string& word : words) {
         const std::string lower = Lower(word);
         if (lower == "$pid") word = std::to_string(GetCurrentProcessId());
@@ -128,6 +134,7 @@ std::string CallProblem(const Extender& ext, const Options& options,
             word = *last;
         }
     }
+    if (typed) *typed = words;
     const KeywordEntry* keyword = FindKeyword(ext, words[0]);
     if (!keyword) return "no keyword '" + words[0] + "' (vekrun --keywords lists them)";
     if (options.raw) return std::string();
@@ -152,9 +159,11 @@ std::string CallProblem(const Extender& ext, const Options& options,
 int Invoke(Extender& ext, const Options& options, std::vector<std::string>& words, Result& result,
            const std::string* last) {
     result = Result();
-    const std::string problem = CallProblem(ext, options, words, last);
+    const std::string problem = CallProblem(ext, options, words, last, &result.typed);
     if (!problem.empty()) return UsageProblem(options, problem);
     const KeywordEntry* keyword = FindKeyword(ext, words[0]);  // CallProblem found it
+    if (words.size() > 1 && ArgumentName(FindHelp(words[0]), 0) == "PID")
+        result.processId = words[1];
     if (keyword->kind == kKindConstant) {
         result.calls = 1;
         result.type = kResultInteger;

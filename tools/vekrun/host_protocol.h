@@ -34,6 +34,10 @@ struct Result {
     std::string text;
     bool codeRead = false;
     int32_t code = 0;
+    // The call as typed (its names put in, its numbers as written: High,
+    // not 128), and the process id it names, where it takes one.
+    std::vector<std::string> typed;
+    std::string processId;
     bool Failed() const { return status != vek::kStatusSuccess; }
     int MessageId() const { return Failed() ? atoi(text.c_str()) : 0; }
     // The result as a script's $LAST takes it: an integer in decimal, or the text.
@@ -48,9 +52,11 @@ void Unload(Extender& ext);
 const vek::KeywordEntry* FindKeyword(const Extender& ext, const std::string& word);
 // What is wrong with a call before it is made (no such keyword, a wrong
 // argument count, an argument that is no number where one goes), or empty.
-// $PID and, when `last` is given, $LAST are put in first.
+// $PID and, when `last` is given, $LAST are put in first; `typed` (may be
+// null) gets the call so, before its numbers are read.
 std::string CallProblem(const Extender& ext, const Options& options,
-                        std::vector<std::string>& words, const std::string* last = nullptr);
+                        std::vector<std::string>& words, const std::string* last = nullptr,
+                        std::vector<std::string>* typed = nullptr);
 // Makes the call the words name: kExitOk with `result` filled, or an exit
 // status (a usage problem, said; a cancelled dialog). After a failure the
 // kept code is read, unless --raw asks for the extender's calls alone.

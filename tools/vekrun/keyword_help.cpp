@@ -97,6 +97,9 @@ std::string ArgumentProblem(const char* argName, std::string& text) {
     const size_t digits = text[0] == '-' ? 1 : 0;
     bool whole = text.size() > digits;
     for (size_t i = digits; i < text.size(); ++i) whole = whole && text[i] >= '0' && text[i] <= '9';
+    // A class is one of the six, whatever number is given.
+    if (whole && isClass)
+        whole = PriorityName(static_cast<int32_t>(strtoll(text.c_str(), nullptr, 10))) != nullptr;
     if (whole) {
         errno = 0;
         const bool negative = digits == 1;
