@@ -86,7 +86,8 @@ const VekrunRow kCallRows[] = {
         // Where a number goes, a whole decimal number in its range; --raw passes any text on.
         {"tSetPriority 32,56 64", 64, "", "vekrun: PID takes a whole decimal number of 32 bits, not '32,56'" + kTry},
         // Typed in UTF-16: no best fit of fullwidth digits to digits; what the ANSI code page holds goes as its bytes.
-        {"\xEF\xBB\xBFtSetPriority \xEF\xBC\x92\xEF\xBC\x95\xEF\xBC\x96 64", 64, "", "vekrun: argument 2 ('\\uFF12\\uFF15\\uFF16') holds a character that the ANSI code page (1252) lacks" + kTry},
+        {"\xEF\xBB\xBFtSetPriority \xEF\xBC\x92\xEF\xBC\x95\xEF\xBC\x96 64", 64, "", "vekrun: argument 1 ('\\uFF12\\uFF15\\uFF16') holds a character that the ANSI code page (1252) lacks" + kTry},
+        {"\xEF\xBB\xBF--raw --json tSetPriority \xEF\xBC\x92\xEF\xBC\x95\xEF\xBC\x96 64", 64, "", "vekrun: argument 1 ('\\uFF12\\uFF15\\uFF16') holds a character that the ANSI code page (1252) lacks\n", R"({"error": "usage", "id": null, "message": "argument 1 ('\\uFF12\\uFF15\\uFF16') holds a character that the ANSI code page (1252) lacks", "code": null, "reason": null})"},  // counted the same after options
         {"\xEF\xBB\xBF--raw tCloseProc \xC3\xA9", 1, "", Has("vekrun: tCloseProc \xE9: 229")},
         {"tGetModInfo $PID 0x17G", 64, "", "vekrun: MODULE takes a whole number of 64 bits, decimal or hex (0x140000000), not '0x17G'" + kTry},
         {"tSetPriority $PID normal", 0, "1\n", ""},  // classes by PowerShell's names

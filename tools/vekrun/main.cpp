@@ -50,33 +50,45 @@ int About(Extender& ext, const Options& options) {
 // The arguments as they were typed. The C runtime's argv is the ANSI command
 // line, which Windows makes with best fit: fullwidth '\uFF12\uFF15\uFF16'
 // arrives as '256', look-alikes as quotes and slashes. Each UTF-16 argument
-// is converted without it; the first that the code page cannot hold is named.
-std::vector<std::string> TypedArguments(int argc, char** argv, std::string& problem) {
+// is converted without it; the first that the code page cannot hold is
+// `bad` (its place on the command line), shown as typed in `shown`.
+std::vector<std::string> TypedArguments(int argc, char** argv, int& bad, std::string& shown) {
     int count = 0;
     const vek::LocalOwner<LPWSTR*> owned(CommandLineToArgvW(GetCommandLineW(), &count));
     LPWSTR* const wide = owned.Get();
     if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
     std::vector<std::string> args(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        if (ToAnsi(wide[i], args[i]) || !problem.empty()) continue;
-        std::string shown;  // as \uXXXX where the code page cannot show it
-        for (const wchar_t* c = wide[i]; *c; ++c) {
+        if (ToAnsi(wide[i], args[i]) || bad >= 0) continue;
+        bad = i;
+        for (const wchar_t* c = wide[i]; *c; ++c) {  // as \uXXXX where the code page cannot show it
             char unit[8];
             snprintf(unit, sizeof unit, *c < 0x80 ? "%c" : "\\u%04X", *c);
             shown += unit;
         }
-        problem = "argument " + std::to_string(i) + " ('" + shown +
-                  "') holds a character that the ANSI code page (" + std::to_string(GetACP()) +
-                  ") lacks";
     }
     return args;
+}
+
+// An argument the code page cannot hold, named as the call counts its
+// arguments, whatever options stand before them.
+std::string TypedProblem(const Options& options, int bad, const std::string& shown) {
+    if (bad < 0) return std::string();
+    std::string name = "argument " + std::to_string(bad) + " of the command line";
+    for (size_t k = 0; k < options.wordPlaces.size(); ++k) {
+        if (options.wordPlaces[k] == bad)
+            name = k == 0 ? "the keyword" : "argument " + std::to_string(k);
+    }
+    return name + " ('" + shown + "') holds a character that the ANSI code page (" +
+           std::to_string(GetACP()) + ") lacks";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string problem;
-    std::vector<std::string> typed = TypedArguments(argc, argv, problem);
+    int bad = -1;
+    std::string shown;
+    std::vector<std::string> typed = TypedArguments(argc, argv, bad, shown);
     std::vector<char*> pointers;
     for (std::string& arg : typed) pointers.push_back(&arg[0]);
     Options options;
@@ -88,7 +100,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (parsed.empty()) parsed = CombinationProblem(options);
-    if (parsed.empty()) parsed = problem;
+    if (parsed.empty()) parsed = TypedProblem(options, bad, shown);
     if (!parsed.empty()) return UsageProblem(options, parsed);
     SetUtf8Output(options.json || options.csv);
 

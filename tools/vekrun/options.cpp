@@ -324,6 +324,7 @@ std::string ParseOptions(int argc, char** argv, Options& options) {
         if (optionsEnded ||
             (!options.words.empty() ? !LooksLikeOption(arg) : (arg[0] != '-' && arg != "/?"))) {
             options.words.push_back(arg);
+            options.wordPlaces.push_back(i);
             continue;
         }
         if (arg == "--") {

@@ -41,6 +41,8 @@ struct Options {
     int line = 0;
     // The keyword and its arguments (with --help, the keyword asked about).
     std::vector<std::string> words;
+    // Where each word stood on the command line (its index there).
+    std::vector<int> wordPlaces;
 };
 
 // Reads the command line into `options`: the first problem with it, or an
