@@ -27,7 +27,7 @@ std::string Lines(std::string text) {
 }
 
 // "$PID", "$MODULE" and "$HOST" in a row stand for this process, its first module and the
-// computer's name, "$JSONSELF" for this program's path as a JSON string, "$S0" to "$Sg" for the
+// computer's name, "$JSONSELF" for this program's path as a JSON string, "$S0" to "$Sh" for the
 // scripts.
 std::string Fill(std::string text, const std::string& pid, const std::string& module) {
     char host[MAX_COMPUTERNAME_LENGTH + 1];
@@ -147,6 +147,7 @@ const VekrunRow kOptionRows[] = {
         {"--csv --every 0.05 --samples 1 --script $Sd", 0, Has("\",\"\\\\$HOST\\tVersion\\Result\",\"\\\\$HOST\\tCompatible\\Result\"\n"), ""},
         {"--json --every 0.05 --samples 1 --script $Sd", 0, Has("\"values\": [{\"line\": 1, \"value\": 44017}, {\"line\": 3, \"value\": 1}]}\n"), ""},
         {"--every 1 --script $S9", 64, "", Has("vekrun_9.vek:4: a sampled script's calls take no names and no $LAST\n")},
+        {"--every 0.05 --samples 1 --script $Sh", 0, Has("  PageFaultCount($PID)  "), ""},  // the calls' columns told apart
         {"--json --every 0.05 --samples 1 --script $S2", 0, Has("\"values\": [{\"line\": 1, \"value\": 44017}]}\n"), ""},  // one call: a script's shape
         {"--samples 3 tVersion", 64, "", "vekrun: --samples goes with --every" + kTry},
         {"--every 1 --script -", 64, "", Has("--every samples the calls of a file, which stdin is not")},
@@ -224,7 +225,7 @@ const VekrunRow kSamplingAndDoctorRows[] = {
         {"--json tListMod $PID 0", 0, Has("[{\"path\": $JSONSELF, \"module\": $MODULE}, "), ""},
 };
 
-// The scripts the rows run ($S0 to $Sg), Windows' switch that turns the process provider off
+// The scripts the rows run ($S0 to $Sh), Windows' switch that turns the process provider off
 // (for the doctor's rows), and a LastError line in the settings file: made as each test starts,
 // gone as it ends.
 class VekrunRows : public ::testing::Test {
@@ -246,6 +247,7 @@ protected:
             "tOpenProc $PID 2\n\n# kept across\ntCloseProc $Last\ntCloseProc $LAST\n", std::string("tVersion\0\n", 10),
             "$h = tOpenProc $PID 2\ntGetPriority $PID\ntCloseProc $h\ntCloseProc $H\n", "tCloseProc $g\n$g = tOpenProc $PID 2\n",
             "tVersion\n# two\ntCompatible\n", Utf16("tVersion\r\n", false) + "x", "$h =\n", "$LAST = tVersion\n",
+            "tGetProcInfo $PID\ntGetProcInfo " + pid + "\n",  // one keyword twice
         };
         for (size_t i = 0; i < kScriptNames.size(); ++i) ASSERT_TRUE(Save(Directory() + "vekrun_" + kScriptNames[i] + ".vek", scripts[i]));
         std::string ignored;
@@ -258,7 +260,7 @@ protected:
     }
     void Check(const VekrunRow& row);
 
-    const std::string kScriptNames = "0123456789abcdefg";
+    const std::string kScriptNames = "0123456789abcdefgh";
     const std::string pid = std::to_string(GetCurrentProcessId());
     std::string module;
     HKEY off = nullptr;

@@ -2,6 +2,7 @@
 // samples a counter: as a table, as JSON lines, or as the CSV that
 // Performance Monitor, typeperf and relog write and read (PDH-CSV 4.0).
 #include <algorithm>
+#include <set>
 
 #include "json_text.h"
 #include "sampling.h"
@@ -63,7 +64,11 @@ std::string TimeZoneCell() {
 // call that is no counter is written as one: the keyword as the object, its
 // arguments (as the call got them) as the instance, the field as the
 // counter: \\HOST\tGetProcInfo(1234)\WorkingSetSize.
-std::vector<std::string> Columns(const Options& options, const std::vector<std::string>& words) {
+// A record's fields are titled by their names alone in the table, and with
+// the call's arguments where `shared`: another call of the round has the
+// same keyword.
+std::vector<std::string> Columns(const Options& options, const std::vector<std::string>& words,
+                                 bool shared) {
     const KeywordHelp* help = FindHelp(words[0]);
     const std::string keyword = help ? help->name : words[0];
     char machine[MAX_COMPUTERNAME_LENGTH + 1] = "";
@@ -82,8 +87,12 @@ std::vector<std::string> Columns(const Options& options, const std::vector<std::
         prefix + "\\" + keyword + (instance.empty() ? "" : "(" + instance + ")") + "\\";
     std::vector<std::string> columns;
     if (const std::vector<const char*>* fields = RecordFields(keyword, Result())) {
-        for (const char* field : *fields)
-            columns.push_back((options.csv ? object : "") + (field + (field[0] == '$')));
+        for (const char* field : *fields) {
+            const std::string name = field + (field[0] == '$');
+            columns.push_back(options.csv ? object + name
+                              : shared    ? name + "(" + instance + ")"
+                                          : name);
+        }
     } else {
         columns.push_back(options.csv ? object + "Result"
                                       : keyword + (instance.empty() ? "" : " " + instance));
@@ -156,6 +165,7 @@ struct Round {
 };
 struct Layout {
     std::vector<size_t> widths, counts;  // a column's width; a call's columns
+    std::set<std::string> shared;        // the keywords two calls of a round have
 };
 
 // One call of a round, its cells and part added: kExitOk, kExitCallFailed
@@ -180,7 +190,8 @@ int SampleOne(Extender& ext, const Options& options, const SampledCall& sampled,
         return kExitCallFailed;
     }
     if (taken == 0) {
-        const std::vector<std::string> columns = Columns(options, call);
+        const std::vector<std::string> columns =
+            Columns(options, call, layout.shared.count(Lower(call[0])) != 0);
         layout.counts.push_back(columns.size());
         for (const std::string& column : columns) layout.widths.push_back(column.size());
         round.header.insert(round.header.end(), columns.begin(), columns.end());
@@ -206,6 +217,11 @@ int Sample(Extender& ext, const Options& options, const std::vector<SampledCall>
     const bool script = calls.size() != 1 || calls[0].line != 0;
     int worst = kExitOk;
     Layout layout;
+    std::set<std::string> keywords;
+    for (const SampledCall& call : calls) {
+        if (!keywords.insert(Lower(call.words[0])).second)
+            layout.shared.insert(Lower(call.words[0]));
+    }
     const ULONGLONG interval = static_cast<ULONGLONG>(options.everySeconds * 1000 + 0.5);
     const ULONGLONG first = GetTickCount64();
     for (long taken = 0; !Interrupted() && (options.samples == 0 || taken < options.samples);
