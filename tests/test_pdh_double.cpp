@@ -485,6 +485,18 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         EXPECT_EQ(err, row.err);
         SetEnvironmentVariableA(row.variable, nullptr);
     }
+    // Samples 10 ms apart carry times that rise, where the clocks of the time of day move in
+    // Windows' ticks of 15.625 ms but the precise one.
+    SetEnvironmentVariableA("PDH_DOUBLE_COARSE_CLOCK", "1");
+    std::string out;
+    EXPECT_EQ(test::Run("\"" + copy + "\" --dll \"" + Directory() + "vekproc.dll\" --json --every 0.01 --samples 30 tVersion", &out), 0u);
+    SetEnvironmentVariableA("PDH_DOUBLE_COARSE_CLOCK", nullptr);
+    std::vector<std::string> times;
+    for (const std::string& line : Split(out, '\n')) {
+        if (line.size() > 40) times.push_back(line.substr(10, 23));  // {"time": "2026-12-09T10:31:02.123
+    }
+    ASSERT_EQ(times.size(), 30u) << out;
+    for (size_t i = 1; i < times.size(); ++i) EXPECT_LT(times[i - 1], times[i]) << out;
     RemoveCopy(copy);
 }
 

@@ -86,10 +86,41 @@ BOOL WINAPI HalvesApart(HANDLE console, const void* text, DWORD units, LPDWORD w
 // hour's wait passes at once; a wait that reads the clock a thousand times
 // without sleeping spins a core, and ends the process with exit 99. The day
 // is 23 September 2026, whose day and month cannot be taken for each other.
+// Its counter counts milliseconds; the day comes as vekrun asks for the
+// time, in a zone at UTC unless PDH_DOUBLE_ZONE says otherwise.
 ULONGLONG slept = 0, reads = 0;
 ULONGLONG WINAPI ReadClock() { return ++reads > 1000 ? ExitProcess(99), 0 : slept; }
+BOOL WINAPI ReadCounter(LARGE_INTEGER* count) { return count->QuadPart = static_cast<LONGLONG>(ReadClock()), TRUE; }
+BOOL WINAPI CounterFrequency(LARGE_INTEGER* frequency) { return frequency->QuadPart = 1000, TRUE; }
 void WINAPI PassTime(DWORD ms) { slept += ms, reads = 0; }
 void WINAPI TheDay(LPSYSTEMTIME time) { *time = {2026, 9, 3, 23, 14, 5, 6, 789}; }
+void WINAPI TheDayPrecisely(LPFILETIME time) {
+    SYSTEMTIME day;
+    TheDay(&day);
+    SystemTimeToFileTime(&day, time);
+}
+// With PDH_DOUBLE_COARSE_CLOCK, the clocks vekrun could read the time of day
+// from move as Windows' do, in ticks of 15.625 ms, but the precise one.
+void WINAPI CoarseTime(LPFILETIME time) {
+    GetSystemTimePreciseAsFileTime(time);
+    ULARGE_INTEGER t = {{time->dwLowDateTime, time->dwHighDateTime}};
+    t.QuadPart -= t.QuadPart % 156250;
+    *time = {t.LowPart, t.HighPart};
+}
+void WINAPI CoarseLocalTime(LPSYSTEMTIME time) {
+    FILETIME now, local;
+    CoarseTime(&now);
+    FileTimeToLocalFileTime(&now, &local);
+    FileTimeToSystemTime(&local, time);
+}
+// vekrun takes the precise clock by name (Windows 8 on).
+decltype(&GetProcAddress) realVekrunResolve;
+void* dayClock = nullptr;
+FARPROC WINAPI ResolveClock(HMODULE module, LPCSTR name) {
+    if (!IS_INTRESOURCE(name) && strcmp(name, "GetSystemTimePreciseAsFileTime") == 0 && dayClock)
+        return reinterpret_cast<FARPROC>(dayClock);
+    return realVekrunResolve(module, name);
+}
 // With PDH_DOUBLE_ZONE=BIAS, vekrun's time zone is BIAS minutes behind UTC (UTC = local time + bias).
 LONG zoneBias = 0;
 DWORD WINAPI TheZone(LPTIME_ZONE_INFORMATION zone) { return *zone = {}, zone->Bias = zoneBias, TIME_ZONE_ID_UNKNOWN; }
@@ -129,16 +160,24 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
         patch(vekrun, "KERNEL32.dll", "WriteConsoleW", HalvesApart);
     }
     if (GetEnvironmentVariableA("PDH_DOUBLE_CONSOLE_REFUSES", nullptr, 0)) patch(vekrun, "KERNEL32.dll", "WriteConsoleW", RefuseWide);
+    char bias[16];
+    const bool zone = GetEnvironmentVariableA("PDH_DOUBLE_ZONE", bias, sizeof bias) != 0;
+    if (zone) zoneBias = atol(bias);
     if (GetEnvironmentVariableA("PDH_DOUBLE_CLOCK", nullptr, 0)) {
         patch(vekrun, "KERNEL32.dll", "GetTickCount64", ReadClock);
+        patch(vekrun, "KERNEL32.dll", "QueryPerformanceCounter", ReadCounter);
+        patch(vekrun, "KERNEL32.dll", "QueryPerformanceFrequency", CounterFrequency);
         patch(vekrun, "KERNEL32.dll", "Sleep", PassTime);
         patch(vekrun, "KERNEL32.dll", "GetLocalTime", TheDay);
+        patch(vekrun, "KERNEL32.dll", "GetSystemTimeAsFileTime", TheDayPrecisely);
+        dayClock = reinterpret_cast<void*>(TheDayPrecisely);
     }
-    char bias[16];
-    if (GetEnvironmentVariableA("PDH_DOUBLE_ZONE", bias, sizeof bias)) {
-        zoneBias = atol(bias);
-        patch(vekrun, "KERNEL32.dll", "GetTimeZoneInformation", TheZone);
+    if (GetEnvironmentVariableA("PDH_DOUBLE_COARSE_CLOCK", nullptr, 0)) {
+        patch(vekrun, "KERNEL32.dll", "GetSystemTimeAsFileTime", CoarseTime);
+        patch(vekrun, "KERNEL32.dll", "GetLocalTime", CoarseLocalTime);
     }
+    if (dayClock) patch(vekrun, "KERNEL32.dll", "GetProcAddress", ResolveClock, &realVekrunResolve);
+    if (zone || dayClock) patch(vekrun, "KERNEL32.dll", "GetTimeZoneInformation", TheZone);
     return !GetEnvironmentVariableA("PDH_DOUBLE_REFUSE_LOAD", nullptr, 0);
 }
 
