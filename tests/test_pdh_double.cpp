@@ -456,6 +456,7 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_VALUE", "43", doctor, 1, HasLines(pdh + "ok: a query reads \\System\\System Up Time: 43.0 s, whole 42 s\r\n"), ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|784|ID Process", doctor, 1, HasLines("platform          ok: Windows 6.\n" + names +
          "ok: \"Process\" is 230, \"ID Process\" 784\r\nperformance data  ok: the Process object (230) lists "), ""},
+        {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|784|ID Process", " --csv tListProc", 0, HasLines("\"Name\",\"ProcessId\"\r\n\"Idle\",\"0\"\r\n"), ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|784|ID Process", " --json tListProc", 0, HasLines("[{\"name\": \"Idle\", \"id\": 0}, \n{\"name\": \"vekrun\", \"id\": "), ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "230|Process|2|System", doctor, 1, HasLines(names + "PROBLEM: the English counter-name list (2 names) lacks \"ID Process\", so"), ""},
         {"PDH_DOUBLE_COUNTER_NAMES", "refuse", doctor, 1, HasLines(names + "PROBLEM: the English counter-name list (HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009, value Counter) cannot be read: "), ""},

@@ -222,6 +222,12 @@ const VekrunRow kSamplingAndDoctorRows[] = {
         {"--json tCloseProc 0", 1, "", Has("vekrun: a handle lives only"), R"({"error": "call", "id": 229, "message": "229: tCloseProc failed.", "code": 6, "reason": "error 6: Invalid handle"})"},
         {"--json tListProc", 1, "", "", R"({"error": "call", "id": 213, "message": "213: Cannot retrieve counter index.", "code": null, "reason": "run 'vekrun --doctor'"})"},
         {"--json tListMod $PID 2", 0, Has("[{\"module\": $MODULE}, {\"module\": "), ""},
+        // A list as Export-Csv writes one; PerfMon's CSV, of numbers, takes none.
+        {"--raw --json tListMod $PID", 0, Has("[{\"path\": "), ""},  // the mode left out reads as 0
+        {"--csv tListMod $PID 2", 0, Has("\"Module\"\n\"$MODULE\"\n"), ""},
+        {"--csv tListMod $PID 0", 0, Has("\"Path\",\"Module\"\n\""), ""},
+        {"--csv tGetProcInfo $PID", 64, "", "vekrun: --csv goes with --every, or with a list keyword (tListProc, tListMod)" + kTry},
+        {"--every 0.05 --samples 1 --csv tListMod $PID 1", 64, "", Has("vekrun: tListMod gives a list, which PerfMon's CSV of numbers cannot hold; 'vekrun --csv tListMod ...' writes it as CSV\n")},
         {"--json tListMod $PID 0", 0, Has("[{\"path\": $JSONSELF, \"module\": $MODULE}, "), ""},
 };
 

@@ -8,6 +8,7 @@
 #include "doctor.h"
 #include "host_protocol.h"
 #include "keyword_help.h"
+#include "keyword_registry.h"
 #include "options.h"
 #include "output.h"
 #include "sampling.h"
@@ -83,6 +84,16 @@ std::string TypedProblem(const Options& options, int bad, const std::string& sho
            std::to_string(GetACP()) + ") lacks";
 }
 
+// --csv outside sampling writes a list as Export-Csv does; any other result
+// has no CSV but PerfMon's, of samples.
+std::string CsvProblem(const Options& options) {
+    if (!options.csv || options.action != Action::kCall || options.everySeconds > 0) return "";
+    const ResultShape shape = ShapeOf(options.words[0]);
+    if (shape == ResultShape::kProcessList || shape == ResultShape::kModuleList) return "";
+    return std::string("--csv goes with --every, or with a list keyword (") +
+           vek::keyword_name::tListProc + ", " + vek::keyword_name::tListMod + ")";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -100,6 +111,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (parsed.empty()) parsed = CombinationProblem(options);
+    if (parsed.empty()) parsed = CsvProblem(options);
     if (parsed.empty()) parsed = TypedProblem(options, bad, shown);
     if (!parsed.empty()) return UsageProblem(options, parsed);
     SetUtf8Output(options.json || options.csv);

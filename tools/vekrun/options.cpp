@@ -287,7 +287,9 @@ std::string CombinationProblem(const Options& options) {
                options.words[0] + "' was given";
     }
     if (!call && options.action == Action::kCall) return "no keyword given";
-    if (!sampling && options.csv) return "--csv goes with --every";
+    // Outside sampling a call's list may be written as CSV (main asks its keyword).
+    if (!sampling && options.csv && options.action != Action::kCall)
+        return "--csv goes with --every";
     if (!sampling && options.samples) return "--samples goes with --every";
     if (sampling && options.action == Action::kScript && options.scriptFile == "-")
         return "--every samples the calls of a file, which stdin is not: --script FILE";

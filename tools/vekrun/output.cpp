@@ -66,6 +66,58 @@ std::string Place(const Options& options) {
     return options.line ? options.place + ":" + std::to_string(options.line) + ": " : std::string();
 }
 
+namespace {
+
+// A list's fields, under the names JSON and the CSV give them (Win32_Process
+// names a process's id ProcessId).
+struct ListField {
+    const char* json;
+    const char* csv;
+    bool number;
+};
+constexpr ListField kName = {"name", "Name", false}, kId = {"id", "ProcessId", true},
+                    kPath = {"path", "Path", false}, kModule = {"module", "Module", true};
+
+struct ListTable {
+    std::vector<const ListField*> fields;
+    std::vector<std::vector<std::string>> rows;
+};
+
+// A list result's items as rows of fields: tListProc's name and id,
+// tListMod's path and module as its mode gives them.
+ListTable ListItems(const std::vector<std::string>& words, const std::string& text) {
+    const bool processes = ShapeOf(words[0]) == ResultShape::kProcessList;
+    const int mode = processes ? 0 : atoi(words.size() > 2 ? words[2].c_str() : "0");
+    ListTable list;
+    if (processes) list.fields = {&kName, &kId};
+    if (!processes)
+        list.fields = mode == 0   ? std::vector<const ListField*>{&kPath, &kModule}
+                      : mode == 1 ? std::vector<const ListField*>{&kPath}
+                                  : std::vector<const ListField*>{&kModule};
+    for (const std::string& item :
+         text.empty() ? std::vector<std::string>() : SplitText(text, '\t')) {
+        const size_t bar = item.rfind('|');
+        if (list.fields.size() == 2 && bar != std::string::npos) {
+            list.rows.push_back({item.substr(0, bar), item.substr(bar + 1)});
+        } else {
+            list.rows.push_back(std::vector<std::string>(list.fields.size(), item));
+        }
+    }
+    return list;
+}
+
+// A list as Export-Csv writes one: a header of the fields' names, a row an item.
+void PrintCsvList(const std::vector<std::string>& words, const std::string& text) {
+    const ListTable list = ListItems(words, text);
+    std::vector<std::string> header;
+    for (const ListField* field : list.fields) header.push_back(field->csv);
+    Print(stdout, "%s\n", csv::Row(header).c_str());
+    for (const std::vector<std::string>& row : list.rows)
+        Print(stdout, "%s\n", csv::Row(row).c_str());
+}
+
+}  // namespace
+
 std::string Json(const Result& result, const std::vector<std::string>& words, int line) {
     const std::string& keyword = words[0];
     const ResultShape shape = ShapeOf(keyword);
@@ -95,27 +147,15 @@ std::string Json(const Result& result, const std::vector<std::string>& words, in
         }
         return record.Text();
     }
-    const bool processes = shape == ResultShape::kProcessList;
-    if (!processes && shape != ResultShape::kModuleList) return json::Quote(text);
-    // tListMod's entries take the form its mode gives.
-    const int mode = processes ? 0 : atoi(words.size() > 2 ? words[2].c_str() : "0");
+    if (shape != ResultShape::kProcessList && shape != ResultShape::kModuleList)
+        return json::Quote(text);
+    const ListTable list = ListItems(words, text);
     std::vector<std::string> items;
-    for (size_t i = 0; !text.empty() && i < values.size(); ++i) {
-        const std::string& item = values[i];
-        const size_t bar = item.rfind('|');
-        std::string name = item, number = item;
-        if (mode == 0 && bar != std::string::npos) {
-            name = item.substr(0, bar);
-            number = item.substr(bar + 1);
-        }
+    for (const std::vector<std::string>& row : list.rows) {
         json::Object entry;
-        if (processes) {
-            entry.Add("name", json::Quote(name)).Add("id", json::Number(number));
-        } else if (mode == 2) {
-            entry.Add("module", json::Number(number));
-        } else {
-            entry.Add("path", json::Quote(name));
-            if (mode == 0) entry.Add("module", json::Number(number));
+        for (size_t i = 0; i < row.size(); ++i) {
+            const ListField& field = *list.fields[i];
+            entry.Add(field.json, field.number ? json::Number(row[i]) : json::Quote(row[i]));
         }
         items.push_back(entry.Text());
     }
@@ -155,6 +195,8 @@ int Call(Extender& ext, const Options& options, std::vector<std::string> words,
         PrintRecord(*fields, values);
     } else if (options.list) {
         PrintList(result.text);
+    } else if (options.csv) {
+        PrintCsvList(words, result.text);
     } else {
         Print(stdout, "%s\n", result.text.c_str());
     }

@@ -244,6 +244,19 @@ int SampleOne(Extender& ext, const Options& options, const SampledCall& sampled,
 }  // namespace
 
 int Sample(Extender& ext, const Options& options, const std::vector<SampledCall>& calls) {
+    // PerfMon's CSV holds numbers; a list has a CSV of its own, outside sampling.
+    for (const SampledCall& call : calls) {
+        const ResultShape shape = ShapeOf(call.words[0]);
+        if (!options.csv ||
+            (shape != ResultShape::kProcessList && shape != ResultShape::kModuleList))
+            continue;
+        Options at = options;
+        at.line = call.line;
+        return UsageProblem(at, Place(at) + call.words[0] +
+                                    " gives a list, which PerfMon's CSV of numbers cannot hold; "
+                                    "'vekrun --csv " +
+                                    call.words[0] + " ...' writes it as CSV");
+    }
     CatchCtrlC();
     const bool script = calls.size() != 1 || calls[0].line != 0;
     int worst = kExitOk;
