@@ -111,19 +111,21 @@ bool SameAccess(const ScriptHandle& entry) {
 // on) needs no rights of either handle. Before it, the process id tells, as
 // the twin keeps it from reuse; a handle given without a query right can
 // only be known to be a process handle (GetProcessId refuses it with 5, any
-// other object with 6). An entry whose twin has gone (null) can vouch for
-// nothing, and fails either way: no object compares equal to null, and null
-// has no access to compare.
-bool StillGiven(const ScriptHandle& entry) {
+// other object with 6).
+bool SameProcess(const ScriptHandle& entry) {
     if (Api().CompareObjectHandles) {
-        return Api().CompareObjectHandles(entry.handle, entry.twin) != FALSE && SameAccess(entry);
+        return Api().CompareObjectHandles(entry.handle, entry.twin) != FALSE;
     }
     const DWORD id = GetProcessId(entry.handle);
-    if (id != 0) return id == entry.processId && SameAccess(entry);
+    if (id != 0) return id == entry.processId;
     constexpr DWORD kQueryRights = PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION;
-    return GetLastError() == ERROR_ACCESS_DENIED && (entry.access & kQueryRights) == 0 &&
-           SameAccess(entry);
+    return GetLastError() == ERROR_ACCESS_DENIED && (entry.access & kQueryRights) == 0;
 }
+
+// The same process, with the access it was given. An entry whose twin has
+// gone (null) can vouch for nothing, and fails either way: no object
+// compares equal to null, and null has no access to compare.
+bool StillGiven(const ScriptHandle& entry) { return SameProcess(entry) && SameAccess(entry); }
 
 // The entry a number the script passed back names, or null: an entry whose
 // number names something else now goes.

@@ -373,23 +373,6 @@ TEST(Vekrun, TheDoctorAndTheExtenderAreNeverTakenFromBesideOrTheCurrentDirectory
 
 // stdin's first line is answered while stdin stays open, as a person or a program feeding vekrun
 // waits for it; a reader that goes away ends a sampling run at once, with exit status 1.
-// vekrun's own row of each keyword (its --help) names as many arguments as the extender's
-// table gives the keyword: vekrun checks, names and shows its arguments by that row.
-TEST(Vekrun, EveryKeywordOfTheExtendersTableHasItsRowWithItsArgumentCount) {
-    Host host;
-    ASSERT_TRUE(host.Loaded());
-    vek::KeywordEntry entry;
-    for (uint32_t i = 0; host.Enumerate(i, &entry) == 1; ++i) {
-        std::string out;
-        ASSERT_EQ(Vekrun(std::string("--help ") + entry.name, &out), 0u) << entry.name;
-        std::smatch usage;
-        ASSERT_TRUE(std::regex_search(out, usage, std::regex("usage: +vekrun (\\S+)(.*)"))) << out;
-        EXPECT_STRCASEEQ(usage[1].str().c_str(), entry.name);
-        const std::string args = usage[2].str();
-        EXPECT_EQ(std::count(args.begin(), args.end(), ' '), entry.kind == 2 ? entry.countOrValue : 0) << entry.name << args;
-    }
-}
-
 TEST(Vekrun, StdinIsAnsweredLineByLineAndAGoneReaderEndsTheRun) {
     for (const int run : {0, 1, 2}) {  // stdin answered; the reader goes while sampling; gone before one call writes
         SCOPED_TRACE(run);
