@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <memory>
 #include <regex>
 
 #include <nlohmann/json.hpp>
@@ -16,9 +17,10 @@ using nlohmann::json;
 namespace {
 
 // Arguments marked with UTF-8's byte-order mark are typed in UTF-16.
-DWORD Vekrun(const std::string& args, std::string* out, std::string* err = nullptr, const std::string* in = nullptr) {
+DWORD Vekrun(const std::string& args, std::string* out, std::string* err = nullptr, const std::string* in = nullptr,
+             const std::string& program = "vekrun.exe") {
     const size_t typed = args.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    return Run(args.substr(0, typed) + "\"" + Directory() + "vekrun.exe\" " + args.substr(typed), out, err, in);
+    return Run(args.substr(0, typed) + "\"" + Directory() + program + "\" " + args.substr(typed), out, err, in);
 }
 
 std::string Lines(std::string text) {
@@ -178,13 +180,24 @@ const VekrunRow kScriptRows[] = {
         {"--json --script $S4", 0, "", "> tVersion\n", R"({"line": 1, "value": 44017})"},
         {"-q --script $S2", 0, "44017\n", ""},
         {"--json --script $S5", 64, Has("{\"line\": 1, \"error\": \"usage\", \"id\": null, \"message\": "), Has("vekrun_5.vek:1: no keyword 't\"x'")},
-        {"--script $S6", 64, "", Has("vekrun_6.vek:2: a double quote is not closed\n")},
+        // Every bad line is named, up to 20; a name whose call is refused is no further problem.
+        {"--script $S6", 64, "", Has("vekrun_6.vek:2: a double quote is not closed\nvekrun: ")},
+        {"--script $S6", 64, "", Has("vekrun_6.vek:4: no keyword 'bogus' (vekrun --keywords lists them)" + kTry)},
+        {"--script $Si", 64, "", Has("vekrun_i.vek:20: no keyword 'x' (vekrun --keywords lists them)\nvekrun: ")},
+        {"--script $Si", 64, "", Has("vekrun_i.vek: 5 more bad lines" + kTry)},
         {"--script $S7", 64, "", Has("vekrun_7.vek:1: no keyword '\xE9' (vekrun --keywords lists them)" + kTry)},
         {"--script $S8", 1, "> tGetData \"\\caf\xE9\" 0\n", Has("vekrun_8.vek:1: tGetData \\caf\xE9 0: ")},
         {"--keep-going --script $S9", 1, Has("> tCloseProc $Last\n1\n> tCloseProc $LAST\n"), Has("vekrun_9.vek:5: tCloseProc 1: 229: tCloseProc failed. (error 6: Invalid handle)\n")},
         // A name keeps a result across lines; one used before a line sets it stops the script before it runs.
         {"--keep-going --script $Sb", 1, Has("32\n> tCloseProc $h\n1\n> tCloseProc $H\n"), Has(": 229: tCloseProc failed. (error 6: Invalid handle)\n")},
         {"--script $Sc", 64, "", Has("vekrun_c.vek:1: $g is used before a line sets it\n")},
+        // A name whose call failed is not set, not even to what an earlier line gave it.
+        {"--keep-going --script -", 1, Has("> tCloseProc $h\n"), Has("stdin:3: $h was not set: its call on line 2 failed\n"), "",
+         "$h = tOpenProc $PID 2\n$h = tOpenProc 99999 2\ntCloseProc $h\n"},
+        {"--json --keep-going --script -", 1, "", Has(""),
+         R"({"line": 1, "error": "call", "id": 201, "message": "201: Open Process Failed", "code": 87, "reason": "error 87: Invalid parameter; no process has id 99999"})" "\n"
+         R"({"line": 2, "error": "call", "id": null, "message": "$h was not set: its call on line 1 failed", "code": null, "reason": null})",
+         "$h = tOpenProc 99999 2\ntCloseProc $h\n"},
         {"--script $Sf", 64, "", Has("vekrun_f.vek:1: $h = needs a call\n")},
         {"--script $Sg", 64, "", Has("vekrun_g.vek:1: $LAST cannot be set\n")},
         {"--script $Se", 64, "", Has("vekrun_e.vek:2: the line ends in half a character\n")},
@@ -214,6 +227,10 @@ const VekrunRow kSamplingAndDoctorRows[] = {
         {"--doctor", 1, Has(", LastError=6 (tKillProc)\n"), ""},  // logged by the tKillProc row above
         {"--json --doctor", 1, Has(", {\"check\": \"pdh\", \"ok\": false, \"detail\": \"\\\\System\\\\System Up Time reads "), ""},
         {"--json --doctor", 1, Has("\"remedy\": \"Read counters as whole numbers (format 0) here.\"}"), ""},
+        // Posed as Windows 98 (under Wine alone): Toolhelp lists the processes, and there is no PDH.
+        {"$WIN98 --doctor", 1, Has("\nperformance data  ok: Toolhelp lists "), ""},
+        {"$WIN98 --doctor", 1, Has("\npdh               PROBLEM: this platform has no PDH, so tBrowseCntrs, tGetData, tRemoteConn and tParseCntrPath give 209. None here"), ""},
+        {"$WIN98 --doctor", 1, Lacks("213"), ""},
         {"--list tGetModInfo $PID $MODHEX", 0, Has("BaseOfDll    $MODULE\nSizeOfImage  "), ""},
         {"--list tGetProcInfo $PID", 0, Has("\nWorkingSetSize              "), ""},
         {"--list tListMod $PID 1", 0, Has("host_tests.exe\n"), ""},
@@ -248,12 +265,13 @@ protected:
             "tGetData \"" + std::string(8990, 'x') + "\" 0\n",  // 9,000 characters: one call
             "\xEF\xBB\xBFtVersion\r\n", Utf16("tVersion\r\n", false), Utf16("tVersion\n", true),
             "\"t\"\"x\"\n",  // "" inside quotes is one quote
-            "tVersion\ntVersion \"abc\ntCompatible\n", "\xEF\xBB\xBF\xC3\xA9\n",  // a line of one character, not ASCII
+            "tVersion\ntVersion \"abc\ntCompatible\n$k = bogus\ntCloseProc $k\n", "\xEF\xBB\xBF\xC3\xA9\n",  // a line of one character, not ASCII
             "tGetData \"\\caf\xC3\xA9\" 0\n",  // UTF-8 without a byte-order mark
             "tOpenProc $PID 2\n\n# kept across\ntCloseProc $Last\ntCloseProc $LAST\n", std::string("tVersion\0\n", 10),
             "$h = tOpenProc $PID 2\ntGetPriority $PID\ntCloseProc $h\ntCloseProc $H\n", "tCloseProc $g\n$g = tOpenProc $PID 2\n",
             "tVersion\n# two\ntCompatible\n", Utf16("tVersion\r\n", false) + "x", "$h =\n", "$LAST = tVersion\n",
             "tGetProcInfo $PID\ntGetProcInfo " + pid + "\n",  // one keyword twice
+            [] { std::string bad; for (int i = 0; i < 25; ++i) bad += "x\n"; return bad; }(),
         };
         for (size_t i = 0; i < kScriptNames.size(); ++i) ASSERT_TRUE(Save(Directory() + "vekrun_" + kScriptNames[i] + ".vek", scripts[i]));
         std::string ignored;
@@ -261,22 +279,29 @@ protected:
     }
     void TearDown() override {
         for (char name : kScriptNames) DeleteFileA((Directory() + "vekrun_" + name + ".vek").c_str());
+        DeleteFileA((Directory() + "vekrun_win98.exe").c_str());
         RegDeleteValueA(off, "Disable Performance Counters");
         RegCloseKey(off);
     }
     void Check(const VekrunRow& row);
 
-    const std::string kScriptNames = "0123456789abcdefgh";
+    const std::string kScriptNames = "0123456789abcdefghi";
     const std::string pid = std::to_string(GetCurrentProcessId());
     std::string module;
     HKEY off = nullptr;
 };
 
 void VekrunRows::Check(const VekrunRow& row) {
-    const std::string args = Fill(row.args, pid, module);
+    std::string args = Fill(row.args, pid, module);
     std::string out, err;
     SCOPED_TRACE("vekrun " + args);
-    EXPECT_EQ(Vekrun(args, &out, &err, row.in.empty() ? nullptr : &row.in), row.exit) << out << err;
+    // "$WIN98" runs a copy that Wine presents as Windows 98.
+    const bool posed = args.compare(0, 7, "$WIN98 ") == 0;
+    if (posed && !vek::UnderWine()) return;
+    const std::string program = posed ? "vekrun_win98.exe" : "vekrun.exe";
+    std::unique_ptr<WineVersion> pose(posed ? new WineVersion(program, "win98") : nullptr);
+    if (posed) args.erase(0, 7), CopyFileA((Directory() + "vekrun.exe").c_str(), (Directory() + program).c_str(), TRUE);
+    EXPECT_EQ(Vekrun(args, &out, &err, row.in.empty() ? nullptr : &row.in, program), row.exit) << out << err;
     out = Lines(out);
     err = Lines(err);
     if (!row.json.empty()) {

@@ -105,21 +105,39 @@ void SetUtf8Output(bool utf8) { utf8Output = utf8; }
 void CatchCtrlC() { SetConsoleCtrlHandler(OnCtrlC, TRUE); }
 bool Interrupted() { return interrupted != 0; }
 
-int UsageProblem(const Options& options, const std::string& problem) {
-    return UsageProblem(options, problem, 0, std::string());
-}
+namespace {
 
-int UsageProblem(const Options& options, const std::string& problem, int32_t code,
-                 const std::string& reason) {
+void SayProblem(const Options& options, const std::string& problem, int32_t code,
+                const std::string& reason) {
     Print(stderr, "vekrun: %s%s\n", problem.c_str(),
           reason.empty() ? "" : (" (" + reason + ")").c_str());
     if (options.json) {
         Print(stdout, "%s\n",
               json::Failure(options.line, "usage", 0, problem, code, reason).c_str());
         fflush(stdout);
-    } else {
-        Print(stderr, "Try 'vekrun --help'.\n");
     }
+}
+
+}  // namespace
+
+int UsageProblem(const Options& options, const std::string& problem) {
+    return UsageProblem(options, problem, 0, std::string());
+}
+
+int UsageProblem(const Options& options, const std::string& problem, int32_t code,
+                 const std::string& reason) {
+    SayProblem(options, problem, code, reason);
+    if (!options.json) Print(stderr, "Try 'vekrun --help'.\n");
+    return kExitUsage;
+}
+
+int UsageProblems(const Options& options, const std::vector<LinedProblem>& problems) {
+    for (const LinedProblem& each : problems) {
+        Options at = options;
+        at.line = each.line;
+        SayProblem(at, each.problem, 0, std::string());
+    }
+    if (!options.json) Print(stderr, "Try 'vekrun --help'.\n");
     return kExitUsage;
 }
 

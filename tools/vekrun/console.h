@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include <string>
+#include <vector>
 
 #include "options.h"
 
@@ -30,5 +31,11 @@ int UsageProblem(const Options& options, const std::string& problem);
 // beside the problem, and with --json in "code" and "reason".
 int UsageProblem(const Options& options, const std::string& problem, int32_t code,
                  const std::string& reason);
+// Several, each at its line of a script (0 for none), then one pointer to --help.
+struct LinedProblem {
+    int line;
+    std::string problem;
+};
+int UsageProblems(const Options& options, const std::vector<LinedProblem>& problems);
 
 }  // namespace vekrun

@@ -52,38 +52,54 @@ bool Ask(Extender& ext, std::vector<std::string> words, std::string& answer) {
     return !result.Failed();
 }
 
-Check Platform(Extender& ext) {
+OSVERSIONINFOA Version() {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     GetVersionExA(&version);
 #pragma GCC diagnostic pop
+    return version;
+}
+
+// Windows 95, 98 and Me, as the extender's probe tells them: it lists
+// processes and modules through Kernel32's Toolhelp there, and has no PDH.
+bool NineX() { return Version().dwPlatformId == VER_PLATFORM_WIN32_WINDOWS; }
+
+const char kNotNeeded[] = "not needed: this platform lists processes through Toolhelp";
+
+Check Platform(Extender& ext) {
+    const OSVERSIONINFOA version = Version();
     std::string compatible;
     Ask(ext, {vek::keyword_name::tCompatible}, compatible);
+    // Windows 95, 98 and Me keep the version in the build number's high word.
+    const DWORD build = version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS
+                            ? LOWORD(version.dwBuildNumber)
+                            : version.dwBuildNumber;
     const std::string windows = "Windows " + std::to_string(version.dwMajorVersion) + "." +
                                 std::to_string(version.dwMinorVersion) + " build " +
-                                std::to_string(version.dwBuildNumber);
+                                std::to_string(build);
     if (compatible == "1") return {"platform", true, windows + ", tCompatible 1", ""};
     return {"platform", false, windows + ", tCompatible " + compatible,
             "The extender runs on 64-bit Windows of the NT family only."};
 }
 
 // The entry points the extender resolves by name, as the loader takes them.
-Check Libraries() {
+Check Libraries(bool nineX) {
     struct EntryPoint {
         const char* name;
         vek::EntryPointNeed need;
     };
-    const struct {
+    struct Library {
         const char* dll;
         std::vector<EntryPoint> entries;
-    } libraries[] = {
-#define VEK_ENTRY(name, need) {#name, vek::need},
-        {"PSAPI.DLL", {VEK_PSAPI_ENTRY_POINTS(VEK_ENTRY)}},
-        {"PDH.DLL", {VEK_PDH_ENTRY_POINTS(VEK_ENTRY)}},
-#undef VEK_ENTRY
     };
+#define VEK_ENTRY(name, need) {#name, vek::need},
+    const std::vector<Library> libraries =
+        nineX ? std::vector<Library>{{"Kernel32.DLL", {VEK_TOOLHELP_ENTRY_POINTS(VEK_ENTRY)}}}
+              : std::vector<Library>{{"PSAPI.DLL", {VEK_PSAPI_ENTRY_POINTS(VEK_ENTRY)}},
+                                     {"PDH.DLL", {VEK_PDH_ENTRY_POINTS(VEK_ENTRY)}}};
+#undef VEK_ENTRY
 #define VEK_NAME(name) #name,
     const char* const wineStubNames[] = {VEK_PDH_WINE_STUBS(VEK_NAME)};
 #undef VEK_NAME
@@ -121,8 +137,12 @@ Check Libraries() {
                     "PdhBrowseCountersA are stubs, so tParseCntrPath, tRemoteConn and "
                     "tBrowseCntrs are unavailable (211); every other keyword works";
     }
-    if (problems.empty())
-        return {"libraries", true, "PSAPI.DLL and PDH.DLL have every entry point", ""};
+    if (problems.empty()) {
+        return {"libraries", true,
+                nineX ? "Kernel32.DLL has every Toolhelp entry point"
+                      : "PSAPI.DLL and PDH.DLL have every entry point",
+                ""};
+    }
     return {"libraries", false, problems,
             repair ? kRepair : "None under Wine: Windows' own PDH.DLL serves them."};
 }
@@ -134,7 +154,8 @@ std::string IndexOf(const std::string& list, const char* name) {
     return index;
 }
 
-Check CounterNames(std::string& processIndex) {
+Check CounterNames(bool nineX, std::string& processIndex) {
+    if (nineX) return {"counter names", true, kNotNeeded, ""};
     const char* const key = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009";
     vek::RegKeyOwner opened;
     LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, opened.Put());
@@ -176,26 +197,29 @@ Check CounterNames(std::string& processIndex) {
             wine ? std::string(kUnderWine98) + " On Windows, r" + (kRebuild + 1) : kRebuild};
 }
 
-Check PerformanceData(Extender& ext, const std::string& processIndex) {
-    if (processIndex.empty()) {
+Check PerformanceData(Extender& ext, bool nineX, const std::string& processIndex) {
+    if (processIndex.empty() && !nineX) {
         return {"performance data", false, "not checked: the \"Process\" index is unknown",
                 "Mend the counter names first (above)."};
     }
     std::string answer;
     if (Ask(ext, {vek::keyword_name::tListProc}, answer)) {
         const size_t processes = answer.empty() ? 0 : SplitText(answer, '\t').size();
+        const std::string lists = " lists " + std::to_string(processes) + " processes";
         return {"performance data", true,
-                "the Process object (" + processIndex + ") lists " + std::to_string(processes) +
-                    " processes",
+                nineX ? std::string("Toolhelp") + lists
+                      : "the Process object (" + processIndex + ")" + lists,
                 ""};
     }
-    return {
-        "performance data", false, std::string(vek::keyword_name::tListProc) + ": " + answer,
-        "Check that the process provider is enabled (below); otherwise " + std::string(kRebuild)};
+    return {"performance data", false, std::string(vek::keyword_name::tListProc) + ": " + answer,
+            nineX ? kRepair
+                  : "Check that the process provider is enabled (below); otherwise " +
+                        std::string(kRebuild)};
 }
 
 // The process provider's switch, Windows' "Disable Performance Counters".
-Check Provider() {
+Check Provider(bool nineX) {
+    if (nineX) return {"process provider", true, kNotNeeded, ""};
     DWORD disabled = 0, size = sizeof disabled;
     const LSTATUS status = RegGetValueA(
         HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\PerfProc\\Performance",
@@ -207,10 +231,28 @@ Check Provider() {
             "Enable it with 'lodctr /E:PerfProc' from an elevated prompt."};
 }
 
+// "tBrowseCntrs, tGetData, ... and tParseCntrPath", as the registry's rows
+// say which keywords need PDH.
+std::string KeywordsNeedingPdh() {
+    std::vector<std::string> needing;
+#define VEK_NEEDS_PDH(id, function, args, check, ...) \
+    if (strcmp(#check, "CheckPdh") == 0) needing.push_back(#function);
+    VEK_KEYWORDS(VEK_NEEDS_PDH, VEK_NO_CONSTANT)
+#undef VEK_NEEDS_PDH
+    std::string named = needing.back();
+    for (size_t i = needing.size() - 1; i-- > 0;)
+        named = needing[i] + (i + 2 == needing.size() ? " and " : ", ") + named;
+    return named;
+}
+
 // The up time read as a decimal and then whole (truncated, and read later,
 // so within a second of the first): a PDH that stores the integer's bits
 // where the double goes, as Wine's does, gives a denormal near 0.
-Check Pdh(Extender& ext) {
+Check Pdh(Extender& ext, bool nineX) {
+    if (nineX) {
+        return {"pdh", false, "this platform has no PDH, so " + KeywordsNeedingPdh() + " give 209",
+                "None here: counters need Windows of the NT family."};
+    }
     const char* const path = "\\System\\System Up Time";
     std::string decimal, whole;
     if (Ask(ext, {vek::keyword_name::tGetData, path, "1"}, decimal) &&
@@ -257,12 +299,13 @@ Check Settings() {
 
 int Doctor(Extender& ext, const Options& options) {
     std::string processIndex;
+    const bool nineX = NineX();
     const Check checks[] = {Platform(ext),
-                            Libraries(),
-                            CounterNames(processIndex),
-                            PerformanceData(ext, processIndex),
-                            Provider(),
-                            Pdh(ext),
+                            Libraries(nineX),
+                            CounterNames(nineX, processIndex),
+                            PerformanceData(ext, nineX, processIndex),
+                            Provider(nineX),
+                            Pdh(ext, nineX),
                             Settings()};
     bool allOk = true;
     std::vector<std::string> found;

@@ -10,6 +10,7 @@
 #include "script.h"
 #include "console.h"
 #include "host_protocol.h"
+#include "json_text.h"
 #include "options.h"
 #include "output.h"
 #include "sampling.h"
@@ -152,8 +153,8 @@ std::string Assignment(std::vector<std::string>& words, std::string& name) {
     return std::string();
 }
 
-// Each $name the words use, as its value (or "0" where only the form is
-// checked); else the problem with the first name not set.
+// Each $name the words use, replaced by its value (or by "0" where only the
+// form is checked); else the first name without one, as typed.
 std::string Substitute(std::vector<std::string>& words,
                        const std::map<std::string, std::string>& values,
                        const std::set<std::string>* known) {
@@ -161,8 +162,7 @@ std::string Substitute(std::vector<std::string>& words,
         const std::string name = Lower(word);
         if (word.size() < 2 || word[0] != '$' || name == "$pid" || name == "$last") continue;
         const auto value = values.find(name);
-        if (known ? !known->count(name) : value == values.end())
-            return word + " is used before a line sets it";
+        if (known ? !known->count(name) : value == values.end()) return word;
         word = known ? "0" : value->second;
     }
     return std::string();
@@ -180,14 +180,19 @@ std::string LineProblem(const Extender& ext, const Options& options, const Line&
     if (words.empty()) return std::string();
     std::vector<std::string> checked = words;
     std::string name;
-    std::string problem = Assignment(checked, name);
-    if (problem.empty()) problem = Substitute(checked, {}, &named);
+    const std::string form = Assignment(checked, name);
+    if (!form.empty()) return form;
+    const std::string unset = Substitute(checked, {}, &named);
+    // The name counts as set even when its call is refused: the lines that
+    // use it are not that line's fault.
+    if (!name.empty()) named.insert(name);
+    if (!unset.empty()) return unset + " is used before a line sets it";
     const std::string placeholder = "0";
-    if (problem.empty())
-        problem = CallProblem(ext, options, checked, afterCall ? &placeholder : nullptr);
-    if (problem.empty() && !name.empty()) named.insert(name);
-    return problem;
+    return CallProblem(ext, options, checked, afterCall ? &placeholder : nullptr);
 }
+
+// The bad lines of a file named at most; the rest are counted.
+constexpr size_t kProblemsShown = 20;
 
 struct RunState {
     int worst = kExitOk;
@@ -195,6 +200,7 @@ struct RunState {
     std::string last;
     std::set<std::string> named;                // set by a line checked so far
     std::map<std::string, std::string> values;  // set by a line that ran
+    std::map<std::string, int> setBy;           // the last line meant to set each
     std::string place;                          // the file's name, or "stdin"
     int lastLine = 0;                           // the last line that ran
 };
@@ -203,6 +209,16 @@ struct RunState {
 int Interruption(const RunState& state) {
     Print(stderr, "vekrun: interrupted at %s:%d\n", state.place.c_str(), state.lastLine);
     return kExitInterrupted;
+}
+
+// A line that uses a name its own line failed to set.
+int NotSet(const Options& options, const std::string& name, int setBy) {
+    const std::string problem =
+        name + " was not set: its call on line " + std::to_string(setBy) + " failed";
+    if (options.json)
+        Print(stdout, "%s\n", json::Failure(options.line, "call", 0, problem, 0, "").c_str());
+    if (!options.json) Print(stderr, "vekrun: %s%s\n", Place(options).c_str(), problem.c_str());
+    return kExitCallFailed;
 }
 
 // Runs one line; false when the script stops there.
@@ -217,14 +233,19 @@ bool RunLine(Extender& ext, const Options& scriptOptions, int number, const std:
     std::string name;
     Assignment(words, name);
     Result result;
-    // A name whose line failed has no value.
+    // A name whose line failed has no value: the call fails, as its line did.
     const std::string unset = Substitute(words, state.values, nullptr);
     const int outcome =
         unset.empty() ? Call(ext, options, words, state.haveLast ? &state.last : nullptr, &result)
-                      : UsageProblem(options, unset);
+                      : NotSet(options, unset, state.setBy[Lower(unset)]);
     state.haveLast = outcome == kExitOk;
     if (state.haveLast) state.last = result.Value();
-    if (state.haveLast && !name.empty()) state.values[name] = result.Value();
+    // A failed call leaves its name unset, never holding an older line's handle.
+    if (!name.empty()) {
+        state.setBy[name] = number;
+        if (state.haveLast) state.values[name] = result.Value();
+        if (!state.haveLast) state.values.erase(name);
+    }
     if (outcome != kExitOk && state.worst == kExitOk) state.worst = outcome;
     state.lastLine = number;
     return !OutputFailed() && !Interrupted() && (outcome == kExitOk || options.keepGoing);
@@ -250,6 +271,8 @@ int RunStdin(Extender& ext, const Options& options) {
             LineProblem(ext, options, line, words, state.haveLast, state.named);
         if (problem.empty())
             return words.empty() || RunLine(ext, options, number, line.text, words, state);
+        std::string name;
+        if (Assignment(words, name).empty() && !name.empty()) state.setBy[name] = number;
         Options at = options;
         at.line = number;
         UsageProblem(at, "stdin:" + std::to_string(number) + ": " + problem);
@@ -338,18 +361,23 @@ int RunScript(Extender& ext, const Options& options) {
 
     // Every line is checked before the first runs: a script stopped halfway
     // by its own mistake leaves a process opened and never closed.
+    // Every bad line is named, as a compiler names them, up to a screenful.
     std::vector<std::vector<std::string>> calls(lines.size());
     bool afterCall = false;
     RunState state;
     state.place = file;
+    std::vector<LinedProblem> problems;
+    size_t unsaid = 0;
     for (size_t i = 0; i < lines.size(); ++i) {
         problem = LineProblem(ext, options, lines[i], calls[i], afterCall, state.named);
-        Options at = options;
-        at.line = static_cast<int>(i + 1);
-        if (!problem.empty())
-            return UsageProblem(at, file + ":" + std::to_string(i + 1) + ": " + problem);
+        if (!problem.empty() && problems.size() == kProblemsShown) ++unsaid;
+        if (!problem.empty() && problems.size() < kProblemsShown)
+            problems.push_back(
+                {static_cast<int>(i + 1), file + ":" + std::to_string(i + 1) + ": " + problem});
         afterCall = afterCall || !calls[i].empty();
     }
+    if (unsaid) problems.push_back({0, file + ": " + std::to_string(unsaid) + " more bad lines"});
+    if (!problems.empty()) return UsageProblems(options, problems);
     if (options.everySeconds > 0) return SampleScript(ext, options, calls);
     for (size_t i = 0; i < lines.size(); ++i) {
         if (!calls[i].empty() &&
