@@ -27,8 +27,8 @@ inline std::string ToUtf8(const std::string& ansi) {
     return utf8;
 }
 
-inline std::string Quote(const std::string& ansi) {
-    const std::string utf8 = ToUtf8(ansi);
+// A JSON string of UTF-8 text.
+inline std::string QuoteUtf8(const std::string& utf8) {
     std::string out = "\"";
     for (unsigned char c : utf8) {
         switch (c) {
@@ -49,6 +49,9 @@ inline std::string Quote(const std::string& ansi) {
     }
     return out + "\"";
 }
+
+// A JSON string of ANSI text.
+inline std::string Quote(const std::string& ansi) { return QuoteUtf8(ToUtf8(ansi)); }
 
 // Whether a text is a number as JSON writes one: -?(0|[1-9][0-9]*), then
 // optionally a fraction and an exponent.

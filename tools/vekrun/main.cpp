@@ -11,6 +11,7 @@
 #include "keyword_registry.h"
 #include "options.h"
 #include "output.h"
+#include "process_jobs.h"
 #include "sampling.h"
 #include "script.h"
 #include "text.h"
@@ -112,9 +113,12 @@ int main(int argc, char** argv) {
     }
     if (parsed.empty()) parsed = CombinationProblem(options);
     if (parsed.empty()) parsed = CsvProblem(options);
+    if (parsed.empty() && options.action == Action::kProcs) parsed = ProcessTableProblem(options);
     if (parsed.empty()) parsed = TypedProblem(options, bad, shown);
     if (!parsed.empty()) return UsageProblem(options, parsed);
-    SetUtf8Output(options.json || options.csv);
+    // The process jobs write names as the system gives them, in UTF-8.
+    SetUtf8Output(options.json || options.csv || options.action == Action::kProcs ||
+                  options.action == Action::kKill || options.action == Action::kWait);
 
     Extender ext;
     if (!Load(ext, options)) {
@@ -129,6 +133,9 @@ int main(int argc, char** argv) {
         case Action::kScript: outcome = RunScript(ext, options); break;
         case Action::kDoctor: outcome = Doctor(ext, options); break;
         case Action::kHelp: break;
+        case Action::kProcs: outcome = ProcessTable(options); break;
+        case Action::kKill: outcome = KillProcesses(options); break;
+        case Action::kWait: outcome = WaitForProcesses(options); break;
         case Action::kCall:
             if (options.everySeconds > 0) {
                 outcome = Sample(ext, options, {SampledCall{options.words, 0}});

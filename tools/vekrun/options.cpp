@@ -28,6 +28,12 @@ const char kUsageSynopsis[] =
     "       vekrun [options] --version          vekrun's version and the extender's\n"
     "       vekrun [options] --doctor           check what the extender needs of this\n"
     "                                           machine, and say how to mend what fails\n"
+    "       vekrun [options] --procs [--every SECONDS [--samples N]]\n"
+    "                                           the processes, from one system snapshot a round\n"
+    "       vekrun [options] --kill [--tree] [--dry-run] PID... | --match PATTERN\n"
+    "                                           end processes (with --tree their descendants)\n"
+    "       vekrun [options] --wait [--any] [--timeout SECONDS] PID... | --match PATTERN\n"
+    "                                           wait until they have ended; their exit codes\n"
     "\n"
     "options (also after the keyword; '--' ends them, and a negative number is an argument):\n";
 
@@ -61,11 +67,13 @@ const char kUsageNotes[] =
     "vekrun that opened it.\n"
     "\n"
     "exit status: 0 success, 1 a call failed (with --every: any sample failed;\n"
-    "             with --doctor: a check failed), or the output could not be\n"
+    "             with --doctor: a check failed; with --procs: no process\n"
+    "             matched; with --kill: one was not ended; with --wait: one\n"
+    "             could not be waited on), or the output could not be\n"
     "             written, 2 the counter dialog was cancelled, 3 the extender\n"
-    "             could not be loaded or initialised, 64 bad usage,\n"
-    "             0xC000013A a script stopped by Ctrl+C (sampling ends\n"
-    "             with 0)\n";
+    "             could not be loaded or initialised, 64 bad usage, 124 the\n"
+    "             --timeout of --wait passed, 0xC000013A a script or a wait\n"
+    "             stopped by Ctrl+C (sampling ends with 0)\n";
 
 // The extender beside vekrun, by its full path: a bare name would be looked
 // for through the search path, the current directory among its folders.
@@ -88,6 +96,9 @@ const char* ActionOption(Action action) {
         case Action::kDoctor: return "--doctor";
         case Action::kVersion: return "--version";
         case Action::kHelp: return "--help";
+        case Action::kProcs: return "--procs";
+        case Action::kKill: return "--kill";
+        case Action::kWait: return "--wait";
         case Action::kCall: break;
     }
     return "a keyword call";
@@ -154,6 +165,10 @@ void StoreEvery(Options& options, const char*, double number) { options.everySec
 void StoreSamples(Options& options, const char*, double number) {
     options.samples = static_cast<long>(number);
 }
+void StoreMatch(Options& options, const char* text, double) { options.matches.push_back(text); }
+void StoreFields(Options& options, const char* text, double) { options.fields = text; }
+void StoreSort(Options& options, const char* text, double) { options.sort = text; }
+void StoreTimeout(Options& options, const char*, double number) { options.timeoutSeconds = number; }
 const OptionRow kOptions[] = {
     {"--dll", "PATH", "--dll needs the extender's path", ValueKind::kText, 0, 0, StoreDll, nullptr,
      Action::kCall,
@@ -213,6 +228,29 @@ const OptionRow kOptions[] = {
      nullptr},
     {"--script", "FILE", "--script needs a file ('-' reads stdin)", ValueKind::kText, 0, 0,
      StoreScript, nullptr, Action::kScript, nullptr},
+    {"--procs", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, nullptr, Action::kProcs,
+     nullptr},
+    {"--kill", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, nullptr, Action::kKill, nullptr},
+    {"--wait", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, nullptr, Action::kWait, nullptr},
+    {"--match", "PATTERN", "--match needs a name pattern", ValueKind::kText, 0, 0, StoreMatch,
+     nullptr, Action::kCall,
+     "with --procs, --kill, --wait: the processes whose name\n"
+     "matches (any case, * and ?, '.exe' optional; digits alone:\n"
+     "that process id); may be given again, for any of them"},
+    {"--fields", "A,B,...", "--fields needs field names", ValueKind::kText, 0, 0, StoreFields,
+     nullptr, Action::kCall, "with --procs: the fields shown, in this order"},
+    {"--sort", "[-]FIELD", "--sort needs a field", ValueKind::kText, 0, 0, StoreSort, nullptr,
+     Action::kCall, "with --procs: rows by FIELD, -FIELD descending"},
+    {"--tree", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, &Options::tree, Action::kCall,
+     "with --kill: every descendant too, children first"},
+    {"--dry-run", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, &Options::dryRun,
+     Action::kCall, "with --kill: list what would be ended, end nothing"},
+    {"--any", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, &Options::any, Action::kCall,
+     "with --wait: until the first has ended"},
+    {"--timeout", "SECONDS", "--timeout needs a number of seconds", ValueKind::kSeconds, 0.01,
+     2147483, StoreTimeout, nullptr, Action::kCall,
+     "with --wait: give up after SECONDS (exit 124), leaving\n"
+     "them running"},
 };
 
 // The value an option was given, by its kind's parser: stored, or the
@@ -279,25 +317,61 @@ bool LooksLikeOption(const std::string& word) {
 
 }  // namespace
 
+namespace {
+
+// The options of the process jobs, each with the action it belongs to.
+std::string ProcessJobProblem(const Options& options) {
+    const Action action = options.action;
+    const bool job = action == Action::kProcs || action == Action::kKill || action == Action::kWait;
+    if (!options.matches.empty() && !job) return "--match goes with --procs, --kill or --wait";
+    if ((!options.fields.empty() || !options.sort.empty()) && action != Action::kProcs)
+        return std::string(options.fields.empty() ? "--sort" : "--fields") + " goes with --procs";
+    if ((options.tree || options.dryRun) && action != Action::kKill)
+        return std::string(options.tree ? "--tree" : "--dry-run") + " goes with --kill";
+    if ((options.any || options.timeoutSeconds > 0) && action != Action::kWait)
+        return std::string(options.any ? "--any" : "--timeout") + " goes with --wait";
+    if (action != Action::kKill && action != Action::kWait) return std::string();
+    if (options.words.empty() && options.matches.empty()) {
+        return std::string(ActionOption(action)) + " needs a process: " + ActionOption(action) +
+               " PID... or " + ActionOption(action) + " --match PATTERN";
+    }
+    for (const std::string& word : options.words) {
+        if (word.empty() || word.size() > 10 ||
+            word.find_first_not_of("0123456789") != std::string::npos ||
+            strtoull(word.c_str(), nullptr, 10) > 0xFFFFFFFFull)
+            return std::string(ActionOption(action)) + " takes process ids, not '" + word + "'";
+    }
+    if (options.csv) return std::string("--csv goes with --procs, not ") + ActionOption(action);
+    return std::string();
+}
+
+}  // namespace
+
 std::string CombinationProblem(const Options& options) {
     const bool call = !options.words.empty();
     const bool sampling = options.everySeconds > 0;
+    const std::string job = ProcessJobProblem(options);
+    if (!job.empty()) return job;
+    const bool takesIds = options.action == Action::kKill || options.action == Action::kWait;
     if (options.action == Action::kHelp && options.words.size() > 1)
         return "--help takes one keyword, not " + std::to_string(options.words.size());
-    if (call && options.action != Action::kCall && options.action != Action::kHelp) {
+    if (call && !takesIds && options.action != Action::kCall && options.action != Action::kHelp) {
         return std::string(ActionOption(options.action)) + " takes no keyword, but '" +
                options.words[0] + "' was given";
     }
     if (!call && options.action == Action::kCall) return "no keyword given";
     // Outside sampling a call's list may be written as CSV (main asks its keyword).
-    if (!sampling && options.csv && options.action != Action::kCall)
+    if (!sampling && options.csv && options.action != Action::kCall &&
+        options.action != Action::kProcs)
         return "--csv goes with --every";
     if (!sampling && options.samples) return "--samples goes with --every";
     if (sampling && options.action == Action::kScript && options.scriptFile == "-")
         return "--every samples the calls of a file, which stdin is not: --script FILE";
-    if (sampling && options.action != Action::kCall && options.action != Action::kScript) {
+    if (sampling && options.action != Action::kCall && options.action != Action::kScript &&
+        options.action != Action::kProcs) {
         return std::string("--every and ") + ActionOption(options.action) +
-               " cannot go together: --every samples a keyword call or a script's calls";
+               " cannot go together: --every samples a keyword call, a script's calls or "
+               "the process table";
     }
     if (options.csv && options.json) return "--csv and --json cannot go together";
     if (options.csv && options.list) return "--csv and --list cannot go together";

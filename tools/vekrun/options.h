@@ -17,11 +17,24 @@ constexpr int kExitCallFailed = 1;
 constexpr int kExitCancelled = 2;
 constexpr int kExitNoExtender = 3;
 constexpr int kExitUsage = 64;
+// --wait's --timeout passed first, as GNU timeout says it.
+constexpr int kExitTimedOut = 124;
 // A script stopped by Ctrl+C: what a console program that Ctrl+C ends gives
 // on Windows (STATUS_CONTROL_C_EXIT).
 constexpr int kExitInterrupted = static_cast<int>(0xC000013Au);
 
-enum class Action { kCall, kKeywords, kScript, kAbout, kDoctor, kVersion, kHelp };
+enum class Action {
+    kCall,
+    kKeywords,
+    kScript,
+    kAbout,
+    kDoctor,
+    kVersion,
+    kHelp,
+    kProcs,
+    kKill,
+    kWait
+};
 
 struct Options {
     Action action = Action::kCall;
@@ -36,10 +49,20 @@ struct Options {
     bool quiet = false;
     double everySeconds = 0;  // 0: one call
     long samples = 0;         // 0: until Ctrl+C
+    // The process jobs: the name patterns (any of them), the table's fields
+    // and sort as given, and the switches of --kill and --wait.
+    std::vector<std::string> matches;
+    std::string fields;
+    std::string sort;
+    bool tree = false;
+    bool dryRun = false;
+    bool any = false;
+    double timeoutSeconds = 0;  // 0: none
     // In a script: its name ("stdin") and the line that runs or is checked.
     std::string place;
     int line = 0;
-    // The keyword and its arguments (with --help, the keyword asked about).
+    // The keyword and its arguments (with --help, the keyword asked about;
+    // with --kill and --wait, the process ids).
     std::vector<std::string> words;
     // Where each word stood on the command line (its index there).
     std::vector<int> wordPlaces;

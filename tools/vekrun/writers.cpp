@@ -20,15 +20,23 @@ std::string Row(const std::vector<std::string>& cells, const std::vector<int>& w
 
 namespace csv {
 
-std::string Field(const std::string& text) {
+std::string Utf8Field(const std::string& utf8) {
     std::string out = "\"";
-    for (char c : json::ToUtf8(text)) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    for (char c : utf8) out += c == '"' ? std::string("\"\"") : std::string(1, c);
     return out + "\"";
 }
+
+std::string Field(const std::string& text) { return Utf8Field(json::ToUtf8(text)); }
 
 std::string Row(const std::vector<std::string>& cells) {
     std::string line;
     for (size_t i = 0; i < cells.size(); ++i) line += (i ? "," : "") + Field(cells[i]);
+    return line;
+}
+
+std::string Utf8Row(const std::vector<std::string>& cells) {
+    std::string line;
+    for (size_t i = 0; i < cells.size(); ++i) line += (i ? "," : "") + Utf8Field(cells[i]);
     return line;
 }
 

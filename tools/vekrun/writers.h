@@ -22,5 +22,8 @@ namespace csv {
 std::string Field(const std::string& text);
 // A row of fields, comma-separated.
 std::string Row(const std::vector<std::string>& cells);
+// The same of UTF-8 text.
+std::string Utf8Field(const std::string& utf8);
+std::string Utf8Row(const std::vector<std::string>& cells);
 
 }  // namespace csv

@@ -1,0 +1,199 @@
+// Every process at one instant from one system call, walked record by
+// record with each offset checked before it is read.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "process_snapshot.h"
+#include "keyword_help.h"
+#include "system_library.h"
+
+namespace vekrun {
+
+namespace {
+
+constexpr ULONG kSystemProcessInformation = 5;
+constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+typedef LONG(NTAPI* QuerySystemFn)(ULONG, PVOID, ULONG, PULONG);
+
+// The first buffer holds a few hundred processes; a larger system grows it
+// once, by what the call asked for and room for processes started since.
+constexpr size_t kFirstBuffer = 256 * 1024;
+constexpr size_t kRoom = 64 * 1024;
+// A system whose process list outgrows every answer this often is not
+// waited on for ever.
+constexpr int kTries = 8;
+
+std::string At(const char* what, size_t offset) {
+    return "the system's process list is malformed: " + std::string(what) + " at byte " +
+           std::to_string(offset);
+}
+
+// The name's UTF-16 text as UTF-8; false when it lies outside the data.
+bool ReadName(const BYTE* data, size_t size, const SystemProcessInformation& record,
+              std::string& name) {
+    name.clear();
+    if (record.ImageNameLength == 0) return true;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(data);
+    const uintptr_t text = static_cast<uintptr_t>(record.ImageNameBuffer);
+    if (text < start || text - start > size || size - (text - start) < record.ImageNameLength ||
+        record.ImageNameLength % 2)
+        return false;
+    std::wstring wide(record.ImageNameLength / 2, L'\0');
+    memcpy(&wide[0], data + (text - start), record.ImageNameLength);
+    const int units = static_cast<int>(wide.size());
+    name.assign(wide.size() * 3, '\0');
+    name.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, &name[0],
+                                                        units * 3, nullptr, nullptr)));
+    return true;
+}
+
+// Wine gives the class's index where Windows gives its base priority
+// (PROCESS_PRIOCLASS_IDLE 1, NORMAL 2, HIGH 3, REALTIME 4, BELOW_NORMAL 5,
+// ABOVE_NORMAL 6); read the same on both.
+LONG WindowsBasePriority(LONG given) {
+    static const bool wine = vek::UnderWine();
+    static const LONG kBase[] = {0, 4, 8, 13, 24, 6, 10};
+    return wine && given > 0 && given < 7 ? kBase[given] : given;
+}
+
+}  // namespace
+
+std::string ReadProcessRecords(const BYTE* data, size_t size, std::vector<ProcessRecord>& records) {
+    records.clear();
+    for (size_t offset = 0;;) {
+        if (size - offset < sizeof(SystemProcessInformation))
+            return At("a record cut short", offset);
+        SystemProcessInformation record;
+        memcpy(&record, data + offset, sizeof record);
+        ProcessRecord process;
+        if (!ReadName(data, size, record, process.name)) return At("a name outside it", offset);
+        process.processId = static_cast<DWORD>(record.UniqueProcessId);
+        process.parentProcessId = static_cast<DWORD>(record.InheritedFromUniqueProcessId);
+        // The idle process, as Win32_Process names it; the kernel leaves its name empty.
+        if (process.processId == 0 && process.name.empty()) process.name = "System Idle Process";
+        process.threadCount = record.NumberOfThreads;
+        process.handleCount = record.HandleCount;
+        process.creationTime = static_cast<ULONGLONG>(record.CreateTime.QuadPart);
+        process.userTime = static_cast<ULONGLONG>(record.UserTime.QuadPart);
+        process.kernelTime = static_cast<ULONGLONG>(record.KernelTime.QuadPart);
+        process.workingSetSize = record.WorkingSetSize;
+        process.privatePageCount = record.PrivatePageCount;
+        process.basePriority = WindowsBasePriority(record.BasePriority);
+        records.push_back(process);
+        if (record.NextEntryOffset == 0) return std::string();
+        if (record.NextEntryOffset < sizeof record || record.NextEntryOffset > size - offset)
+            return At("a next record out of place", offset);
+        offset += record.NextEntryOffset;
+    }
+}
+
+std::string ProcessSnapshots::Take(std::vector<ProcessRecord>& records) {
+    static const QuerySystemFn query = [] {
+        const FARPROC found =
+            GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
+        return reinterpret_cast<QuerySystemFn>(reinterpret_cast<void*>(found));
+    }();
+    if (query == nullptr) return "this system has no NtQuerySystemInformation";
+    if (buffer_.empty()) buffer_.resize(kFirstBuffer);
+    LONG status = kStatusInfoLengthMismatch;
+    ULONG needed = 0;
+    for (int tries = 0; tries < kTries && status == kStatusInfoLengthMismatch; ++tries) {
+        status = query(kSystemProcessInformation, buffer_.data(),
+                       static_cast<ULONG>(buffer_.size()), &needed);
+        if (status == kStatusInfoLengthMismatch)
+            buffer_.resize(std::max<size_t>(needed, buffer_.size()) + kRoom);
+    }
+    if (status < 0) {
+        char code[16];
+        snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
+        return std::string("the system's process list cannot be read (NTSTATUS ") + code + ")";
+    }
+    // A system that does not say how much it wrote filled at most the buffer.
+    const size_t filled = needed ? std::min<size_t>(needed, buffer_.size()) : buffer_.size();
+    return ReadProcessRecords(buffer_.data(), filled, records);
+}
+
+namespace {
+
+std::wstring LowerWide(const std::string& utf8) {
+    const int size = static_cast<int>(utf8.size());
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    wide.resize(
+        static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, &wide[0], size)));
+    if (!wide.empty()) CharLowerBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+    return wide;
+}
+
+// * any run of characters, ? any one; the text whole.
+bool Wildcard(const wchar_t* pattern, const wchar_t* text) {
+    const wchar_t *star = nullptr, *resume = nullptr;
+    while (*text) {
+        if (*pattern == L'*') {
+            star = pattern++;
+            resume = text;
+        } else if (*pattern == L'?' || *pattern == *text) {
+            ++pattern, ++text;
+        } else if (star) {
+            pattern = star + 1;
+            text = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == L'*') ++pattern;
+    return *pattern == L'\0';
+}
+
+}  // namespace
+
+bool PatternNames(const std::string& pattern, const ProcessRecord& process) {
+    if (!pattern.empty() && pattern.size() <= 10 &&
+        pattern.find_first_not_of("0123456789") == std::string::npos)
+        return strtoull(pattern.c_str(), nullptr, 10) == process.processId;
+    const std::wstring wanted = LowerWide(pattern), name = LowerWide(process.name);
+    const std::wstring exe = L".exe";
+    const bool hasExe = name.size() > exe.size() && name.compare(name.size() - 4, 4, exe) == 0;
+    return Wildcard(wanted.c_str(), name.c_str()) ||
+           (hasExe && Wildcard(wanted.c_str(), name.substr(0, name.size() - 4).c_str()));
+}
+
+std::string OpenConfirmed(ProcessSnapshots& snapshots, const std::vector<ProcessRecord>& processes,
+                          DWORD access, std::vector<OpenedProcess>& opened) {
+    opened.clear();
+    opened.resize(processes.size());
+    for (size_t i = 0; i < processes.size(); ++i) {
+        opened[i].record = processes[i];
+        opened[i].handle.Reset(OpenProcess(access, FALSE, processes[i].processId));
+        if (!opened[i].handle) opened[i].openError = GetLastError();
+    }
+    std::vector<ProcessRecord> now;
+    const std::string problem = snapshots.Take(now);
+    if (!problem.empty()) return problem;
+    for (OpenedProcess& process : opened) {
+        for (const ProcessRecord& record : now) {
+            if (record.processId == process.record.processId)
+                process.confirmed = record.creationTime == process.record.creationTime;
+        }
+    }
+    return std::string();
+}
+
+const char* PriorityClassName(LONG basePriority) {
+    // Each class's base priority, as the kernel gives a process of the class.
+    static const struct {
+        LONG base;
+        DWORD priorityClass;
+    } kBases[] = {{4, IDLE_PRIORITY_CLASS},   {6, BELOW_NORMAL_PRIORITY_CLASS},
+                  {8, NORMAL_PRIORITY_CLASS}, {10, ABOVE_NORMAL_PRIORITY_CLASS},
+                  {13, HIGH_PRIORITY_CLASS},  {24, REALTIME_PRIORITY_CLASS}};
+    for (const auto& known : kBases) {
+        if (known.base == basePriority)
+            return PriorityName(static_cast<int32_t>(known.priorityClass));
+    }
+    return "";
+}
+
+}  // namespace vekrun

@@ -1,0 +1,397 @@
+// vekrun --procs: every process from one system snapshot a round, with the
+// fields Win32_Process and Get-Process name, as a table, CSV or JSON lines.
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <map>
+
+#include "process_jobs.h"
+#include "clock.h"
+#include "console.h"
+#include "json_text.h"
+#include "process_snapshot.h"
+#include "text.h"
+#include "writers.h"
+
+namespace vekrun {
+
+namespace {
+
+enum FieldId {
+    kProcessId,
+    kParentProcessId,
+    kName,
+    kThreadCount,
+    kHandleCount,
+    kCreationDate,
+    kCPUTime,
+    kPercentProcessorTime,
+    kWorkingSetSize,
+    kPrivatePageCount,
+    kPriority,
+    kExecutablePath,
+    kCommandLine,
+};
+struct ProcessField {
+    const char* name;
+    bool number;
+    bool shown;  // without --fields
+};
+// In FieldId's order.
+const ProcessField kFields[] = {
+    {"ProcessId", true, true},      {"ParentProcessId", true, true},
+    {"Name", false, true},          {"ThreadCount", true, true},
+    {"HandleCount", true, true},    {"CreationDate", false, true},
+    {"CPUTime", true, true},        {"PercentProcessorTime", true, true},
+    {"WorkingSetSize", true, true}, {"PrivatePageCount", true, true},
+    {"Priority", false, true},      {"ExecutablePath", false, false},
+    {"CommandLine", false, false},
+};
+
+// A field by its name in any case; -1 when there is none.
+int FindField(const std::string& name) {
+    for (int i = 0; i < static_cast<int>(ARRAYSIZE(kFields)); ++i) {
+        if (Lower(name) == Lower(kFields[i].name)) return i;
+    }
+    return -1;
+}
+
+std::string FieldNames() {
+    std::string names;
+    for (const ProcessField& field : kFields)
+        names += (names.empty() ? "" : ", ") + std::string(field.name);
+    return names;
+}
+
+// The fields shown, in their order; the problem with --fields and --sort, or empty.
+std::string ChosenFields(const Options& options, std::vector<int>& shown, int& sortBy,
+                         bool& descending) {
+    shown.clear();
+    for (int i = 0; i < static_cast<int>(ARRAYSIZE(kFields)); ++i) {
+        if (options.fields.empty() && kFields[i].shown) shown.push_back(i);
+    }
+    for (const std::string& name :
+         options.fields.empty() ? std::vector<std::string>() : SplitText(options.fields, ',')) {
+        const int field = FindField(name);
+        if (field < 0) return "--fields: no field '" + name + "' (fields: " + FieldNames() + ")";
+        shown.push_back(field);
+    }
+    descending = !options.sort.empty() && options.sort[0] == '-';
+    sortBy = options.sort.empty() ? kProcessId : FindField(options.sort.substr(descending));
+    if (sortBy < 0) return "--sort: no field '" + options.sort + "' (fields: " + FieldNames() + ")";
+    return std::string();
+}
+
+// What a process's handle tells that no snapshot holds.
+struct Details {
+    bool pathRead = false, lineRead = false;
+    std::string path, commandLine;  // UTF-8
+};
+
+std::string Utf8(const wchar_t* text, size_t units) {
+    const int size = static_cast<int>(units);
+    std::string utf8(units * 3, '\0');
+    utf8.resize(static_cast<size_t>(
+        WideCharToMultiByte(CP_UTF8, 0, text, size, &utf8[0], size * 3, nullptr, nullptr)));
+    return utf8;
+}
+
+typedef LONG(NTAPI* QueryProcessFn)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+QueryProcessFn QueryProcess() {
+    static const QueryProcessFn query = [] {
+        const FARPROC found =
+            GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess");
+        return reinterpret_cast<QueryProcessFn>(reinterpret_cast<void*>(found));
+    }();
+    return query;
+}
+
+// The command line from the process's own parameters: the PEB's
+// ProcessParameters (at 0x20), their CommandLine (UNICODE_STRING at 0x70).
+bool CommandLineFromPeb(HANDLE process, std::string& line) {
+    constexpr ULONG kProcessBasicInformation = 0;
+    ULONG_PTR basic[6] = {};  // PROCESS_BASIC_INFORMATION; PebBaseAddress second
+    if (QueryProcess()(process, kProcessBasicInformation, basic, sizeof basic, nullptr) < 0)
+        return false;
+    ULONG_PTR parameters = 0;
+    struct {
+        USHORT length, maximum;
+        ULONG pad;
+        ULONG_PTR buffer;
+    } text = {};
+    SIZE_T read = 0;
+    if (!ReadProcessMemory(process, reinterpret_cast<void*>(basic[1] + 0x20), &parameters,
+                           sizeof parameters, &read) ||
+        !ReadProcessMemory(process, reinterpret_cast<void*>(parameters + 0x70), &text, sizeof text,
+                           &read))
+        return false;
+    std::wstring wide(text.length / 2, L'\0');
+    if (!wide.empty() && !ReadProcessMemory(process, reinterpret_cast<void*>(text.buffer), &wide[0],
+                                            wide.size() * 2, &read))
+        return false;
+    line = Utf8(wide.data(), wide.size());
+    return true;
+}
+
+// ProcessCommandLineInformation (Windows 8.1 on): a UNICODE_STRING and its text.
+bool CommandLineByQuery(HANDLE process, std::string& line) {
+    constexpr ULONG kProcessCommandLineInformation = 60;
+    std::vector<ULONG_PTR> buffer(4096 / sizeof(ULONG_PTR));
+    ULONG needed = 0;
+    for (int tries = 0; tries < 2; ++tries) {
+        const ULONG size = static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR));
+        const LONG status =
+            QueryProcess()(process, kProcessCommandLineInformation, buffer.data(), size, &needed);
+        if (status >= 0) {
+            USHORT length;
+            memcpy(&length, buffer.data(), sizeof length);
+            const size_t units = std::min<size_t>(length, size - 2 * sizeof(ULONG_PTR)) / 2;
+            std::wstring wide(units, L'\0');
+            memcpy(&wide[0], buffer.data() + 2, units * 2);
+            line = Utf8(wide.data(), wide.size());
+            return true;
+        }
+        if (needed <= size) return false;
+        buffer.resize(needed / sizeof(ULONG_PTR) + 1);
+    }
+    return false;
+}
+
+Details ReadDetails(HANDLE process) {
+    Details details;
+    constexpr DWORD kPathCapacity = 32768;
+    std::wstring path(kPathCapacity, L'\0');
+    DWORD size = kPathCapacity;
+    if (QueryFullProcessImageNameW(process, 0, &path[0], &size)) {
+        details.path = Utf8(path.data(), size);
+        details.pathRead = true;
+    }
+    details.lineRead = QueryProcess() && (CommandLineByQuery(process, details.commandLine) ||
+                                          CommandLineFromPeb(process, details.commandLine));
+    return details;
+}
+
+// A process's figures over one round.
+struct ProcessRow {
+    ProcessRecord record;
+    double percent = 0;
+    const Details* details = nullptr;
+};
+
+// The cell of one field, and whether it is known (JSON's null where not).
+std::string Cell(const Options& options, const ProcessRow& row, int field, bool& known) {
+    const ProcessRecord& p = row.record;
+    known = true;
+    char text[64];
+    switch (field) {
+        case kProcessId: return std::to_string(p.processId);
+        case kParentProcessId: return std::to_string(p.parentProcessId);
+        case kName: return p.name;
+        case kThreadCount: return std::to_string(p.threadCount);
+        case kHandleCount: return std::to_string(p.handleCount);
+        case kCreationDate: {
+            known = p.creationTime != 0;
+            const FILETIME at = {static_cast<DWORD>(p.creationTime),
+                                 static_cast<DWORD>(p.creationTime >> 32)};
+            Options iso = options;
+            iso.csv = false;
+            iso.json = true;  // ISO 8601 in every form
+            return known ? TimeText(iso, at) : std::string();
+        }
+        case kCPUTime:
+            snprintf(text, sizeof text, "%.3f", (p.userTime + p.kernelTime) / 1e7);
+            return text;
+        case kPercentProcessorTime: snprintf(text, sizeof text, "%.1f", row.percent); return text;
+        case kWorkingSetSize: return std::to_string(p.workingSetSize);
+        case kPrivatePageCount: return std::to_string(p.privatePageCount);
+        case kPriority: {
+            const std::string name = PriorityClassName(p.basePriority);
+            known = !name.empty();
+            return name;
+        }
+        case kExecutablePath:
+            known = row.details && row.details->pathRead;
+            return known ? row.details->path : std::string();
+        default:
+            known = row.details && row.details->lineRead;
+            return known ? row.details->commandLine : std::string();
+    }
+}
+
+// Processes are told apart by id and creation time: an id is reused.
+typedef std::pair<DWORD, ULONGLONG> ProcessKey;
+ProcessKey KeyOf(const ProcessRecord& p) { return {p.processId, p.creationTime}; }
+
+struct TableState {
+    ProcessSnapshots snapshots;
+    std::map<ProcessKey, ULONGLONG> cpu;  // the processor time at the last snapshot
+    std::map<ProcessKey, Details> details;
+    ULONGLONG at = 0;  // the last snapshot's time, in ms
+    std::vector<int> shown;
+    int sortBy = kProcessId;
+    bool descending = false;
+    bool wantsDetails = false;
+};
+
+// Takes a snapshot; each process's percent is over the time since the last.
+std::string TakeRound(TableState& state, std::vector<ProcessRow>& rows) {
+    std::vector<ProcessRecord> records;
+    const std::string problem = state.snapshots.Take(records);
+    if (!problem.empty()) return problem;
+    const ULONGLONG now = NowMs(), elapsed = now > state.at ? now - state.at : 1;
+    std::map<ProcessKey, ULONGLONG> cpu;
+    rows.clear();
+    for (const ProcessRecord& record : records) {
+        const ULONGLONG spent = record.userTime + record.kernelTime;
+        const auto before = state.cpu.find(KeyOf(record));
+        ProcessRow row;
+        row.record = record;
+        // 100 ns units over ms: percent of one processor.
+        if (before != state.cpu.end() && spent >= before->second)
+            row.percent = (spent - before->second) / 100.0 / elapsed;
+        cpu[KeyOf(record)] = spent;
+        rows.push_back(row);
+    }
+    state.cpu.swap(cpu);
+    state.at = now;
+    return std::string();
+}
+
+// Each process's path and command line, read once by its id and creation time.
+void AddDetails(TableState& state, std::vector<ProcessRow>& rows) {
+    std::vector<ProcessRecord> unread;
+    for (const ProcessRow& row : rows) {
+        if (!state.details.count(KeyOf(row.record))) unread.push_back(row.record);
+    }
+    std::vector<OpenedProcess> opened;
+    if (!unread.empty() &&
+        OpenConfirmed(state.snapshots, unread, PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ,
+                      opened)
+            .empty()) {
+        for (OpenedProcess& process : opened) {
+            // Without the right to read its memory, the path alone.
+            if (!process.handle)
+                process.handle.Reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                                 process.record.processId));
+            Details& details = state.details[KeyOf(process.record)];
+            if (process.handle && process.confirmed) details = ReadDetails(process.handle.Get());
+        }
+    }
+    for (ProcessRow& row : rows) {
+        const auto found = state.details.find(KeyOf(row.record));
+        row.details = found == state.details.end() ? nullptr : &found->second;
+    }
+}
+
+bool Before(const TableState& state, const Options& options, const ProcessRow& a,
+            const ProcessRow& b) {
+    bool known;
+    const std::string x = Cell(options, a, state.sortBy, known),
+                      y = Cell(options, b, state.sortBy, known);
+    int order = 0;
+    if (kFields[state.sortBy].number) {
+        const double dx = atof(x.c_str()), dy = atof(y.c_str());
+        order = dx < dy ? -1 : dx > dy;
+    } else {
+        order = CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, x.data(),
+                               static_cast<int>(x.size()), y.data(), static_cast<int>(y.size())) -
+                CSTR_EQUAL;
+    }
+    if (order == 0) return a.record.processId < b.record.processId;
+    return state.descending ? order > 0 : order < 0;
+}
+
+void PrintRound(const TableState& state, const Options& options, const std::string& time,
+                const std::vector<ProcessRow>& rows, bool first) {
+    const bool sampling = options.everySeconds > 0;
+    std::vector<std::string> header;
+    if (sampling) header.push_back("Time");
+    for (int field : state.shown) header.push_back(kFields[field].name);
+    std::vector<std::vector<std::string>> cells;
+    std::vector<std::string> lines;
+    for (const ProcessRow& row : rows) {
+        std::vector<std::string> line;
+        json::Object object;
+        if (sampling) line.push_back(time), object.Add("time", json::QuoteUtf8(time));
+        for (int field : state.shown) {
+            bool known;
+            line.push_back(Cell(options, row, field, known));
+            object.Add(kFields[field].name, !known                  ? "null"
+                                            : kFields[field].number ? line.back()
+                                                                    : json::QuoteUtf8(line.back()));
+        }
+        cells.push_back(line);
+        lines.push_back(options.json ? object.Text() : options.csv ? csv::Utf8Row(line) : "");
+    }
+    if (options.json || options.csv) {
+        std::string text = options.csv && first ? csv::Utf8Row(header) + "\n" : "";
+        for (const std::string& line : lines) text += line + "\n";
+        Write(stdout, text);
+        return;
+    }
+    std::vector<int> widths;
+    for (size_t i = 0; i < header.size(); ++i) {
+        size_t width = header[i].size();
+        for (const auto& line : cells) width = std::max(width, line[i].size());
+        const bool number = i >= (sampling ? 1u : 0u) && kFields[state.shown[i - sampling]].number;
+        widths.push_back(number ? -static_cast<int>(width) : static_cast<int>(width));
+    }
+    std::string text = (sampling ? "\n" : "") + table::Row(header, widths) + "\n";
+    for (const auto& line : cells) text += table::Row(line, widths) + "\n";
+    Write(stdout, text);
+}
+
+}  // namespace
+
+bool Matched(const Options& options, const ProcessRecord& process) {
+    bool matched = options.matches.empty();
+    for (const std::string& pattern : options.matches) matched |= PatternNames(pattern, process);
+    return matched;
+}
+
+std::string ProcessTableProblem(const Options& options) {
+    std::vector<int> shown;
+    int sortBy;
+    bool descending;
+    return ChosenFields(options, shown, sortBy, descending);
+}
+
+int ProcessTable(const Options& options) {
+    TableState state;
+    ChosenFields(options, state.shown, state.sortBy, state.descending);
+    for (int field : state.shown) state.wantsDetails |= field >= kExecutablePath;
+    state.wantsDetails |= state.sortBy >= kExecutablePath;
+    CatchCtrlC();
+    // The first round's percent is over a short interval of its own, not 0.
+    constexpr DWORD kFirstInterval = 250;
+    std::vector<ProcessRow> rows;
+    std::string problem = TakeRound(state, rows);
+    if (problem.empty()) Sleep(kFirstInterval);
+    const ULONGLONG interval = static_cast<ULONGLONG>(options.everySeconds * 1000 + 0.5);
+    const ULONGLONG first = NowMs();
+    for (long taken = 0; problem.empty() && !Interrupted() && !OutputFailed(); ++taken) {
+        if (taken > 0) WaitForSlot(first, interval, taken);
+        if (Interrupted() || !(problem = TakeRound(state, rows)).empty()) break;
+        std::vector<ProcessRow> kept;
+        for (const ProcessRow& row : rows) {
+            if (Matched(options, row.record)) kept.push_back(row);
+        }
+        // A name that is not there ends the run at once, as a counter that is not.
+        if (taken == 0 && kept.empty()) {
+            for (const std::string& pattern : options.matches)
+                Print(stderr, "vekrun: no process matches '%s'\n", pattern.c_str());
+            return kExitCallFailed;
+        }
+        if (state.wantsDetails) AddDetails(state, kept);
+        std::sort(kept.begin(), kept.end(), [&](const ProcessRow& a, const ProcessRow& b) {
+            return Before(state, options, a, b);
+        });
+        PrintRound(state, options, TimeText(options), kept, taken == 0);
+        if (options.everySeconds <= 0 || (options.samples && taken + 1 >= options.samples)) break;
+    }
+    if (!problem.empty()) Print(stderr, "vekrun: %s\n", problem.c_str());
+    return problem.empty() && !OutputFailed() ? kExitOk : kExitCallFailed;
+}
+
+}  // namespace vekrun
