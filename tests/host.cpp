@@ -238,17 +238,23 @@ WineVersion::WineVersion(const std::string& program, const std::string& version)
 
 WineVersion::~WineVersion() { RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str()); }
 
-Sleeper::Sleeper() {
+Sleeper::Sleeper(const std::string& how, const std::string& program) {
     // The child's start-up is over once it says so: its figures hold still.
     static int count = 0;
     const std::string name =
         "vek-sleeper-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
     HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
     // Not through Start: a sleeper inherits none of the test's handles, so a test that dies while it
-    // runs leaves ctest no pipe to wait for.
+    // runs leaves ctest no pipe to wait for. Its own children go with it, in a job that ends them.
+    job_ = CreateJobObjectA(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     STARTUPINFOA startup = {sizeof startup};
-    std::string line = "\"" + Directory() + "sleeper.exe\" " + name;
-    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_)) {
+    std::string line = "\"" + Directory() + program + "\" " + name + (how.empty() ? "" : " " + how);
+    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup, &info_)) {
+        AssignProcessToJobObject(job_, info_.hProcess);
+        ResumeThread(info_.hThread);
         HANDLE either[2] = {ready, info_.hProcess};
         WaitForMultipleObjects(2, either, FALSE, INFINITE);
     }
@@ -262,6 +268,7 @@ Sleeper::~Sleeper() {
         CloseHandle(info_.hProcess);
         CloseHandle(info_.hThread);
     }
+    if (job_) CloseHandle(job_);
 }
 
 DWORD Sleeper::ExitCode() const {

@@ -127,11 +127,12 @@ private:
 // the call changed.
 size_t StackTaken(const std::function<void()>& call);
 
-// A child program of the tests that sleeps until it is ended; it is always
-// terminated when the scope ends.
+// A child program of the tests (tests/sleeper.cpp), started as `how` says (blank: it sleeps until
+// it is ended) from `program`, a copy of sleeper.exe beside the tests; it is always terminated
+// when the scope ends, and its descendants with it.
 class Sleeper {
 public:
-    Sleeper();
+    explicit Sleeper(const std::string& how = std::string(), const std::string& program = "sleeper.exe");
     ~Sleeper();
     DWORD Id() const { return info_.dwProcessId; }
     bool Running() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
@@ -140,6 +141,7 @@ public:
 
 private:
     PROCESS_INFORMATION info_ = {};
+    HANDLE job_ = nullptr;
 };
 
 }  // namespace test

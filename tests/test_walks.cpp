@@ -14,6 +14,7 @@
 #include "owner.h"
 #include "platform.h"
 #include "perf_data.h"
+#include "process_snapshot.h"
 #include "settings_file.h"
 #include "wine_only.h"
 
@@ -170,6 +171,71 @@ TEST(ProcessWalk, TheProcessObjectIsFoundByIndexAndReadAtAnyOffset) {
         Listed listed = Walk(std::vector<BYTE>(data.begin(), data.end()));
         EXPECT_EQ(listed.message, 0) << shift;
         EXPECT_EQ(listed.text, "Idle|0\tsvchost|4") << shift;
+    }
+}
+
+// The system's process snapshot as vekrun walks it, fenced so that a read past its end faults:
+// records as 64-bit Windows lays them out, each name after its record, and what would lead a
+// walk astray. Names are placed by offset and pointed to once the bytes are in place.
+struct SnapshotRecord {
+    DWORD id, parent;
+    std::wstring name;
+    ULONG next = 0;            // 0: the record after it, whole; else as given
+    LONGLONG namePlace = 0;    // moves the name's pointer by this many bytes
+    USHORT nameLength = 0;     // 0: the name's own
+};
+std::string SnapshotBytes(const std::vector<SnapshotRecord>& records, std::vector<size_t>& namesAt) {
+    std::string bytes;
+    for (size_t i = 0; i < records.size(); ++i) {
+        const SnapshotRecord& r = records[i];
+        vekrun::SystemProcessInformation record = {};
+        const size_t size = sizeof record + r.name.size() * 2 + 2;
+        record.NextEntryOffset = i + 1 == records.size() ? 0 : r.next ? r.next : static_cast<ULONG>(size);
+        record.UniqueProcessId = r.id, record.InheritedFromUniqueProcessId = r.parent;
+        record.ImageNameLength = r.nameLength ? r.nameLength : static_cast<USHORT>(r.name.size() * 2);
+        record.ImageNameBuffer = static_cast<ULONGLONG>(bytes.size() + sizeof record + r.namePlace);
+        namesAt.push_back(bytes.size() + offsetof(vekrun::SystemProcessInformation, ImageNameBuffer));
+        bytes.append(reinterpret_cast<const char*>(&record), sizeof record);
+        bytes.append(reinterpret_cast<const char*>(r.name.c_str()), r.name.size() * 2 + 2);
+    }
+    return bytes;
+}
+
+TEST(ProcessSnapshot, RecordsAreReadWithinTheirBytesAndAStrayOffsetIsAProblem) {
+    const struct {
+        const char* name;
+        std::vector<SnapshotRecord> records;
+        size_t cut;  // bytes left off the end
+        const char* listed;
+        const char* problem;
+    } rows[] = {
+        {"two whole records, the idle process named as Win32_Process names it", {{0, 0, L""}, {8, 4, L"n\u00e9.exe"}}, 0, "0<0 System Idle Process|8<4 n\xC3\xA9.exe|", ""},
+        {"the last name without its terminator", {{8, 4, L"ab"}}, 2, "8<4 ab|", ""},
+        {"a record cut short", {{8, 4, L"ab"}, {9, 8, L"cd"}}, 8, "8<4 ab|", "a record cut short at byte 262"},
+        {"a next offset inside its own record", {{8, 4, L"ab", 8}, {9, 8, L"cd"}}, 0, "8<4 ab|", "a next record out of place at byte 0"},
+        {"a next offset past the end", {{8, 4, L"ab", 100000}, {9, 8, L"cd"}}, 0, "8<4 ab|", "a next record out of place at byte 0"},
+        {"a name before the data", {{8, 4, L"ab", 0, -300}}, 0, "", "a name outside it at byte 0"},
+        {"a name running past the end", {{8, 4, L"ab", 0, 0, 8}}, 0, "", "a name outside it at byte 0"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<size_t> namesAt;
+        const std::string bytes = SnapshotBytes(row.records, namesAt);
+        Fenced fenced(bytes.data(), bytes.size() - row.cut);
+        BYTE* data = const_cast<BYTE*>(fenced.data());
+        for (size_t at : namesAt) {
+            ULONGLONG offset;
+            if (at + 8 > fenced.size()) continue;
+            memcpy(&offset, data + at, 8);
+            offset += reinterpret_cast<ULONGLONG>(data);
+            memcpy(data + at, &offset, 8);
+        }
+        std::vector<vekrun::ProcessRecord> records;
+        const std::string problem = vekrun::ReadProcessRecords(data, fenced.size(), records);
+        std::string listed;
+        for (const auto& r : records) listed += std::to_string(r.processId) + "<" + std::to_string(r.parentProcessId) + " " + r.name + "|";
+        EXPECT_EQ(listed, row.listed);
+        EXPECT_EQ(problem, std::string(row.problem).empty() ? "" : "the system's process list is malformed: " + std::string(row.problem));
     }
 }
 

@@ -7,7 +7,6 @@
 #include <algorithm>
 
 #include "process_snapshot.h"
-#include "keyword_help.h"
 #include "system_library.h"
 
 namespace vekrun {
@@ -80,7 +79,10 @@ std::string ReadProcessRecords(const BYTE* data, size_t size, std::vector<Proces
         process.userTime = static_cast<ULONGLONG>(record.UserTime.QuadPart);
         process.kernelTime = static_cast<ULONGLONG>(record.KernelTime.QuadPart);
         process.workingSetSize = record.WorkingSetSize;
-        process.privatePageCount = record.PrivatePageCount;
+        // The private commit, which Windows gives in both fields and Wine in
+        // PagefileUsage alone.
+        process.privatePageCount =
+            record.PrivatePageCount ? record.PrivatePageCount : record.PagefileUsage;
         process.basePriority = WindowsBasePriority(record.BasePriority);
         records.push_back(process);
         if (record.NextEntryOffset == 0) return std::string();
@@ -179,21 +181,6 @@ std::string OpenConfirmed(ProcessSnapshots& snapshots, const std::vector<Process
         }
     }
     return std::string();
-}
-
-const char* PriorityClassName(LONG basePriority) {
-    // Each class's base priority, as the kernel gives a process of the class.
-    static const struct {
-        LONG base;
-        DWORD priorityClass;
-    } kBases[] = {{4, IDLE_PRIORITY_CLASS},   {6, BELOW_NORMAL_PRIORITY_CLASS},
-                  {8, NORMAL_PRIORITY_CLASS}, {10, ABOVE_NORMAL_PRIORITY_CLASS},
-                  {13, HIGH_PRIORITY_CLASS},  {24, REALTIME_PRIORITY_CLASS}};
-    for (const auto& known : kBases) {
-        if (known.base == basePriority)
-            return PriorityName(static_cast<int32_t>(known.priorityClass));
-    }
-    return "";
 }
 
 }  // namespace vekrun

@@ -115,8 +115,4 @@ struct OpenedProcess {
 std::string OpenConfirmed(ProcessSnapshots& snapshots, const std::vector<ProcessRecord>& processes,
                           DWORD access, std::vector<OpenedProcess>& opened);
 
-// Windows' priority class by its base priority as a snapshot gives it:
-// "Normal" for 8, as PowerShell names the classes; empty for a base no class has.
-const char* PriorityClassName(LONG basePriority);
-
 }  // namespace vekrun

@@ -10,6 +10,7 @@
 #include "clock.h"
 #include "console.h"
 #include "json_text.h"
+#include "keyword_help.h"
 #include "process_snapshot.h"
 #include "text.h"
 #include "writers.h"
@@ -48,6 +49,23 @@ const ProcessField kFields[] = {
     {"Priority", false, true},      {"ExecutablePath", false, false},
     {"CommandLine", false, false},
 };
+
+// Windows' priority class by its base priority as a snapshot gives it:
+// "Normal" for 8, as PowerShell names the classes; empty for a base no class has.
+const char* PriorityClassName(LONG basePriority) {
+    // Each class's base priority, as the kernel gives a process of the class.
+    static const struct {
+        LONG base;
+        DWORD priorityClass;
+    } kBases[] = {{4, IDLE_PRIORITY_CLASS},   {6, BELOW_NORMAL_PRIORITY_CLASS},
+                  {8, NORMAL_PRIORITY_CLASS}, {10, ABOVE_NORMAL_PRIORITY_CLASS},
+                  {13, HIGH_PRIORITY_CLASS},  {24, REALTIME_PRIORITY_CLASS}};
+    for (const auto& known : kBases) {
+        if (known.base == basePriority)
+            return PriorityName(static_cast<int32_t>(known.priorityClass));
+    }
+    return "";
+}
 
 // A field by its name in any case; -1 when there is none.
 int FindField(const std::string& name) {
