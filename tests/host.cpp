@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <regex>
 
 #include "rig.h"
 #include "settings_file.h"
@@ -115,6 +116,7 @@ bool Shows(const std::string& text, const Shown& expected) {
         case Shown::kIs: return text == expected.text;
         case Shown::kHas: return text.find(expected.text) != std::string::npos;
         case Shown::kLacks: return text.find(expected.text) == std::string::npos;
+        case Shown::kMatches: return std::regex_search(text, std::regex(expected.text));
         case Shown::kHasLines: break;
     }
     for (const std::string& line : Split(expected.text, '\n')) {

@@ -80,7 +80,7 @@ bool IsUnsignedNumber(const std::string& text);
 // What a run is expected to show on stdout or stderr: the whole text, a part
 // of it (Has), each of its lines (HasLines), or a text it must not hold (Lacks).
 struct Shown {
-    enum Kind { kIs, kHas, kHasLines, kLacks } kind = kIs;
+    enum Kind { kIs, kHas, kHasLines, kLacks, kMatches } kind = kIs;
     std::string text;
     Shown(const char* whole) : text(whole) {}
     Shown(std::string whole) : text(std::move(whole)) {}
@@ -89,6 +89,7 @@ struct Shown {
 inline Shown Has(std::string part) { return {Shown::kHas, std::move(part)}; }
 inline Shown HasLines(std::string lines) { return {Shown::kHasLines, std::move(lines)}; }
 inline Shown Lacks(std::string text) { return {Shown::kLacks, std::move(text)}; }
+inline Shown Matches(std::string regex) { return {Shown::kMatches, std::move(regex)}; }  // ECMAScript, anywhere
 bool Shows(const std::string& text, const Shown& expected);
 
 bool Save(const std::string& path, const std::string& text);  // a file of these bytes

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "host.h"
+#include "owner.h"
 #include "rig.h"
 #include "script.h"
 
@@ -474,15 +475,32 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_ADD_STATUS", "0xC0000BB9", doctor, 1, HasLines(pdh + "PROBLEM: tGetData \\System\\System Up Time: 223: The specified counter was not found. "), ""},  // one full stop
         {"PDH_DOUBLE_LACKS", "PdhCloseQuery", doctor, 1, HasLines(pdh + "PROBLEM: tGetData \\System\\System Up Time: 211: May need newer version of PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n"), ""},
         {"PDH_DOUBLE_LACKS", nullptr, " --dll \"" + Directory() + "pdh_full\\pdh.dll\" tVersion", 3, "", "vekrun: the extender does not accept this host\r\n"},
+        // Windows' snapshots: its base priorities, and an id a younger process took from an older one's parent.
+        {"PDH_DOUBLE_WINDOWS_SNAPSHOT", "1", " --procs --json --fields Priority --match $OLD", 0, "{\"Priority\": \"BelowNormal\"}\r\n", ""},
+        {"PDH_DOUBLE_WINDOWS_SNAPSHOT", "$OLD:$ROOT", " --kill --tree --dry-run $ROOT", 0,
+         Matches("^would end \\d+ sleeper.exe: --dry-run\r\nwould end $ROOT sleeper.exe: --dry-run\r\n$"), ""},
         {"PDH_DOUBLE_REFUSE_LOAD", "1", doctor, 1, HasLines("libraries         PROBLEM: PDH.DLL cannot be loaded: \n" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 230:  Could not load PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n"), ""},
     };
+    // $OLD: a sleeper at below-normal priority; $ROOT: a younger one with a child.
+    Sleeper older;
+    const vek::HandleGuard setting(OpenProcess(PROCESS_SET_INFORMATION, FALSE, older.Id()));
+    SetPriorityClass(setting.Get(), BELOW_NORMAL_PRIORITY_CLASS);
+    Sleeper root("tree 1");
+    auto mark = [&](std::string text) {
+        for (size_t at; (at = text.find("$OLD")) != std::string::npos;) text.replace(at, 4, std::to_string(older.Id()));
+        for (size_t at; (at = text.find("$ROOT")) != std::string::npos;) text.replace(at, 5, std::to_string(root.Id()));
+        return text;
+    };
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.variable) + "=" + (row.value ? row.value : "(none)") + ": vekrun" + row.args);
-        SetEnvironmentVariableA(row.variable, row.value);
+        const std::string value = row.value ? mark(row.value) : "(none)";
+        SCOPED_TRACE(std::string(row.variable) + "=" + value + ": vekrun" + mark(row.args));
+        SetEnvironmentVariableA(row.variable, row.value ? value.c_str() : nullptr);
         std::string out, err;
-        EXPECT_EQ(test::Run("\"" + copy + "\" --dll \"" + Directory() + "vekproc.dll\"" + row.args, &out, &err), row.exit) << err;
+        EXPECT_EQ(test::Run("\"" + copy + "\" --dll \"" + Directory() + "vekproc.dll\"" + mark(row.args), &out, &err), row.exit) << err;
         // HasLines: each of the row's lines, whole where it ends in CR.
-        EXPECT_TRUE(Shows(out, row.out)) << out;
+        Shown shown = row.out;
+        shown.text = mark(shown.text);
+        EXPECT_TRUE(Shows(out, shown)) << out;
         EXPECT_EQ(err, row.err);
         SetEnvironmentVariableA(row.variable, nullptr);
     }

@@ -10,6 +10,9 @@
 #include <nlohmann/json.hpp>
 
 #include "host.h"
+#include "owner.h"
+
+#include <tlhelp32.h>
 
 using namespace test;
 using nlohmann::json;
@@ -143,7 +146,7 @@ const VekrunRow kOptionRows[] = {
         {"--dll", 64, "", "vekrun: --dll needs the extender's path" + kTry},
         {"--host-version 0x3EC tVersion", 64, "", "vekrun: --host-version takes a whole number from 0 to 4294967295, not '0x3EC'" + kTry},
         {"--host-version abc tVersion", 64, "", "vekrun: --host-version takes a whole number from 0 to 4294967295, not 'abc'" + kTry},
-        {"--every 1 --keywords", 64, "", "vekrun: --every and --keywords cannot go together: --every samples a keyword call or a script's calls" + kTry},
+        {"--every 1 --keywords", 64, "", "vekrun: --every and --keywords cannot go together: --every samples a keyword call, a script's calls or the process table" + kTry},
         // A script's calls sampled together, a column (or a JSON value) a call; names and $LAST refused.
         {"--every 0.05 --samples 2 --script $Sd", 0, Has("  44017     1\n"), ""},
         {"--csv --every 0.05 --samples 1 --script $Sd", 0, Has("\",\"\\\\$HOST\\tVersion\\Result\",\"\\\\$HOST\\tCompatible\\Result\"\n"), ""},
@@ -365,6 +368,85 @@ TEST_F(VekrunRows, SamplesInEachForm) {
         EXPECT_EQ(Vekrun("--every 0.05 --samples 2 " + Fill(form.args, pid, module), &out), 0u) << form.args;
         EXPECT_TRUE(std::regex_match(out, std::regex(Fill(form.shape, pid, module)))) << form.shape << "\n" << out;
     }
+}
+
+// The process jobs on processes each row starts itself: `start` is how its sleeper runs ("-": none),
+// from a copy named jobs_<this test's id>.exe, so that a name pattern finds the row's own alone.
+// $P stands for the sleeper's id, $C and $G for its child's and grandchild's, $NAME for the copy's
+// name, $DIR for the folder, and $PID for this test process, under which vekrun runs.
+struct JobRow {
+    const char* start;
+    std::string args;
+    DWORD exit;
+    Shown out, err;
+};
+const JobRow kProcessJobRows[] = {
+        // One table from one snapshot: parent and child, a first percent that is a real one (a
+        // spinning child's), the path and command line, sorting, rounds in CSV.
+        {"tree 1", "--procs --json --match $NAME --fields processid,ParentProcessId", 0,
+         HasLines("{\"ProcessId\": $P, \"ParentProcessId\": $PID}\n{\"ProcessId\": $C, \"ParentProcessId\": $P}"), ""},
+        {"spin", "--procs --json --match $P --fields PercentProcessorTime", 0, Matches("^\\{\"PercentProcessorTime\": ([2-9]\\d|\\d{3})\\.\\d\\}\n$"), ""},
+        {"", "--procs --csv --match $NAME.EXE --fields Name,ExecutablePath,CommandLine,Priority", 0,
+         HasLines("\"Name\",\"ExecutablePath\",\"CommandLine\",\"Priority\"\n\"$NAME.exe\",\"$DIR$NAME.exe\",\"\"\"$DIR$NAME.exe\"\" vek-sleeper-\n\",\"Normal\""), ""},
+        {"tree 1", "--procs --sort -CreationDate --match jobs_$PID --fields ProcessId", 0, Matches("^ProcessId\n +$C\n +$P\n$"), ""},
+        {"", "--procs --every 0.05 --samples 2 --csv --match j?bs_* --fields ProcessId", 0, Matches("^\"Time\",\"ProcessId\"\n(\"[^\"]+\",\"$P\"\n){2}$"), ""},
+        {"-", "--procs --match vekrun_nothing_zz", 1, "", "vekrun: no process matches 'vekrun_nothing_zz'\n"},
+        {"-", "--procs --fields Name,Bogus", 64, "", Has("vekrun: --fields: no field 'Bogus' (fields: ProcessId, ParentProcessId, Name, ")},
+        {"-", "--procs --sort -bogus", 64, "", Has("vekrun: --sort: no field '-bogus' (fields: ")},
+        // Ending: a tree children first, by name, a dry run, never vekrun's own parent, an id not there.
+        {"tree 2", "--kill --tree $P", 0, "ended $G $NAME.exe\nended $C $NAME.exe\nended $P $NAME.exe\n", ""},
+        {"", "--kill --json --match $NAME", 0, "{\"ProcessId\": $P, \"Name\": \"$NAME.exe\", \"result\": \"ended\"}\n", ""},
+        {"tree 1", "--kill --dry-run $P", 0, "would end $P $NAME.exe: --dry-run\n", ""},
+        {"-", "--kill --dry-run --tree $PID", 1, Has("skipped $PID host_tests.exe: vekrun runs under it\n"), ""},
+        {"-", "--kill 4294967295", 1, "failed 4294967295: no process has id 4294967295\n", ""},
+        {"-", "--kill", 64, "", "vekrun: --kill needs a process: --kill PID... or --kill --match PATTERN" + kTry},
+        {"-", "--kill --every 1 1", 64, "", Has("vekrun: --every and --kill cannot go together")},
+        {"-", "--procs --tree", 64, "", "vekrun: --tree goes with --kill" + kTry},
+        {"-", "--wait --dry-run 1", 64, "", "vekrun: --dry-run goes with --kill" + kTry},
+        {"-", "--wait abc", 64, "", "vekrun: --wait takes process ids, not 'abc'" + kTry},
+        // Waiting: the exit code, in JSON with the time, the timeout, an id not there.
+        {"exit 7 1500", "--wait $P", 0, "$P exited with 7\n", ""},
+        {"exit 7 1500", "--wait --json --match $NAME", 0, Matches("^\\{\"ProcessId\": $P, \"ExitCode\": 7, \"time\": \"20\\d\\d-[^\"]+\"\\}\n$"), ""},
+        {"", "--wait --timeout 0.3 $P", 124, "", "vekrun: timed out; still running: $P $NAME.exe\n"},
+        {"-", "--wait 4294967295", 1, "", "vekrun: no process has id 4294967295\n"},
+};
+
+// The first child of a process, as Toolhelp lists them; 0 for none.
+DWORD ChildOf(DWORD parent) {
+    DWORD child = 0;
+    vek::FileHandleGuard snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry = {sizeof entry};
+    for (BOOL more = Process32First(snapshot.Get(), &entry); more && !child; more = Process32Next(snapshot.Get(), &entry)) {
+        if (entry.th32ParentProcessID == parent && entry.th32ProcessID != parent) child = entry.th32ProcessID;
+    }
+    return child;
+}
+
+TEST(Vekrun, ProcessJobsOnProcessesOfItsOwn) {
+    const std::string self = std::to_string(GetCurrentProcessId()), name = "jobs_" + self;
+    ASSERT_TRUE(CopyFileA((Directory() + "sleeper.exe").c_str(), (Directory() + name + ".exe").c_str(), FALSE));
+    for (const JobRow& row : kProcessJobRows) {
+        std::unique_ptr<Sleeper> sleeper(std::string(row.start) == "-" ? nullptr : new Sleeper(row.start, name + ".exe"));
+        const DWORD p = sleeper ? sleeper->Id() : 0, c = p ? ChildOf(p) : 0, g = c ? ChildOf(c) : 0;
+        auto fill = [&](std::string text) {
+            text = Fill(text, self, "");
+            const std::pair<const char*, std::string> marks[] = {{"$C", std::to_string(c)}, {"$G", std::to_string(g)}, {"$NAME", name},
+                                                                  {"$DIR", Directory()}, {"$P", std::to_string(p)}};
+            for (const auto& mark : marks) {
+                for (size_t at; (at = text.find(mark.first)) != std::string::npos;) text.replace(at, strlen(mark.first), mark.second);
+            }
+            return text;
+        };
+        const std::string args = fill(row.args);
+        SCOPED_TRACE("vekrun " + args);
+        std::string out, err;
+        EXPECT_EQ(Vekrun(args, &out, &err), row.exit) << out << err;
+        Shown shownOut = row.out, shownErr = row.err;
+        shownOut.text = fill(shownOut.text), shownErr.text = fill(shownErr.text);
+        EXPECT_TRUE(Shows(Lines(out), shownOut)) << "stdout:\n" << out;
+        EXPECT_TRUE(Shows(Lines(err), shownErr)) << "stderr:\n" << err;
+    }
+    DeleteFileA((Directory() + name + ".exe").c_str());
 }
 
 // --list puts every item's number in one column.

@@ -113,12 +113,36 @@ void WINAPI CoarseLocalTime(LPSYSTEMTIME time) {
     FileTimeToLocalFileTime(&now, &local);
     FileTimeToSystemTime(&local, time);
 }
-// vekrun takes the precise clock by name (Windows 8 on).
+// With PDH_DOUBLE_WINDOWS_SNAPSHOT=[CHILD:PARENT], vekrun's process snapshots are Windows': each
+// base priority as Windows gives it (Wine gives the class's index), and no Wine to be seen; CHILD's
+// parent id names PARENT, as when CHILD's own parent has ended and PARENT, younger, took its id.
+typedef LONG(NTAPI* QuerySystemFn)(ULONG, PVOID, ULONG, PULONG);
+QuerySystemFn realQuerySystem = nullptr;
+ULONGLONG reusedChild = 0, reusedParent = 0;
+LONG NTAPI WindowsSnapshot(ULONG kind, PVOID data, ULONG size, PULONG needed) {
+    const LONG status = realQuerySystem(kind, data, size, needed);
+    static const LONG kBase[] = {0, 4, 8, 13, 24, 6, 10};  // PROCESS_PRIOCLASS_* to base priorities
+    for (BYTE* at = static_cast<BYTE*>(data); status >= 0 && kind == 5;) {
+        LONG priority;
+        ULONGLONG id;
+        ULONG next;
+        memcpy(&priority, at + 72, 4), memcpy(&id, at + 80, 8), memcpy(&next, at, 4);
+        if (priority > 0 && priority < 7) memcpy(at + 72, &kBase[priority], 4);
+        if (id == reusedChild && reusedChild) memcpy(at + 88, &reusedParent, 8);
+        if (next == 0) break;
+        at += next;
+    }
+    return status;
+}
+// vekrun takes the precise clock by name (Windows 8 on), and the process snapshot.
 decltype(&GetProcAddress) realVekrunResolve;
 void* dayClock = nullptr;
 FARPROC WINAPI ResolveClock(HMODULE module, LPCSTR name) {
     if (!IS_INTRESOURCE(name) && strcmp(name, "GetSystemTimePreciseAsFileTime") == 0 && dayClock)
         return reinterpret_cast<FARPROC>(dayClock);
+    if (!IS_INTRESOURCE(name) && realQuerySystem && strcmp(name, "wine_get_version") == 0) return nullptr;
+    if (!IS_INTRESOURCE(name) && realQuerySystem && strcmp(name, "NtQuerySystemInformation") == 0)
+        return reinterpret_cast<FARPROC>(WindowsSnapshot);
     return realVekrunResolve(module, name);
 }
 // With PDH_DOUBLE_ZONE=BIAS, vekrun's time zone is BIAS minutes behind UTC (UTC = local time + bias).
@@ -176,7 +200,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
         patch(vekrun, "KERNEL32.dll", "GetSystemTimeAsFileTime", CoarseTime);
         patch(vekrun, "KERNEL32.dll", "GetLocalTime", CoarseLocalTime);
     }
-    if (dayClock) patch(vekrun, "KERNEL32.dll", "GetProcAddress", ResolveClock, &realVekrunResolve);
+    char reused[64];
+    if (GetEnvironmentVariableA("PDH_DOUBLE_WINDOWS_SNAPSHOT", reused, sizeof reused)) {
+        realQuerySystem = reinterpret_cast<QuerySystemFn>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation"));
+        char* colon = strchr(reused, ':');
+        if (colon) reusedChild = strtoull(reused, nullptr, 10), reusedParent = strtoull(colon + 1, nullptr, 10);
+    }
+    if (dayClock || realQuerySystem) patch(vekrun, "KERNEL32.dll", "GetProcAddress", ResolveClock, &realVekrunResolve);
     if (zone || dayClock) patch(vekrun, "KERNEL32.dll", "GetTimeZoneInformation", TheZone);
     return !GetEnvironmentVariableA("PDH_DOUBLE_REFUSE_LOAD", nullptr, 0);
 }
