@@ -3,6 +3,8 @@
 // ...), after a warm-up, as medians of many repetitions.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -10,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,8 @@
 #include "platform.h"
 #include "host.h"
 #include "rig.h"
+#include "process_snapshot.h"
+#include "process_table.h"
 
 using namespace test;
 
@@ -104,6 +109,68 @@ void ToolhelpRow(Host& host) {
 int32_t Bare(int32_t status, uint32_t, vek::HostContext*, vek::ResultSlot* result) {
     result->value = status;
     return status;
+}
+
+// A --procs round without path and command line against the snapshot it
+// takes, at the processes there are and with about 200 (the bench's own
+// sleepers); then vekrun --wait on 100 processes, whose processor time
+// while they run is read from the system's snapshot (Wine's own per-process
+// times are the caller's).
+void ProcessJobRows() {
+    // Every process's row written, to NUL.
+    fflush(stdout);
+    const int shown = _dup(1), nul = _open("NUL", _O_WRONLY);
+    vekrun::Options options;
+    vekrun::ProcessRounds rounds(options);
+    vekrun::ProcessSnapshots snapshots;
+    std::vector<vekrun::ProcessRecord> records;
+    auto measure = [&](const char* label) {
+        bool matched;
+        snapshots.Take(records);
+        _dup2(nul, 1);
+        const auto round = SideBySide([&] { rounds.Next(false, matched); }, [&] { snapshots.Take(records); }, 40, 5);
+        _dup2(shown, 1);
+        char note[64];
+        snprintf(note, sizeof note, "%zu processes", records.size());
+        Row(label, "NtQuerySystemInformation alone", round, "1.3x", note);
+        return round;
+    };
+    const auto few = measure("--procs round");
+    std::vector<std::unique_ptr<Sleeper>> sleepers;
+    for (int i = 0; i < 180; ++i) sleepers.emplace_back(new Sleeper());
+    const auto many = measure("--procs round");
+    printf("\n--procs: a round grows %.2fx from the fewer processes to the more, the snapshot %.2fx (target: no faster)\n",
+           many.first / few.first, many.second / few.second);
+    sleepers.clear();
+
+    // --wait on 100 processes: its processor time between 1 s and 3 s after it starts, then they end.
+    for (int i = 0; i < 100; ++i) sleepers.emplace_back(new Sleeper());
+    std::string line = "\"" + Directory() + "vekrun.exe\" --wait";
+    for (const auto& sleeper : sleepers) line += " " + std::to_string(sleeper->Id());
+    STARTUPINFOA startup = {sizeof startup};
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    startup.hStdOutput = startup.hStdError = CreateFileA("NUL", GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+    PROCESS_INFORMATION waiting = {};
+    CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &waiting);
+    auto spent = [&] {
+        snapshots.Take(records);
+        for (const auto& record : records) {
+            if (record.processId == waiting.dwProcessId) return (record.userTime + record.kernelTime) / 1e7;
+        }
+        return -1.0;
+    };
+    Sleep(1000);
+    const double before = spent();
+    Sleep(2000);
+    const double after = spent();
+    sleepers.clear();
+    WaitForSingleObject(waiting.hProcess, 60000);
+    DWORD code = 99;
+    GetExitCodeProcess(waiting.hProcess, &code);
+    printf("--wait on 100 processes: %.1f ms of processor time over 2 s of waiting (target: 0; read: %s), exit %lu "
+           "(target 0)\n", (after - before) * 1e3, before >= 0 && after >= 0 ? "yes" : "NO", code);
+    CloseHandle(waiting.hProcess), CloseHandle(waiting.hThread), CloseHandle(startup.hStdOutput);
 }
 
 }  // namespace
@@ -244,6 +311,8 @@ int main(int argc, char** argv) {
         Row("tListProc NT", "grown read + walk, 5000 processes", endToEnd, "1.1x",
             "end to end, counter names served");
     }
+
+    ProcessJobRows();
 
     // The same DLL in a program Wine shows Windows 98.
     {

@@ -474,6 +474,7 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_LACKS", "PdhParseCounterPathA", " tParseCntrPath \\X\\Y", 1, "", "vekrun: tParseCntrPath \\X\\Y: 211: May need newer version of PDH.DLL (run 'vekrun --doctor')\r\n"},
         {"PDH_DOUBLE_ADD_STATUS", "0xC0000BB9", doctor, 1, HasLines(pdh + "PROBLEM: tGetData \\System\\System Up Time: 223: The specified counter was not found. "), ""},  // one full stop
         {"PDH_DOUBLE_LACKS", "PdhCloseQuery", doctor, 1, HasLines(pdh + "PROBLEM: tGetData \\System\\System Up Time: 211: May need newer version of PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n"), ""},
+        {"PDH_DOUBLE_LACKS", "PdhAddEnglishCounterA", doctor, 1, HasLines("libraries         ok: PSAPI.DLL and PDH.DLL have every entry point\r\n"), ""},  // Vista's, optional
         {"PDH_DOUBLE_LACKS", nullptr, " --dll \"" + Directory() + "pdh_full\\pdh.dll\" tVersion", 3, "", "vekrun: the extender does not accept this host\r\n"},
         // Windows' snapshots: its base priorities, and an id a younger process took from an older one's parent.
         {"PDH_DOUBLE_WINDOWS_SNAPSHOT", "1", " --procs --json --fields Priority --match $OLD", 0, "{\"Priority\": \"BelowNormal\"}\r\n", ""},

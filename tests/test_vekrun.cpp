@@ -231,7 +231,7 @@ const VekrunRow kSamplingAndDoctorRows[] = {
         {"--json --doctor", 1, Has(", {\"check\": \"pdh\", \"ok\": false, \"detail\": \"\\\\System\\\\System Up Time reads "), ""},
         {"--json --doctor", 1, Has("\"remedy\": \"Read counters as whole numbers (format 0) here.\"}"), ""},
         // Posed as Windows 98 (under Wine alone): Toolhelp lists the processes, and there is no PDH.
-        {"$WIN98 --doctor", 1, Has("\nperformance data  ok: Toolhelp lists "), ""},
+        {"$WIN98 --doctor", 1, HasLines("platform          ok: Windows 4.10 build 2222, tCompatible 1\nperformance data  ok: Toolhelp lists "), ""},
         {"$WIN98 --doctor", 1, Has("\npdh               PROBLEM: this platform has no PDH, so tBrowseCntrs, tGetData, tRemoteConn and tParseCntrPath give 209. None here"), ""},
         {"$WIN98 --doctor", 1, Lacks("213"), ""},
         {"--list tGetModInfo $PID $MODHEX", 0, Has("BaseOfDll    $MODULE\nSizeOfImage  "), ""},

@@ -177,7 +177,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
     }
     if (GetEnvironmentVariableA("PDH_DOUBLE_LACKS", list, sizeof list)) {
         lacking = list;
-        patch(extender, "KERNEL32.dll", "GetProcAddress", Resolve, &realResolve);
+        // The doctor looks for the same entry points, through vekrun's own imports.
+        for (HMODULE module : {extender, vekrun}) patch(module, "KERNEL32.dll", "GetProcAddress", Resolve, &realResolve);
     }
     if (GetEnvironmentVariableA("PDH_DOUBLE_WINDOWS_CONSOLE", nullptr, 0) && SetConsoleCtrlHandler(DefaultCtrlC, TRUE)) {
         patch(vekrun, "KERNEL32.dll", "MultiByteToWideChar", StrictWide);

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "process_jobs.h"
+#include "process_table.h"
 #include "clock.h"
 #include "console.h"
 #include "json_text.h"
@@ -195,10 +196,11 @@ struct ProcessRow {
     ProcessRecord record;
     double percent = 0;
     const Details* details = nullptr;
+    const std::string* created = nullptr;  // CreationDate's text
 };
 
 // The cell of one field, and whether it is known (JSON's null where not).
-std::string Cell(const Options& options, const ProcessRow& row, int field, bool& known) {
+std::string Cell(const ProcessRow& row, int field, bool& known) {
     const ProcessRecord& p = row.record;
     known = true;
     char text[64];
@@ -208,15 +210,9 @@ std::string Cell(const Options& options, const ProcessRow& row, int field, bool&
         case kName: return p.name;
         case kThreadCount: return std::to_string(p.threadCount);
         case kHandleCount: return std::to_string(p.handleCount);
-        case kCreationDate: {
-            known = p.creationTime != 0;
-            const FILETIME at = {static_cast<DWORD>(p.creationTime),
-                                 static_cast<DWORD>(p.creationTime >> 32)};
-            Options iso = options;
-            iso.csv = false;
-            iso.json = true;  // ISO 8601 in every form
-            return known ? TimeText(iso, at) : std::string();
-        }
+        case kCreationDate:
+            known = p.creationTime != 0 && row.created;
+            return known ? *row.created : std::string();
         case kCPUTime:
             snprintf(text, sizeof text, "%.3f", (p.userTime + p.kernelTime) / 1e7);
             return text;
@@ -245,7 +241,8 @@ struct TableState {
     ProcessSnapshots snapshots;
     std::map<ProcessKey, ULONGLONG> cpu;  // the processor time at the last snapshot
     std::map<ProcessKey, Details> details;
-    ULONGLONG at = 0;  // the last snapshot's time, in ms
+    std::map<ProcessKey, std::string> created;  // written once a process
+    ULONGLONG at = 0;                           // the last snapshot's time, in ms
     std::vector<int> shown;
     int sortBy = kProcessId;
     bool descending = false;
@@ -271,6 +268,21 @@ std::string TakeRound(TableState& state, std::vector<ProcessRow>& rows) {
         cpu[KeyOf(record)] = spent;
         rows.push_back(row);
     }
+    // ISO 8601 in every form, as the sample times of --json.
+    static const Options iso = [] {
+        Options options;
+        options.json = true;
+        return options;
+    }();
+    std::map<ProcessKey, std::string> created;
+    for (ProcessRow& row : rows) {
+        const ProcessKey key = KeyOf(row.record);
+        const auto known = state.created.find(key);
+        const FILETIME at = {static_cast<DWORD>(key.second), static_cast<DWORD>(key.second >> 32)};
+        created[key] = known != state.created.end() ? known->second : TimeText(iso, at);
+    }
+    state.created.swap(created);
+    for (ProcessRow& row : rows) row.created = &state.created[KeyOf(row.record)];
     state.cpu.swap(cpu);
     state.at = now;
     return std::string();
@@ -302,22 +314,32 @@ void AddDetails(TableState& state, std::vector<ProcessRow>& rows) {
     }
 }
 
-bool Before(const TableState& state, const Options& options, const ProcessRow& a,
-            const ProcessRow& b) {
-    bool known;
-    const std::string x = Cell(options, a, state.sortBy, known),
-                      y = Cell(options, b, state.sortBy, known);
-    int order = 0;
-    if (kFields[state.sortBy].number) {
-        const double dx = atof(x.c_str()), dy = atof(y.c_str());
-        order = dx < dy ? -1 : dx > dy;
-    } else {
-        order = CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, x.data(),
-                               static_cast<int>(x.size()), y.data(), static_cast<int>(y.size())) -
-                CSTR_EQUAL;
+// The rows in the order --sort asks, each row's key made once: a number
+// field by its value, a text field by its text in any case.
+void SortRows(const TableState& state, std::vector<ProcessRow>& rows) {
+    struct Keyed {
+        double number;
+        std::string text;
+        const ProcessRow* row;
+    };
+    std::vector<Keyed> keyed;
+    for (const ProcessRow& row : rows) {
+        bool known;
+        const std::string cell = Cell(row, state.sortBy, known);
+        const bool isNumber = kFields[state.sortBy].number;
+        keyed.push_back(
+            {isNumber ? atof(cell.c_str()) : 0, isNumber ? std::string() : Lower(cell), &row});
     }
-    if (order == 0) return a.record.processId < b.record.processId;
-    return state.descending ? order > 0 : order < 0;
+    std::sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) {
+        const int order = a.number < b.number   ? -1
+                          : a.number > b.number ? 1
+                                                : a.text.compare(b.text);
+        if (order == 0) return a.row->record.processId < b.row->record.processId;
+        return state.descending ? order > 0 : order < 0;
+    });
+    std::vector<ProcessRow> sorted;
+    for (const Keyed& each : keyed) sorted.push_back(*each.row);
+    rows.swap(sorted);
 }
 
 void PrintRound(const TableState& state, const Options& options, const std::string& time,
@@ -331,13 +353,16 @@ void PrintRound(const TableState& state, const Options& options, const std::stri
     for (const ProcessRow& row : rows) {
         std::vector<std::string> line;
         json::Object object;
-        if (sampling) line.push_back(time), object.Add("time", json::QuoteUtf8(time));
+        if (sampling) line.push_back(time);
+        if (sampling && options.json) object.Add("time", json::QuoteUtf8(time));
         for (int field : state.shown) {
             bool known;
-            line.push_back(Cell(options, row, field, known));
-            object.Add(kFields[field].name, !known                  ? "null"
-                                            : kFields[field].number ? line.back()
-                                                                    : json::QuoteUtf8(line.back()));
+            line.push_back(Cell(row, field, known));
+            if (options.json)
+                object.Add(kFields[field].name, !known ? "null"
+                                                : kFields[field].number
+                                                    ? line.back()
+                                                    : json::QuoteUtf8(line.back()));
         }
         cells.push_back(line);
         lines.push_back(options.json ? object.Text() : options.csv ? csv::Utf8Row(line) : "");
@@ -348,6 +373,8 @@ void PrintRound(const TableState& state, const Options& options, const std::stri
         Write(stdout, text);
         return;
     }
+    // A round that found none of the processes asked for says nothing.
+    if (rows.empty()) return;
     std::vector<int> widths;
     for (size_t i = 0; i < header.size(); ++i) {
         size_t width = header[i].size();
@@ -375,41 +402,60 @@ std::string ProcessTableProblem(const Options& options) {
     return ChosenFields(options, shown, sortBy, descending);
 }
 
+struct ProcessRounds::State : TableState {};
+
+ProcessRounds::ProcessRounds(const Options& options) : options_(options), state_(new State) {
+    ChosenFields(options, state_->shown, state_->sortBy, state_->descending);
+    for (int field : state_->shown) state_->wantsDetails |= field >= kExecutablePath;
+    state_->wantsDetails |= state_->sortBy >= kExecutablePath;
+}
+
+ProcessRounds::~ProcessRounds() = default;
+
+std::string ProcessRounds::Next(bool first, bool& matched) {
+    std::vector<ProcessRow> rows, kept;
+    const std::string problem = TakeRound(*state_, rows);
+    if (!problem.empty()) return problem;
+    for (const ProcessRow& row : rows) {
+        if (Matched(options_, row.record)) kept.push_back(row);
+    }
+    matched = !kept.empty();
+    if (first && !matched) return std::string();
+    if (state_->wantsDetails) AddDetails(*state_, kept);
+    SortRows(*state_, kept);
+    // The round's time goes with sampling alone.
+    PrintRound(*state_, options_, options_.everySeconds > 0 ? TimeText(options_) : "", kept, first);
+    return std::string();
+}
+
 int ProcessTable(const Options& options) {
-    TableState state;
-    ChosenFields(options, state.shown, state.sortBy, state.descending);
-    for (int field : state.shown) state.wantsDetails |= field >= kExecutablePath;
-    state.wantsDetails |= state.sortBy >= kExecutablePath;
+    ProcessRounds rounds(options);
     CatchCtrlC();
     // The first round's percent is over a short interval of its own, not 0.
     constexpr DWORD kFirstInterval = 250;
-    std::vector<ProcessRow> rows;
-    std::string problem = TakeRound(state, rows);
+    bool matched = false;
+    std::string problem = rounds.Measure();
     if (problem.empty()) Sleep(kFirstInterval);
     const ULONGLONG interval = static_cast<ULONGLONG>(options.everySeconds * 1000 + 0.5);
     const ULONGLONG first = NowMs();
     for (long taken = 0; problem.empty() && !Interrupted() && !OutputFailed(); ++taken) {
         if (taken > 0) WaitForSlot(first, interval, taken);
-        if (Interrupted() || !(problem = TakeRound(state, rows)).empty()) break;
-        std::vector<ProcessRow> kept;
-        for (const ProcessRow& row : rows) {
-            if (Matched(options, row.record)) kept.push_back(row);
-        }
+        if (Interrupted() || !(problem = rounds.Next(taken == 0, matched)).empty()) break;
         // A name that is not there ends the run at once, as a counter that is not.
-        if (taken == 0 && kept.empty()) {
+        if (taken == 0 && !matched) {
             for (const std::string& pattern : options.matches)
                 Print(stderr, "vekrun: no process matches '%s'\n", pattern.c_str());
             return kExitCallFailed;
         }
-        if (state.wantsDetails) AddDetails(state, kept);
-        std::sort(kept.begin(), kept.end(), [&](const ProcessRow& a, const ProcessRow& b) {
-            return Before(state, options, a, b);
-        });
-        PrintRound(state, options, TimeText(options), kept, taken == 0);
         if (options.everySeconds <= 0 || (options.samples && taken + 1 >= options.samples)) break;
     }
     if (!problem.empty()) Print(stderr, "vekrun: %s\n", problem.c_str());
     return problem.empty() && !OutputFailed() ? kExitOk : kExitCallFailed;
+}
+
+std::string ProcessRounds::Measure() {
+    std::vector<ProcessRow> rows;
+    return TakeRound(*state_, rows);
 }
 
 }  // namespace vekrun
