@@ -406,6 +406,7 @@ const JobRow kProcessJobRows[] = {
         {"-", "--wait abc", 64, "", "vekrun: --wait takes process ids, not 'abc'" + kTry},
         // Waiting: the exit code, in JSON with the time, the timeout, an id not there.
         {"exit 7 1500", "--wait $P", 0, "$P exited with 7\n", ""},
+        {"exit 7 1500", "--wait --any $PID $P", 0, "$P exited with 7\n", ""},  // this test runs on
         {"exit 7 1500", "--wait --json --match $NAME", 0, Matches("^\\{\"ProcessId\": $P, \"ExitCode\": 7, \"time\": \"20\\d\\d-[^\"]+\"\\}\n$"), ""},
         {"", "--wait --timeout 0.3 $P", 124, "", "vekrun: timed out; still running: $P $NAME.exe\n"},
         {"-", "--wait 4294967295", 1, "", "vekrun: no process has id 4294967295\n"},
@@ -516,7 +517,7 @@ TEST(Vekrun, StdinIsAnsweredLineByLineAndAGoneReaderEndsTheRun) {
 // from JSON's UTF-8. A long line goes in pieces (stderr redirected), never between the halves of
 // a pair where a manifest makes the ANSI code page UTF-8. Sampling ends at Ctrl+C, exit 0. The PDH
 // double beside the copy serves Windows' console: no flags on UTF-8, a Ctrl+C left ends the process,
-// a pair written in two halves shows as two U+FFFD.
+// a pair written in two halves shows as two U+FFFD. A wait that Ctrl+C ends is no success.
 constexpr char kUtf8Setting[] = "<application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings>"
     "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage></windowsSettings></application>";
 BOOL WINAPI TakeCtrlC(DWORD) { return TRUE; }
@@ -547,6 +548,7 @@ TEST(Console, TextShowsRightInTheConsolesOwnCodePage) {
         {dll + "--script \"" + script + "\"", L"> tGetData \"" + std::wstring(8179, L'x') + L"\U0001F600\" 0", true, true, false, true},
         {dll + "--script \"" + slow + "\"", L"vekrun: interrupted at ", false, false, true, false, false, STATUS_CONTROL_C_EXIT},
         {dll + "--every 0.05 tVersion", L"time                           tVersion", true, false, true},
+        {dll + "--wait " + std::to_string(GetCurrentProcessId()), L"vekrun: interrupted while waiting", false, false, true, false, false, STATUS_CONTROL_C_EXIT},
     };
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);

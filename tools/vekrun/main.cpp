@@ -137,8 +137,11 @@ int main(int argc, char** argv) {
         case Action::kKill: outcome = KillProcesses(options); break;
         case Action::kWait: outcome = WaitForProcesses(options); break;
         case Action::kCall:
-            if (options.everySeconds > 0) {
-                outcome = Sample(ext, options, {SampledCall{options.words, 0}});
+            // Prometheus's form is a sample's, once without --every.
+            if (options.everySeconds > 0 || options.prom) {
+                Options once = options;
+                if (!(options.everySeconds > 0)) once.samples = 1;
+                outcome = Sample(ext, once, {SampledCall{options.words, 0}});
                 break;
             }
             outcome = Call(ext, options, options.words);

@@ -110,7 +110,7 @@ namespace {
 
 // What an option's value is, and the one parser of each kind: a text taken
 // as it is, a whole number or a number of seconds within the row's range.
-enum class ValueKind { kNone, kText, kWholeNumber, kCount, kSeconds };
+enum class ValueKind { kNone, kText, kWholeNumber, kCount, kSeconds, kRotation };
 
 const char* KindNoun(ValueKind kind) {
     switch (kind) {
@@ -169,6 +169,31 @@ void StoreMatch(Options& options, const char* text, double) { options.matches.pu
 void StoreFields(Options& options, const char* text, double) { options.fields = text; }
 void StoreSort(Options& options, const char* text, double) { options.sort = text; }
 void StoreTimeout(Options& options, const char*, double number) { options.timeoutSeconds = number; }
+void StoreOutput(Options& options, const char* text, double) { options.outputFile = text; }
+void StoreKeep(Options& options, const char*, double number) {
+    options.keep = static_cast<long>(number);
+}
+// --rotate's SIZE (bytes; K, M, G as powers of 1024) or DURATION (s, m, h,
+// d), the unit's case telling M(ebibytes) from m(inutes); false for any other.
+bool ReadRotation(const char* given, Options& options) {
+    char* end = nullptr;
+    errno = 0;
+    const double number = *given >= '0' && *given <= '9' ? strtod(given, &end) : 0;
+    if (!end || errno || !(number > 0) || (end[0] && end[1])) return false;
+    static const struct {
+        char unit;
+        double bytes, seconds;
+    } kUnits[] = {{'\0', 1, 0}, {'K', 1024.0, 0}, {'M', 1048576.0, 0}, {'G', 1073741824.0, 0},
+                  {'s', 0, 1},  {'m', 0, 60},     {'h', 0, 3600},      {'d', 0, 86400}};
+    for (const auto& unit : kUnits) {
+        if (unit.unit != *end) continue;
+        options.rotateBytes = static_cast<unsigned long long>(number * unit.bytes);
+        options.rotateSeconds = number * unit.seconds;
+        return options.rotateBytes >= 1 || options.rotateSeconds >= 1;
+    }
+    return false;
+}
+void StoreNothing(Options&, const char*, double) {}
 const OptionRow kOptions[] = {
     {"--dll", "PATH", "--dll needs the extender's path", ValueKind::kText, 0, 0, StoreDll, nullptr,
      Action::kCall,
@@ -247,6 +272,21 @@ const OptionRow kOptions[] = {
      Action::kCall, "with --kill: list what would be ended, end nothing"},
     {"--any", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, &Options::any, Action::kCall,
      "with --wait: until the first has ended"},
+    {"--output", "FILE", "--output needs a file", ValueKind::kText, 0, 0, StoreOutput, nullptr,
+     Action::kCall,
+     "with --every: each round to FILE instead of stdout, written\n"
+     "and flushed as it is taken; an existing FILE is refused"},
+    {"--rotate", "SIZE|TIME", "--rotate needs a size or a time", ValueKind::kRotation, 0, 0,
+     StoreNothing, nullptr, Action::kCall,
+     "with --output: pieces beside FILE (STEM-yyyymmdd-hhmmss-mmm.EXT,\n"
+     "UTC), the next started before a round would pass SIZE (100M:\n"
+     "bytes, K, M, G) or once TIME (1h: s, m, h, d) has passed"},
+    {"--keep", "N", "--keep needs a count", ValueKind::kCount, 1, 2147483647, StoreKeep, nullptr,
+     Action::kCall, "with --rotate: the newest N pieces kept, the older deleted"},
+    {"--prom", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, &Options::prom, Action::kCall,
+     "Prometheus's text format (0.0.4); with --output, FILE is\n"
+     "replaced whole each round, for windows_exporter's textfile\n"
+     "collector"},
     {"--timeout", "SECONDS", "--timeout needs a number of seconds", ValueKind::kSeconds, 0.01,
      2147483, StoreTimeout, nullptr, Action::kCall,
      "with --wait: give up after SECONDS (exit 124), leaving\n"
@@ -264,6 +304,13 @@ std::string TakeValue(const OptionRow& option, const char* given, Options& optio
         case ValueKind::kWholeNumber:
         case ValueKind::kCount: read = ReadWhole(given, option.high, number); break;
         case ValueKind::kSeconds: read = ReadSeconds(given, number) && number <= option.high; break;
+        case ValueKind::kRotation:
+            if (!ReadRotation(given, options))
+                return std::string(
+                           "--rotate takes a size (100M: bytes, K, M, G) or a time (1h: s, "
+                           "m, h, d), not '") +
+                       given + "'";
+            return std::string();
     }
     if (!read || (option.kind != ValueKind::kText && !(number >= option.low))) {
         char range[64];
@@ -345,6 +392,28 @@ std::string ProcessJobProblem(const Options& options) {
     return std::string();
 }
 
+// --output, its pieces, and Prometheus's form.
+std::string CaptureProblem(const Options& options) {
+    const bool rotating = options.rotateBytes || options.rotateSeconds > 0;
+    if (!options.outputFile.empty() && !(options.everySeconds > 0))
+        return "--output goes with --every: it holds the rounds of sampling";
+    if (rotating && options.outputFile.empty()) return "--rotate goes with --output";
+    if (options.keep && !rotating) return "--keep goes with --rotate";
+    if (!options.prom) return std::string();
+    if (options.csv || options.json || options.list)
+        return std::string("--prom and ") +
+               (options.csv    ? "--csv"
+                : options.json ? "--json"
+                               : "--list") +
+               " cannot go together";
+    if (rotating) return "--rotate and --prom cannot go together: --prom replaces FILE each round";
+    const Action action = options.action;
+    if (action != Action::kCall && action != Action::kScript && action != Action::kProcs)
+        return std::string("--prom goes with a keyword call, a script or --procs, not ") +
+               ActionOption(action);
+    return std::string();
+}
+
 }  // namespace
 
 std::string CombinationProblem(const Options& options) {
@@ -352,6 +421,8 @@ std::string CombinationProblem(const Options& options) {
     const bool sampling = options.everySeconds > 0;
     const std::string job = ProcessJobProblem(options);
     if (!job.empty()) return job;
+    const std::string capture = CaptureProblem(options);
+    if (!capture.empty()) return capture;
     const bool takesIds = options.action == Action::kKill || options.action == Action::kWait;
     if (options.action == Action::kHelp && options.words.size() > 1)
         return "--help takes one keyword, not " + std::to_string(options.words.size());
@@ -365,7 +436,8 @@ std::string CombinationProblem(const Options& options) {
         options.action != Action::kProcs)
         return "--csv goes with --every";
     if (!sampling && options.samples) return "--samples goes with --every";
-    if (sampling && options.action == Action::kScript && options.scriptFile == "-")
+    if ((sampling || options.prom) && options.action == Action::kScript &&
+        options.scriptFile == "-")
         return "--every samples the calls of a file, which stdin is not: --script FILE";
     if (sampling && options.action != Action::kCall && options.action != Action::kScript &&
         options.action != Action::kProcs) {

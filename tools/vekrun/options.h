@@ -58,6 +58,15 @@ struct Options {
     bool dryRun = false;
     bool any = false;
     double timeoutSeconds = 0;  // 0: none
+    // Where sampling's rounds go instead of stdout, and its pieces: a piece
+    // ends before it would pass rotateBytes or once rotateSeconds have
+    // passed; the newest `keep` are kept (0: all).
+    std::string outputFile;
+    unsigned long long rotateBytes = 0;
+    double rotateSeconds = 0;
+    long keep = 0;
+    // Prometheus's text exposition format, as a third output form.
+    bool prom = false;
     // In a script: its name ("stdin") and the line that runs or is checked.
     std::string place;
     int line = 0;

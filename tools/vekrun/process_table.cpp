@@ -342,8 +342,56 @@ void SortRows(const TableState& state, std::vector<ProcessRow>& rows) {
     rows.swap(sorted);
 }
 
-void PrintRound(const TableState& state, const Options& options, const std::string& time,
-                const std::vector<ProcessRow>& rows, bool first) {
+// The round as windows_exporter's process collector names its series, under
+// vekrun's prefix, so that its dashboards take them; labelled by the name
+// without ".exe", the id and the parent's id.
+std::string PromText(const std::vector<ProcessRow>& rows) {
+    prom::Families families;
+    constexpr ULONGLONG kUnixEpoch = 116444736000000000ULL;  // 1970 in FILETIME's 100 ns units
+    char number[40];
+    auto seconds = [&](ULONGLONG ticks) {
+        snprintf(number, sizeof number, "%.3f", ticks / 1e7);
+        return std::string(number);
+    };
+    for (const ProcessRow& row : rows) {
+        const ProcessRecord& p = row.record;
+        std::string name = p.name;
+        if (name.size() > 4 && Lower(name.substr(name.size() - 4)) == ".exe")
+            name.resize(name.size() - 4);
+        const std::vector<prom::Label> labels = {
+            {"process", name},
+            {"process_id", std::to_string(p.processId)},
+            {"creating_process_id", std::to_string(p.parentProcessId)}};
+        std::vector<prom::Label> user = labels, privileged = labels;
+        user.push_back({"mode", "user"});
+        privileged.push_back({"mode", "privileged"});
+        const char* cpu = "Seconds of processor time the process has spent, by mode";
+        families.Add("vekrun_process_cpu_time_total", cpu, "counter", user, seconds(p.userTime));
+        families.Add("vekrun_process_cpu_time_total", cpu, "counter", privileged,
+                     seconds(p.kernelTime));
+        families.Add("vekrun_process_working_set_bytes", "The process's working set, in bytes",
+                     "gauge", labels, std::to_string(p.workingSetSize));
+        families.Add("vekrun_process_private_bytes", "The process's private commit, in bytes",
+                     "gauge", labels, std::to_string(p.privatePageCount));
+        families.Add("vekrun_process_thread_count", "The process's threads", "gauge", labels,
+                     std::to_string(p.threadCount));
+        families.Add("vekrun_process_handles", "The process's open handles", "gauge", labels,
+                     std::to_string(p.handleCount));
+        if (p.creationTime > kUnixEpoch)
+            families.Add("vekrun_process_start_time",
+                         "When the process started, in seconds since 1970", "gauge", labels,
+                         seconds(p.creationTime - kUnixEpoch));
+    }
+    return families.Text();
+}
+
+// A round's text in its form, and the header every piece of a capture starts with.
+void RoundText(const TableState& state, const Options& options, const std::string& time,
+               const std::vector<ProcessRow>& rows, std::string& pieceHeader, std::string& text) {
+    if (options.prom) {
+        text = PromText(rows);
+        return;
+    }
     const bool sampling = options.everySeconds > 0;
     std::vector<std::string> header;
     if (sampling) header.push_back("Time");
@@ -368,9 +416,8 @@ void PrintRound(const TableState& state, const Options& options, const std::stri
         lines.push_back(options.json ? object.Text() : options.csv ? csv::Utf8Row(line) : "");
     }
     if (options.json || options.csv) {
-        std::string text = options.csv && first ? csv::Utf8Row(header) + "\n" : "";
+        pieceHeader = options.csv ? csv::Utf8Row(header) + "\n" : "";
         for (const std::string& line : lines) text += line + "\n";
-        Write(stdout, text);
         return;
     }
     // A round that found none of the processes asked for says nothing.
@@ -382,9 +429,8 @@ void PrintRound(const TableState& state, const Options& options, const std::stri
         const bool number = i >= (sampling ? 1u : 0u) && kFields[state.shown[i - sampling]].number;
         widths.push_back(number ? -static_cast<int>(width) : static_cast<int>(width));
     }
-    std::string text = (sampling ? "\n" : "") + table::Row(header, widths) + "\n";
+    text = (sampling ? "\n" : "") + table::Row(header, widths) + "\n";
     for (const auto& line : cells) text += table::Row(line, widths) + "\n";
-    Write(stdout, text);
 }
 
 }  // namespace
@@ -404,7 +450,8 @@ std::string ProcessTableProblem(const Options& options) {
 
 struct ProcessRounds::State : TableState {};
 
-ProcessRounds::ProcessRounds(const Options& options) : options_(options), state_(new State) {
+ProcessRounds::ProcessRounds(const Options& options)
+    : options_(options), state_(new State), sink_(options) {
     ChosenFields(options, state_->shown, state_->sortBy, state_->descending);
     for (int field : state_->shown) state_->wantsDetails |= field >= kExecutablePath;
     state_->wantsDetails |= state_->sortBy >= kExecutablePath;
@@ -424,12 +471,20 @@ std::string ProcessRounds::Next(bool first, bool& matched) {
     if (state_->wantsDetails) AddDetails(*state_, kept);
     SortRows(*state_, kept);
     // The round's time goes with sampling alone.
-    PrintRound(*state_, options_, options_.everySeconds > 0 ? TimeText(options_) : "", kept, first);
+    std::string header, text;
+    RoundText(*state_, options_, options_.everySeconds > 0 ? TimeText(options_) : "", kept, header,
+              text);
+    written_ = sink_.Put(header, text);
     return std::string();
 }
 
+std::string ProcessRounds::Open() { return sink_.Open(); }
+
 int ProcessTable(const Options& options) {
     ProcessRounds rounds(options);
+    const std::string unwritable = rounds.Open();
+    if (!unwritable.empty())
+        return Print(stderr, "vekrun: %s\n", unwritable.c_str()), kExitCallFailed;
     CatchCtrlC();
     // The first round's percent is over a short interval of its own, not 0.
     constexpr DWORD kFirstInterval = 250;
@@ -438,7 +493,7 @@ int ProcessTable(const Options& options) {
     if (problem.empty()) Sleep(kFirstInterval);
     const ULONGLONG interval = static_cast<ULONGLONG>(options.everySeconds * 1000 + 0.5);
     const ULONGLONG first = NowMs();
-    for (long taken = 0; problem.empty() && !Interrupted() && !OutputFailed(); ++taken) {
+    for (long taken = 0; problem.empty() && !Interrupted() && rounds.Written(); ++taken) {
         if (taken > 0) WaitForSlot(first, interval, taken);
         if (Interrupted() || !(problem = rounds.Next(taken == 0, matched)).empty()) break;
         // A name that is not there ends the run at once, as a counter that is not.
@@ -450,7 +505,7 @@ int ProcessTable(const Options& options) {
         if (options.everySeconds <= 0 || (options.samples && taken + 1 >= options.samples)) break;
     }
     if (!problem.empty()) Print(stderr, "vekrun: %s\n", problem.c_str());
-    return problem.empty() && !OutputFailed() ? kExitOk : kExitCallFailed;
+    return problem.empty() && rounds.Written() ? kExitOk : kExitCallFailed;
 }
 
 std::string ProcessRounds::Measure() {

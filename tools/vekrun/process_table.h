@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "capture.h"
 #include "options.h"
 
 namespace vekrun {
@@ -14,6 +15,10 @@ class ProcessRounds {
 public:
     explicit ProcessRounds(const Options& options);
     ~ProcessRounds();
+    // Where the rounds go, opened: empty text, or the problem naming the file.
+    std::string Open();
+    // Whether every round so far was written.
+    bool Written() const { return written_; }
     // The processor times a first round's percent is measured from.
     std::string Measure();
     // A round: empty text, or the problem; `matched` whether any process
@@ -24,6 +29,8 @@ private:
     struct State;
     const Options& options_;
     std::unique_ptr<State> state_;
+    RoundSink sink_;
+    bool written_ = true;
 };
 
 }  // namespace vekrun

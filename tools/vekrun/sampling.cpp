@@ -7,6 +7,7 @@
 #include "json_text.h"
 #include "sampling.h"
 #include "writers.h"
+#include "capture.h"
 #include "clock.h"
 #include "console.h"
 #include "host_protocol.h"
@@ -62,15 +63,15 @@ std::vector<std::string> Columns(const Options& options, const std::vector<std::
 
 // One line of the table or the CSV: the time, then a cell a column; a
 // failed sample leaves its cells empty, so that each column stays numeric.
-void PrintRow(const Options& options, const std::string& time,
-              const std::vector<std::string>& cells, const std::vector<size_t>& widths) {
+std::string RowText(const Options& options, const std::string& time,
+                    const std::vector<std::string>& cells, const std::vector<size_t>& widths) {
     std::vector<std::string> row = {time};
     std::vector<int> columns = {0};
     for (size_t i = 0; i < widths.size(); ++i) {
         row.push_back(i < cells.size() ? cells[i] : std::string());
         columns.push_back(static_cast<int>(widths[i]));
     }
-    Print(stdout, "%s\n", (options.csv ? csv::Row(row) : table::Row(row, columns)).c_str());
+    return (options.csv ? csv::Row(row) : table::Row(row, columns)) + "\n";
 }
 
 // A path error from the first sample on means that nothing will ever be
@@ -113,11 +114,68 @@ std::string JsonSample(const std::string& time, const std::vector<std::string>& 
 // and on the first round the columns' titles, widths and count a call.
 struct Round {
     std::vector<std::string> cells, parts, header;
+    prom::Families series;
 };
 struct Layout {
     std::vector<size_t> widths, counts;  // a column's width; a call's columns
     std::set<std::string> shared;        // the keywords two calls of a round have
 };
+
+// A number as Prometheus writes one; empty for text that is none.
+std::string PromNumber(const std::string& text) {
+    const std::string lower = Lower(text);
+    if (lower == "nan") return "NaN";
+    if (lower == "inf" || lower == "+inf") return "+Inf";
+    if (lower == "-inf") return "-Inf";
+    return json::IsNumber(text) ? text : std::string();
+}
+
+// A sample's series: a counter read by its path as one family labelled by
+// the path's parts; a record's fields and other results as a family each,
+// labelled by the call's arguments. Text is left out, as a failed sample is.
+void AddSeries(const std::vector<std::string>& words, const Result& result, Round& round) {
+    const KeywordHelp* help = FindHelp(words[0]);
+    const std::string keyword = help ? help->name : words[0];
+    std::string arguments;
+    for (size_t i = 1; i < words.size(); ++i)
+        arguments += (i > 1 ? " " : "") + json::ToUtf8(words[i]);
+    if (help && help->shape == ResultShape::kCounterValue && ArgumentName(help, 0) == "PATH" &&
+        words.size() > 1 && !PromNumber(result.Value()).empty()) {
+        std::string path = json::ToUtf8(words[1]), machine;
+        char local[MAX_COMPUTERNAME_LENGTH + 1] = "";
+        DWORD size = sizeof local;
+        if (GetComputerNameA(local, &size)) machine = local;
+        if (path.compare(0, 2, "\\\\") == 0) {
+            const size_t end = path.find('\\', 2);
+            machine = path.substr(2, end == std::string::npos ? std::string::npos : end - 2);
+            path = end == std::string::npos ? "" : path.substr(end);
+        }
+        const size_t open = path.find('('), last = path.rfind('\\');
+        const size_t objectEnd = std::min(open, last);
+        const bool hasInstance = open != std::string::npos && open < last;
+        const std::string instance =
+            hasInstance ? path.substr(open + 1, path.rfind(')', last) - open - 1) : "";
+        round.series.Add("vekrun_counter", "A performance counter's value, as tGetData reads it",
+                         "gauge",
+                         {{"machine", machine},
+                          {"object", path.substr(path.empty() ? 0 : 1, objectEnd - 1)},
+                          {"instance", instance},
+                          {"counter", last == std::string::npos ? "" : path.substr(last + 1)}},
+                         PromNumber(result.Value()));
+        return;
+    }
+    const std::vector<const char*>* fields = RecordFields(keyword, result);
+    const std::vector<std::string> values =
+        fields ? SplitText(result.text, '\t') : std::vector<std::string>{result.Value()};
+    for (size_t i = 0; i < values.size(); ++i) {
+        const std::string number = PromNumber(values[i]);
+        if (number.empty() || (fields && (i >= fields->size() || (*fields)[i][0] == '$'))) continue;
+        const std::string family =
+            "vekrun_" + keyword + (fields ? "_" + std::string((*fields)[i]) : "");
+        round.series.Add(family, help ? help->result : "the keyword's result", "gauge",
+                         {{"arguments", arguments}}, number);
+    }
+}
 
 // One call of a round, its cells and part added: kExitOk, kExitCallFailed
 // for a failing sample, or with `ends` set the status that ends the run.
@@ -152,6 +210,7 @@ int SampleOne(Extender& ext, const Options& options, const SampledCall& sampled,
               FailureLine(call, result).c_str());
     }
     round.parts.push_back(JsonPart(result, sampled, failed));
+    if (options.prom && !failed) AddSeries(call, result, round);
     const bool record = !failed && RecordFields(call[0], result);
     std::vector<std::string> mine;
     if (record) mine = SplitText(result.text, '\t');
@@ -167,13 +226,15 @@ int Sample(Extender& ext, const Options& options, const std::vector<SampledCall>
     // PerfMon's CSV holds numbers; a list has a CSV of its own, outside sampling.
     for (const SampledCall& call : calls) {
         const ResultShape shape = ShapeOf(call.words[0]);
-        if (!options.csv ||
+        if (!(options.csv || options.prom) ||
             (shape != ResultShape::kProcessList && shape != ResultShape::kModuleList))
             continue;
         Options at = options;
         at.line = call.line;
-        return UsageProblem(at, Place(at) + call.words[0] +
-                                    " gives a list, which PerfMon's CSV of numbers cannot hold; "
+        return UsageProblem(at, Place(at) + call.words[0] + " gives a list, which " +
+                                    (options.prom ? std::string("Prometheus's numbers")
+                                                  : std::string("PerfMon's CSV of numbers")) +
+                                    " cannot hold; "
                                     "'vekrun --csv " +
                                     call.words[0] + " ...' writes it as CSV");
     }
@@ -186,6 +247,11 @@ int Sample(Extender& ext, const Options& options, const std::vector<SampledCall>
         if (!keywords.insert(Lower(call.words[0])).second)
             layout.shared.insert(Lower(call.words[0]));
     }
+    RoundSink sink(options);
+    const std::string unwritable = sink.Open();
+    if (!unwritable.empty())
+        return Print(stderr, "vekrun: %s\n", unwritable.c_str()), kExitCallFailed;
+    std::string header;  // every piece's
     const ULONGLONG interval = static_cast<ULONGLONG>(options.everySeconds * 1000 + 0.5);
     const ULONGLONG first = NowMs();
     for (long taken = 0; !Interrupted() && (options.samples == 0 || taken < options.samples);
@@ -202,17 +268,17 @@ int Sample(Extender& ext, const Options& options, const std::vector<SampledCall>
             if (outcome != kExitOk) worst = outcome;
         }
         if (taken == 0 && !options.json) {
-            PrintRow(options,
-                     options.csv ? TimeZoneCell()
-                                 : std::string("time") + std::string(time.size() - 4, ' '),
-                     round.header, layout.widths);
+            header = RowText(options,
+                             options.csv ? TimeZoneCell()
+                                         : std::string("time") + std::string(time.size() - 4, ' '),
+                             round.header, layout.widths);
         }
-        if (options.json) {
-            Print(stdout, "%s\n", JsonSample(time, round.parts, script).c_str());
-        } else {
-            PrintRow(options, time, round.cells, layout.widths);
-        }
-        if (OutputFailed()) return kExitCallFailed;
+        if (options.prom) header.clear();  // every round the whole exposition
+        const std::string body = options.prom ? round.series.Text()
+                                 : options.json
+                                     ? JsonSample(time, round.parts, script) + "\n"
+                                     : RowText(options, time, round.cells, layout.widths);
+        if (!sink.Put(header, body)) return kExitCallFailed;
     }
     return worst;
 }

@@ -378,7 +378,11 @@ int RunScript(Extender& ext, const Options& options) {
     }
     if (unsaid) problems.push_back({0, file + ": " + std::to_string(unsaid) + " more bad lines"});
     if (!problems.empty()) return UsageProblems(options, problems);
-    if (options.everySeconds > 0) return SampleScript(ext, options, calls);
+    if (options.everySeconds > 0 || options.prom) {
+        Options once = options;
+        if (!(options.everySeconds > 0)) once.samples = 1;
+        return SampleScript(ext, once, calls);
+    }
     for (size_t i = 0; i < lines.size(); ++i) {
         if (!calls[i].empty() &&
             !RunLine(ext, options, static_cast<int>(i + 1), lines[i].text, calls[i], state))

@@ -41,3 +41,63 @@ std::string Utf8Row(const std::vector<std::string>& cells) {
 }
 
 }  // namespace csv
+
+namespace prom {
+
+std::string Name(const std::string& text) {
+    std::string name = text.empty() ? "_" : text;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        const bool letter =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
+        if (!letter && !(i > 0 && c >= '0' && c <= '9')) name[i] = '_';
+    }
+    return name;
+}
+
+namespace {
+
+// A label value's \ " and line feed escaped; HELP's \ and line feed.
+std::string Escaped(const std::string& text, bool quotes) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '"' && quotes)
+            out += "\\\"";
+        else
+            out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+void Families::Add(const std::string& name, const char* help, const char* type,
+                   const std::vector<Label>& labels, const std::string& value) {
+    const std::string family = Name(name);
+    std::string sample = family;
+    for (size_t i = 0; i < labels.size(); ++i) {
+        sample +=
+            (i ? "," : "{") + Name(labels[i].name) + "=\"" + Escaped(labels[i].value, true) + "\"";
+    }
+    sample += (labels.empty() ? " " : "} ") + value;
+    for (Family& known : families_) {
+        if (known.name == family) return known.samples.push_back(sample);
+    }
+    families_.push_back({family, help, type, {sample}});
+}
+
+std::string Families::Text() const {
+    std::string text;
+    for (const Family& family : families_) {
+        text += "# HELP " + family.name + " " + Escaped(family.help, false) + "\n";
+        text += "# TYPE " + family.name + " " + family.type + "\n";
+        for (const std::string& sample : family.samples) text += sample + "\n";
+    }
+    return text;
+}
+
+}  // namespace prom

@@ -27,3 +27,31 @@ std::string Utf8Field(const std::string& utf8);
 std::string Utf8Row(const std::vector<std::string>& cells);
 
 }  // namespace csv
+
+namespace prom {
+
+// Prometheus's text exposition format 0.0.4: families of samples, each
+// family's # HELP and # TYPE once, before its samples.
+struct Label {
+    std::string name, value;  // the value in UTF-8
+};
+class Families {
+public:
+    // A sample of the family `name` (made a name Prometheus allows);
+    // `help` and `type` ("gauge", "counter") are the family's, from its first sample.
+    void Add(const std::string& name, const char* help, const char* type,
+             const std::vector<Label>& labels, const std::string& value);
+    std::string Text() const;
+
+private:
+    struct Family {
+        std::string name, help, type;
+        std::vector<std::string> samples;
+    };
+    std::vector<Family> families_;
+};
+
+// A metric or label name: [a-zA-Z_:][a-zA-Z0-9_:]*, anything else as '_'.
+std::string Name(const std::string& text);
+
+}  // namespace prom
