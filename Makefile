@@ -4,7 +4,7 @@
 
 BUILD      := build
 PREFIX_DIR := $(CURDIR)/$(BUILD)/wine
-PACKAGES   := clang-format cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest nlohmann-json3-dev zip unzip
+PACKAGES   := clang-format cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest nlohmann-json3-dev zip unzip prometheus python3-prometheus-client
 DIST_ZIP   := $(BUILD)/dist/vekproc-44017-win64.zip
 # In this order in the archive, so that it is the same every time.
 DIST_FILES := vekproc.dll vekrun.exe keywords.md README.md

@@ -480,6 +480,8 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_WINDOWS_SNAPSHOT", "1", " --procs --json --fields Priority --match $OLD", 0, "{\"Priority\": \"BelowNormal\"}\r\n", ""},
         {"PDH_DOUBLE_WINDOWS_SNAPSHOT", "$OLD:$ROOT", " --kill --tree --dry-run $ROOT", 0,
          Matches("^would end \\d+ sleeper.exe: --dry-run\r\nwould end $ROOT sleeper.exe: --dry-run\r\n$"), ""},
+        // A full disk ends a capture, the rounds written before it kept.
+        {"PDH_DOUBLE_DISK_FULL", "3", " --every 0.05 --samples 5 --output $FULL tVersion", 1, "", "vekrun: cannot write $FULL (error 112: Disk full)\r\n"},
         {"PDH_DOUBLE_REFUSE_LOAD", "1", doctor, 1, HasLines("libraries         PROBLEM: PDH.DLL cannot be loaded: \n" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 230:  Could not load PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n"), ""},
     };
     // $OLD: a sleeper at below-normal priority; $ROOT: a younger one with a child.
@@ -487,9 +489,12 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
     const vek::HandleGuard setting(OpenProcess(PROCESS_SET_INFORMATION, FALSE, older.Id()));
     SetPriorityClass(setting.Get(), BELOW_NORMAL_PRIORITY_CLASS);
     Sleeper root("tree 1");
+    const std::string full = Directory() + "pdh_full\\full.txt";  // the full disk's capture
+    DeleteFileA(full.c_str());
     auto mark = [&](std::string text) {
         for (size_t at; (at = text.find("$OLD")) != std::string::npos;) text.replace(at, 4, std::to_string(older.Id()));
         for (size_t at; (at = text.find("$ROOT")) != std::string::npos;) text.replace(at, 5, std::to_string(root.Id()));
+        for (size_t at; (at = text.find("$FULL")) != std::string::npos;) text.replace(at, 5, full);
         return text;
     };
     for (const auto& row : rows) {
@@ -502,7 +507,7 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         Shown shown = row.out;
         shown.text = mark(shown.text);
         EXPECT_TRUE(Shows(out, shown)) << out;
-        EXPECT_EQ(err, row.err);
+        EXPECT_EQ(err, mark(row.err));
         SetEnvironmentVariableA(row.variable, nullptr);
     }
     // Samples 10 ms apart carry times that rise, where the clocks of the time of day move in
@@ -517,6 +522,13 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
     }
     ASSERT_EQ(times.size(), 30u) << out;
     for (size_t i = 1; i < times.size(); ++i) EXPECT_LT(times[i - 1], times[i]) << out;
+    // The full disk's capture keeps its header and the two rounds before it, whole.
+    FILE* kept = fopen(full.c_str(), "rb");
+    int lines = 0;
+    for (int c; kept && (c = fgetc(kept)) != EOF;) lines += c == '\n';
+    if (kept) fclose(kept);
+    EXPECT_EQ(lines, 3);
+    DeleteFileA(full.c_str());
     RemoveCopy(copy);
 }
 

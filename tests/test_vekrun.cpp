@@ -168,6 +168,16 @@ const VekrunRow kOptionRows[] = {
         {"--dll=nothere.dll tVersion", 3, "", "vekrun: cannot load nothere.dll (error 126: Module not found)\n"},
         {"--dll $S0 tVersion", 3, "", Has("vekrun_0.vek)\n")},  // the text's %1 is the file
         {"--json --dll nothere.dll tVersion", 3, "", Has("cannot load"), R"({"error": "load", "id": null, "message": "cannot load nothere.dll", "code": 126, "reason": "error 126: Module not found"})"},
+        // Captures and Prometheus's form, and what they go with.
+        {"--every 1 --rotate 100X --output x.csv tVersion", 64, "", "vekrun: --rotate takes a size (100M: bytes, K, M, G) or a time (1h: s, m, h, d), not '100X'" + kTry},
+        {"--every 1 --rotate 0.5s --output x.csv tVersion", 64, "", Has("not '0.5s'")},
+        {"--every 1 --rotate 1h tVersion", 64, "", "vekrun: --rotate goes with --output" + kTry},
+        {"--every 1 --keep 3 tVersion", 64, "", "vekrun: --keep goes with --rotate" + kTry},
+        {"--output x.csv tVersion", 64, "", "vekrun: --output goes with --every: it holds the rounds of sampling" + kTry},
+        {"--prom --csv tVersion", 64, "", "vekrun: --prom and --csv cannot go together" + kTry},
+        {"--every 1 --prom --output x.prom --rotate 1M tVersion", 64, "", Has("--rotate and --prom cannot go together")},
+        {"--prom --doctor", 64, "", "vekrun: --prom goes with a keyword call, a script or --procs, not --doctor" + kTry},
+        {"--prom tListProc", 64, "", Has("tListProc gives a list, which Prometheus's numbers cannot hold")},
         {"--json --bogus", 64, "", "vekrun: unknown option --bogus\n", R"({"error": "usage", "id": null, "message": "unknown option --bogus", "code": null, "reason": null})"},
 };
 
@@ -448,6 +458,104 @@ TEST(Vekrun, ProcessJobsOnProcessesOfItsOwn) {
         EXPECT_TRUE(Shows(Lines(err), shownErr)) << "stderr:\n" << err;
     }
     DeleteFileA((Directory() + name + ".exe").c_str());
+}
+
+// Captures: every round in exactly one piece, each piece starting with its header, names that
+// sort in the order written, the newest --keep kept, an old piece a reader holds tried again
+// (said once), an existing file refused, one that cannot be made named, Prometheus's file
+// replaced whole. $OUT is a file's path without its extension in a folder of the row's own.
+struct CaptureRow {
+    std::string args;
+    DWORD exit;
+    size_t pieces;       // files the folder holds at the end
+    const char* header;  // how each starts
+    size_t rounds;       // data lines in all of them
+    Shown err;
+    bool hold = false;   // the first piece is held open, without the right to delete it
+};
+const CaptureRow kCaptureRows[] = {
+        // Lines of 58 bytes: three fit in 200, a fourth would pass it.
+        {"--every 0.05 --samples 6 --json --output $OUT.json --rotate 200 tVersion", 0, 2, "{\"time\": ", 6, ""},
+        {"--every 0.05 --samples 5 --csv --output $OUT.csv --rotate 1 --keep 2 tGetData \"\\System\\System Up Time\" 0", 0, 2, "\"(PDH-CSV 4.0) (", 2, ""},
+        {"--procs --every 0.05 --samples 3 --csv --fields ProcessId --match $PID --output $OUT.csv --rotate 1", 0, 3, "\"Time\",\"ProcessId\"\n", 3, ""},
+        {"--every 0.3 --samples 4 --output $OUT.txt --rotate 1 --keep 1 tVersion", 0, 2, "time ", 2, Matches("^vekrun: cannot delete [^\n]+up-[-0-9]+\\.txt \\(error 32: [^\n]+\\); tried again at the next piece\n$"), true},
+        {"--every 0.05 --samples 3 --output $OUT.csv tVersion", 1, 1, "old", 0, Has("up.csv exists; a capture never overwrites a file (name another, or delete it)\n")},
+        {"--every 0.05 --samples 1 --output $OUTnone\\up.csv tVersion", 1, 0, "", 0, Has("vekrun: cannot create "), false},
+        {"--every 0.05 --samples 3 --prom --output $OUT.prom tCountProc", 0, 1, "# HELP vekrun_tCountProc ", 1, ""},
+};
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Vekrun, CapturesKeepEveryRoundInPiecesThatStandAlone) {
+    const std::string folder = Directory() + "capture\\";
+    for (const CaptureRow& row : kCaptureRows) {
+        CreateDirectoryA(folder.c_str(), nullptr);
+        if (std::string(row.header) == "old") ASSERT_TRUE(Save(folder + "up.csv", "old"));
+        std::string args = Fill(row.args, std::to_string(GetCurrentProcessId()), "");
+        for (size_t at; (at = args.find("$OUT")) != std::string::npos;) args.replace(at, 4, folder + "up");
+        SCOPED_TRACE("vekrun " + args);
+        std::string out, err;
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (row.hold) {
+            // The first piece, held as a reader holds it, while vekrun runs on.
+            PROCESS_INFORMATION child;
+            HANDLE pipe[2];
+            SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+            ASSERT_TRUE(CreatePipe(&pipe[0], &pipe[1], &inherited, 0));
+            ASSERT_TRUE(Start("\"" + Directory() + "vekrun.exe\" " + args, &child, nullptr, pipe[1], pipe[1]));
+            CloseHandle(pipe[1]);
+            for (int i = 0; i < 200 && held == INVALID_HANDLE_VALUE; ++i, Sleep(10)) {
+                const auto names = FilesIn(folder);
+                if (!names.empty()) held = CreateFileA((folder + names[0]).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+            }
+            WaitForSingleObject(child.hProcess, 30000);
+            DWORD code = 99;
+            GetExitCodeProcess(child.hProcess, &code);
+            EXPECT_EQ(code, row.exit);
+            while (ReadWaiting(pipe[0], &err)) {}
+            CloseHandle(pipe[0]), CloseHandle(child.hProcess), CloseHandle(child.hThread);
+        } else {
+            EXPECT_EQ(Vekrun(args, &out, &err), row.exit) << err;
+        }
+        EXPECT_TRUE(Shows(Lines(err), row.err)) << err;
+        const auto names = FilesIn(folder);
+        EXPECT_EQ(names.size(), row.pieces) << testing::PrintToString(names);
+        size_t rounds = 0;
+        std::string last;
+        for (const std::string& name : names) {
+            std::string text;
+            const vek::FileHandleGuard file(CreateFileA((folder + name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+            char buffer[65536];
+            DWORD got = 0;
+            if (file && ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr)) text.assign(buffer, got);
+            text = Lines(text);
+            EXPECT_EQ(text.compare(0, strlen(row.header), row.header), 0) << name << ":\n" << text;
+            // A piece's first line is its header but in JSON (a round a line) and Prometheus's form.
+            const bool headed = row.header[0] != '{' && row.header[0] != '#';
+            const auto lines = Split(text, '\n');
+            for (size_t i = headed; i < lines.size(); ++i) {
+                const std::string& line = lines[i];
+                const bool data = !line.empty() && line[0] != '#';
+                rounds += data;
+                // Pieces sort by name in the order they were written: their rounds' times rise.
+                if (data) EXPECT_LT(last, line) << name, last = line;
+            }
+        }
+        EXPECT_EQ(rounds, row.rounds) << testing::PrintToString(names);
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        for (const std::string& name : names) DeleteFileA((folder + name).c_str());
+        RemoveDirectoryA(folder.c_str());
+    }
 }
 
 // --list puts every item's number in one column.

@@ -148,6 +148,13 @@ FARPROC WINAPI ResolveClock(HMODULE module, LPCSTR name) {
 // With PDH_DOUBLE_ZONE=BIAS, vekrun's time zone is BIAS minutes behind UTC (UTC = local time + bias).
 LONG zoneBias = 0;
 DWORD WINAPI TheZone(LPTIME_ZONE_INFORMATION zone) { return *zone = {}, zone->Bias = zoneBias, TIME_ZONE_ID_UNKNOWN; }
+// With PDH_DOUBLE_DISK_FULL=N, vekrun's own writes to files (its captures) fail from the Nth on,
+// as on a full disk.
+long writesLeft = 0;
+BOOL WINAPI FullDisk(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    if (--writesLeft < 0) return *written = 0, SetLastError(ERROR_DISK_FULL), FALSE;
+    return WriteFile(file, data, size, written, overlapped);
+}
 // With PDH_DOUBLE_CONSOLE_REFUSES, the console takes no UTF-16 text, as a console host that fails a write.
 BOOL WINAPI RefuseWide(HANDLE, const void*, DWORD, LPDWORD, LPVOID) { return SetLastError(ERROR_INVALID_FUNCTION), FALSE; }
 
@@ -185,6 +192,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
         patch(vekrun, "KERNEL32.dll", "WriteConsoleW", HalvesApart);
     }
     if (GetEnvironmentVariableA("PDH_DOUBLE_CONSOLE_REFUSES", nullptr, 0)) patch(vekrun, "KERNEL32.dll", "WriteConsoleW", RefuseWide);
+    char count[16];
+    if (GetEnvironmentVariableA("PDH_DOUBLE_DISK_FULL", count, sizeof count)) {
+        writesLeft = atol(count) - 1;
+        patch(vekrun, "KERNEL32.dll", "WriteFile", FullDisk);
+    }
     char bias[16];
     const bool zone = GetEnvironmentVariableA("PDH_DOUBLE_ZONE", bias, sizeof bias) != 0;
     if (zone) zoneBias = atol(bias);

@@ -95,7 +95,8 @@ std::string RoundSink::Open() {
         file_.Reset(CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file_ && GetLastError() == ERROR_FILE_EXISTS)
-            problem = file + " exists; a capture never overwrites a file (name another, or delete it)";
+            problem =
+                file + " exists; a capture never overwrites a file (name another, or delete it)";
         else if (!file_)
             problem = Said("cannot create", file, GetLastError());
     }
@@ -162,10 +163,10 @@ bool RoundSink::Put(const std::string& header, const std::string& body) {
         return !OutputFailed();
     }
     if (options_.prom) return Replace(header + body);
-    const bool bySize = options_.rotateBytes && written_ > 0 &&
-                        written_ + body.size() > options_.rotateBytes;
-    const bool byTime = options_.rotateSeconds > 0 &&
-                        NowMs() - openedAt_ >= options_.rotateSeconds * 1000;
+    const bool bySize =
+        options_.rotateBytes && written_ > 0 && written_ + body.size() > options_.rotateBytes;
+    const bool byTime =
+        options_.rotateSeconds > 0 && NowMs() - openedAt_ >= options_.rotateSeconds * 1000;
     if ((bySize || byTime) && !Rotate()) return false;
     const std::string text = (written_ == 0 ? header : std::string()) + body;
     if (!WriteAll(file_.Get(), text) || !FlushFileBuffers(file_.Get())) {

@@ -31,10 +31,10 @@ private:
 
     const Options& options_;
     vek::FileHandleGuard file_;
-    std::string name_;          // the piece being written
-    ULONGLONG written_ = 0;     // its bytes
-    ULONGLONG openedAt_ = 0;    // when it was opened, in ms
-    bool first_ = true;         // stdout's first round
+    std::string name_;        // the piece being written
+    ULONGLONG written_ = 0;   // its bytes
+    ULONGLONG openedAt_ = 0;  // when it was opened, in ms
+    bool first_ = true;       // stdout's first round
     bool undeletedSaid_ = false;
 };
 

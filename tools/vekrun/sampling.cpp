@@ -155,7 +155,7 @@ void AddSeries(const std::vector<std::string>& words, const Result& result, Roun
         const bool hasInstance = open != std::string::npos && open < last;
         const std::string instance =
             hasInstance ? path.substr(open + 1, path.rfind(')', last) - open - 1) : "";
-        round.series.Add("vekrun_counter", "A performance counter's value, as tGetData reads it",
+        round.series.Add("vekrun_pdh_value", "A performance counter's value, as tGetData reads it",
                          "gauge",
                          {{"machine", machine},
                           {"object", path.substr(path.empty() ? 0 : 1, objectEnd - 1)},
@@ -171,7 +171,7 @@ void AddSeries(const std::vector<std::string>& words, const Result& result, Roun
         const std::string number = PromNumber(values[i]);
         if (number.empty() || (fields && (i >= fields->size() || (*fields)[i][0] == '$'))) continue;
         const std::string family =
-            "vekrun_" + keyword + (fields ? "_" + std::string((*fields)[i]) : "");
+            "vekrun_" + Lower(keyword) + (fields ? "_" + prom::SnakeCase((*fields)[i]) : "");
         round.series.Add(family, help ? help->result : "the keyword's result", "gauge",
                          {{"arguments", arguments}}, number);
     }

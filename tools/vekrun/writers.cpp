@@ -55,6 +55,22 @@ std::string Name(const std::string& text) {
     return name;
 }
 
+std::string SnakeCase(const std::string& text) {
+    std::string snake;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool upper = c >= 'A' && c <= 'Z';
+        // A capital starts a word, unless it follows another (an acronym) and precedes no small
+        // letter.
+        const bool starts = upper && i > 0 &&
+                            (!(text[i - 1] >= 'A' && text[i - 1] <= 'Z') ||
+                             (i + 1 < text.size() && text[i + 1] >= 'a' && text[i + 1] <= 'z'));
+        if (starts && snake.back() != '_') snake += '_';
+        snake += upper ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return snake;
+}
+
 namespace {
 
 // A label value's \ " and line feed escaped; HELP's \ and line feed.

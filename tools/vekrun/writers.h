@@ -53,5 +53,7 @@ private:
 
 // A metric or label name: [a-zA-Z_:][a-zA-Z0-9_:]*, anything else as '_'.
 std::string Name(const std::string& text);
+// A name as Prometheus's conventions write one: WorkingSetSize as working_set_size.
+std::string SnakeCase(const std::string& text);
 
 }  // namespace prom
