@@ -54,4 +54,8 @@ enum EntryPointNeed {
 // Wine's pdh.dll exports these as stubs whose call ends the caller.
 #define VEK_PDH_WINE_STUBS(X) X(PdhParseCounterPathA) X(PdhConnectMachineA) X(PdhBrowseCountersA)
 
+// PDH's enumeration, which vekrun's counter discovery takes by name; Wine's
+// are stubs too.
+#define VEK_PDH_ENUMERATION(X) X(PdhEnumObjectsA) X(PdhEnumObjectItemsA)
+
 // clang-format on

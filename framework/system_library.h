@@ -61,4 +61,10 @@ inline bool InsideImage(HMODULE module, const void* entry) {
            region.AllocationBase == module;
 }
 
+// One of Wine's stubs, whose call ends the caller: an entry point that Wine's
+// own DLL serves from its image (a native PDH.DLL, or a stand-in, is none).
+inline bool IsWineStub(HMODULE module, const void* entry) {
+    return IsWineBuiltin(module) && InsideImage(module, entry);
+}
+
 }  // namespace vek

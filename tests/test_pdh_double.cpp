@@ -480,6 +480,14 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_WINDOWS_SNAPSHOT", "1", " --procs --json --fields Priority --match $OLD", 0, "{\"Priority\": \"BelowNormal\"}\r\n", ""},
         {"PDH_DOUBLE_WINDOWS_SNAPSHOT", "$OLD:$ROOT", " --kill --tree --dry-run $ROOT", 0,
          Matches("^would end \\d+ sleeper.exe: --dry-run\r\nwould end $ROOT sleeper.exe: --dry-run\r\n$"), ""},
+        // Counter discovery by PDH's enumeration: paths in English whatever the machine's language.
+        {"PDH_DOUBLE_LOCAL_NAMES", nullptr, " --counters", 0, "Widget\r\nGadget\r\n", ""},
+        {"PDH_DOUBLE_LOCAL_NAMES", nullptr, " --counters widget", 0, "\\Widget(left)\\Turns\r\n\\Widget(left)\\Spins\r\n\\Widget(right)\\Turns\r\n"
+         "\\Widget(right)\\Spins\r\n\\Widget(left#1)\\Turns\r\n\\Widget(left#1)\\Spins\r\n", ""},
+        {"PDH_DOUBLE_LOCAL_NAMES", "500|Dingsbums|502|Drehungen", " --counters --csv", 0, "\"Object\"\r\n\"Widget\"\r\n\"Gadget\"\r\n", ""},
+        {"PDH_DOUBLE_LOCAL_NAMES", "500|Dingsbums|502|Drehungen", " --counters Widget --match *(right)*", 0, "\\Widget(right)\\Turns\r\n\\Widget(right)\\Spins\r\n", ""},
+        {"PDH_DOUBLE_LOCAL_NAMES", nullptr, " --json --counters gadget", 0, "{\"Path\": \"\\\\Gadget\\\\Count\"}\r\n", ""},
+        {"PDH_DOUBLE_LOCAL_NAMES", nullptr, " --counters Nothing", 1, "", "vekrun: no object 'Nothing' (PDH status 0xC0000BB8)\r\n"},
         // A full disk ends a capture, the rounds written before it kept.
         {"PDH_DOUBLE_DISK_FULL", "3", " --every 0.05 --samples 5 --output $FULL tVersion", 1, "", "vekrun: cannot write $FULL (error 112: Disk full)\r\n"},
         {"PDH_DOUBLE_REFUSE_LOAD", "1", doctor, 1, HasLines("libraries         PROBLEM: PDH.DLL cannot be loaded: \n" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 230:  Could not load PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n"), ""},

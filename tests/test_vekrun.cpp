@@ -240,6 +240,9 @@ const VekrunRow kSamplingAndDoctorRows[] = {
         {"--doctor", 1, Has(", LastError=6 (tKillProc)\n"), ""},  // logged by the tKillProc row above
         {"--json --doctor", 1, Has(", {\"check\": \"pdh\", \"ok\": false, \"detail\": \"\\\\System\\\\System Up Time reads "), ""},
         {"--json --doctor", 1, Has("\"remedy\": \"Read counters as whole numbers (format 0) here.\"}"), ""},
+        // Wine's PDH enumeration is a stub: no counter discovery, and the doctor says so.
+        {"$WINE --counters", 1, "", "vekrun: counter discovery needs Windows' PDH: Wine's PdhEnumObjectsA and PdhEnumObjectItemsA are stubs\n"},
+        {"$WINE --doctor", 1, Has("; its PdhEnumObjectsA and PdhEnumObjectItemsA are stubs too, so counter discovery (vekrun --counters) needs Windows' PDH. None under Wine"), ""},
         // Posed as Windows 98 (under Wine alone): Toolhelp lists the processes, and there is no PDH.
         {"$WIN98 --doctor", 1, HasLines("platform          ok: Windows 4.10 build 2222, tCompatible 1\nperformance data  ok: Toolhelp lists "), ""},
         {"$WIN98 --doctor", 1, Has("\npdh               PROBLEM: this platform has no PDH, so tBrowseCntrs, tGetData, tRemoteConn and tParseCntrPath give 209. None here"), ""},
@@ -308,9 +311,10 @@ void VekrunRows::Check(const VekrunRow& row) {
     std::string args = Fill(row.args, pid, module);
     std::string out, err;
     SCOPED_TRACE("vekrun " + args);
-    // "$WIN98" runs a copy that Wine presents as Windows 98.
-    const bool posed = args.compare(0, 7, "$WIN98 ") == 0;
-    if (posed && !vek::UnderWine()) return;
+    // "$WIN98" runs a copy that Wine presents as Windows 98; "$WINE" marks what Wine alone answers.
+    const bool posed = args.compare(0, 7, "$WIN98 ") == 0, wine = args.compare(0, 6, "$WINE ") == 0;
+    if ((posed || wine) && !vek::UnderWine()) return;
+    if (wine) args.erase(0, 6);
     const std::string program = posed ? "vekrun_win98.exe" : "vekrun.exe";
     std::unique_ptr<WineVersion> pose(posed ? new WineVersion(program, "win98") : nullptr);
     if (posed) args.erase(0, 7), CopyFileA((Directory() + "vekrun.exe").c_str(), (Directory() + program).c_str(), TRUE);

@@ -48,11 +48,15 @@ Script script = [] {
 // "Process": loaded into vekrun, the double serves both the list the
 // environment gives ('|' between entries), or "refuse" a refused read,
 // through their import tables.
-std::string names;
+// With PDH_DOUBLE_LOCAL_NAMES, Windows' language is another: the list of the local names (read
+// through HKEY_PERFORMANCE_NLSTEXT) is the one given, the English one the widget's, and PDH's
+// enumeration answers in the local names.
+std::string names, localNames;
 decltype(&RegQueryValueExA) realQuery;
 LSTATUS WINAPI ServeNames(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
     LSTATUS status = ERROR_FILE_NOT_FOUND;
-    if (names == "refuse" || rig::ServeCounterNames(names, name, type, data, size, &status)) return status;
+    const std::string& served = key == HKEY_PERFORMANCE_NLSTEXT && !localNames.empty() ? localNames : names;
+    if (served == "refuse" || rig::ServeCounterNames(served, name, type, data, size, &status)) return status;
     return realQuery(key, name, reserved, type, data, size);
 }
 // With the names, both open keys with options 0 or REG_OPTION_OPEN_LINK alone, as RegOpenKeyEx asks; Wine ignores the rest.
@@ -166,7 +170,16 @@ BOOL WINAPI RefuseWide(HANDLE, const void*, DWORD, LPDWORD, LPVOID) { return Set
 extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
     if (reason != DLL_PROCESS_ATTACH) return TRUE;
     char list[256];
-    const DWORD length = GetEnvironmentVariableA("PDH_DOUBLE_COUNTER_NAMES", list, sizeof list);
+    DWORD length = GetEnvironmentVariableA("PDH_DOUBLE_LOCAL_NAMES", list, sizeof list);
+    if (length && length < sizeof list) {
+        localNames.assign(list, length);
+        localNames += '|';
+        std::replace(localNames.begin(), localNames.end(), '|', '\0');
+        strcpy(list, "500|Widget|502|Turns");
+        length = static_cast<DWORD>(strlen(list));
+    } else {
+        length = GetEnvironmentVariableA("PDH_DOUBLE_COUNTER_NAMES", list, sizeof list);
+    }
     const HMODULE vekrun = GetModuleHandleA(nullptr), extender = GetModuleHandleA("vekproc.dll");
     const auto patch = [self](HMODULE module, const char* dll, const char* function, auto fake, decltype(fake)* real = nullptr) {
         HMODULE pinned;
@@ -377,9 +390,37 @@ PDH_STATUS WINAPI PdhConnectMachineA(LPCSTR machine) {
     return script.connect;
 }
 
-PDH_STATUS WINAPI PdhEnumObjectItemsA(LPCSTR, LPCSTR, LPCSTR, LPSTR, LPDWORD, LPSTR, LPDWORD, DWORD, DWORD) {
-    Record("PdhEnumObjectItemsA", nullptr, 0, 0);
-    return PDH_NOT_IMPLEMENTED;
+// Counter discovery: two objects; the widget's counters, and its instances with one name twice
+// (as svchost comes more than once); each list asked for its size first, as PDH's protocol has it.
+PDH_STATUS Served(const std::string& list, LPSTR buffer, LPDWORD size) {
+    const DWORD needed = static_cast<DWORD>(list.size());
+    const bool fits = buffer != nullptr && *size >= needed;
+    if (fits) memcpy(buffer, list.data(), needed);
+    *size = needed;
+    return fits ? ERROR_SUCCESS : PDH_MORE_DATA;
+}
+std::string Widget() { return localNames.empty() ? "Widget" : "Dingsbums"; }
+
+PDH_STATUS WINAPI PdhEnumObjectsA(LPCSTR, LPCSTR, LPSTR list, LPDWORD size, DWORD detail, BOOL) {
+    Record("PdhEnumObjectsA", nullptr, 0, detail);
+    return Served(Widget() + std::string("\0Gadget\0\0", 9), list, size);
+}
+
+PDH_STATUS WINAPI PdhEnumObjectItemsA(LPCSTR, LPCSTR, LPCSTR object, LPSTR counters, LPDWORD counterSize, LPSTR instances,
+                                      LPDWORD instanceSize, DWORD detail, DWORD) {
+    Record("PdhEnumObjectItemsA", object, 0, detail);
+    std::string counterList, instanceList;
+    if (_stricmp(object, Widget().c_str()) == 0) {
+        counterList = (localNames.empty() ? "Turns" : "Drehungen") + std::string("\0Spins\0\0", 8);
+        instanceList = std::string("left\0right\0left\0\0", 17);
+    } else if (_stricmp(object, "Gadget") == 0) {
+        counterList = std::string("Count\0\0", 7);
+    } else {
+        return PDH_CSTATUS_NO_OBJECT;
+    }
+    const PDH_STATUS first = Served(counterList, counters, counterSize);
+    const PDH_STATUS second = instanceList.empty() ? (*instanceSize = 0, ERROR_SUCCESS) : Served(instanceList, instances, instanceSize);
+    return first != ERROR_SUCCESS ? first : second;
 }
 
 PDH_STATUS WINAPI PdhParseCounterPathA(LPCSTR path, PPDH_COUNTER_PATH_ELEMENTS_A elements, LPDWORD size, DWORD flags) {

@@ -102,9 +102,10 @@ Check Libraries(bool nineX) {
 #undef VEK_ENTRY
 #define VEK_NAME(name) #name,
     const char* const wineStubNames[] = {VEK_PDH_WINE_STUBS(VEK_NAME)};
+    const char* const enumerationNames[] = {VEK_PDH_ENUMERATION(VEK_NAME)};
 #undef VEK_NAME
     std::string problems;
-    bool repair = false, wineStubs = false;
+    bool repair = false, wineStubs = false, enumerationStubs = false;
     for (const auto& library : libraries) {
         const vek::LibraryGuard module(vek::LoadSystemLibrary(library.dll));
         if (!module) {
@@ -123,12 +124,13 @@ Check Libraries(bool nineX) {
             }
         }
         // As the extender's loader judges them: a call of Wine's stub ends the caller.
-        const bool wineImage = vek::IsWineBuiltin(module.Get());
         for (const char* stub : wineStubNames) {
-            wineStubs |=
-                wineImage &&
-                vek::InsideImage(module.Get(),
-                                 reinterpret_cast<const void*>(GetProcAddress(module.Get(), stub)));
+            wineStubs |= vek::IsWineStub(
+                module.Get(), reinterpret_cast<const void*>(GetProcAddress(module.Get(), stub)));
+        }
+        for (const char* stub : enumerationNames) {
+            enumerationStubs |= vek::IsWineStub(
+                module.Get(), reinterpret_cast<const void*>(GetProcAddress(module.Get(), stub)));
         }
     }
     if (wineStubs) {
@@ -136,6 +138,11 @@ Check Libraries(bool nineX) {
                     "PDH.DLL is Wine's, whose PdhParseCounterPathA, PdhConnectMachineA and "
                     "PdhBrowseCountersA are stubs, so tParseCntrPath, tRemoteConn and "
                     "tBrowseCntrs are unavailable (211); every other keyword works";
+    }
+    if (enumerationStubs) {
+        problems += std::string(problems.empty() ? "" : "; ") +
+                    "its PdhEnumObjectsA and PdhEnumObjectItemsA are stubs too, so counter "
+                    "discovery (vekrun --counters) needs Windows' PDH";
     }
     if (problems.empty()) {
         return {"libraries", true,

@@ -5,6 +5,7 @@
 #include "writers.h"
 #include "owner.h"
 #include "console.h"
+#include "counter_discovery.h"
 #include "doctor.h"
 #include "host_protocol.h"
 #include "keyword_help.h"
@@ -118,7 +119,8 @@ int main(int argc, char** argv) {
     if (!parsed.empty()) return UsageProblem(options, parsed);
     // The process jobs write names as the system gives them, in UTF-8.
     SetUtf8Output(options.json || options.csv || options.action == Action::kProcs ||
-                  options.action == Action::kKill || options.action == Action::kWait);
+                  options.action == Action::kKill || options.action == Action::kWait ||
+                  options.action == Action::kCounters);
 
     Extender ext;
     if (!Load(ext, options)) {
@@ -136,6 +138,7 @@ int main(int argc, char** argv) {
         case Action::kProcs: outcome = ProcessTable(options); break;
         case Action::kKill: outcome = KillProcesses(options); break;
         case Action::kWait: outcome = WaitForProcesses(options); break;
+        case Action::kCounters: outcome = ListCounters(options); break;
         case Action::kCall:
             // Prometheus's form is a sample's, once without --every.
             if (options.everySeconds > 0 || options.prom) {

@@ -34,6 +34,9 @@ const char kUsageSynopsis[] =
     "                                           end processes (with --tree their descendants)\n"
     "       vekrun [options] --wait [--any] [--timeout SECONDS] PID... | --match PATTERN\n"
     "                                           wait until they have ended; their exit codes\n"
+    "       vekrun [options] --counters [OBJECT] [--match PATTERN]\n"
+    "                                           the performance objects, or OBJECT's counter\n"
+    "                                           paths in English, as tGetData takes them\n"
     "\n"
     "options (also after the keyword; '--' ends them, and a negative number is an argument):\n";
 
@@ -99,6 +102,7 @@ const char* ActionOption(Action action) {
         case Action::kProcs: return "--procs";
         case Action::kKill: return "--kill";
         case Action::kWait: return "--wait";
+        case Action::kCounters: return "--counters";
         case Action::kCall: break;
     }
     return "a keyword call";
@@ -257,6 +261,8 @@ const OptionRow kOptions[] = {
      nullptr},
     {"--kill", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, nullptr, Action::kKill, nullptr},
     {"--wait", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, nullptr, Action::kWait, nullptr},
+    {"--counters", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, nullptr, Action::kCounters,
+     nullptr},
     {"--match", "PATTERN", "--match needs a name pattern", ValueKind::kText, 0, 0, StoreMatch,
      nullptr, Action::kCall,
      "with --procs, --kill, --wait: the processes whose name\n"
@@ -369,8 +375,12 @@ namespace {
 // The options of the process jobs, each with the action it belongs to.
 std::string ProcessJobProblem(const Options& options) {
     const Action action = options.action;
-    const bool job = action == Action::kProcs || action == Action::kKill || action == Action::kWait;
-    if (!options.matches.empty() && !job) return "--match goes with --procs, --kill or --wait";
+    const bool job = action == Action::kProcs || action == Action::kKill ||
+                     action == Action::kWait || action == Action::kCounters;
+    if (!options.matches.empty() && !job)
+        return "--match goes with --procs, --kill, --wait or --counters";
+    if (action == Action::kCounters && options.words.size() > 1)
+        return "--counters takes one object, not " + std::to_string(options.words.size());
     if ((!options.fields.empty() || !options.sort.empty()) && action != Action::kProcs)
         return std::string(options.fields.empty() ? "--sort" : "--fields") + " goes with --procs";
     if ((options.tree || options.dryRun) && action != Action::kKill)
@@ -423,7 +433,8 @@ std::string CombinationProblem(const Options& options) {
     if (!job.empty()) return job;
     const std::string capture = CaptureProblem(options);
     if (!capture.empty()) return capture;
-    const bool takesIds = options.action == Action::kKill || options.action == Action::kWait;
+    const bool takesIds = options.action == Action::kKill || options.action == Action::kWait ||
+                          options.action == Action::kCounters;
     if (options.action == Action::kHelp && options.words.size() > 1)
         return "--help takes one keyword, not " + std::to_string(options.words.size());
     if (call && !takesIds && options.action != Action::kCall && options.action != Action::kHelp) {
@@ -433,7 +444,7 @@ std::string CombinationProblem(const Options& options) {
     if (!call && options.action == Action::kCall) return "no keyword given";
     // Outside sampling a call's list may be written as CSV (main asks its keyword).
     if (!sampling && options.csv && options.action != Action::kCall &&
-        options.action != Action::kProcs)
+        options.action != Action::kProcs && options.action != Action::kCounters)
         return "--csv goes with --every";
     if (!sampling && options.samples) return "--samples goes with --every";
     if ((sampling || options.prom) && options.action == Action::kScript &&

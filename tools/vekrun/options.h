@@ -33,7 +33,8 @@ enum class Action {
     kHelp,
     kProcs,
     kKill,
-    kWait
+    kWait,
+    kCounters
 };
 
 struct Options {

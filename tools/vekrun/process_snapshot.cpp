@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "process_snapshot.h"
+#include "text.h"
 #include "system_library.h"
 
 namespace vekrun {
@@ -118,48 +119,14 @@ std::string ProcessSnapshots::Take(std::vector<ProcessRecord>& records) {
     return ReadProcessRecords(buffer_.data(), filled, records);
 }
 
-namespace {
-
-std::wstring LowerWide(const std::string& utf8) {
-    const int size = static_cast<int>(utf8.size());
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    wide.resize(
-        static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, &wide[0], size)));
-    if (!wide.empty()) CharLowerBuffW(&wide[0], static_cast<DWORD>(wide.size()));
-    return wide;
-}
-
-// * any run of characters, ? any one; the text whole.
-bool Wildcard(const wchar_t* pattern, const wchar_t* text) {
-    const wchar_t *star = nullptr, *resume = nullptr;
-    while (*text) {
-        if (*pattern == L'*') {
-            star = pattern++;
-            resume = text;
-        } else if (*pattern == L'?' || *pattern == *text) {
-            ++pattern, ++text;
-        } else if (star) {
-            pattern = star + 1;
-            text = ++resume;
-        } else {
-            return false;
-        }
-    }
-    while (*pattern == L'*') ++pattern;
-    return *pattern == L'\0';
-}
-
-}  // namespace
-
 bool PatternNames(const std::string& pattern, const ProcessRecord& process) {
     if (!pattern.empty() && pattern.size() <= 10 &&
         pattern.find_first_not_of("0123456789") == std::string::npos)
         return strtoull(pattern.c_str(), nullptr, 10) == process.processId;
-    const std::wstring wanted = LowerWide(pattern), name = LowerWide(process.name);
-    const std::wstring exe = L".exe";
-    const bool hasExe = name.size() > exe.size() && name.compare(name.size() - 4, 4, exe) == 0;
-    return Wildcard(wanted.c_str(), name.c_str()) ||
-           (hasExe && Wildcard(wanted.c_str(), name.substr(0, name.size() - 4).c_str()));
+    const std::string& name = process.name;
+    const bool hasExe = name.size() > 4 && Lower(name.substr(name.size() - 4)) == ".exe";
+    return MatchesWildcard(pattern, name) ||
+           (hasExe && MatchesWildcard(pattern, name.substr(0, name.size() - 4)));
 }
 
 std::string OpenConfirmed(ProcessSnapshots& snapshots, const std::vector<ProcessRecord>& processes,

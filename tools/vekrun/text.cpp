@@ -98,4 +98,41 @@ bool ToAnsi(const std::wstring& wide, std::string& ansi) {
     return !lost;
 }
 
+namespace {
+
+std::wstring LowerWide(const std::string& utf8) {
+    const int size = static_cast<int>(utf8.size());
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    wide.resize(
+        static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, &wide[0], size)));
+    if (!wide.empty()) CharLowerBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+    return wide;
+}
+
+// * any run of characters, ? any one; the text whole.
+bool Wildcard(const wchar_t* pattern, const wchar_t* text) {
+    const wchar_t *star = nullptr, *resume = nullptr;
+    while (*text) {
+        if (*pattern == L'*') {
+            star = pattern++;
+            resume = text;
+        } else if (*pattern == L'?' || *pattern == *text) {
+            ++pattern, ++text;
+        } else if (star) {
+            pattern = star + 1;
+            text = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == L'*') ++pattern;
+    return *pattern == L'\0';
+}
+
+}  // namespace
+
+bool MatchesWildcard(const std::string& pattern, const std::string& text) {
+    return Wildcard(LowerWide(pattern).c_str(), LowerWide(text).c_str());
+}
+
 }  // namespace vekrun

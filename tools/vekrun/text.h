@@ -20,6 +20,10 @@ std::string CodeText(int32_t code, const std::string& insert = std::string());
 std::string SystemText(DWORD code);
 std::vector<std::string> SplitText(const std::string& text, char separator);
 
+// Whether UTF-8 `text` matches `pattern` whole, in any case: * any run of
+// characters, ? any one.
+bool MatchesWildcard(const std::string& pattern, const std::string& text);
+
 // UTF-16 as ANSI without best fit; false when the code page lacks a character.
 bool ToAnsi(const std::wstring& wide, std::string& ansi);
 
