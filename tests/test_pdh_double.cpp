@@ -480,6 +480,8 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_WINDOWS_SNAPSHOT", "1", " --procs --json --fields Priority --match $OLD", 0, "{\"Priority\": \"BelowNormal\"}\r\n", ""},
         {"PDH_DOUBLE_WINDOWS_SNAPSHOT", "$OLD:$ROOT", " --kill --tree --dry-run $ROOT", 0,
          Matches("^would end \\d+ sleeper.exe: --dry-run\r\nwould end $ROOT sleeper.exe: --dry-run\r\n$"), ""},
+        {"PDH_DOUBLE_WINDOWS_SNAPSHOT", "reborn:$OLD", " --kill $OLD", 1, "failed $OLD sleeper.exe: gone\r\n", ""},  // never the id's new owner
+        {"PDH_DOUBLE_SNAPSHOT_FAILS", "0xC0000022", " --procs", 1, "", "vekrun: the system's process list cannot be read (NTSTATUS 0xC0000022)\r\n"},
         // Counter discovery by PDH's enumeration: paths in English whatever the machine's language.
         {"PDH_DOUBLE_LOCAL_NAMES", nullptr, " --counters", 0, "Widget\r\nGadget\r\n", ""},
         {"PDH_DOUBLE_LOCAL_NAMES", nullptr, " --counters widget", 0, "\\Widget(left)\\Turns\r\n\\Widget(left)\\Spins\r\n\\Widget(right)\\Turns\r\n"

@@ -403,6 +403,7 @@ const JobRow kProcessJobRows[] = {
         {"", "--procs --csv --match $NAME.EXE --fields Name,ExecutablePath,CommandLine,Priority", 0,
          HasLines("\"Name\",\"ExecutablePath\",\"CommandLine\",\"Priority\"\n\"$NAME.exe\",\"$DIR$NAME.exe\",\"\"\"$DIR$NAME.exe\"\" vek-sleeper-\n\",\"Normal\""), ""},
         {"tree 1", "--procs --sort -CreationDate --match jobs_$PID --fields ProcessId", 0, Matches("^ProcessId\n +$C\n +$P\n$"), ""},
+        {"", "--procs --prom --match $P", 0, Matches("\nvekrun_process_handles\\{process=\"$NAME\",process_id=\"$P\",creating_process_id=\"$PID\"\\} \\d+\n"), ""},
         {"", "--procs --every 0.05 --samples 2 --csv --match j?bs_* --fields ProcessId", 0, Matches("^\"Time\",\"ProcessId\"\n(\"[^\"]+\",\"$P\"\n){2}$"), ""},
         {"-", "--procs --match vekrun_nothing_zz", 1, "", "vekrun: no process matches 'vekrun_nothing_zz'\n"},
         {"-", "--procs --fields Name,Bogus", 64, "", Has("vekrun: --fields: no field 'Bogus' (fields: ProcessId, ParentProcessId, Name, ")},
@@ -411,6 +412,7 @@ const JobRow kProcessJobRows[] = {
         {"tree 2", "--kill --tree $P", 0, "ended $G $NAME.exe\nended $C $NAME.exe\nended $P $NAME.exe\n", ""},
         {"", "--kill --json --match $NAME", 0, "{\"ProcessId\": $P, \"Name\": \"$NAME.exe\", \"result\": \"ended\"}\n", ""},
         {"tree 1", "--kill --dry-run $P", 0, "would end $P $NAME.exe: --dry-run\n", ""},
+        {"", "--kill --dry-run 0$P", 0, "would end $P $NAME.exe: --dry-run\n", ""},  // decimal, never octal
         {"-", "--kill --dry-run --tree $PID", 1, Has("skipped $PID host_tests.exe: vekrun runs under it\n"), ""},
         {"-", "--kill 4294967295", 1, "failed 4294967295: no process has id 4294967295\n", ""},
         {"-", "--kill", 64, "", "vekrun: --kill needs a process: --kill PID... or --kill --match PATTERN" + kTry},

@@ -123,9 +123,17 @@ void WINAPI CoarseLocalTime(LPSYSTEMTIME time) {
 typedef LONG(NTAPI* QuerySystemFn)(ULONG, PVOID, ULONG, PULONG);
 QuerySystemFn realQuerySystem = nullptr;
 ULONGLONG reusedChild = 0, reusedParent = 0;
+// With PDH_DOUBLE_SNAPSHOT_FAILS=STATUS, the snapshot is refused with it. With
+// PDH_DOUBLE_WINDOWS_SNAPSHOT=reborn:ID, ID names a process created later in every snapshot after
+// the first, as when it ended and its id was taken at once.
+LONG snapshotFails = 0;
+ULONGLONG rebornId = 0;
+int snapshots = 0;
 LONG NTAPI WindowsSnapshot(ULONG kind, PVOID data, ULONG size, PULONG needed) {
+    if (snapshotFails && kind == 5) return snapshotFails;
     const LONG status = realQuerySystem(kind, data, size, needed);
     static const LONG kBase[] = {0, 4, 8, 13, 24, 6, 10};  // PROCESS_PRIOCLASS_* to base priorities
+    const bool later = kind == 5 && snapshots++ > 0;
     for (BYTE* at = static_cast<BYTE*>(data); status >= 0 && kind == 5;) {
         LONG priority;
         ULONGLONG id;
@@ -133,6 +141,8 @@ LONG NTAPI WindowsSnapshot(ULONG kind, PVOID data, ULONG size, PULONG needed) {
         memcpy(&priority, at + 72, 4), memcpy(&id, at + 80, 8), memcpy(&next, at, 4);
         if (priority > 0 && priority < 7) memcpy(at + 72, &kBase[priority], 4);
         if (id == reusedChild && reusedChild) memcpy(at + 88, &reusedParent, 8);
+        LONGLONG created;
+        memcpy(&created, at + 32, 8), created += id == rebornId && later ? 10000000 : 0, memcpy(at + 32, &created, 8);
         if (next == 0) break;
         at += next;
     }
@@ -227,10 +237,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
         patch(vekrun, "KERNEL32.dll", "GetLocalTime", CoarseLocalTime);
     }
     char reused[64];
-    if (GetEnvironmentVariableA("PDH_DOUBLE_WINDOWS_SNAPSHOT", reused, sizeof reused)) {
+    if (GetEnvironmentVariableA("PDH_DOUBLE_SNAPSHOT_FAILS", reused, sizeof reused))
+        snapshotFails = static_cast<LONG>(strtoul(reused, nullptr, 16));
+    if (snapshotFails || GetEnvironmentVariableA("PDH_DOUBLE_WINDOWS_SNAPSHOT", reused, sizeof reused)) {
         realQuerySystem = reinterpret_cast<QuerySystemFn>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation"));
         char* colon = strchr(reused, ':');
-        if (colon) reusedChild = strtoull(reused, nullptr, 10), reusedParent = strtoull(colon + 1, nullptr, 10);
+        if (colon && strncmp(reused, "reborn:", 7) == 0) rebornId = strtoull(colon + 1, nullptr, 10);
+        else if (colon) reusedChild = strtoull(reused, nullptr, 10), reusedParent = strtoull(colon + 1, nullptr, 10);
     }
     if (dayClock || realQuerySystem) patch(vekrun, "KERNEL32.dll", "GetProcAddress", ResolveClock, &realVekrunResolve);
     if (zone || dayClock) patch(vekrun, "KERNEL32.dll", "GetTimeZoneInformation", TheZone);

@@ -76,9 +76,7 @@ std::string Translate(const std::string& name, const NameList& from, const NameL
     return other == to.byIndex.end() ? name : other->second;
 }
 
-std::string StatusText(PDH_STATUS status) {
-    return CodeText(static_cast<int32_t>(status));
-}
+std::string StatusText(PDH_STATUS status) { return CodeText(static_cast<int32_t>(status)); }
 
 // The entry points, under their own names.
 struct Pdh {
@@ -89,13 +87,15 @@ struct Pdh {
 // The objects, in the machine's language.
 PDH_STATUS Objects(const Pdh& pdh, std::vector<std::string>& objects) {
     DWORD size = 0;
-    PDH_STATUS status = pdh.PdhEnumObjectsA(nullptr, nullptr, nullptr, &size, PERF_DETAIL_WIZARD, TRUE);
+    PDH_STATUS status =
+        pdh.PdhEnumObjectsA(nullptr, nullptr, nullptr, &size, PERF_DETAIL_WIZARD, TRUE);
     std::vector<char> list;
     for (int tries = 0; status == static_cast<PDH_STATUS>(PDH_MORE_DATA) && tries < kTries;
          ++tries) {
         list.assign(size + 2, '\0');
         size = static_cast<DWORD>(list.size() - 2);
-        status = pdh.PdhEnumObjectsA(nullptr, nullptr, list.data(), &size, PERF_DETAIL_WIZARD, FALSE);
+        status =
+            pdh.PdhEnumObjectsA(nullptr, nullptr, list.data(), &size, PERF_DETAIL_WIZARD, FALSE);
     }
     if (status == ERROR_SUCCESS) objects = Strings(list);
     return status;
@@ -105,8 +105,9 @@ PDH_STATUS Objects(const Pdh& pdh, std::vector<std::string>& objects) {
 PDH_STATUS Items(const Pdh& pdh, const std::string& object, std::vector<std::string>& counters,
                  std::vector<std::string>& instances) {
     DWORD counterSize = 0, instanceSize = 0;
-    PDH_STATUS status = pdh.PdhEnumObjectItemsA(nullptr, nullptr, object.c_str(), nullptr, &counterSize,
-                                      nullptr, &instanceSize, PERF_DETAIL_WIZARD, 0);
+    PDH_STATUS status =
+        pdh.PdhEnumObjectItemsA(nullptr, nullptr, object.c_str(), nullptr, &counterSize, nullptr,
+                                &instanceSize, PERF_DETAIL_WIZARD, 0);
     std::vector<char> counterList, instanceList;
     for (int tries = 0; status == static_cast<PDH_STATUS>(PDH_MORE_DATA) && tries < kTries;
          ++tries) {
@@ -114,9 +115,9 @@ PDH_STATUS Items(const Pdh& pdh, const std::string& object, std::vector<std::str
         instanceList.assign(instanceSize + 2, '\0');
         counterSize = static_cast<DWORD>(counterList.size() - 2);
         instanceSize = instanceSize ? static_cast<DWORD>(instanceList.size() - 2) : 0;
-        status = pdh.PdhEnumObjectItemsA(nullptr, nullptr, object.c_str(), counterList.data(), &counterSize,
-                               instanceSize ? instanceList.data() : nullptr, &instanceSize,
-                               PERF_DETAIL_WIZARD, 0);
+        status = pdh.PdhEnumObjectItemsA(nullptr, nullptr, object.c_str(), counterList.data(),
+                                         &counterSize, instanceSize ? instanceList.data() : nullptr,
+                                         &instanceSize, PERF_DETAIL_WIZARD, 0);
     }
     if (status != ERROR_SUCCESS) return status;
     counters = Strings(counterList);
@@ -164,8 +165,8 @@ int ListCounters(const Options& options) {
               stubs ? ": Wine's PdhEnumObjectsA and PdhEnumObjectItemsA are stubs" : "");
         return kExitCallFailed;
     }
-    const NameList english =
-        ReadNames(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009");
+    const NameList english = ReadNames(
+        HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009");
     const NameList local = ReadNames(HKEY_PERFORMANCE_NLSTEXT, nullptr);
     std::vector<std::string> found, listed;
     PDH_STATUS status;
@@ -182,8 +183,8 @@ int ListCounters(const Options& options) {
         }
         if (status == ERROR_SUCCESS) status = Items(pdh, object, counters, instances);
         const std::string name = Translate(object, local, english);
-        for (const std::string& instance : instances.empty() ? std::vector<std::string>{""}
-                                                             : Numbered(instances)) {
+        for (const std::string& instance :
+             instances.empty() ? std::vector<std::string>{""} : Numbered(instances)) {
             for (const std::string& counter : counters) {
                 found.push_back("\\" + name + (instance.empty() ? "" : "(" + instance + ")") +
                                 "\\" + Translate(counter, local, english));
@@ -200,7 +201,8 @@ int ListCounters(const Options& options) {
     for (const std::string& item : found) {
         const std::string utf8 = json::ToUtf8(item);
         bool matched = options.matches.empty();
-        for (const std::string& pattern : options.matches) matched |= MatchesWildcard(pattern, utf8);
+        for (const std::string& pattern : options.matches)
+            matched |= MatchesWildcard(pattern, utf8);
         if (matched) listed.push_back(utf8);
     }
     PrintNames(options, options.words.empty() ? "Object" : "Path", listed);
