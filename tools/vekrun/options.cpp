@@ -236,7 +236,9 @@ const OptionRow kOptions[] = {
      nullptr, Action::kCall, "with --every: the number of samples, 1 to 2147483647"},
     {"--csv", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, &Options::csv, Action::kCall,
      "with --every: the CSV that Performance Monitor and typeperf\n"
-     "write (PDH-CSV 4.0, UTF-8), for relog, PAL or Excel"},
+     "write (PDH-CSV 4.0, UTF-8), for relog, PAL or Excel; with a\n"
+     "list keyword, --procs or --counters: a header of the field\n"
+     "names, then a row an item, as Export-Csv writes"},
     {"--raw", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, &Options::raw, Action::kCall,
      "pass any number of arguments, and any text where a number\n"
      "goes, through unchecked, as a host would, and read no kept\n"
@@ -267,7 +269,8 @@ const OptionRow kOptions[] = {
      nullptr, Action::kCall,
      "with --procs, --kill, --wait: the processes whose name\n"
      "matches (any case, * and ?, '.exe' optional; digits alone:\n"
-     "that process id); may be given again, for any of them"},
+     "that process id); with --counters, the names or paths;\n"
+     "may be given again, for any of them"},
     {"--fields", "A,B,...", "--fields needs field names", ValueKind::kText, 0, 0, StoreFields,
      nullptr, Action::kCall, "with --procs: the fields shown, in this order"},
     {"--sort", "[-]FIELD", "--sort needs a field", ValueKind::kText, 0, 0, StoreSort, nullptr,
@@ -284,9 +287,10 @@ const OptionRow kOptions[] = {
      "and flushed as it is taken; an existing FILE is refused"},
     {"--rotate", "SIZE|TIME", "--rotate needs a size or a time", ValueKind::kRotation, 0, 0,
      StoreNothing, nullptr, Action::kCall,
-     "with --output: pieces beside FILE (STEM-yyyymmdd-hhmmss-mmm.EXT,\n"
-     "UTC), the next started before a round would pass SIZE (100M:\n"
-     "bytes, K, M, G) or once TIME (1h: s, m, h, d) has passed"},
+     "with --output: pieces beside FILE, named\n"
+     "STEM-yyyymmdd-hhmmss-mmm.EXT (UTC), the next started\n"
+     "before a round would pass SIZE (100M: bytes, K, M, G) or\n"
+     "once TIME (1h: s, m, h, d) has passed"},
     {"--keep", "N", "--keep needs a count", ValueKind::kCount, 1, 2147483647, StoreKeep, nullptr,
      Action::kCall, "with --rotate: the newest N pieces kept, the older deleted"},
     {"--prom", nullptr, nullptr, ValueKind::kNone, 0, 0, nullptr, &Options::prom, Action::kCall,
