@@ -26,6 +26,9 @@ void SplitName(const std::string& file, std::string& folder, std::string& stem, 
     ext = name.substr(stem.size());
 }
 
+// The file written beside FILE before it is moved over it.
+constexpr char kBeside[] = ".vekrun-new";
+
 std::string Said(const std::string& what, const std::string& file, DWORD code) {
     return what + " " + file + " (" + CodeText(static_cast<int32_t>(code)) + ")";
 }
@@ -83,8 +86,15 @@ std::string RoundSink::Open() {
     if (options_.outputFile.empty()) return std::string();
     const std::string& file = options_.outputFile;
     // Replaced whole each round, as the textfile collector wants it: its
-    // folder is checked now, by the file written beside it.
-    if (options_.prom) return Replace("") ? std::string() : "cannot write " + file;
+    // folder is checked now, by the file written beside it, and FILE is left
+    // as it is until the first round replaces it.
+    if (options_.prom) {
+        const std::string beside = file + kBeside;
+        const vek::FileHandleGuard probe(CreateFileA(beside.c_str(), GENERIC_WRITE | DELETE, 0,
+                                                     nullptr, CREATE_ALWAYS,
+                                                     FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        return probe ? std::string() : Said("cannot create", beside, GetLastError());
+    }
     std::string problem;
     if (options_.rotateBytes || options_.rotateSeconds > 0) {
         problem = Piece(name_);
@@ -140,7 +150,7 @@ bool RoundSink::Rotate() {
 // sees half a round.
 bool RoundSink::Replace(const std::string& text) {
     const std::string& file = options_.outputFile;
-    const std::string beside = file + ".vekrun-new";
+    const std::string beside = file + kBeside;
     bool done = false;
     {
         const vek::FileHandleGuard out(CreateFileA(beside.c_str(), GENERIC_WRITE, 0, nullptr,
