@@ -487,7 +487,7 @@ const CaptureRow kCaptureRows[] = {
         {"--every 0.3 --samples 4 --output $OUT.txt --rotate 1 --keep 1 tVersion", 0, 2, "time ", 2, Matches("^vekrun: cannot delete [^\n]+up-[-0-9]+\\.txt \\(error 32: [^\n]+\\); tried again at the next piece\n$"), true},
         {"--every 0.05 --samples 3 --output $OUT.csv tVersion", 1, 1, "old", 0, Has("up.csv exists; a capture never overwrites a file (name another, or delete it)\n")},
         {"--every 0.05 --samples 1 --output $OUTnone\\up.csv tVersion", 1, 0, "", 0, Has("vekrun: cannot create "), false},
-        {"--every 0.05 --samples 3 --prom --output $OUT.prom tCountProc", 0, 1, "# HELP vekrun_tCountProc ", 1, ""},
+        {"--every 0.05 --samples 3 --prom --output $OUT.prom tCountProc", 0, 1, "# HELP vekrun_tcountproc ", 1, ""},
 };
 
 std::vector<std::string> FilesIn(const std::string& folder) {
