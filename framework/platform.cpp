@@ -20,6 +20,11 @@ bool Resolve(HMODULE module, const char* name, Fn& entry) {
     return entry != nullptr;
 }
 
+template <typename Fn>
+void ForgetInsideImage(HMODULE module, Fn& entry) {
+    if (InsideImage(module, reinterpret_cast<const void*>(entry))) entry = nullptr;
+}
+
 // One library's entry points, from its list: whether every needed one is there.
 #define VEK_RESOLVE(name, need) all &= Resolve(m, #name, apiTable.name) || need != kNeeded;
 #define VEK_RESOLVER(function, list)  \
@@ -44,8 +49,8 @@ HMODULE LoadWithEntryPoints(const char* name, bool (*resolveAll)(HMODULE)) {
 // Wine's stubs are present, so no reason for missingApi; absent for their
 // own keywords alone, which then give 211 where a call would end the host.
 void ForgetWineStubs(HMODULE m) {
-#define VEK_FORGET_STUB(name) \
-    if (IsWineStub(m, reinterpret_cast<const void*>(apiTable.name))) apiTable.name = nullptr;
+    if (!IsWineBuiltin(m)) return;
+#define VEK_FORGET_STUB(name) ForgetInsideImage(m, apiTable.name);
     VEK_PDH_WINE_STUBS(VEK_FORGET_STUB)
 #undef VEK_FORGET_STUB
 }

@@ -63,6 +63,7 @@ inline bool InsideImage(HMODULE module, const void* entry) {
 
 // One of Wine's stubs, whose call ends the caller: an entry point that Wine's
 // own DLL serves from its image (a native PDH.DLL, or a stand-in, is none).
+// The loader applies the same rule a module at a time (ForgetWineStubs).
 inline bool IsWineStub(HMODULE module, const void* entry) {
     return IsWineBuiltin(module) && InsideImage(module, entry);
 }
