@@ -492,7 +492,7 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         {"PDH_DOUBLE_LOCAL_NAMES", nullptr, " --counters Nothing", 1, "", "vekrun: no object 'Nothing' (PDH status 0xC0000BB8)\r\n"},
         // A counter's path as labels, a quote in one escaped.
         {"PDH_DOUBLE_VALUE", nullptr, " --prom tGetData \\\\DOUBLE\\Widget(le\\\"ft)\\Turns 0", 0,
-         HasLines("vekrun_pdh_value{machine=\"DOUBLE\",object=\"Widget\",instance=\"le\\\"ft\",counter=\"Turns\"} 42\r\n"), ""},
+         HasLines("# TYPE vekrun_pdh_value gauge\r\nvekrun_pdh_value{machine=\"DOUBLE\",object=\"Widget\",instance=\"le\\\"ft\",counter=\"Turns\"} 42\r\n"), ""},
         // A full disk ends a capture, the rounds written before it kept.
         {"PDH_DOUBLE_DISK_FULL", "3", " --every 0.05 --samples 5 --output $FULL tVersion", 1, "", "vekrun: cannot write $FULL (error 112: Disk full)\r\n"},
         {"PDH_DOUBLE_REFUSE_LOAD", "1", doctor, 1, HasLines("libraries         PROBLEM: PDH.DLL cannot be loaded: \n" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 230:  Could not load PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n"), ""},

@@ -420,6 +420,7 @@ const JobRow kProcessJobRows[] = {
         {"-", "--procs --tree", 64, "", "vekrun: --tree goes with --kill" + kTry},
         {"-", "--wait --dry-run 1", 64, "", "vekrun: --dry-run goes with --kill" + kTry},
         {"-", "--wait abc", 64, "", "vekrun: --wait takes process ids, not 'abc'" + kTry},
+        {"-", "--wait --timeout 2147484 1", 64, "", Has("--timeout takes a number of seconds from 0.01 to 2147483, not '2147484'")},
         // Waiting: the exit code, in JSON with the time, the timeout, an id not there.
         {"exit 7 1500", "--wait $P", 0, "$P exited with 7\n", ""},
         {"exit 7 1500", "--wait --any $PID $P", 0, "$P exited with 7\n", ""},  // this test runs on
@@ -478,11 +479,12 @@ struct CaptureRow {
     size_t rounds;       // data lines in all of them
     Shown err;
     bool hold = false;   // the first piece is held open, without the right to delete it
+    bool decoy = false;  // a file of the pieces' name but for letters where the time goes: never deleted
 };
 const CaptureRow kCaptureRows[] = {
         // Lines of 58 bytes: three fit in 200, a fourth would pass it.
         {"--every 0.05 --samples 6 --json --output $OUT.json --rotate 200 tVersion", 0, 2, "{\"time\": ", 6, ""},
-        {"--every 0.05 --samples 5 --csv --output $OUT.csv --rotate 1 --keep 2 tGetData \"\\System\\System Up Time\" 0", 0, 2, "\"(PDH-CSV 4.0) (", 2, ""},
+        {"--every 0.05 --samples 5 --csv --output $OUT.csv --rotate 1 --keep 2 tGetData \"\\System\\System Up Time\" 0", 0, 3, "\"(PDH-CSV 4.0) (", 2, "", false, true},
         {"--procs --every 0.05 --samples 3 --csv --fields ProcessId --match $PID --output $OUT.csv --rotate 1", 0, 3, "\"Time\",\"ProcessId\"\n", 3, ""},
         {"--every 0.3 --samples 4 --output $OUT.txt --rotate 1 --keep 1 tVersion", 0, 2, "time ", 2, Matches("^vekrun: cannot delete [^\n]+up-[-0-9]+\\.txt \\(error 32: [^\n]+\\); tried again at the next piece\n$"), true},
         {"--every 0.05 --samples 3 --output $OUT.csv tVersion", 1, 1, "old", 0, Has("up.csv exists; a capture never overwrites a file (name another, or delete it)\n")},
@@ -507,6 +509,7 @@ TEST(Vekrun, CapturesKeepEveryRoundInPiecesThatStandAlone) {
     for (const CaptureRow& row : kCaptureRows) {
         CreateDirectoryA(folder.c_str(), nullptr);
         if (std::string(row.header) == "old") ASSERT_TRUE(Save(folder + "up.csv", "old"));
+        if (row.decoy) ASSERT_TRUE(Save(folder + "up-2026121x-000000-000.csv", row.header + std::string("\n")));
         std::string args = Fill(row.args, std::to_string(GetCurrentProcessId()), "");
         for (size_t at; (at = args.find("$OUT")) != std::string::npos;) args.replace(at, 4, folder + "up");
         SCOPED_TRACE("vekrun " + args);
