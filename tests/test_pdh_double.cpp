@@ -493,6 +493,8 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
         // A counter's path as labels, a quote in one escaped.
         {"PDH_DOUBLE_VALUE", nullptr, " --prom tGetData \\\\DOUBLE\\Widget(le\\\"ft)\\Turns 0", 0,
          HasLines("# TYPE vekrun_pdh_value gauge\r\nvekrun_pdh_value{machine=\"DOUBLE\",object=\"Widget\",instance=\"le\\\"ft\",counter=\"Turns\"} 42\r\n"), ""},
+        // A week's capture on the double's clock: a piece a day, 24 rounds each (counted below).
+        {"PDH_DOUBLE_CLOCK", "1", " --every 3600 --samples 168 --csv --output $WEEK --rotate 1d tVersion", 0, "", ""},
         // A full disk ends a capture, the rounds written before it kept.
         {"PDH_DOUBLE_DISK_FULL", "3", " --every 0.05 --samples 5 --output $FULL tVersion", 1, "", "vekrun: cannot write $FULL (error 112: Disk full)\r\n"},
         {"PDH_DOUBLE_REFUSE_LOAD", "1", doctor, 1, HasLines("libraries         PROBLEM: PDH.DLL cannot be loaded: \n" + pdh + "PROBLEM: tGetData \\System\\System Up Time: 230:  Could not load PDH.DLL. Repair the system files with 'sfc /scannow' from an elevated prompt.\r\n"), ""},
@@ -503,11 +505,14 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
     SetPriorityClass(setting.Get(), BELOW_NORMAL_PRIORITY_CLASS);
     Sleeper root("tree 1");
     const std::string full = Directory() + "pdh_full\\full.txt";  // the full disk's capture
+    const std::string week = Directory() + "pdh_full\\week\\";    // the week's
+    CreateDirectoryA(week.c_str(), nullptr);
     DeleteFileA(full.c_str());
     auto mark = [&](std::string text) {
         for (size_t at; (at = text.find("$OLD")) != std::string::npos;) text.replace(at, 4, std::to_string(older.Id()));
         for (size_t at; (at = text.find("$ROOT")) != std::string::npos;) text.replace(at, 5, std::to_string(root.Id()));
         for (size_t at; (at = text.find("$FULL")) != std::string::npos;) text.replace(at, 5, full);
+        for (size_t at; (at = text.find("$WEEK")) != std::string::npos;) text.replace(at, 5, week + "up.csv");
         return text;
     };
     for (const auto& row : rows) {
@@ -535,6 +540,24 @@ TEST(VekrunWithDouble, TheDialogTheProcessListAndTheDoctorsChecksByTheirRows) {
     }
     ASSERT_EQ(times.size(), 30u) << out;
     for (size_t i = 1; i < times.size(); ++i) EXPECT_LT(times[i - 1], times[i]) << out;
+    // The week: seven pieces of a day, each its header and 24 rounds, named by their days.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((week + "*.csv").c_str(), &found);
+    std::vector<std::string> days;
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        days.push_back(found.cFileName);
+        FILE* piece = fopen((week + found.cFileName).c_str(), "rb");
+        int rounds = -1;  // its header first
+        for (int c; piece && (c = fgetc(piece)) != EOF;) rounds += c == '\n';
+        if (piece) fclose(piece);
+        EXPECT_EQ(rounds, 24) << found.cFileName;
+        DeleteFileA((week + found.cFileName).c_str());
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    std::sort(days.begin(), days.end());
+    EXPECT_EQ(days.size(), 7u);
+    if (!days.empty()) EXPECT_EQ(days[0], "up-20260923-140506-789.csv");
+    RemoveDirectoryA(week.c_str());
     // The full disk's capture keeps its header and the two rounds before it, whole.
     FILE* kept = fopen(full.c_str(), "rb");
     int lines = 0;

@@ -172,6 +172,8 @@ const VekrunRow kOptionRows[] = {
         {"--every 1 --rotate 100X --output x.csv tVersion", 64, "", "vekrun: --rotate takes a size (100M: bytes, K, M, G) or a time (1h: s, m, h, d), not '100X'" + kTry},
         {"--every 1 --rotate 0.5s --output x.csv tVersion", 64, "", Has("not '0.5s'")},
         {"--every 1 --rotate 1h tVersion", 64, "", "vekrun: --rotate goes with --output" + kTry},
+        {"--every 0.05 --samples 2 --output NUL tVersion", 0, "", ""},  // Windows' devices take it as they are
+        {"--every 0.05 --samples 2 --prom --output NUL tVersion", 0, "", ""},
         {"--every 1 --keep 3 tVersion", 64, "", "vekrun: --keep goes with --rotate" + kTry},
         {"--output x.csv tVersion", 64, "", "vekrun: --output goes with --every: it holds the rounds of sampling" + kTry},
         {"--prom --csv tVersion", 64, "", "vekrun: --prom and --csv cannot go together" + kTry},

@@ -90,18 +90,24 @@ BOOL WINAPI HalvesApart(HANDLE console, const void* text, DWORD units, LPDWORD w
 // hour's wait passes at once; a wait that reads the clock a thousand times
 // without sleeping spins a core, and ends the process with exit 99. The day
 // is 23 September 2026, whose day and month cannot be taken for each other.
-// Its counter counts milliseconds; the day comes as vekrun asks for the
-// time, in a zone at UTC unless PDH_DOUBLE_ZONE says otherwise.
+// Its counter counts milliseconds; the day moves as vekrun sleeps, in a zone
+// at UTC unless PDH_DOUBLE_ZONE says otherwise.
 ULONGLONG slept = 0, reads = 0;
 ULONGLONG WINAPI ReadClock() { return ++reads > 1000 ? ExitProcess(99), 0 : slept; }
 BOOL WINAPI ReadCounter(LARGE_INTEGER* count) { return count->QuadPart = static_cast<LONGLONG>(ReadClock()), TRUE; }
 BOOL WINAPI CounterFrequency(LARGE_INTEGER* frequency) { return frequency->QuadPart = 1000, TRUE; }
 void WINAPI PassTime(DWORD ms) { slept += ms, reads = 0; }
-void WINAPI TheDay(LPSYSTEMTIME time) { *time = {2026, 9, 3, 23, 14, 5, 6, 789}; }
 void WINAPI TheDayPrecisely(LPFILETIME time) {
-    SYSTEMTIME day;
-    TheDay(&day);
+    const SYSTEMTIME day = {2026, 9, 3, 23, 14, 5, 6, 789};
     SystemTimeToFileTime(&day, time);
+    ULARGE_INTEGER t = {{time->dwLowDateTime, time->dwHighDateTime}};
+    t.QuadPart += slept * 10000;
+    *time = {t.LowPart, t.HighPart};
+}
+void WINAPI TheDay(LPSYSTEMTIME time) {
+    FILETIME now;
+    TheDayPrecisely(&now);
+    FileTimeToSystemTime(&now, time);
 }
 // With PDH_DOUBLE_COARSE_CLOCK, the clocks vekrun could read the time of day
 // from move as Windows' do, in ticks of 15.625 ms, but the precise one.

@@ -43,6 +43,14 @@ bool WriteAll(HANDLE file, const std::string& text) {
     return true;
 }
 
+// NUL, CON and the other devices take what is written as Windows gives it
+// them: they are neither flushed nor replaced.
+bool IsDevice(const std::string& file) {
+    const vek::FileHandleGuard opened(CreateFileA(
+        file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    return opened && GetFileType(opened.Get()) != FILE_TYPE_DISK;
+}
+
 }  // namespace
 
 bool IsPieceOf(const std::string& file, const std::string& name) {
@@ -67,8 +75,10 @@ std::string RoundSink::Piece(std::string& name) {
     std::string folder, stem, ext;
     SplitName(options_.outputFile, folder, stem, ext);
     for (int tries = 0; tries < 100; ++tries) {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
         SYSTEMTIME t;
-        GetSystemTime(&t);
+        FileTimeToSystemTime(&now, &t);
         char stamp[32];
         snprintf(stamp, sizeof stamp, "-%04u%02u%02u-%02u%02u%02u-%03u", t.wYear, t.wMonth, t.wDay,
                  t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
@@ -88,7 +98,8 @@ std::string RoundSink::Open() {
     // Replaced whole each round, as the textfile collector wants it: its
     // folder is checked now, by the file written beside it, and FILE is left
     // as it is until the first round replaces it.
-    if (options_.prom) {
+    device_ = IsDevice(file);
+    if (options_.prom && !device_) {
         const std::string beside = file + kBeside;
         const vek::FileHandleGuard probe(CreateFileA(beside.c_str(), GENERIC_WRITE | DELETE, 0,
                                                      nullptr, CREATE_ALWAYS,
@@ -96,14 +107,19 @@ std::string RoundSink::Open() {
         return probe ? std::string() : Said("cannot create", beside, GetLastError());
     }
     std::string problem;
-    if (options_.rotateBytes || options_.rotateSeconds > 0) {
+    if (options_.prom) {
+        file_.Reset(CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!file_) problem = Said("cannot open", file, GetLastError());
+    } else if (options_.rotateBytes || options_.rotateSeconds > 0) {
         problem = Piece(name_);
     } else {
         name_ = file;
         // A capture continued with another header would be a broken file:
         // an existing one is never overwritten nor continued.
         file_.Reset(CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                nullptr, device_ ? OPEN_EXISTING : CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file_ && GetLastError() == ERROR_FILE_EXISTS)
             problem =
                 file + " exists; a capture never overwrites a file (name another, or delete it)";
@@ -172,14 +188,14 @@ bool RoundSink::Put(const std::string& header, const std::string& body) {
         first_ = false;
         return !OutputFailed();
     }
-    if (options_.prom) return Replace(header + body);
+    if (options_.prom && !device_) return Replace(header + body);
     const bool bySize =
         options_.rotateBytes && written_ > 0 && written_ + body.size() > options_.rotateBytes;
     const bool byTime =
         options_.rotateSeconds > 0 && NowMs() - openedAt_ >= options_.rotateSeconds * 1000;
     if ((bySize || byTime) && !Rotate()) return false;
     const std::string text = (written_ == 0 ? header : std::string()) + body;
-    if (!WriteAll(file_.Get(), text) || !FlushFileBuffers(file_.Get())) {
+    if (!WriteAll(file_.Get(), text) || (!device_ && !FlushFileBuffers(file_.Get()))) {
         Print(stderr, "vekrun: %s\n", Said("cannot write", name_, GetLastError()).c_str());
         return false;
     }

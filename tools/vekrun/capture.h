@@ -35,6 +35,7 @@ private:
     ULONGLONG written_ = 0;   // its bytes
     ULONGLONG openedAt_ = 0;  // when it was opened, in ms
     bool first_ = true;       // stdout's first round
+    bool device_ = false;     // FILE is NUL, CON or another device
     bool undeletedSaid_ = false;
 };
 
