@@ -7,6 +7,7 @@
 
 #include "clock.h"
 #include "console.h"
+#include "text.h"
 
 namespace vekrun {
 
@@ -77,10 +78,8 @@ std::string TimeText(const Options& options, const FILETIME& utc) {
 std::string TimeZoneCell() {
     TIME_ZONE_INFORMATION zone;
     const LONG bias = BiasNow(zone);
-    const int units = static_cast<int>(wcsnlen(zone.StandardName, ARRAYSIZE(zone.StandardName)));
-    std::string name(static_cast<size_t>(units) * 3, '\0');
-    name.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, zone.StandardName, units,
-                                                        &name[0], units * 3, nullptr, nullptr)));
+    const std::string name =
+        Utf8Of(zone.StandardName, wcsnlen(zone.StandardName, ARRAYSIZE(zone.StandardName)));
     return "(PDH-CSV 4.0) (" + name + ")(" + std::to_string(bias) + ")";
 }
 

@@ -19,13 +19,6 @@ struct Target {
     std::string reason;
 };
 
-const ProcessRecord* FindId(const std::vector<ProcessRecord>& all, DWORD id) {
-    for (const ProcessRecord& process : all) {
-        if (process.processId == id) return &process;
-    }
-    return nullptr;
-}
-
 // A child names its parent's id and was created after it: a process whose
 // parent ended may name an id that a younger process has taken since.
 bool ChildOf(const ProcessRecord& child, const ProcessRecord& parent) {
@@ -48,9 +41,9 @@ void AddWithDescendants(const std::vector<ProcessRecord>& all, const ProcessReco
 // vekrun and every process it runs under, by the same rule.
 std::set<DWORD> SelfAndAncestors(const std::vector<ProcessRecord>& all) {
     std::set<DWORD> kept;
-    for (const ProcessRecord* at = FindId(all, GetCurrentProcessId()); at;) {
+    for (const ProcessRecord* at = FindProcess(all, GetCurrentProcessId()); at;) {
         kept.insert(at->processId);
-        const ProcessRecord* parent = FindId(all, at->parentProcessId);
+        const ProcessRecord* parent = FindProcess(all, at->parentProcessId);
         at = parent && !kept.count(parent->processId) && ChildOf(*at, *parent) ? parent : nullptr;
     }
     return kept;
@@ -63,7 +56,7 @@ int Targets(const Options& options, const std::vector<ProcessRecord>& all,
     std::set<DWORD> taken;
     for (const std::string& word : options.words) {
         const DWORD id = static_cast<DWORD>(strtoul(word.c_str(), nullptr, 10));
-        if (const ProcessRecord* process = FindId(all, id)) {
+        if (const ProcessRecord* process = FindProcess(all, id)) {
             AddWithDescendants(all, *process, options.tree, taken, order);
             continue;
         }

@@ -43,10 +43,7 @@ bool ReadName(const BYTE* data, size_t size, const SystemProcessInformation& rec
         return false;
     std::wstring wide(record.ImageNameLength / 2, L'\0');
     memcpy(&wide[0], data + (text - start), record.ImageNameLength);
-    const int units = static_cast<int>(wide.size());
-    name.assign(wide.size() * 3, '\0');
-    name.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, &name[0],
-                                                        units * 3, nullptr, nullptr)));
+    name = Utf8Of(wide.data(), wide.size());
     return true;
 }
 
@@ -129,6 +126,13 @@ bool PatternNames(const std::string& pattern, const ProcessRecord& process) {
            (hasExe && MatchesWildcard(pattern, name.substr(0, name.size() - 4)));
 }
 
+const ProcessRecord* FindProcess(const std::vector<ProcessRecord>& processes, DWORD id) {
+    for (const ProcessRecord& process : processes) {
+        if (process.processId == id) return &process;
+    }
+    return nullptr;
+}
+
 std::string OpenConfirmed(ProcessSnapshots& snapshots, const std::vector<ProcessRecord>& processes,
                           DWORD access, std::vector<OpenedProcess>& opened) {
     opened.clear();
@@ -142,10 +146,8 @@ std::string OpenConfirmed(ProcessSnapshots& snapshots, const std::vector<Process
     const std::string problem = snapshots.Take(now);
     if (!problem.empty()) return problem;
     for (OpenedProcess& process : opened) {
-        for (const ProcessRecord& record : now) {
-            if (record.processId == process.record.processId)
-                process.confirmed = record.creationTime == process.record.creationTime;
-        }
+        const ProcessRecord* still = FindProcess(now, process.record.processId);
+        process.confirmed = still && still->creationTime == process.record.creationTime;
     }
     return std::string();
 }

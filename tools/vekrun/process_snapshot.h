@@ -96,6 +96,9 @@ private:
     std::vector<BYTE> buffer_;
 };
 
+// The process of id `id` among `processes`, or null.
+const ProcessRecord* FindProcess(const std::vector<ProcessRecord>& processes, DWORD id);
+
 // Whether `pattern` names the process: its Name in any case, with * and ?,
 // the ".exe" optional (as Get-Process -Name); digits alone, its id.
 bool PatternNames(const std::string& pattern, const ProcessRecord& process);

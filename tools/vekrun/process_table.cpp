@@ -108,14 +108,6 @@ struct Details {
     std::string path, commandLine;  // UTF-8
 };
 
-std::string Utf8(const wchar_t* text, size_t units) {
-    const int size = static_cast<int>(units);
-    std::string utf8(units * 3, '\0');
-    utf8.resize(static_cast<size_t>(
-        WideCharToMultiByte(CP_UTF8, 0, text, size, &utf8[0], size * 3, nullptr, nullptr)));
-    return utf8;
-}
-
 typedef LONG(NTAPI* QueryProcessFn)(HANDLE, ULONG, PVOID, ULONG, PULONG);
 QueryProcessFn QueryProcess() {
     static const QueryProcessFn query = [] {
@@ -149,7 +141,7 @@ bool CommandLineFromPeb(HANDLE process, std::string& line) {
     if (!wide.empty() && !ReadProcessMemory(process, reinterpret_cast<void*>(text.buffer), &wide[0],
                                             wide.size() * 2, &read))
         return false;
-    line = Utf8(wide.data(), wide.size());
+    line = Utf8Of(wide.data(), wide.size());
     return true;
 }
 
@@ -168,7 +160,7 @@ bool CommandLineByQuery(HANDLE process, std::string& line) {
             const size_t units = std::min<size_t>(length, size - 2 * sizeof(ULONG_PTR)) / 2;
             std::wstring wide(units, L'\0');
             memcpy(&wide[0], buffer.data() + 2, units * 2);
-            line = Utf8(wide.data(), wide.size());
+            line = Utf8Of(wide.data(), wide.size());
             return true;
         }
         if (needed <= size) return false;
@@ -183,7 +175,7 @@ Details ReadDetails(HANDLE process) {
     std::wstring path(kPathCapacity, L'\0');
     DWORD size = kPathCapacity;
     if (QueryFullProcessImageNameW(process, 0, &path[0], &size)) {
-        details.path = Utf8(path.data(), size);
+        details.path = Utf8Of(path.data(), size);
         details.pathRead = true;
     }
     details.lineRead = QueryProcess() && (CommandLineByQuery(process, details.commandLine) ||

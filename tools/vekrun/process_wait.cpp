@@ -44,12 +44,10 @@ std::string OpenAll(const Options& options, std::vector<OpenedProcess>& opened) 
     std::string problem = snapshots.Take(all);
     if (!problem.empty()) return problem;
     for (const std::string& word : options.words) {
-        const DWORD id = static_cast<DWORD>(strtoul(word.c_str(), nullptr, 10));
-        bool found = false;
-        for (const ProcessRecord& process : all) {
-            if (process.processId == id && !found) wanted.push_back(process), found = true;
-        }
-        if (!found) return "no process has id " + word;
+        const ProcessRecord* process =
+            FindProcess(all, static_cast<DWORD>(strtoul(word.c_str(), nullptr, 10)));
+        if (!process) return "no process has id " + word;
+        wanted.push_back(*process);
     }
     for (const std::string& pattern : options.matches) {
         size_t found = 0;

@@ -21,6 +21,16 @@ namespace vekrun {
 
 namespace {
 
+// This computer's name, asked once: every counter column and label of every round names it.
+const std::string& LocalMachine() {
+    static const std::string name = [] {
+        char machine[MAX_COMPUTERNAME_LENGTH + 1] = "";
+        DWORD size = sizeof machine;
+        return std::string(GetComputerNameA(machine, &size) ? machine : "");
+    }();
+    return name;
+}
+
 // The columns a sample fills. PDH-CSV heads them with counter paths, so a
 // call that is no counter is written as one: the keyword as the object, its
 // arguments (as the call got them) as the instance, the field as the
@@ -32,10 +42,7 @@ std::vector<std::string> Columns(const Options& options, const std::vector<std::
                                  bool shared) {
     const KeywordHelp* help = FindHelp(words[0]);
     const std::string keyword = help ? help->name : words[0];
-    char machine[MAX_COMPUTERNAME_LENGTH + 1] = "";
-    DWORD size = sizeof machine;
-    if (!GetComputerNameA(machine, &size)) machine[0] = '\0';
-    const std::string prefix = std::string("\\\\") + machine;
+    const std::string prefix = "\\\\" + LocalMachine();
     // A counter read by its path is a column of its own.
     if (help && help->shape == ResultShape::kCounterValue && ArgumentName(help, 0) == "PATH" &&
         words.size() > 1) {
@@ -141,10 +148,7 @@ void AddSeries(const std::vector<std::string>& words, const Result& result, Roun
         arguments += (i > 1 ? " " : "") + json::ToUtf8(words[i]);
     if (help && help->shape == ResultShape::kCounterValue && ArgumentName(help, 0) == "PATH" &&
         words.size() > 1 && !PromNumber(result.Value()).empty()) {
-        std::string path = json::ToUtf8(words[1]), machine;
-        char local[MAX_COMPUTERNAME_LENGTH + 1] = "";
-        DWORD size = sizeof local;
-        if (GetComputerNameA(local, &size)) machine = local;
+        std::string path = json::ToUtf8(words[1]), machine = LocalMachine();
         if (path.compare(0, 2, "\\\\") == 0) {
             const size_t end = path.find('\\', 2);
             machine = path.substr(2, end == std::string::npos ? std::string::npos : end - 2);

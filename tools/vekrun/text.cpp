@@ -131,6 +131,14 @@ bool Wildcard(const wchar_t* pattern, const wchar_t* text) {
 
 }  // namespace
 
+std::string Utf8Of(const wchar_t* text, size_t units) {
+    const int size = static_cast<int>(units);
+    std::string utf8(units * 3, '\0');
+    utf8.resize(static_cast<size_t>(
+        WideCharToMultiByte(CP_UTF8, 0, text, size, &utf8[0], size * 3, nullptr, nullptr)));
+    return utf8;
+}
+
 bool MatchesWildcard(const std::string& pattern, const std::string& text) {
     return Wildcard(LowerWide(pattern).c_str(), LowerWide(text).c_str());
 }

@@ -24,6 +24,9 @@ std::vector<std::string> SplitText(const std::string& text, char separator);
 // characters, ? any one.
 bool MatchesWildcard(const std::string& pattern, const std::string& text);
 
+// UTF-16 text of `units` units as UTF-8.
+std::string Utf8Of(const wchar_t* text, size_t units);
+
 // UTF-16 as ANSI without best fit; false when the code page lacks a character.
 bool ToAnsi(const std::wstring& wide, std::string& ansi);
 
